@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Every message box of the program goes through here: program title as caption, the icon and
+// buttons asked for, Yes the default of a question, Italian button texts. A carriage return
+// inside a message is a line break on screen.
+namespace msg {
+
+enum class Icon { None, Information, Exclamation, Critical };
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+inline const QString kProgramTitle = QStringLiteral("Carteo");
+
+Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+
+// For tests: answers queued here are used, in order, instead of showing the dialog; every shown
+// text is recorded (with CR as written).
+void queueAnswer(Answer answer);
+void clearQueuedAnswers();
+QStringList& shownTexts();
+
+} // namespace msg

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// The program folder and path handling. Paths may use `\` or `/` as separators.
+namespace paths {
+
+// The folder of the executable, where avvio.ini, archivio/, foto/ and logo.jpg live.
+QString programFolder();
+// Tests point the program folder at a temporary folder; an empty path restores the default.
+void setProgramFolderForTests(const QString& folder);
+
+// Joins a folder and a name with the folder's own separator style.
+QString join(const QString& folder, const QString& name);
+
+// Splits a path at its last separator (`\` or `/`), never at the two leading backslashes of a
+// network path: \\server\share\lib\a.mdb gives \\server\share\lib\ and a.mdb. A path with no
+// separator after position 2 gives its first two characters as the folder.
+struct Split {
+    QString folder; // with the trailing separator
+    QString file;
+};
+Split splitArchivePath(const QString& path);
+
+// avvio.ini: one line, the path of the archive to open; UTF-8, rewritten whole with CR LF.
+QString startupFilePath();
+// Reads the first line; throws store::DbError 62 when the file is empty, 53 when missing.
+QString readStartupFile();
+void writeStartupFile(const QString& archivePath);
+
+QString defaultArchivePath();   // <program>/archivio/archivio.mdb
+QString archiveFolder();        // <program>/archivio
+QString templateArchivePath();  // <program>/archivio/$vuoto$.md$
+
+} // namespace paths

@@ -1,0 +1,293 @@
+#include "store/Archive.h"
+
+#include "store/Collation.h"
+#include "store/Schema.h"
+#include "store/Sql.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace store {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr int kPresenceWaitMs = 2000;
+
+void isNullFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    sqlite3_result_int(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? 1 : 0);
+}
+
+QByteArray nativePath(const QString& path) { return QFileInfo(path).absoluteFilePath().toUtf8(); }
+
+} // namespace
+
+// ---------------------------------------------------------------- Statement
+
+Statement::Statement(sqlite3* db, const QString& sqlText) : m_db(db)
+{
+    const QByteArray text = sqlText.toUtf8();
+    const int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &m_stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throwSqlite(db, rc, sqlText);
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+Statement::Statement(Statement&& other) noexcept : m_db(other.m_db), m_stmt(other.m_stmt) { other.m_stmt = nullptr; }
+
+Statement& Statement::operator=(Statement&& other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_stmt);
+        m_db = other.m_db;
+        m_stmt = other.m_stmt;
+        other.m_stmt = nullptr;
+    }
+    return *this;
+}
+
+void Statement::bind(int index, const QVariant& value)
+{
+    int rc = SQLITE_OK;
+    if (!value.isValid() || value.isNull()) {
+        rc = sqlite3_bind_null(m_stmt, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::Bool:
+            rc = sqlite3_bind_int64(m_stmt, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+            rc = sqlite3_bind_double(m_stmt, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray b = value.toByteArray();
+            rc = sqlite3_bind_blob(m_stmt, index, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray t = value.toString().toUtf8();
+            rc = sqlite3_bind_text(m_stmt, index, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        }
+        }
+    }
+    if (rc != SQLITE_OK) {
+        throwSqlite(m_db, rc);
+    }
+}
+
+void Statement::bindInt(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+
+bool Statement::step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    sqlite3_reset(m_stmt);
+    throwSqlite(m_db, rc);
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+int Statement::columnCount() const { return sqlite3_column_count(m_stmt); }
+
+QVariant Statement::value(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(m_stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(m_stmt, column));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(m_stmt, column)),
+                                   sqlite3_column_bytes(m_stmt, column)));
+    case SQLITE_NULL:
+        return QVariant();
+    default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return QVariant(QString::fromUtf8(text, sqlite3_column_bytes(m_stmt, column)));
+    }
+    }
+}
+
+qint64 Statement::int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+QString Statement::columnName(int column) const { return QString::fromUtf8(sqlite3_column_name(m_stmt, column)); }
+
+QString Statement::columnTable(int column) const
+{
+    const char* t = sqlite3_column_table_name(m_stmt, column);
+    return t ? QString::fromUtf8(t) : QString();
+}
+
+QString Statement::columnOrigin(int column) const
+{
+    const char* t = sqlite3_column_origin_name(m_stmt, column);
+    return t ? QString::fromUtf8(t) : QString();
+}
+
+// ---------------------------------------------------------------- Archive
+
+sqlite3* Archive::openConnection(const QString& path, int flags)
+{
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(nativePath(path).constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const int number = errorNumberFor(rc);
+        sqlite3_close(db);
+        throw DbError(number);
+    }
+    return db;
+}
+
+void Archive::configure(sqlite3* db)
+{
+    sqlite3_extended_result_codes(db, 1);
+    // Double-quoted texts are names, never string literals: a value must be bound, not quoted.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    registerCollation(db);
+    sqlite3_create_function_v2(db, "carteo_isnull", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, isNullFunction,
+                               nullptr, nullptr, nullptr);
+}
+
+std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || !info.isFile()) {
+        throw DbError(3024, QStringLiteral("Impossibile trovare il file '%1'.").arg(path));
+    }
+    std::shared_ptr<Archive> archive(new Archive());
+    archive->m_path = info.absoluteFilePath();
+    archive->m_db = openConnection(path, SQLITE_OPEN_READWRITE);
+    configure(archive->m_db);
+    // Check before anything can be written: a file that is not an archive stays as it was.
+    schema::check(archive->m_db);
+    if (presence == Presence::Shared) {
+        archive->m_presence = PresenceLock::acquire(archive->m_path, PresenceLock::Mode::Shared);
+    }
+    return archive;
+}
+
+void Archive::create(const QString& path)
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo::exists(target)) {
+        throw DbError(ErrPermissionDenied);
+    }
+    // Built under a temporary name and renamed, so a failure never leaves half an archive.
+    const QString temp = target + QStringLiteral(".nuovo");
+    QFile::remove(temp);
+    sqlite3* db = openConnection(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    try {
+        configure(db);
+        const QString script = QStringLiteral("PRAGMA page_size=4096; BEGIN; ") + schema::ddl() +
+                               QStringLiteral("PRAGMA user_version=%1; COMMIT;").arg(kSchemaVersion);
+        char* message = nullptr;
+        const QByteArray text = script.toUtf8();
+        const int rc = sqlite3_exec(db, text.constData(), nullptr, nullptr, &message);
+        sqlite3_free(message);
+        if (rc != SQLITE_OK) {
+            throwSqlite(db, rc);
+        }
+    } catch (...) {
+        sqlite3_close(db);
+        QFile::remove(temp);
+        throw;
+    }
+    sqlite3_close(db);
+    if (!QFile::rename(temp, target)) {
+        QFile::remove(temp);
+        throw DbError(ErrPermissionDenied);
+    }
+}
+
+Archive::~Archive()
+{
+    m_presence.reset();
+    sqlite3_close_v2(m_db);
+}
+
+void Archive::exec(const QString& sqlText)
+{
+    const QByteArray text = sql::translate(sqlText).toUtf8();
+    char* message = nullptr;
+    const int rc = sqlite3_exec(m_db, text.constData(), nullptr, nullptr, &message);
+    sqlite3_free(message);
+    if (rc != SQLITE_OK) {
+        throwSqlite(m_db, rc, sqlText);
+    }
+}
+
+Statement Archive::prepare(const QString& sqlText) { return Statement(m_db, sql::translate(sqlText)); }
+
+qint64 Archive::lastInsertRowId() const { return sqlite3_last_insert_rowid(m_db); }
+
+int Archive::changes() const { return sqlite3_changes(m_db); }
+
+// ---------------------------------------------------------------- PresenceLock
+
+QString PresenceLock::lockFilePath(const QString& archivePath)
+{
+    return QFileInfo(archivePath).absoluteFilePath() + QStringLiteral("-presenza");
+}
+
+std::unique_ptr<PresenceLock> PresenceLock::acquire(const QString& archivePath, Mode mode)
+{
+    sqlite3* db = nullptr;
+    const QByteArray lockPath = lockFilePath(archivePath).toUtf8();
+    if (sqlite3_open_v2(lockPath.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr; // read-only folder: presence cannot be recorded
+    }
+    sqlite3_busy_timeout(db, mode == Mode::Shared ? kPresenceWaitMs : 0);
+    // A deferred transaction that has read keeps a shared lock on the file until it ends; an
+    // exclusive transaction cannot start while any such lock is held, here or on another computer.
+    const char* script = mode == Mode::Shared ? "BEGIN; SELECT count(*) FROM sqlite_master;" : "BEGIN EXCLUSIVE;";
+    const int rc = sqlite3_exec(db, script, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+            throw DbError(ErrInUse);
+        }
+        return nullptr;
+    }
+    std::unique_ptr<PresenceLock> lock(new PresenceLock());
+    lock->m_db = db;
+    return lock;
+}
+
+bool PresenceLock::inUse(const QString& archivePath)
+{
+    try {
+        acquire(archivePath, Mode::Exclusive);
+        return false;
+    } catch (const DbError&) {
+        return true;
+    }
+}
+
+PresenceLock::~PresenceLock()
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+}
+
+} // namespace store
