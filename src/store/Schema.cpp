@@ -10,58 +10,60 @@ namespace store::schema {
 QString ddl()
 {
     // Every key and link column is INTEGER: the joins over 100,000 books depend on it. Text
-    // columns use the reader's collation, so `order by titolo` walks an index in the right order.
+    // columns compare without regard to case. The ordered lists walk indexes built with the
+    // reader's collation (the program adds it to `order by` on text columns); a plain SQLite shell
+    // can still read and sort every table, and cannot write rows that would upset those indexes.
     return QStringLiteral(R"SQL(
 CREATE TABLE biblio (
     id INTEGER PRIMARY KEY,
-    titolo TEXT COLLATE ITALIANO,
-    posizione TEXT COLLATE ITALIANO,
-    genere TEXT COLLATE ITALIANO,
-    argomento TEXT COLLATE ITALIANO,
+    titolo TEXT COLLATE NOCASE,
+    posizione TEXT COLLATE NOCASE,
+    genere TEXT COLLATE NOCASE,
+    argomento TEXT COLLATE NOCASE,
     id_edizione INTEGER,
-    luogo_stampa TEXT COLLATE ITALIANO,
-    anno TEXT COLLATE ITALIANO,
-    edizione TEXT COLLATE ITALIANO,
-    data_acquisto TEXT COLLATE ITALIANO,
+    luogo_stampa TEXT COLLATE NOCASE,
+    anno TEXT COLLATE NOCASE,
+    edizione TEXT COLLATE NOCASE,
+    data_acquisto TEXT COLLATE NOCASE,
     costo_L NUMERIC,
     costo_E NUMERIC,
-    inserito_in TEXT COLLATE ITALIANO,
-    periodico TEXT COLLATE ITALIANO,
-    annata_num TEXT COLLATE ITALIANO,
-    posizione_attuale TEXT COLLATE ITALIANO,
-    stato TEXT COLLATE ITALIANO,
-    note TEXT COLLATE ITALIANO,
-    cod_biblio TEXT COLLATE ITALIANO,
+    inserito_in TEXT COLLATE NOCASE,
+    periodico TEXT COLLATE NOCASE,
+    annata_num TEXT COLLATE NOCASE,
+    posizione_attuale TEXT COLLATE NOCASE,
+    stato TEXT COLLATE NOCASE,
+    note TEXT COLLATE NOCASE,
+    cod_biblio TEXT COLLATE NOCASE,
     num_pag INTEGER,
     posx INTEGER,
     posy INTEGER
 );
 CREATE TABLE autore (
     ID_autore INTEGER PRIMARY KEY AUTOINCREMENT,
-    nome TEXT COLLATE ITALIANO,
-    data_nascita TEXT COLLATE ITALIANO,
-    luogo_nascita TEXT COLLATE ITALIANO,
-    note TEXT COLLATE ITALIANO
+    nome TEXT COLLATE NOCASE,
+    data_nascita TEXT COLLATE NOCASE,
+    luogo_nascita TEXT COLLATE NOCASE,
+    note TEXT COLLATE NOCASE
 );
 CREATE TABLE editori (
     ID_Editore INTEGER PRIMARY KEY AUTOINCREMENT,
-    nome TEXT COLLATE ITALIANO,
-    residenza TEXT COLLATE ITALIANO,
-    indirizzo TEXT COLLATE ITALIANO,
-    telefono TEXT COLLATE ITALIANO,
-    note TEXT COLLATE ITALIANO
+    nome TEXT COLLATE NOCASE,
+    residenza TEXT COLLATE NOCASE,
+    indirizzo TEXT COLLATE NOCASE,
+    telefono TEXT COLLATE NOCASE,
+    note TEXT COLLATE NOCASE
 );
 CREATE TABLE autbiblio (
     ID_biblio INTEGER NOT NULL,
     ID_autore INTEGER NOT NULL,
     UNIQUE (ID_biblio, ID_autore)
 );
-CREATE INDEX biblio_titolo ON biblio (titolo);
-CREATE INDEX biblio_genere ON biblio (genere);
-CREATE INDEX biblio_anno ON biblio (anno);
+CREATE INDEX biblio_titolo ON biblio (titolo COLLATE ITALIANO);
+CREATE INDEX biblio_genere ON biblio (genere COLLATE ITALIANO);
+CREATE INDEX biblio_anno ON biblio (anno COLLATE ITALIANO);
 CREATE INDEX biblio_id_edizione ON biblio (id_edizione);
-CREATE INDEX autore_nome ON autore (nome);
-CREATE INDEX editori_nome ON editori (nome);
+CREATE INDEX autore_nome ON autore (nome COLLATE ITALIANO);
+CREATE INDEX editori_nome ON editori (nome COLLATE ITALIANO);
 CREATE INDEX autbiblio_autore ON autbiblio (ID_autore);
 CREATE TRIGGER biblio_elimina_legami AFTER DELETE ON biblio
 BEGIN
@@ -72,6 +74,15 @@ BEGIN
     DELETE FROM autbiblio WHERE ID_autore = old.ID_autore;
 END;
 )SQL");
+}
+
+const QSet<QString>& textColumns()
+{
+    static const QSet<QString> names{
+        "titolo", "posizione", "genere", "argomento", "luogo_stampa", "anno", "edizione", "data_acquisto",
+        "inserito_in", "periodico", "annata_num", "posizione_attuale", "stato", "note", "cod_biblio", "nome",
+        "data_nascita", "luogo_nascita", "residenza", "indirizzo", "telefono"};
+    return names;
 }
 
 const QStringList& tables()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QStringList>
 
 struct sqlite3;
@@ -11,6 +12,9 @@ QString ddl();
 
 // Table names of an archive.
 const QStringList& tables();
+
+// Lower-case names of the text columns of all tables.
+const QSet<QString>& textColumns();
 
 // Checks that `db` holds an archive this program can read: known version and the four tables.
 // Throws DbError 3343 (not an archive) or 3447 (newer version). Reads only.

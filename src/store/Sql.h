@@ -21,7 +21,9 @@ inline const QString DistinctGenres = QStringLiteral("Select distinct genere fro
 inline QString authorsOfBook(qint64 bookId) { return AuthorsOfBookPrefix + QString::number(bookId); }
 
 // Adapts a program SQL text to the engine: the few words the engine reads otherwise (`isnull` is
-// a keyword there) are renamed outside string literals. Everything else passes unchanged.
+// a keyword there) are renamed outside string literals, and text columns in `order by` sort with
+// the reader's collation, which the indexes are built with. Everything else passes unchanged.
 QString translate(const QString& text);
+QString renameFunctions(const QString& text);
 
 } // namespace sql

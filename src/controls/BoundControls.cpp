@@ -1,0 +1,165 @@
+#include "controls/BoundControls.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QKeyEvent>
+
+namespace controls {
+namespace {
+
+// Switches the background between the field and focus colours.
+class FocusColours : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            auto* w = static_cast<QWidget*>(watched);
+            QPalette p = w->palette();
+            p.setColor(QPalette::Base, event->type() == QEvent::FocusIn ? kFocusBackground : kFieldBackground);
+            w->setPalette(p);
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void applyFieldColours(QWidget* widget)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Base, kFieldBackground);
+    widget->setPalette(p);
+    widget->installEventFilter(new FocusColours(widget));
+}
+
+void keepUpperCase(QLineEdit* edit)
+{
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString& text) {
+        const QString upper = text.toUpper();
+        if (upper != text) {
+            const int caret = edit->cursorPosition();
+            edit->setText(upper);
+            edit->setCursorPosition(caret);
+        }
+    });
+}
+
+// ---------------------------------------------------------------- BoundLineEdit
+
+BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent) { applyFieldColours(this); }
+
+BoundLineEdit::~BoundLineEdit()
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+}
+
+void BoundLineEdit::bindTo(store::DataSource* source, const QString& field)
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+    m_source = source;
+    m_field = field;
+    if (m_source) {
+        m_source->bind(this);
+    }
+}
+
+void BoundLineEdit::setUpperCase(bool on)
+{
+    if (on) {
+        keepUpperCase(this);
+    }
+}
+
+void BoundLineEdit::setAcceptedCharacters(const QString& characters) { m_accepted = characters; }
+
+void BoundLineEdit::showFieldValue(const QVariant& value)
+{
+    setText(m_formatter ? m_formatter(value) : value.toString());
+    setCursorPosition(0);
+}
+
+QVariant BoundLineEdit::fieldValueForUpdate() const
+{
+    return text().isEmpty() ? QVariant() : QVariant(text());
+}
+
+void BoundLineEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString typed = event->text();
+    if (!m_accepted.isEmpty() && !typed.isEmpty() && typed.at(0).isPrint() && !m_accepted.contains(typed.at(0))) {
+        event->accept(); // discarded, as the field accepts only some characters
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------- BoundLabel
+
+BoundLabel::BoundLabel(QWidget* parent) : QLabel(parent) {}
+
+BoundLabel::~BoundLabel()
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+}
+
+void BoundLabel::bindTo(store::DataSource* source, const QString& field)
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+    m_source = source;
+    m_field = field;
+    if (m_source) {
+        m_source->bind(this);
+    }
+}
+
+void BoundLabel::showFieldValue(const QVariant& value)
+{
+    m_value = value.toString();
+    emit valueShown(m_value);
+}
+
+QVariant BoundLabel::fieldValueForUpdate() const { return m_value.isEmpty() ? QVariant() : QVariant(m_value); }
+
+// ---------------------------------------------------------------- ComboFieldBinding
+
+ComboFieldBinding::ComboFieldBinding(QComboBox* combo, store::DataSource* source, const QString& field)
+    : QObject(combo), m_combo(combo), m_source(source), m_field(field)
+{
+    m_source->bind(this);
+}
+
+ComboFieldBinding::~ComboFieldBinding()
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+}
+
+void ComboFieldBinding::showFieldValue(const QVariant& value)
+{
+    m_combo->setCurrentIndex(-1);
+    if (m_combo->isEditable()) {
+        m_combo->setEditText(value.toString());
+    } else {
+        m_combo->setCurrentIndex(m_combo->findText(value.toString(), Qt::MatchFixedString));
+    }
+}
+
+QVariant ComboFieldBinding::fieldValueForUpdate() const
+{
+    const QString t = m_combo->currentText();
+    return t.isEmpty() ? QVariant() : QVariant(t);
+}
+
+} // namespace controls

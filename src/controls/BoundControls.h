@@ -1,0 +1,93 @@
+#pragma once
+
+#include "store/DataSource.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <functional>
+
+class QComboBox;
+
+namespace controls {
+
+// Field colours shared by the record windows.
+inline const QColor kFieldBackground(192, 255, 255); // light cyan
+inline const QColor kFocusBackground(255, 255, 192); // light yellow
+
+// Gives a widget the field background, and the focus background while it has the focus.
+void applyFieldColours(QWidget* widget);
+
+// Keeps the text of a line edit in upper case as it is typed, with the caret where it was.
+void keepUpperCase(QLineEdit* edit);
+
+// A text box bound to a field of a data source.
+class BoundLineEdit : public QLineEdit, public store::FieldBinding {
+    Q_OBJECT
+public:
+    using Formatter = std::function<QString(const QVariant&)>;
+
+    explicit BoundLineEdit(QWidget* parent = nullptr);
+    ~BoundLineEdit() override;
+
+    void bindTo(store::DataSource* source, const QString& field);
+    // Turns typed text to upper case, keeping the caret.
+    void setUpperCase(bool on);
+    // Only these characters (and Backspace) may be typed; empty means anything.
+    void setAcceptedCharacters(const QString& characters);
+    // How a stored value is shown; by default its text.
+    void setFormatter(Formatter formatter) { m_formatter = std::move(formatter); }
+
+    QString dataField() const override { return m_field; }
+    void showFieldValue(const QVariant& value) override;
+    QVariant fieldValueForUpdate() const override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QPointer<store::DataSource> m_source;
+    QString m_field;
+    QString m_accepted;
+    Formatter m_formatter;
+};
+
+// A label bound to a field (shows its text).
+class BoundLabel : public QLabel, public store::FieldBinding {
+    Q_OBJECT
+public:
+    explicit BoundLabel(QWidget* parent = nullptr);
+    ~BoundLabel() override;
+    void bindTo(store::DataSource* source, const QString& field);
+    QString dataField() const override { return m_field; }
+    void showFieldValue(const QVariant& value) override;
+    QVariant fieldValueForUpdate() const override;
+    const QString& value() const { return m_value; }
+
+signals:
+    void valueShown(const QString& value);
+
+private:
+    QPointer<store::DataSource> m_source;
+    QString m_field;
+    QString m_value;
+};
+
+// Binds the edit text of a combo box to a field.
+class ComboFieldBinding : public QObject, public store::FieldBinding {
+    Q_OBJECT
+public:
+    ComboFieldBinding(QComboBox* combo, store::DataSource* source, const QString& field);
+    ~ComboFieldBinding() override;
+    QString dataField() const override { return m_field; }
+    void showFieldValue(const QVariant& value) override;
+    QVariant fieldValueForUpdate() const override;
+
+private:
+    QComboBox* m_combo;
+    QPointer<store::DataSource> m_source;
+    QString m_field;
+};
+
+} // namespace controls

@@ -1,0 +1,94 @@
+#include "controls/RecordListModel.h"
+
+#include "store/DataSource.h"
+
+namespace controls {
+
+RecordListModel::RecordListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void RecordListModel::setSource(store::DataSource* source)
+{
+    if (m_source) {
+        disconnect(m_source, nullptr, this, nullptr);
+    }
+    m_source = source;
+    if (m_source) {
+        connect(m_source, &store::DataSource::requeried, this, &RecordListModel::reload);
+    }
+    reload();
+}
+
+void RecordListModel::setListField(const QString& field)
+{
+    m_listField = field;
+    resolveColumns();
+    if (m_rows > 0) {
+        emit dataChanged(index(0), index(m_rows - 1), {Qt::DisplayRole, Qt::ToolTipRole});
+    }
+}
+
+void RecordListModel::setBoundColumn(const QString& field)
+{
+    m_boundColumn = field;
+    resolveColumns();
+}
+
+void RecordListModel::resolveColumns()
+{
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    m_listColumn = rs ? rs->columnIndex(m_listField) : -1;
+    m_keyColumn = rs ? rs->columnIndex(m_boundColumn) : -1;
+}
+
+void RecordListModel::reload()
+{
+    beginResetModel();
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    m_rows = rs ? rs->recordCount() : 0;
+    resolveColumns();
+    endResetModel();
+}
+
+int RecordListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
+
+QVariant RecordListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return textAt(index.row());
+    case KeyRole:
+        return keyAt(index.row());
+    default:
+        return {};
+    }
+}
+
+QString RecordListModel::textAt(int row) const
+{
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    return rs ? rs->valueAt(row, m_listColumn).toString() : QString();
+}
+
+QString RecordListModel::keyAt(int row) const
+{
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    return rs ? rs->valueAt(row, m_keyColumn).toString() : QString();
+}
+
+int RecordListModel::rowOfKey(const QString& key) const
+{
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    if (!rs || key.isEmpty() || m_keyColumn < 0) {
+        return -1;
+    }
+    bool numeric = false;
+    const qint64 n = key.toLongLong(&numeric);
+    const int row = rs->findRow(m_boundColumn, numeric ? QVariant(n) : QVariant(key));
+    return row < m_rows ? row : -1;
+}
+
+} // namespace controls

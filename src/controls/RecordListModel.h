@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QPointer>
+
+#include "store/DataSource.h"
+
+
+namespace controls {
+
+// A list model over a data source's recordset. Rows are read from the recordset only when a view
+// asks for them, so a list of 100,000 titles costs what the visible rows cost.
+class RecordListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    static constexpr int KeyRole = Qt::UserRole + 1;
+
+    explicit RecordListModel(QObject* parent = nullptr);
+
+    void setSource(store::DataSource* source);
+    store::DataSource* source() const { return m_source; }
+    // The field each entry shows, and the field whose value is the entry's key.
+    void setListField(const QString& field);
+    const QString& listField() const { return m_listField; }
+    void setBoundColumn(const QString& field);
+    const QString& boundColumn() const { return m_boundColumn; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // The row whose key equals `key` (compared as text), or -1.
+    int rowOfKey(const QString& key) const;
+    QString keyAt(int row) const;
+    QString textAt(int row) const;
+
+    // Re-reads the recordset (after its data source was refreshed).
+    void reload();
+
+private:
+    void resolveColumns();
+
+    QPointer<store::DataSource> m_source;
+    QString m_listField;
+    QString m_boundColumn;
+    int m_listColumn = -1;
+    int m_keyColumn = -1;
+    int m_rows = 0;
+};
+
+} // namespace controls
