@@ -97,6 +97,7 @@ FrmBiblio::FrmBiblio(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("FrmBiblio"));
     setWindowTitle(QStringLiteral("Biblioteca"));
+    resize(1100, 720);
     Data1 = named(new store::DataSource(this), QStringLiteral("Data1"));
     Data2 = named(new store::DataSource(this), QStringLiteral("Data2"));
     Data3 = named(new store::DataSource(this), QStringLiteral("Data3"));
@@ -208,7 +209,7 @@ void FrmBiblio::buildControls()
     DBCombo3->setListField(QStringLiteral("nome"));
     DBCombo3->setBoundColumn(QStringLiteral("id_editore"));
     DBCombo3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    DBCombo3->setMinimumContentsLength(24);
+    DBCombo3->setMinimumContentsLength(12);
     controls::applyFieldColours(DBCombo3);
     Command13 = named(new QPushButton(QStringLiteral("Nuovo"), Picture2), QStringLiteral("Command13"));
     Command13->setAccessibleName(QStringLiteral("Nuovo editore"));
@@ -274,6 +275,14 @@ void FrmBiblio::buildControls()
     for (int i : {2, 15, 16}) {
         TxtFields[i]->hide();
     }
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    // While browsing the panel is disabled, but the book must stay as readable as when editing.
+    QPalette readable = Picture2->palette();
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText, QPalette::Base}) {
+        readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
+    }
+    Picture2->setPalette(readable);
     Picture2->setEnabled(false);
 
     Frame1 = new books::AuthorsPanel(Picture2);

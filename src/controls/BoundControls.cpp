@@ -37,7 +37,7 @@ void applyFieldColours(QWidget* widget)
 
 void keepUpperCase(QLineEdit* edit)
 {
-    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString& text) {
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
         const QString upper = text.toUpper();
         if (upper != text) {
             const int caret = edit->cursorPosition();
