@@ -1,0 +1,66 @@
+#include "shell/Messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <deque>
+
+namespace msg {
+namespace {
+
+std::deque<Answer>& queued()
+{
+    static std::deque<Answer> answers;
+    return answers;
+}
+
+} // namespace
+
+Answer show(const QString& text, Icon icon, Buttons buttons)
+{
+    shownTexts().append(text);
+    if (!queued().empty()) {
+        const Answer answer = queued().front();
+        queued().pop_front();
+        return answer;
+    }
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(kProgramTitle);
+    // Lines of a message are separated by a carriage return.
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box.setText(shown);
+    switch (icon) {
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    }
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return Answer::Ok;
+}
+
+void queueAnswer(Answer answer) { queued().push_back(answer); }
+
+void clearQueuedAnswers() { queued().clear(); }
+
+QStringList& shownTexts()
+{
+    static QStringList texts;
+    return texts;
+}
+
+} // namespace msg
