@@ -208,8 +208,6 @@ void FrmBiblio::buildControls()
     DBCombo3->setRowSource(Data5);
     DBCombo3->setListField(QStringLiteral("nome"));
     DBCombo3->setBoundColumn(QStringLiteral("id_editore"));
-    DBCombo3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    DBCombo3->setMinimumContentsLength(12);
     controls::applyFieldColours(DBCombo3);
     Command13 = named(new QPushButton(QStringLiteral("Nuovo"), Picture2), QStringLiteral("Command13"));
     Command13->setAccessibleName(QStringLiteral("Nuovo editore"));

@@ -72,6 +72,12 @@ DBCombo::DBCombo(QWidget* parent) : QComboBox(parent), m_model(new RecordListMod
 {
     setModel(m_model);
     setInsertPolicy(QComboBox::NoInsert);
+    // Sizing from the contents would read every row; the lists can hold thousands.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(12);
+    if (auto* popup = qobject_cast<QListView*>(view())) {
+        popup->setUniformItemSizes(true);
+    }
 }
 
 void DBCombo::setRowSource(store::DataSource* source)
