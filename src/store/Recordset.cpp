@@ -502,7 +502,12 @@ void Recordset::update()
         m_lastModified = m_archive->lastInsertRowId();
         // A new row joins the end of the result, as it does in a dynaset, until the next requery.
         m_keys.push_back(m_lastModified);
-        if (!m_keyed) {
+        if (m_keyed) {
+            // The cached last page was read when it was shorter; read it again with the new row.
+            const int lastPage = (recordCount() - 1) / kPageSize;
+            m_pages.remove(lastPage);
+            m_pageOrder.remove(lastPage);
+        } else {
             m_rows.push_back(m_buffer);
         }
         m_positionsValid = false;
