@@ -65,6 +65,10 @@ CREATE INDEX biblio_id_edizione ON biblio (id_edizione);
 CREATE INDEX autore_nome ON autore (nome COLLATE ITALIANO);
 CREATE INDEX editori_nome ON editori (nome COLLATE ITALIANO);
 CREATE INDEX autbiblio_autore ON autbiblio (ID_autore);
+-- Plain integer indexes, so a shell without the reader's collation counts these tables through them
+-- instead of through the collated name indexes it cannot use.
+CREATE INDEX autore_chiave ON autore (ID_autore);
+CREATE INDEX editori_chiave ON editori (ID_Editore);
 CREATE TRIGGER biblio_elimina_legami AFTER DELETE ON biblio
 BEGIN
     DELETE FROM autbiblio WHERE ID_biblio = old.id;
