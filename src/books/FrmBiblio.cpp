@@ -427,13 +427,12 @@ void FrmBiblio::Form_KeyUp(int keyCode)
     }
 }
 
-void FrmBiblio::closeWindow()
+bool FrmBiblio::closeWindow()
 {
     if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
-        sub->close();
-    } else {
-        close();
+        return sub->close();
     }
+    return close();
 }
 
 void FrmBiblio::closeEvent(QCloseEvent* event)

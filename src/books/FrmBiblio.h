@@ -52,7 +52,8 @@ public:
     void Timer1_Timer();
     void Form_KeyUp(int keyCode);
     // Closes the window (its sub-window when it lives in the main window); the close guard decides.
-    void closeWindow();
+    // Returns false when the window stays open.
+    bool closeWindow();
 
     // Data sources, named as the window names them.
     store::DataSource* Data1;

@@ -28,6 +28,10 @@ QString startupFilePath();
 QString readStartupFile();
 void writeStartupFile(const QString& archivePath);
 
+// True for an existing ordinary file; a hidden file counts as missing. Throws store::DbError 52
+// for a name no file system takes.
+bool ordinaryFileExists(const QString& path);
+
 QString defaultArchivePath();   // <program>/archivio/archivio.mdb
 QString archiveFolder();        // <program>/archivio
 QString templateArchivePath();  // <program>/archivio/$vuoto$.md$

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "books/FrmBiblio.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+
+
+class QAction;
+class QLineEdit;
+class QMdiArea;
+class QMenu;
+class QToolBar;
+
+// The main window "Carteo": the frame that holds every other window, with the menus, the
+// toolbar, the path of the open archive and today's date.
+class MDIForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MDIForm1(QWidget* parent = nullptr);
+    ~MDIForm1() override;
+
+    // The start-up sequence: finds the archive named in avvio.ini (or asks for one), publishes
+    // its path, folder and name, and opens the books window.
+    void MDIForm_Load();
+    // Splits the path in Text1 into Modulo1::CartellaArchivio and Modulo1::FileArchivio.
+    void TrovaPercoServ();
+
+    void MnuFileApri_Click();
+    void MnuVisualBiblio_Click();
+    void MnFileEsci_Click();
+    // Toolbar buttons are numbered from 1; 2, 4, 6 and 8 are separators.
+    void Toolbar1_ButtonClick(int index);
+
+    FrmBiblio* booksWindow() const { return m_books; }
+    QMdiArea* mdiArea() const { return m_area; }
+
+    // How the program ends after the quit guard's Yes; tests replace it.
+    static void setEndProgram(std::function<void()> end);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void placeAtTopCentre();
+    // Runs the start-up from the reading of avvio.ini on; false when the sequence must end.
+    bool findArchive();
+    void closeDataWindows();
+    // Shows the books window, opening it when it is closed; throws store::DbError.
+    void showBooksWindow();
+    // Reports an error of the start-up sequence; true when the sequence goes on.
+    bool startupErrorCleared(int number, const QString& description);
+
+    QMdiArea* m_area;
+    QToolBar* Toolbar1;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QMenu* MnuData;
+    QPointer<FrmBiblio> m_books;
+    bool m_inStartup = false;
+    bool m_ending = false;
+};
