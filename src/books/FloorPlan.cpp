@@ -86,6 +86,8 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     connect(Command17, &QPushButton::clicked, this, &FloorPlan::openLargeView);
     connect(Command16, &QPushButton::clicked, this, &FloorPlan::closeLargeView);
     placeSmallMarker(m_small);
+    // No book shown yet, so no place to mark.
+    setMarkersVisible(false);
 }
 
 void FloorPlan::fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan)
