@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace bench {
+
+// A small, fast pseudo-random generator (xoshiro256**, seeded through splitmix64) whose sequence
+// is the same on every compiler and standard library, so an archive made from a seed is the same
+// file content everywhere.
+class Random {
+public:
+    explicit Random(std::uint64_t seed);
+    std::uint64_t next();
+    // A whole number in [0, n); n > 0.
+    std::uint32_t below(std::uint32_t n);
+    // A whole number in [lo, hi].
+    int between(int lo, int hi) { return lo + int(below(std::uint32_t(hi - lo + 1))); }
+    // A number in [0, 1).
+    double unit() { return double(next() >> 11) * 0x1.0p-53; }
+    // True with probability p.
+    bool chance(double p) { return unit() < p; }
+    // An index in [0, n) where low indexes are more likely (a skew of 1 is uniform).
+    std::uint32_t skewed(std::uint32_t n, double skew);
+
+private:
+    std::uint64_t m_s[4];
+};
+
+struct ArchiveSize {
+    int books = 100000;
+    int authors = 60000;
+    int links = 150000;
+    int publishers = 5000;
+    std::uint64_t seed = 20240501;
+};
+
+struct GeneratedArchive {
+    qint64 books = 0;
+    qint64 authors = 0;
+    qint64 links = 0;
+    qint64 publishers = 0;
+    qint64 booksWithoutAuthors = 0;
+    qint64 booksWithSeveralAuthors = 0;
+    qint64 booksWithoutPublisher = 0;    // id_edizione null
+    qint64 booksWithMissingPublisher = 0; // id_edizione names no publisher
+    double seconds = 0;
+};
+
+// Creates a new archive at `path` (which must not exist) with the program's own schema and fills
+// it with a catalogue of the given size: Italian titles in upper case as the program stores them,
+// with accented letters and apostrophes; genres, years, shelf positions, towns, prices, notes and
+// floor-plan positions; authors as "NOME COGNOME"; publishers with town, address and telephone.
+// Book keys are distinct random numbers from 1 to 200000 (or to `books` if larger), as the
+// program chooses them. Every row goes in through prepared statements in one transaction.
+// The same size and seed always give the same rows from the same build (the order in which a
+// compiler evaluates arguments decides which random number goes where). Throws store::DbError or
+// std::runtime_error.
+GeneratedArchive generateArchive(const QString& path, const ArchiveSize& size);
+
+} // namespace bench
