@@ -1,0 +1,586 @@
+// Times the books window on a large archive and compares it with raw SQLite running the same
+// queries:
+//   carteo_bench_biblio [archive]
+// Without an archive, one of 100,000 books is generated into a temporary folder (by a child
+// process, so that the generator's memory does not count towards this process's peak).
+#include "ArchiveGenerator.h"
+
+#include "books/FrmBiblio.h"
+#include "controls/DBList.h"
+#include "shell/Modulo1.h"
+#include "store/Collation.h"
+#include "store/DbError.h"
+#include "store/Sql.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+constexpr int kRuns = 7;          // repetitions of whole-window and whole-query measurements
+constexpr int kClicks = 200;      // random books chosen in the list
+constexpr int kArrowSteps = 500;  // presses of the down arrow
+constexpr std::uint64_t kPickSeed = 7;
+
+constexpr double kFirstBookTargetMs = 300;
+constexpr double kClickTargetMs = 5;
+constexpr double kPeakTargetMb = 150;
+
+// ---------------------------------------------------------------- figures
+
+struct Stats {
+    double median = 0;
+    double p95 = 0;
+    double min = 0;
+    double max = 0;
+};
+
+Stats stats(std::vector<double> v)
+{
+    Stats s;
+    if (v.empty()) {
+        return s;
+    }
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    s.p95 = v[std::min(n - 1, std::size_t(std::ceil(0.95 * double(n))) - 1)];
+    s.min = v.front();
+    s.max = v.back();
+    return s;
+}
+
+double msSince(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+
+// The resident high-water mark of this process in megabytes; nullopt where it cannot be read.
+std::optional<double> peakResidentMb()
+{
+#ifdef Q_OS_LINUX
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) == 0) {
+        return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+    }
+#endif
+    return std::nullopt;
+}
+
+QString mb(std::optional<double> v) { return v ? QString::number(*v, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a"); }
+
+void line(const char* text) { std::printf("%s\n", text); }
+
+void linef(const QString& text) { std::printf("%s\n", qPrintable(text)); }
+
+// ---------------------------------------------------------------- raw SQLite
+
+// A plain connection with nothing but the reader's collation, which the program's order needs.
+class RawDb {
+public:
+    explicit RawDb(const QString& path)
+    {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            throw std::runtime_error("cannot open " + path.toStdString());
+        }
+        store::registerCollation(m_db);
+    }
+    ~RawDb() { sqlite3_close(m_db); }
+    RawDb(const RawDb&) = delete;
+    RawDb& operator=(const RawDb&) = delete;
+    sqlite3* handle() const { return m_db; }
+
+    // Prepares, steps through every row and finalizes; calls `row` for each row when given.
+    int run(const QString& sqlText, const std::function<void(sqlite3_stmt*)>& row = {}) const
+    {
+        sqlite3_stmt* st = nullptr;
+        const QByteArray text = sqlText.toUtf8();
+        if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK) {
+            throw std::runtime_error(std::string("prepare: ") + sqlite3_errmsg(m_db));
+        }
+        int rows = 0;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            ++rows;
+            if (row) {
+                row(st);
+            }
+        }
+        sqlite3_finalize(st);
+        return rows;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+QString columnText(sqlite3_stmt* st, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, column)),
+                             sqlite3_column_bytes(st, column));
+}
+
+// What the books list shows, read with raw SQLite: the order of the program and the reader's collation.
+const QString kAllBooksCollated = QStringLiteral("Select * from biblio order by titolo COLLATE ITALIANO");
+
+// Opening a connection and stepping through every row of the books in title order.
+double rawAllBooksMs(const QString& path)
+{
+    QElapsedTimer t;
+    t.start();
+    RawDb db(path);
+    db.run(kAllBooksCollated);
+    return msSince(t);
+}
+
+// The same query in the sqlite3 shell, output thrown away; nullopt when the shell is missing.
+std::optional<double> shellAllBooksMs(const QString& path, QString* problem)
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty()) {
+        *problem = QStringLiteral("sqlite3 shell not found");
+        return std::nullopt;
+    }
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer t;
+    t.start();
+    p.start(shell, {path, sql::AllBooks});
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *problem = QStringLiteral("sqlite3 shell failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
+        return std::nullopt;
+    }
+    const double ms = msSince(t);
+    const QByteArray err = p.readAllStandardError();
+    if (!err.isEmpty()) {
+        *problem = QStringLiteral("sqlite3 shell: ") + QString::fromLocal8Bit(err).trimmed();
+    }
+    return ms;
+}
+
+// The queries one click sends, with raw SQLite: the book, its authors, its publisher.
+double rawClickMs(const RawDb& db, qint64 id)
+{
+    QElapsedTimer t;
+    t.start();
+    qint64 publisher = 0;
+    db.run(QStringLiteral("Select * from biblio where id=") + QString::number(id),
+           [&](sqlite3_stmt* st) { publisher = sqlite3_column_int64(st, 5); });
+    db.run(sql::authorsOfBook(id));
+    db.run(QStringLiteral("Select ID_Editore, nome, residenza from Editori where ID_Editore=") +
+           QString::number(publisher));
+    return msSince(t);
+}
+
+// ---------------------------------------------------------------- the window
+
+template <typename T>
+T* child(QWidget* w, const char* name)
+{
+    T* c = w->findChild<T*>(QString::fromLatin1(name));
+    if (!c) {
+        throw std::runtime_error(std::string("missing control ") + name);
+    }
+    return c;
+}
+
+void discard(std::unique_ptr<FrmBiblio>& w)
+{
+    w.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+struct OpenTimes {
+    double constructMs = 0;
+    double loadMs = 0;
+    double showMs = 0;
+    double totalMs = 0;
+};
+
+// New window, Form_Load, show, one pass of the event loop: the first book is on screen.
+OpenTimes openWindow(std::unique_ptr<FrmBiblio>& w)
+{
+    OpenTimes o;
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer step;
+    step.start();
+    w = std::make_unique<FrmBiblio>();
+    o.constructMs = msSince(step);
+    step.restart();
+    w->Form_Load();
+    o.loadMs = msSince(step);
+    step.restart();
+    w->show();
+    QCoreApplication::processEvents();
+    o.showMs = msSince(step);
+    o.totalMs = msSince(total);
+    if (child<QLineEdit>(w.get(), "TxtFields_0")->text().isEmpty()) {
+        throw std::runtime_error("the first book's title is not shown");
+    }
+    return o;
+}
+
+// ---------------------------------------------------------------- report
+
+struct Row {
+    QString what;
+    QString figure;
+    QString raw;
+    QString ratio;
+    QString target;
+    QString verdict;
+};
+
+QString ms(double v) { return QString::number(v, 'f', v < 10 ? 3 : 1) + QStringLiteral(" ms"); }
+QString times(double v) { return QString::number(v, 'f', v < 10 ? 2 : 1) + QStringLiteral("x"); }
+QString verdict(bool pass) { return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"); }
+
+void printTable(const std::vector<Row>& rows)
+{
+    const QStringList head{QStringLiteral("measure"), QStringLiteral("figure"), QStringLiteral("raw SQLite"),
+                           QStringLiteral("ratio"), QStringLiteral("target"), QStringLiteral("result")};
+    std::vector<int> width(6);
+    for (int c = 0; c < 6; ++c) {
+        width[c] = int(head[c].size());
+    }
+    for (const Row& r : rows) {
+        const QString cells[6] = {r.what, r.figure, r.raw, r.ratio, r.target, r.verdict};
+        for (int c = 0; c < 6; ++c) {
+            width[c] = std::max(width[c], int(cells[c].size()));
+        }
+    }
+    auto print = [&](const QStringList& cells) {
+        QString out;
+        for (int c = 0; c < 6; ++c) {
+            out += (c ? QStringLiteral(" | ") : QString()) + cells[c].leftJustified(width[c]);
+        }
+        linef(out.trimmed());
+    };
+    print(head);
+    QString rule;
+    for (int c = 0; c < 6; ++c) {
+        rule += (c ? QStringLiteral("-+-") : QString()) + QString(width[c], QLatin1Char('-'));
+    }
+    linef(rule);
+    for (const Row& r : rows) {
+        print({r.what, r.figure, r.raw, r.ratio, r.target, r.verdict});
+    }
+}
+
+// ---------------------------------------------------------------- phases
+
+int generateInChild(const QString& path)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--generate"), path});
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit) {
+        return 1;
+    }
+    return p.exitCode();
+}
+
+int generateHere(const QString& path)
+{
+    try {
+        const bench::GeneratedArchive a = bench::generateArchive(path, bench::ArchiveSize{});
+        std::printf("generated %lld books, %lld authors, %lld links, %lld publishers in %.2f s\n", a.books,
+                    a.authors, a.links, a.publishers, a.seconds);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "generation failed: %s\n", e.what());
+        return 1;
+    }
+}
+
+int runBenchmark(const QString& path)
+{
+    const QFileInfo info(path);
+    Modulo1::PercorsoArchivio = info.absoluteFilePath();
+    Modulo1::CartellaArchivio = info.absolutePath() + QLatin1Char('/');
+    Modulo1::FileArchivio = info.fileName();
+
+    const RawDb raw(path);
+    std::vector<qint64> ids;
+    raw.run(QStringLiteral("select id from biblio"), [&](sqlite3_stmt* st) { ids.push_back(sqlite3_column_int64(st, 0)); });
+    qint64 authors = 0;
+    qint64 links = 0;
+    raw.run(QStringLiteral("select (select count(*) from autore), (select count(*) from autbiblio)"),
+            [&](sqlite3_stmt* st) {
+                authors = sqlite3_column_int64(st, 0);
+                links = sqlite3_column_int64(st, 1);
+            });
+    if (ids.empty()) {
+        std::fprintf(stderr, "the archive has no books\n");
+        return 1;
+    }
+    linef(QStringLiteral("archive: %1 (%2 books, %3 authors, %4 links, %5 MB)")
+              .arg(info.absoluteFilePath())
+              .arg(ids.size())
+              .arg(authors)
+              .arg(links)
+              .arg(double(info.size()) / (1024.0 * 1024.0), 0, 'f', 1));
+    linef(QStringLiteral("Qt %1, SQLite %2, platform %3; %4 runs per whole measurement")
+              .arg(QString::fromLatin1(qVersion()), QString::fromLatin1(sqlite3_libversion()),
+                   QGuiApplication::platformName())
+              .arg(kRuns));
+    line("");
+
+    // a. Opening the window until the first book is shown. The first window of the process also
+    // pays for fonts, style and other one-time set-up, so it is reported on its own.
+    std::unique_ptr<FrmBiblio> w;
+    const OpenTimes first = openWindow(w);
+    discard(w);
+    const std::optional<double> peakAfterFirstOpen = peakResidentMb();
+    std::vector<double> openTotal, openConstruct, openLoad, openShow, rawAll, shellAll;
+    QString shellProblem;
+    for (int i = 0; i < kRuns; ++i) {
+        const OpenTimes o = openWindow(w);
+        discard(w);
+        openTotal.push_back(o.totalMs);
+        openConstruct.push_back(o.constructMs);
+        openLoad.push_back(o.loadMs);
+        openShow.push_back(o.showMs);
+        rawAll.push_back(rawAllBooksMs(path));
+        if (const auto s = shellAllBooksMs(path, &shellProblem)) {
+            shellAll.push_back(*s);
+        }
+    }
+    const Stats open = stats(openTotal);
+    const Stats rawOpen = stats(rawAll);
+    const Stats shellOpen = stats(shellAll);
+    linef(QStringLiteral("a. open until the first book is shown, %1 runs (ms): median %2, min %3, max %4; "
+                         "first window of the process %5")
+              .arg(kRuns)
+              .arg(open.median, 0, 'f', 1)
+              .arg(open.min, 0, 'f', 1)
+              .arg(open.max, 0, 'f', 1)
+              .arg(first.totalMs, 0, 'f', 1));
+    linef(QStringLiteral("   medians: construct %1, Form_Load %2, show + paint %3; first window: %4 / %5 / %6")
+              .arg(stats(openConstruct).median, 0, 'f', 1)
+              .arg(stats(openLoad).median, 0, 'f', 1)
+              .arg(stats(openShow).median, 0, 'f', 1)
+              .arg(first.constructMs, 0, 'f', 1)
+              .arg(first.loadMs, 0, 'f', 1)
+              .arg(first.showMs, 0, 'f', 1));
+    linef(QStringLiteral("   raw C API, all rows of \"%1\" (open + step): median %2, min %3, max %4")
+              .arg(kAllBooksCollated)
+              .arg(rawOpen.median, 0, 'f', 1)
+              .arg(rawOpen.min, 0, 'f', 1)
+              .arg(rawOpen.max, 0, 'f', 1));
+    if (!shellAll.empty()) {
+        linef(QStringLiteral("   sqlite3 shell \"%1\" > /dev/null: median %2, min %3, max %4")
+                  .arg(sql::AllBooks)
+                  .arg(shellOpen.median, 0, 'f', 1)
+                  .arg(shellOpen.min, 0, 'f', 1)
+                  .arg(shellOpen.max, 0, 'f', 1));
+    }
+    if (!shellProblem.isEmpty()) {
+        linef(QStringLiteral("   note: ") + shellProblem);
+    }
+
+    // b. Choosing random books in the list.
+    w = std::make_unique<FrmBiblio>();
+    w->Form_Load();
+    w->show();
+    QCoreApplication::processEvents();
+    auto* list = child<controls::DBList>(w.get(), "DBList1");
+    auto* titleBox = child<QLineEdit>(w.get(), "TxtFields_0");
+    bench::Random pick(kPickSeed);
+    std::vector<qint64> chosen;
+    for (int i = 0; i < kClicks; ++i) {
+        chosen.push_back(ids[pick.below(std::uint32_t(ids.size()))]);
+    }
+    std::vector<double> click, clickPainted, rawClick;
+    int wrong = 0;
+    for (const qint64 id : chosen) {
+        QString expected;
+        raw.run(QStringLiteral("select titolo from biblio where id=") + QString::number(id),
+                [&](sqlite3_stmt* st) { expected = columnText(st, 0); });
+        QElapsedTimer t;
+        t.start();
+        list->setBoundText(QString::number(id));
+        w->DBList1_Click();
+        click.push_back(msSince(t));
+        QCoreApplication::processEvents();
+        clickPainted.push_back(msSince(t));
+        if (titleBox->text() != expected || Modulo1::IdLibroCorrente != id) {
+            ++wrong;
+        }
+    }
+    for (const qint64 id : chosen) {
+        rawClick.push_back(rawClickMs(raw, id));
+    }
+    const Stats clicks = stats(click);
+    const Stats clicksPainted = stats(clickPainted);
+    const Stats rawClicks = stats(rawClick);
+    line("");
+    linef(QStringLiteral("b. %1 clicks on random books (ms): setBoundText + DBList1_Click median %2, p95 %3, max %4; "
+                         "with the repaint median %5, p95 %6")
+              .arg(kClicks)
+              .arg(clicks.median, 0, 'f', 3)
+              .arg(clicks.p95, 0, 'f', 3)
+              .arg(clicks.max, 0, 'f', 3)
+              .arg(clicksPainted.median, 0, 'f', 3)
+              .arg(clicksPainted.p95, 0, 'f', 3));
+    linef(QStringLiteral("   raw C API, the book by id + its authors + its publisher: median %1, p95 %2")
+              .arg(rawClicks.median, 0, 'f', 3)
+              .arg(rawClicks.p95, 0, 'f', 3));
+    if (wrong) {
+        linef(QStringLiteral("   WARNING: %1 clicks showed another book than the one chosen").arg(wrong));
+    }
+
+    // c. The down arrow through the list, focused in a visible, active window.
+    w->activateWindow();
+    QApplication::setActiveWindow(w.get());
+    list->setFocus();
+    list->setBoundText(QString::number(ids.front()));
+    const int startRow = list->currentIndex().row();
+    w->DBList1_Click();
+    QCoreApplication::processEvents();
+    std::vector<double> arrow, arrowPainted;
+    for (int i = 0; i < kArrowSteps; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QTest::keyClick(list, Qt::Key_Down);
+        arrow.push_back(msSince(t));
+        QCoreApplication::processEvents();
+        arrowPainted.push_back(msSince(t));
+    }
+    QString expectedAfterArrows;
+    raw.run(QStringLiteral("select titolo from biblio order by titolo COLLATE ITALIANO limit 1 offset %1")
+                .arg(startRow + kArrowSteps),
+            [&](sqlite3_stmt* st) { expectedAfterArrows = columnText(st, 0); });
+    const bool arrowsArrived = list->currentIndex().row() == startRow + kArrowSteps &&
+                               titleBox->text() == expectedAfterArrows;
+    const Stats arrows = stats(arrow);
+    const Stats arrowsPainted = stats(arrowPainted);
+    line("");
+    linef(QStringLiteral("c. %1 down arrows (ms): key press + release (runs DBList1_Click) median %2, p95 %3, max %4; "
+                         "with the repaint median %5, p95 %6")
+              .arg(kArrowSteps)
+              .arg(arrows.median, 0, 'f', 3)
+              .arg(arrows.p95, 0, 'f', 3)
+              .arg(arrows.max, 0, 'f', 3)
+              .arg(arrowsPainted.median, 0, 'f', 3)
+              .arg(arrowsPainted.p95, 0, 'f', 3));
+    if (!arrowsArrived) {
+        linef(QStringLiteral("   WARNING: after the arrows the list is on row %1 showing \"%2\", expected row %3 \"%4\"")
+                  .arg(list->currentIndex().row())
+                  .arg(titleBox->text())
+                  .arg(startRow + kArrowSteps)
+                  .arg(expectedAfterArrows));
+    }
+    discard(w);
+
+    // d. Memory.
+    const std::optional<double> peak = peakResidentMb();
+    line("");
+    linef(QStringLiteral("d. peak resident memory: %1 after the first window, %2 at the end")
+              .arg(mb(peakAfterFirstOpen), mb(peak)));
+    line("");
+
+    std::vector<Row> rows;
+    rows.push_back({QStringLiteral("a. first book shown (median)"), ms(open.median), ms(rawOpen.median),
+                    times(open.median / rawOpen.median), QStringLiteral("< %1 ms").arg(kFirstBookTargetMs),
+                    verdict(open.median < kFirstBookTargetMs)});
+    rows.push_back({QStringLiteral("a. first window of the process"), ms(first.totalMs), ms(rawOpen.median),
+                    times(first.totalMs / rawOpen.median), QStringLiteral("< %1 ms").arg(kFirstBookTargetMs),
+                    verdict(first.totalMs < kFirstBookTargetMs)});
+    if (!shellAll.empty()) {
+        rows.push_back({QStringLiteral("a. first book vs sqlite3 shell"), ms(open.median),
+                        ms(shellOpen.median) + QStringLiteral(" (shell)"), times(open.median / shellOpen.median),
+                        QStringLiteral("< 1x shell"), verdict(open.median < shellOpen.median)});
+    } else {
+        rows.push_back({QStringLiteral("a. first book vs sqlite3 shell"), ms(open.median), QStringLiteral("n/a"),
+                        QStringLiteral("n/a"), QStringLiteral("< 1x shell"), QStringLiteral("n/a")});
+    }
+    rows.push_back({QStringLiteral("b. click (median)"), ms(clicks.median), ms(rawClicks.median),
+                    times(clicks.median / rawClicks.median), QStringLiteral("< %1 ms").arg(kClickTargetMs),
+                    verdict(clicks.median < kClickTargetMs && wrong == 0)});
+    rows.push_back({QStringLiteral("b. click (p95)"), ms(clicks.p95), ms(rawClicks.p95),
+                    times(clicks.p95 / rawClicks.p95), QStringLiteral("< %1 ms").arg(kClickTargetMs),
+                    verdict(clicks.p95 < kClickTargetMs && wrong == 0)});
+    rows.push_back({QStringLiteral("b. click + repaint (median)"), ms(clicksPainted.median), ms(rawClicks.median),
+                    times(clicksPainted.median / rawClicks.median), QStringLiteral("(information)"), QString()});
+    rows.push_back({QStringLiteral("c. arrow step (median)"), ms(arrows.median), ms(rawClicks.median),
+                    times(arrows.median / rawClicks.median), QStringLiteral("< %1 ms (a click)").arg(kClickTargetMs),
+                    verdict(arrows.median < kClickTargetMs && arrowsArrived)});
+    rows.push_back({QStringLiteral("c. arrow step (p95)"), ms(arrows.p95), ms(rawClicks.p95),
+                    times(arrows.p95 / rawClicks.p95), QStringLiteral("< %1 ms (a click)").arg(kClickTargetMs),
+                    verdict(arrows.p95 < kClickTargetMs && arrowsArrived)});
+    rows.push_back({QStringLiteral("c. arrow step + repaint (median)"), ms(arrowsPainted.median),
+                    ms(rawClicks.median), times(arrowsPainted.median / rawClicks.median),
+                    QStringLiteral("(information)"), QString()});
+    rows.push_back({QStringLiteral("d. peak resident memory"), mb(peak), QStringLiteral("-"), QStringLiteral("-"),
+                    QStringLiteral("< %1 MB").arg(kPeakTargetMb),
+                    peak ? verdict(*peak < kPeakTargetMb) : QStringLiteral("n/a")});
+    printTable(rows);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Internal: the child process that builds the archive.
+    if (argc == 3 && std::string(argv[1]) == "--generate") {
+        QCoreApplication app(argc, argv);
+        return generateHere(QString::fromLocal8Bit(argv[2]));
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: carteo_bench_biblio [archive]\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    try {
+        if (argc == 2) {
+            const QString path = QString::fromLocal8Bit(argv[1]);
+            if (!QFileInfo(path).isFile()) {
+                std::fprintf(stderr, "no such archive: %s\n", argv[1]);
+                return 1;
+            }
+            return runBenchmark(path);
+        }
+        QTemporaryDir dir;
+        if (!dir.isValid()) {
+            std::fprintf(stderr, "cannot make a temporary folder\n");
+            return 1;
+        }
+        const QString path = dir.filePath(QStringLiteral("archivio.mdb"));
+        line("generating a benchmark archive (child process)...");
+        if (const int rc = generateInChild(path); rc != 0) {
+            return rc;
+        }
+        line("");
+        return runBenchmark(path);
+    } catch (const store::DbError& e) {
+        std::fprintf(stderr, "archive error %d: %s\n", e.number(), qPrintable(e.description()));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+    }
+    return 1;
+}
