@@ -16,25 +16,12 @@
 namespace books {
 namespace {
 
-template <typename W>
-W* named(W* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
+using controls::captionFor;
+using controls::named;
 
 QPushButton* button(QWidget* parent, const QString& name, const QString& caption)
 {
     return named(new QPushButton(caption, parent), name);
-}
-
-// A caption label that names its field for screen readers and the keyboard.
-QLabel* caption(QWidget* parent, const QString& name, const QString& text, QWidget* buddy)
-{
-    auto* label = named(new QLabel(text, parent), name);
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(text);
-    return label;
 }
 
 QLineEdit* field(QWidget* parent, const QString& name)
@@ -79,11 +66,11 @@ AuthorsPanel::AuthorsPanel(QWidget* parent) : QFrame(parent)
     top->addStretch();
     top->addWidget(Command15);
     auto* fields = new QGridLayout;
-    fields->addWidget(caption(this, QStringLiteral("Label6_0"), QStringLiteral("Nome"), Text1[0]), 0, 0);
+    fields->addWidget(captionFor(this, QStringLiteral("Label6_0"), QStringLiteral("Nome"), Text1[0]), 0, 0);
     fields->addWidget(Text1[0], 0, 1, 1, 3);
-    fields->addWidget(caption(this, QStringLiteral("Label6_1"), QStringLiteral("Nato a"), Text1[1]), 1, 0);
+    fields->addWidget(captionFor(this, QStringLiteral("Label6_1"), QStringLiteral("Nato a"), Text1[1]), 1, 0);
     fields->addWidget(Text1[1], 1, 1);
-    fields->addWidget(caption(this, QStringLiteral("Label6_2"), QStringLiteral("Il"), Text1[2]), 1, 2);
+    fields->addWidget(captionFor(this, QStringLiteral("Label6_2"), QStringLiteral("Il"), Text1[2]), 1, 2);
     fields->addWidget(Text1[2], 1, 3);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {Command3, Command4, Command5, Command6}) {
@@ -120,11 +107,11 @@ PublishersPanel::PublishersPanel(QWidget* parent) : QFrame(parent)
     top->addStretch();
     top->addWidget(Command14);
     auto* fields = new QGridLayout;
-    fields->addWidget(caption(this, QStringLiteral("Label7_0"), QStringLiteral("Nome"), Text1_5), 0, 0);
+    fields->addWidget(captionFor(this, QStringLiteral("Label7_0"), QStringLiteral("Nome"), Text1_5), 0, 0);
     fields->addWidget(Text1_5, 0, 1);
-    fields->addWidget(caption(this, QStringLiteral("Label7_1"), QStringLiteral("Località"), Text1_4), 1, 0);
+    fields->addWidget(captionFor(this, QStringLiteral("Label7_1"), QStringLiteral("Località"), Text1_4), 1, 0);
     fields->addWidget(Text1_4, 1, 1);
-    fields->addWidget(caption(this, QStringLiteral("Label7_2"), QStringLiteral("Note"), Text1_3), 2, 0);
+    fields->addWidget(captionFor(this, QStringLiteral("Label7_2"), QStringLiteral("Note"), Text1_3), 2, 0);
     fields->addWidget(Text1_3, 2, 1);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {Command12, Command11, Command10, Command9}) {
@@ -156,7 +143,7 @@ SearchPanel::SearchPanel(QWidget* parent) : QFrame(parent)
         QGridLayout* grid = i < 5 ? grid1 : grid2;
         Check1[i] = named(new QCheckBox(page), QStringLiteral("Check1_%1").arg(i));
         Text2[i] = named(new QLineEdit(page), QStringLiteral("Text2_%1").arg(i));
-        Label5[i] = caption(page, QStringLiteral("Label5_%1").arg(i), QString::fromUtf8(captions[i]), Text2[i]);
+        Label5[i] = captionFor(page, QStringLiteral("Label5_%1").arg(i), QString::fromUtf8(captions[i]), Text2[i]);
         Check1[i]->setAccessibleName(QString::fromUtf8(captions[i]));
         grid->addWidget(Check1[i], i % 5, 0);
         grid->addWidget(Label5[i], i % 5, 1);

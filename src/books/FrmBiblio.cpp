@@ -27,6 +27,9 @@
 
 namespace {
 
+using controls::captionFor;
+using controls::named;
+
 struct FieldSpec {
     const char* field; // empty: not bound
     const char* caption;
@@ -55,9 +58,6 @@ constexpr FieldSpec kFields[19] = {
     {"Num_pag", "PAG."},
 };
 
-const QString kEditingMessage = QStringLiteral("E' in corso una modifica del record!!!") + QLatin1Char('\r') +
-                                QStringLiteral("Prima di uscire dal programma, occorre Salvare o Annullare l'operazione");
-
 // Prices as the regional settings write them: euro with two decimals, lire without.
 QString formatEuro(const QVariant& v)
 {
@@ -74,21 +74,6 @@ QString formatLire(const QVariant& v)
         return v.toString();
     }
     return d == 0 ? QString() : QLocale().toString(qint64(d + (d >= 0 ? 0.5 : -0.5)));
-}
-
-template <typename W>
-W* named(W* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
-QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QWidget* buddy)
-{
-    auto* label = named(new QLabel(text, parent), name);
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(text);
-    return label;
 }
 
 } // namespace
@@ -438,7 +423,7 @@ bool FrmBiblio::closeWindow()
 void FrmBiblio::closeEvent(QCloseEvent* event)
 {
     if (isEditing()) {
-        msg::show(kEditingMessage, msg::Icon::Information);
+        msg::show(msg::kEditingOpen, msg::Icon::Information);
         event->ignore();
         return;
     }

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLabel>
 
 namespace controls {
 namespace {
@@ -45,6 +46,14 @@ void keepUpperCase(QLineEdit* edit)
             edit->setCursorPosition(caret);
         }
     });
+}
+
+QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QWidget* field)
+{
+    auto* label = named(new QLabel(text, parent), name);
+    label->setBuddy(field);
+    field->setAccessibleName(text);
+    return label;
 }
 
 // ---------------------------------------------------------------- BoundLineEdit
@@ -99,37 +108,6 @@ void BoundLineEdit::keyPressEvent(QKeyEvent* event)
     }
     QLineEdit::keyPressEvent(event);
 }
-
-// ---------------------------------------------------------------- BoundLabel
-
-BoundLabel::BoundLabel(QWidget* parent) : QLabel(parent) {}
-
-BoundLabel::~BoundLabel()
-{
-    if (m_source) {
-        m_source->unbind(this);
-    }
-}
-
-void BoundLabel::bindTo(store::DataSource* source, const QString& field)
-{
-    if (m_source) {
-        m_source->unbind(this);
-    }
-    m_source = source;
-    m_field = field;
-    if (m_source) {
-        m_source->bind(this);
-    }
-}
-
-void BoundLabel::showFieldValue(const QVariant& value)
-{
-    m_value = value.toString();
-    emit valueShown(m_value);
-}
-
-QVariant BoundLabel::fieldValueForUpdate() const { return m_value.isEmpty() ? QVariant() : QVariant(m_value); }
 
 // ---------------------------------------------------------------- ComboFieldBinding
 

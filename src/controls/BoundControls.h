@@ -3,12 +3,12 @@
 #include "store/DataSource.h"
 
 #include <QColor>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <functional>
 
 class QComboBox;
+class QLabel;
 
 namespace controls {
 
@@ -21,6 +21,17 @@ void applyFieldColours(QWidget* widget);
 
 // Keeps the text of a line edit in upper case as it is typed, with the caret where it was.
 void keepUpperCase(QLineEdit* edit);
+
+// Gives a widget its name and returns it.
+template <typename W>
+W* named(W* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+// A caption label that names its field for screen readers and takes the keyboard to it.
+QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QWidget* field);
 
 // A text box bound to a field of a data source.
 class BoundLineEdit : public QLineEdit, public store::FieldBinding {
@@ -51,27 +62,6 @@ private:
     QString m_field;
     QString m_accepted;
     Formatter m_formatter;
-};
-
-// A label bound to a field (shows its text).
-class BoundLabel : public QLabel, public store::FieldBinding {
-    Q_OBJECT
-public:
-    explicit BoundLabel(QWidget* parent = nullptr);
-    ~BoundLabel() override;
-    void bindTo(store::DataSource* source, const QString& field);
-    QString dataField() const override { return m_field; }
-    void showFieldValue(const QVariant& value) override;
-    QVariant fieldValueForUpdate() const override;
-    const QString& value() const { return m_value; }
-
-signals:
-    void valueShown(const QString& value);
-
-private:
-    QPointer<store::DataSource> m_source;
-    QString m_field;
-    QString m_value;
 };
 
 // Binds the edit text of a combo box to a field.

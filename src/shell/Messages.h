@@ -16,6 +16,11 @@ enum class Answer { Ok, Yes, No };
 
 inline const QString kProgramTitle = QStringLiteral("Carteo");
 
+// Shown when a window or the program is closed while a book is being edited.
+inline const QString kEditingOpen = QStringLiteral("E' in corso una modifica del record!!!\r"
+                                                   "Prima di uscire dal programma, occorre Salvare o Annullare "
+                                                   "l'operazione");
+
 Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
 
 // For tests: answers queued here are used, in order, instead of showing the dialog; every shown
