@@ -15,12 +15,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <algorithm>
@@ -87,6 +89,17 @@ std::optional<double> peakResidentMb()
 }
 
 QString mb(std::optional<double> v) { return v ? QString::number(*v, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a"); }
+
+// The 1, 5 and 15 minute load averages where the system tells them: figures taken on a busy
+// machine are not comparable.
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("n/a");
+    }
+    return QString::fromLatin1(f.readLine()).section(QLatin1Char(' '), 0, 2);
+}
 
 void line(const char* text) { std::printf("%s\n", text); }
 
@@ -340,9 +353,11 @@ int runBenchmark(const QString& path)
               .arg(authors)
               .arg(links)
               .arg(double(info.size()) / (1024.0 * 1024.0), 0, 'f', 1));
-    linef(QStringLiteral("Qt %1, SQLite %2, platform %3; %4 runs per whole measurement")
+    linef(QStringLiteral("Qt %1, SQLite %2, platform %3, %4 cores, load average %5; %6 runs per whole measurement")
               .arg(QString::fromLatin1(qVersion()), QString::fromLatin1(sqlite3_libversion()),
                    QGuiApplication::platformName())
+              .arg(QThread::idealThreadCount())
+              .arg(loadAverage())
               .arg(kRuns));
     line("");
 
@@ -536,6 +551,7 @@ int runBenchmark(const QString& path)
                     QStringLiteral("< %1 MB").arg(kPeakTargetMb),
                     peak ? verdict(*peak < kPeakTargetMb) : QStringLiteral("n/a")});
     printTable(rows);
+    linef(QStringLiteral("load average at the end: %1").arg(loadAverage()));
     return 0;
 }
 
@@ -572,6 +588,7 @@ int main(int argc, char** argv)
         }
         const QString path = dir.filePath(QStringLiteral("archivio.mdb"));
         line("generating a benchmark archive (child process)...");
+        std::fflush(stdout);
         if (const int rc = generateInChild(path); rc != 0) {
             return rc;
         }
