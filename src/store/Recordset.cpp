@@ -19,11 +19,19 @@ QString quoted(const QString& name)
     return QLatin1Char('"') + n + QLatin1Char('"');
 }
 
-bool containsWord(const QString& text, const char* pattern)
+const QRegularExpression& wordPattern(const char* pattern)
 {
-    const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::CaseInsensitiveOption);
-    return re.match(text).hasMatch();
+    // Compiled once each: a recordset is built on every book shown.
+    static QHash<const char*, QRegularExpression> compiled;
+    auto it = compiled.find(pattern);
+    if (it == compiled.end()) {
+        it = compiled.insert(pattern, QRegularExpression(QString::fromLatin1(pattern),
+                                                         QRegularExpression::CaseInsensitiveOption));
+    }
+    return it.value();
 }
+
+bool containsWord(const QString& text, const char* pattern) { return wordPattern(pattern).match(text).hasMatch(); }
 
 // A criterion of the form field=value, with the value as a number or a quoted text.
 struct Criterion {
