@@ -3,32 +3,36 @@
 #include "store/DbError.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace paths {
 namespace {
 
-QString& folderOverride()
-{
+QString& folderOverride() {
     static QString folder;
     return folder;
 }
 
-bool isSeparator(QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); }
+bool isSeparator(QChar c) {
+    return c == QLatin1Char('\\') || c == QLatin1Char('/');
+}
 
 } // namespace
 
-QString programFolder()
-{
+QString programFolder() {
     return folderOverride().isEmpty() ? QCoreApplication::applicationDirPath() : folderOverride();
 }
 
-void setProgramFolderForTests(const QString& folder) { folderOverride() = folder; }
+void setProgramFolderForTests(const QString& folder) {
+    folderOverride() = folder;
+}
 
-QString join(const QString& folder, const QString& name)
-{
+QString join(const QString& folder, const QString& name) {
     if (folder.isEmpty()) {
         return name;
     }
@@ -42,8 +46,7 @@ QString join(const QString& folder, const QString& name)
     return folder + separator + name;
 }
 
-Split splitArchivePath(const QString& path)
-{
+Split splitArchivePath(const QString& path) {
     // The search for the last separator starts at the third character, so the two leading
     // backslashes of a network path are never taken as the split point.
     qsizetype last = -1;
@@ -56,10 +59,11 @@ Split splitArchivePath(const QString& path)
     return Split{path.left(folderLength), path.mid(folderLength)};
 }
 
-QString startupFilePath() { return join(programFolder(), QStringLiteral("avvio.ini")); }
+QString startupFilePath() {
+    return join(programFolder(), QStringLiteral("avvio.ini"));
+}
 
-QString readStartupFile()
-{
+QString readStartupFile() {
     QFile file(startupFilePath());
     if (!file.exists()) {
         throw store::DbError(store::ErrFileNotFound);
@@ -67,50 +71,61 @@ QString readStartupFile()
     if (!file.open(QIODevice::ReadOnly)) {
         throw store::DbError(store::ErrPermissionDenied);
     }
-    const QByteArray content = file.readAll();
-    if (content.isEmpty()) {
+    QByteArray line = file.readLine();
+    if (line.isEmpty()) {
         throw store::DbError(store::ErrPastEndOfFile);
     }
-    QByteArray line = content;
-    const qsizetype end = line.indexOf('\n');
-    if (end >= 0) {
-        line.truncate(end);
+    // A file saved by a Windows editor may start with a byte order mark; it is not part of the path.
+    if (line.startsWith("\xEF\xBB\xBF")) {
+        line.remove(0, 3);
     }
-    if (line.endsWith('\r')) {
+    while (line.endsWith('\n') || line.endsWith('\r')) {
         line.chop(1);
     }
     return QString::fromUtf8(line);
 }
 
-void writeStartupFile(const QString& archivePath)
-{
-    QFile file(startupFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw store::DbError(store::ErrPermissionDenied);
+void writeStartupFile(const QString& archivePath) {
+    // Written aside and renamed into place, so a full disk never leaves a half-written file.
+    QSaveFile file(startupFilePath());
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw store::DbError(file.error() == QFileDevice::PermissionsError ? store::ErrPermissionDenied
+                                                                           : store::ErrPathFileAccess);
     }
     const QByteArray line = archivePath.toUtf8() + "\r\n";
-    if (file.write(line) != line.size() || !file.flush()) {
-        throw store::DbError(store::ErrDiskOrNetwork);
+    if (file.write(line) != line.size() || !file.commit()) {
+        throw store::DbError(store::ErrPathFileAccess);
     }
 }
 
-bool ordinaryFileExists(const QString& path)
-{
-    // Names that no file system takes are refused as a bad file name.
-    static const QString forbidden = QStringLiteral("*?<>|\"");
-    for (const QChar c : path) {
-        if (c.isNull() || forbidden.contains(c)) {
+bool ordinaryFileExists(const QString& path) {
+    // The file system's own verdict on the name: a NUL inside it or a name too long is a bad
+    // file name, not a missing file.
+    if (path.contains(QChar(u'\0'))) {
+        throw store::DbError(store::ErrBadFileName);
+    }
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (errno == ENAMETOOLONG) {
             throw store::DbError(store::ErrBadFileName);
         }
+        return false;
     }
-    const QFileInfo info(path);
-    return info.exists() && info.isFile() && !info.isHidden();
+    // Only ordinary files count; a hidden one is treated as missing.
+    return S_ISREG(info.st_mode) && !QFileInfo(path).isHidden();
 }
 
-QString archiveFolder() { return join(programFolder(), QStringLiteral("archivio")); }
+QString archiveFolder() {
+    return join(programFolder(), QStringLiteral("archivio"));
+}
 
-QString defaultArchivePath() { return join(archiveFolder(), QStringLiteral("archivio.mdb")); }
+QString defaultArchivePath() {
+    return join(archiveFolder(), QStringLiteral("archivio.mdb"));
+}
 
-QString templateArchivePath() { return join(archiveFolder(), QStringLiteral("$vuoto$.md$")); }
+QString templateArchivePath() {
+    return join(archiveFolder(), QStringLiteral("$vuoto$.md$"));
+}
 
 } // namespace paths

@@ -24,16 +24,18 @@ Split splitArchivePath(const QString& path);
 
 // avvio.ini: one line, the path of the archive to open; UTF-8, rewritten whole with CR LF.
 QString startupFilePath();
-// Reads the first line; throws store::DbError 62 when the file is empty, 53 when missing.
+// Reads the first line; throws store::DbError 62 when the file is empty, 53 when missing, 70
+// when it cannot be read.
 QString readStartupFile();
+// Replaces the whole file with one line; throws store::DbError 70 or 75 when it cannot be written.
 void writeStartupFile(const QString& archivePath);
 
-// True for an existing ordinary file; a hidden file counts as missing. Throws store::DbError 52
-// for a name no file system takes.
+// True for an existing ordinary file; a hidden file or a folder counts as missing. Throws
+// store::DbError 52 for a name the file system refuses (a NUL inside it, a name too long).
 bool ordinaryFileExists(const QString& path);
 
-QString defaultArchivePath();   // <program>/archivio/archivio.mdb
-QString archiveFolder();        // <program>/archivio
-QString templateArchivePath();  // <program>/archivio/$vuoto$.md$
+QString defaultArchivePath();  // <program>/archivio/archivio.mdb
+QString archiveFolder();       // <program>/archivio
+QString templateArchivePath(); // <program>/archivio/$vuoto$.md$
 
 } // namespace paths
