@@ -8,38 +8,38 @@
 namespace dialogs {
 namespace {
 
-std::deque<QString>& queued()
-{
+std::deque<QString>& queued() {
     static std::deque<QString> choices;
     return choices;
 }
 
-int& shownCount()
-{
-    static int count = 0;
-    return count;
-}
-
 const QString kFilter = QStringLiteral("File mdb(*.mdb)");
 
-QString run(QWidget* parent, const QString& initialFolder, QFileDialog::AcceptMode mode)
-{
-    ++shownCount();
+QString showDialog(QWidget* parent, const QString& initialFolder, bool save) {
+    QFileDialog dialog(parent, QString(), initialFolder, kFilter);
+    // The same dialog on every platform, so the program behaves alike everywhere.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // An open dialog accepts a name that does not exist: the start-up reports it itself.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (save) {
+        // A new archive named without extension still shows up in the "*.mdb" list later.
+        dialog.setDefaultSuffix(QStringLiteral("mdb"));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+QString run(QWidget* parent, const QString& initialFolder, bool save) {
+    requests().append(Request{save, initialFolder});
     QString chosen;
     if (!queued().empty()) {
         chosen = queued().front();
         queued().pop_front();
     } else {
-        QFileDialog dialog(parent, QString(), initialFolder, kFilter);
-        // The same dialog on every platform, so the program behaves alike everywhere.
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(mode);
-        // A typed name that does not exist is returned as it is; the caller decides.
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setDefaultSuffix(QStringLiteral("mdb"));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            chosen = dialog.selectedFiles().constFirst();
-        }
+        chosen = showDialog(parent, initialFolder, save);
     }
     if (chosen.isEmpty()) {
         throw store::DbError(store::ErrDialogCancelled);
@@ -49,20 +49,26 @@ QString run(QWidget* parent, const QString& initialFolder, QFileDialog::AcceptMo
 
 } // namespace
 
-QString openArchive(QWidget* parent, const QString& initialFolder)
-{
-    return run(parent, initialFolder, QFileDialog::AcceptOpen);
+QString openArchive(QWidget* parent, const QString& initialFolder) {
+    return run(parent, initialFolder, false);
 }
 
-QString saveArchive(QWidget* parent, const QString& initialFolder)
-{
-    return run(parent, initialFolder, QFileDialog::AcceptSave);
+QString saveArchive(QWidget* parent, const QString& initialFolder) {
+    return run(parent, initialFolder, true);
 }
 
-void queueChoice(const QString& path) { queued().push_back(path); }
+void queueChoice(const QString& path) {
+    queued().push_back(path);
+}
 
-void clearQueuedChoices() { queued().clear(); }
+void clearQueuedChoices() {
+    queued().clear();
+    requests().clear();
+}
 
-int shownDialogs() { return shownCount(); }
+QList<Request>& requests() {
+    static QList<Request> asked;
+    return asked;
+}
 
 } // namespace dialogs

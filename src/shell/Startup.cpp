@@ -4,16 +4,19 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <memory>
+
 namespace shell {
 
-void installItalianTranslations(QCoreApplication& app)
-{
-    auto* translator = new QTranslator(&app);
-    if (translator->load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(translator);
-    } else {
-        delete translator;
+bool installItalianTranslations(QCoreApplication& app) {
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return false;
     }
+    QCoreApplication::installTranslator(translator.get());
+    // The application owns it from now on; it stays installed for the whole run.
+    translator.release()->setParent(&app);
+    return true;
 }
 
 } // namespace shell
