@@ -4,8 +4,7 @@
 #include <QApplication>
 #include <QTimer>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);
@@ -14,6 +13,8 @@ int main(int argc, char** argv)
 
     MDIForm1 main;
     main.show();
+    // Started from the event loop: a "Yes" to the quit question during the start-up leaves the
+    // loop, which only works once the loop runs.
     QTimer::singleShot(0, &main, &MDIForm1::MDIForm_Load);
     return app.exec();
 }

@@ -7,10 +7,10 @@
 #include "shell/Paths.h"
 #include "store/DbError.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDate>
-#include <QLabel>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMdiArea>
@@ -19,51 +19,77 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
-#include <QToolButton>
+
+#include <memory>
 
 namespace {
 
-std::function<void()>& endProgram()
-{
-    static std::function<void()> end = [] { QCoreApplication::exit(0); };
+void leaveEventLoop() {
+    QCoreApplication::exit(0);
+}
+
+std::function<void()>& endProgram() {
+    static std::function<void()> end = leaveEventLoop;
     return end;
 }
 
-const QString kEditingMessage = QStringLiteral("E' in corso una modifica del record!!!") + QLatin1Char('\r') +
-                                QStringLiteral("Prima di uscire dal programma, occorre Salvare o Annullare l'operazione");
+// The frame's design size, large enough for the books window and the toolbar.
+constexpr QSize kDesignSize(1180, 860);
 
-QAction* menuItem(QMenu* menu, const QString& name, const QString& caption)
-{
+const QString kEditingMessage =
+    QStringLiteral("E' in corso una modifica del record!!!") + QLatin1Char('\r') +
+    QStringLiteral("Prima di uscire dal programma, occorre Salvare o Annullare l'operazione");
+
+QAction* menuItem(QMenu* menu, const QString& name, const QString& caption) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(name);
     return action;
 }
 
+QMdiSubWindow* subWindowOf(const QWidget* window) {
+    return window ? qobject_cast<QMdiSubWindow*>(window->parentWidget()) : nullptr;
+}
+
 } // namespace
 
-MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
-{
+MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MDIForm1"));
-    setWindowTitle(QStringLiteral("Carteo"));
+    setWindowTitle(msg::kProgramTitle);
     m_area = new QMdiArea(this);
     m_area->setObjectName(QStringLiteral("MDIArea"));
     m_area->setBackground(QColor(128, 128, 128));
+    // Child windows keep their size on a small screen and are reached by scrolling.
+    m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
     buildMenus();
     buildToolbar();
-    resize(1240, 860);
+    // The design size, but never larger than the screen, so the frame can be centred on it.
+    QSize size = kDesignSize;
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(s->availableGeometry().size());
+    }
+    resize(size);
 }
 
 MDIForm1::~MDIForm1() = default;
 
-void MDIForm1::setEndProgram(std::function<void()> end) { endProgram() = std::move(end); }
+void MDIForm1::setEndProgram(std::function<void()> end) {
+    endProgram() = end ? std::move(end) : std::function<void()>(leaveEventLoop);
+}
 
-void MDIForm1::buildMenus()
-{
+FrmBiblio* MDIForm1::booksWindow() const {
+    // A closed sub-window is deleted only when control returns to the event loop; until then
+    // it no longer counts as open.
+    const QMdiSubWindow* sub = subWindowOf(m_books);
+    return sub && !sub->isHidden() ? m_books.data() : nullptr;
+}
+
+void MDIForm1::buildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered, this,
-            &MDIForm1::MnuFileApri_Click);
+    connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")),
+            &QAction::triggered, this, &MDIForm1::MnuFileApri_Click);
     menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio"));
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
     connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
@@ -71,8 +97,8 @@ void MDIForm1::buildMenus()
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("Visualizza"));
     view->setObjectName(QStringLiteral("MnuVisual"));
-    connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered, this,
-            &MDIForm1::MnuVisualBiblio_Click);
+    connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")),
+            &QAction::triggered, this, &MDIForm1::MnuVisualBiblio_Click);
     menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori"));
     menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori"));
 
@@ -87,16 +113,16 @@ void MDIForm1::buildMenus()
     info->setObjectName(QStringLiteral("mnuInfo"));
     menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info..."));
 
-    // A spacer on the menu bar, then the date.
+    // Six blanks keep the date apart from the menus.
     QMenu* spacer = menuBar()->addMenu(QStringLiteral("      "));
     spacer->setObjectName(QStringLiteral("mnusep"));
     spacer->setEnabled(false);
+    // Shows today's date once an archive is open.
     MnuData = menuBar()->addMenu(QStringLiteral("Data"));
     MnuData->setObjectName(QStringLiteral("MnuData"));
 }
 
-void MDIForm1::buildToolbar()
-{
+void MDIForm1::buildToolbar() {
     Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setMovable(false);
@@ -106,27 +132,28 @@ void MDIForm1::buildToolbar()
         const char* label;
         QStyle::StandardPixmap icon;
     };
-    const Button buttons[] = {{1, "Biblioteca", QStyle::SP_FileDialogDetailedView},
-                              {3, "Autori", QStyle::SP_FileDialogContentsView},
-                              {5, "Editori", QStyle::SP_DirHomeIcon},
-                              {7, "Anteprima", QStyle::SP_FileDialogInfoView},
-                              {9, "Esci", QStyle::SP_DialogCloseButton}};
+    static constexpr Button buttons[] = {{1, "Biblioteca", QStyle::SP_FileDialogDetailedView},
+                                         {3, "Autori", QStyle::SP_FileDialogContentsView},
+                                         {5, "Editori", QStyle::SP_DirHomeIcon},
+                                         {7, "Anteprima", QStyle::SP_FileDialogInfoView},
+                                         {9, "Esci", QStyle::SP_DialogCloseButton}};
     for (const Button& b : buttons) {
         if (b.index > 1) {
+            // The separators keep their numbers, so the buttons keep theirs.
             Toolbar1->addSeparator()->setObjectName(QStringLiteral("Toolbar1_%1").arg(b.index - 1));
         }
         QAction* action = Toolbar1->addAction(style()->standardIcon(b.icon), QString::fromLatin1(b.label));
         action->setObjectName(QStringLiteral("Toolbar1_%1").arg(b.index));
-        const int index = b.index;
-        connect(action, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
+        connect(action, &QAction::triggered, this, [this, index = b.index] { Toolbar1_ButtonClick(index); });
     }
     Toolbar1->addSeparator();
     Text2 = new QLineEdit(QStringLiteral("Nome Archivio"), Toolbar1);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setReadOnly(true);
     Text2->setFocusPolicy(Qt::NoFocus);
-    Text2->setFixedWidth(110);
+    Text2->setFixedWidth(Text2->fontMetrics().horizontalAdvance(Text2->text()) + 16);
     Toolbar1->addWidget(Text2);
+    // The program writes the path here; the user reads it (and may copy it) but never edits it.
     Text1 = new QLineEdit(Toolbar1);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setReadOnly(true);
@@ -135,31 +162,30 @@ void MDIForm1::buildToolbar()
     Toolbar1->addWidget(Text1);
 }
 
-void MDIForm1::placeAtTopCentre()
-{
+void MDIForm1::placeAtTopCentre() {
     const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s) {
         return;
     }
-    const QRect available = s->availableGeometry();
-    move(available.x() + (available.width() - frameGeometry().width()) / 2, available.y());
+    const QRect area = s->geometry();
+    move(area.x() + (area.width() - frameGeometry().width()) / 2, area.y());
 }
 
 // ---------------------------------------------------------------- start-up
 
-bool MDIForm1::startupErrorCleared(int number, const QString& description)
-{
+bool MDIForm1::startupErrorCleared(int number, const QString& description) {
     // Bad names, empty files and disk errors are passed over: the sequence goes on with its
     // next step. Anything else is reported and ends the sequence.
-    if (number == store::ErrBadFileName || number == store::ErrPastEndOfFile || number == store::ErrDiskOrNetwork) {
+    if (number == store::ErrBadFileName || number == store::ErrPastEndOfFile ||
+        number == store::ErrDiskOrNetwork) {
         return true;
     }
     msg::show(description);
     return false;
 }
 
-void MDIForm1::MDIForm_Load()
-{
+void MDIForm1::MDIForm_Load() {
+    // While the sequence runs, "Apri Archivio" leaves the rereading of avvio.ini to it.
     m_inStartup = true;
     struct Leave {
         bool& flag;
@@ -169,6 +195,7 @@ void MDIForm1::MDIForm_Load()
     Modulo1::PercorsoArchivio.clear();
     placeAtTopCentre();
 
+    // A name refused while testing (52) leaves `exists` false, so the default file is written.
     bool exists = false;
     try {
         exists = paths::ordinaryFileExists(paths::startupFilePath());
@@ -192,7 +219,10 @@ void MDIForm1::MDIForm_Load()
 
     Text1->setText(Modulo1::PercorsoArchivio);
     TrovaPercoServ();
-    MnuData->setTitle(QLocale().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
+    // Day and month names in the user's language; set here only, so it never changes while the
+    // program runs unless another archive is opened.
+    MnuData->setTitle(
+        QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
 
     try {
         showBooksWindow();
@@ -201,9 +231,9 @@ void MDIForm1::MDIForm_Load()
     }
 }
 
-bool MDIForm1::findArchive()
-{
+bool MDIForm1::findArchive() {
     for (;;) {
+        // An empty avvio.ini (62) leaves the path as it was: empty on the first round.
         try {
             Modulo1::PercorsoArchivio = paths::readStartupFile();
         } catch (const store::DbError& e) {
@@ -211,9 +241,11 @@ bool MDIForm1::findArchive()
                 return false;
             }
         }
+        // A name the file system refuses (52) counts as a missing file.
         bool missing = true;
         try {
-            missing = Modulo1::PercorsoArchivio.isEmpty() || !paths::ordinaryFileExists(Modulo1::PercorsoArchivio);
+            missing =
+                Modulo1::PercorsoArchivio.isEmpty() || !paths::ordinaryFileExists(Modulo1::PercorsoArchivio);
         } catch (const store::DbError& e) {
             if (!startupErrorCleared(e.number(), e.description())) {
                 return false;
@@ -222,9 +254,10 @@ bool MDIForm1::findArchive()
         if (!missing) {
             return true;
         }
-        msg::show(QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio + QLatin1Char('\r') +
-                      QStringLiteral("Selezionare un file valido!"),
+        msg::show(QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio +
+                      QLatin1Char('\r') + QStringLiteral("Selezionare un file valido!"),
                   msg::Icon::Information);
+        // A chosen file is written to avvio.ini, which the next round reads.
         MnuFileApri_Click();
         if (m_ending) {
             return false;
@@ -232,8 +265,7 @@ bool MDIForm1::findArchive()
     }
 }
 
-void MDIForm1::TrovaPercoServ()
-{
+void MDIForm1::TrovaPercoServ() {
     const paths::Split split = paths::splitArchivePath(Text1->text());
     Modulo1::CartellaArchivio = split.folder;
     Modulo1::FileArchivio = split.file;
@@ -241,79 +273,98 @@ void MDIForm1::TrovaPercoServ()
 
 // ---------------------------------------------------------------- commands
 
-void MDIForm1::MnuFileApri_Click()
-{
-    for (;;) {
+void MDIForm1::MnuFileApri_Click() {
+    // Each step runs once; after a failure and a "try again" the failed step runs again.
+    enum class Step { Choose, Remember, Reopen, Done };
+    Step step = Step::Choose;
+    QString chosen;
+    while (step != Step::Done) {
         try {
-            const QString chosen = dialogs::openArchive(this, paths::archiveFolder());
-            paths::writeStartupFile(chosen);
-            closeDataWindows();
-            // During start-up the sequence itself goes on from the reading of avvio.ini.
-            if (!m_inStartup) {
-                MDIForm_Load();
+            switch (step) {
+            case Step::Choose:
+                chosen = dialogs::openArchive(this, paths::archiveFolder());
+                step = Step::Remember;
+                break;
+            case Step::Remember:
+                paths::writeStartupFile(chosen);
+                step = Step::Reopen;
+                break;
+            case Step::Reopen:
+                closeDataWindows();
+                // During the start-up the running sequence itself goes on by rereading avvio.ini.
+                if (!m_inStartup) {
+                    MDIForm_Load();
+                }
+                QCoreApplication::processEvents();
+                step = Step::Done;
+                break;
+            case Step::Done:
+                break;
             }
-            QCoreApplication::processEvents();
-            return;
         } catch (const store::DbError&) {
             if (!Text1->text().isEmpty()) {
-                return; // an archive is open: nothing changes
+                return; // an archive is open: nothing has changed
             }
-            const msg::Answer again = msg::show(QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?"),
-                                                msg::Icon::None, msg::Buttons::YesNo);
+            const msg::Answer again =
+                msg::show(QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?"), msg::Icon::None,
+                          msg::Buttons::YesNo);
             if (again == msg::Answer::No) {
-                close();
+                close(); // the quit guard decides
                 return;
             }
         }
     }
 }
 
-void MDIForm1::closeDataWindows()
-{
-    // A closed window is deleted a moment later; from now on it counts as gone.
-    if (m_books && m_books->closeWindow()) {
+void MDIForm1::closeDataWindows() {
+    // Each window's own close guard may keep it open.
+    if (FrmBiblio* books = booksWindow(); books && books->closeWindow()) {
         m_books = nullptr;
     }
 }
 
-void MDIForm1::MnuVisualBiblio_Click()
-{
+void MDIForm1::MnuVisualBiblio_Click() {
     try {
         showBooksWindow();
     } catch (const store::DbError& e) {
-        msg::show(e.description());
+        // A disk or network error leaves the frame without the books window, silently.
+        if (e.number() != store::ErrDiskOrNetwork) {
+            msg::show(e.description());
+        }
     }
 }
 
-void MDIForm1::showBooksWindow()
-{
-    if (m_books && !m_books->isVisible()) {
-        m_books = nullptr; // closed, waiting to be deleted
-    }
-    if (m_books) {
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(m_books->parentWidget())) {
+void MDIForm1::showBooksWindow() {
+    if (FrmBiblio* books = booksWindow()) {
+        QMdiSubWindow* sub = subWindowOf(books);
+        if (sub->isMinimized()) {
             sub->showNormal();
-            m_area->setActiveSubWindow(sub);
-            sub->raise();
         }
+        m_area->setActiveSubWindow(sub);
+        sub->raise();
         return;
     }
+    // Loaded before it joins the frame: a window whose archive cannot be read is never shown.
     auto books = std::make_unique<FrmBiblio>();
-    books->Form_Load(); // throws: the window is not shown
-    FrmBiblio* window = books.release();
-    QMdiSubWindow* sub = m_area->addSubWindow(window);
+    books->Form_Load();
+    const QSize designSize = books->size();
+    QMdiSubWindow* sub = m_area->addSubWindow(books.get());
+    FrmBiblio* window = books.release(); // owned by its sub-window from here on
+    // Closing the sub-window (its close box, or Escape in the books window) deletes both.
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowTitle(window->windowTitle());
-    sub->resize(window->size());
+    // The window keeps its own size inside the title bar and frame; the frame scrolls to it.
+    sub->resize(designSize.grownBy(sub->contentsMargins()));
     m_books = window;
     sub->show();
     m_area->setActiveSubWindow(sub);
 }
 
-void MDIForm1::MnFileEsci_Click() { close(); }
+void MDIForm1::MnFileEsci_Click() {
+    close();
+}
 
-void MDIForm1::Toolbar1_ButtonClick(int index)
-{
+void MDIForm1::Toolbar1_ButtonClick(int index) {
     switch (index) {
     case 1:
         MnuVisualBiblio_Click();
@@ -328,9 +379,8 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
 
 // ---------------------------------------------------------------- quit guard
 
-void MDIForm1::closeEvent(QCloseEvent* event)
-{
-    if (m_books && m_books->isEditing()) {
+void MDIForm1::closeEvent(QCloseEvent* event) {
+    if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
         msg::show(kEditingMessage, msg::Icon::Information);
         event->ignore();
         return;
@@ -340,6 +390,7 @@ void MDIForm1::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // The program ends here: no other window is asked.
     m_ending = true;
     event->accept();
     endProgram()();

@@ -6,10 +6,9 @@
 #include <QPointer>
 #include <functional>
 
-
-class QAction;
 class QLineEdit;
 class QMdiArea;
+class QMdiSubWindow;
 class QMenu;
 class QToolBar;
 
@@ -17,12 +16,12 @@ class QToolBar;
 // toolbar, the path of the open archive and today's date.
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit MDIForm1(QWidget* parent = nullptr);
     ~MDIForm1() override;
 
     // The start-up sequence: finds the archive named in avvio.ini (or asks for one), publishes
-    // its path, folder and name, and opens the books window.
+    // its path, folder and name, and opens the books window. Run again after "Apri Archivio".
     void MDIForm_Load();
     // Splits the path in Text1 into Modulo1::CartellaArchivio and Modulo1::FileArchivio.
     void TrovaPercoServ();
@@ -33,25 +32,29 @@ public:
     // Toolbar buttons are numbered from 1; 2, 4, 6 and 8 are separators.
     void Toolbar1_ButtonClick(int index);
 
-    FrmBiblio* booksWindow() const { return m_books; }
+    // The books window while it is open; nullptr once it is closed.
+    FrmBiblio* booksWindow() const;
     QMdiArea* mdiArea() const { return m_area; }
 
-    // How the program ends after the quit guard's Yes; tests replace it.
+    // How the program ends after the quit guard's Yes (by default the application's event loop
+    // is left at once); tests replace it. An empty function restores the default.
     static void setEndProgram(std::function<void()> end);
 
-protected:
+  protected:
+    // The quit guard: whatever closes the window, an open book edit refuses, then a question.
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildMenus();
     void buildToolbar();
     void placeAtTopCentre();
-    // Runs the start-up from the reading of avvio.ini on; false when the sequence must end.
+    // Steps 5 and 6 of the start-up: reads avvio.ini until it names an existing file. False when
+    // the sequence must end.
     bool findArchive();
     void closeDataWindows();
-    // Shows the books window, opening it when it is closed; throws store::DbError.
+    // Shows the books window, opening it when it is closed; throws store::DbError from its load.
     void showBooksWindow();
-    // Reports an error of the start-up sequence; true when the sequence goes on.
+    // The start-up's error trap: true when the error is passed over and the sequence goes on.
     bool startupErrorCleared(int number, const QString& description);
 
     QMdiArea* m_area;
