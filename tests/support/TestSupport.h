@@ -1,0 +1,88 @@
+#pragma once
+
+// What the window tests share: a program folder with archives in a temporary folder, a clean
+// slate for the shell's process-wide state, and an answer for the next modal dialog.
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+class QWidget;
+
+namespace testsupport {
+
+// A temporary program folder with archivio/ (the empty template and the default archive,
+// both made by the program's own schema code) and foto/. The program looks here for avvio.ini
+// and its archives while the object lives.
+class ProgramFolder {
+  public:
+    ProgramFolder();
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+    bool isValid() const { return m_valid; }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
+    QString defaultArchive() const;
+
+    // Creates an archive at `relative` (inside the program folder) and runs `populateSql` on
+    // it; returns its full path.
+    QString createArchive(const QString& relative, const QString& populateSql = {}) const;
+
+  private:
+    QTemporaryDir m_dir;
+    bool m_valid = false;
+};
+
+// Forgets queued message answers, queued file choices, recorded texts and the process-wide
+// settings, so one test's leftovers never answer the next test's dialogs.
+void resetShellState();
+
+QByteArray readFile(const QString& path);
+// Replaces the file's content; false when it cannot be written.
+bool writeFile(const QString& path, const QByteArray& content);
+
+// Answers the next modal dialog: from a zero-timer it waits for a new
+// QApplication::activeModalWidget() and hands it to `answer`, which closes it (presses a
+// button, accepts or rejects). Gives up after `timeoutMs`; answered() then stays false.
+class NextModal : public QObject {
+  public:
+    explicit NextModal(std::function<void(QWidget*)> answer, int timeoutMs = 5000);
+    bool answered() const { return m_answered; }
+    // The dialog's text as it was on screen (a message box's text, a dialog's title).
+    const QString& seenText() const { return m_seenText; }
+
+  private:
+    void poll();
+
+    std::function<void(QWidget*)> m_answer;
+    QTimer m_timer;
+    QPointer<QWidget> m_before;
+    qint64 m_deadline = 0;
+    bool m_answered = false;
+    QString m_seenText;
+};
+
+// Fails the running test and closes a modal dialog that nobody answers within `timeoutMs`, so a
+// forgotten answer fails at once with the dialog's text instead of hanging until the CTest
+// timeout. Keep one alive for the whole test program.
+class ModalWatchdog : public QObject {
+  public:
+    explicit ModalWatchdog(int timeoutMs = 10000);
+
+  private:
+    void poll();
+
+    QTimer m_timer;
+    QPointer<QWidget> m_modal;
+    qint64 m_since = 0;
+    int m_timeoutMs;
+};
+
+} // namespace testsupport
