@@ -36,10 +36,6 @@ std::function<void()>& endProgram() {
 // The frame's design size, large enough for the books window and the toolbar.
 constexpr QSize kDesignSize(1180, 860);
 
-const QString kEditingMessage =
-    QStringLiteral("E' in corso una modifica del record!!!") + QLatin1Char('\r') +
-    QStringLiteral("Prima di uscire dal programma, occorre Salvare o Annullare l'operazione");
-
 QAction* menuItem(QMenu* menu, const QString& name, const QString& caption) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(name);
@@ -381,7 +377,7 @@ void MDIForm1::Toolbar1_ButtonClick(int index) {
 
 void MDIForm1::closeEvent(QCloseEvent* event) {
     if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
-        msg::show(kEditingMessage, msg::Icon::Information);
+        msg::show(msg::kEditingOpen, msg::Icon::Information);
         event->ignore();
         return;
     }
