@@ -30,7 +30,10 @@ std::uint64_t splitmix64(std::uint64_t& x)
     return z ^ (z >> 31);
 }
 
-inline std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+inline std::uint64_t rotl(std::uint64_t x, int k)
+{
+    return (x << k) | (x >> (64 - k));
+}
 
 } // namespace
 
@@ -72,13 +75,15 @@ namespace {
 
 using Words = std::span<const char* const>;
 
-template <std::size_t N>
-Words words(const std::array<const char*, N>& a)
+template <std::size_t N> Words words(const std::array<const char*, N>& a)
 {
     return Words(a.data(), a.size());
 }
 
-const char* pick(Random& r, Words w) { return w[r.below(std::uint32_t(w.size()))]; }
+const char* pick(Random& r, Words w)
+{
+    return w[r.below(std::uint32_t(w.size()))];
+}
 
 enum Gender { Masculine, Feminine };
 
@@ -89,55 +94,55 @@ struct Noun {
 };
 
 constexpr Noun kNouns[] = {
-    {"GIARDINO", Masculine, false}, {"MARE", Masculine, false},      {"TEMPO", Masculine, false},
-    {"VIAGGIO", Masculine, false},  {"SEGRETO", Masculine, false},   {"FIUME", Masculine, false},
-    {"BOSCO", Masculine, false},    {"CASTELLO", Masculine, false},  {"SOLE", Masculine, false},
-    {"CIELO", Masculine, false},    {"VENTO", Masculine, false},     {"SILENZIO", Masculine, false},
-    {"RICORDO", Masculine, false},  {"SOGNO", Masculine, false},     {"PAESE", Masculine, false},
-    {"LIBRO", Masculine, false},    {"NOME", Masculine, false},      {"DESTINO", Masculine, false},
-    {"CAMMINO", Masculine, false},  {"CONFINE", Masculine, false},   {"DESERTO", Masculine, false},
-    {"PONTE", Masculine, false},    {"PORTO", Masculine, false},     {"TRENO", Masculine, false},
-    {"SENTIERO", Masculine, false}, {"FUOCO", Masculine, false},     {"INVERNO", Masculine, false},
-    {"AUTUNNO", Masculine, false},  {"AMORE", Masculine, false},     {"ANGELO", Masculine, false},
-    {"ORIZZONTE", Masculine, false}, {"UOMO", Masculine, false},     {"ALBERO", Masculine, false},
-    {"SPECCHIO", Masculine, false}, {"STUDIO", Masculine, false},    {"SCRITTORE", Masculine, false},
-    {"ZAINO", Masculine, false},    {"GNOMO", Masculine, false},     {"SPIRITO", Masculine, false},
-    {"FALÒ", Masculine, false},     {"OBLÒ", Masculine, false},      {"GIOCO", Masculine, false},
-    {"LUPO", Masculine, false},     {"MONDO", Masculine, false},     {"PRINCIPE", Masculine, false},
-    {"CAVALIERE", Masculine, false}, {"MERCANTE", Masculine, false}, {"PASTORE", Masculine, false},
-    {"MAESTRO", Masculine, false},  {"MEDICO", Masculine, false},    {"FARO", Masculine, false},
-    {"VULCANO", Masculine, false},  {"LAGO", Masculine, false},      {"CAFFÈ", Masculine, false},
-    {"CITTÀ", Feminine, false},     {"CASA", Feminine, false},       {"NOTTE", Feminine, false},
-    {"LUNA", Feminine, false},      {"TERRA", Feminine, false},      {"STORIA", Feminine, false},
-    {"MONTAGNA", Feminine, false},  {"GUERRA", Feminine, false},     {"PACE", Feminine, false},
-    {"VITA", Feminine, false},      {"MORTE", Feminine, false},      {"STRADA", Feminine, false},
-    {"VALLE", Feminine, false},     {"ISOLA", Feminine, false},      {"ESTATE", Feminine, false},
-    {"ANIMA", Feminine, false},     {"ALBA", Feminine, false},       {"ORA", Feminine, false},
-    {"OMBRA", Feminine, false},     {"ACQUA", Feminine, false},      {"LIBERTÀ", Feminine, false},
-    {"VERITÀ", Feminine, false},    {"VIRTÙ", Feminine, false},      {"GIOVENTÙ", Feminine, false},
-    {"FAMIGLIA", Feminine, false},  {"MEMORIA", Feminine, false},    {"LUCE", Feminine, false},
-    {"PIOGGIA", Feminine, false},   {"NEVE", Feminine, false},       {"FINESTRA", Feminine, false},
-    {"PORTA", Feminine, false},     {"LETTERA", Feminine, false},    {"CHIESA", Feminine, false},
-    {"SCUOLA", Feminine, false},    {"STAZIONE", Feminine, false},   {"FORESTA", Feminine, false},
-    {"COLLINA", Feminine, false},   {"SPIAGGIA", Feminine, false},   {"NAVE", Feminine, false},
-    {"REGINA", Feminine, false},    {"DONNA", Feminine, false},      {"MADRE", Feminine, false},
-    {"FELICITÀ", Feminine, false},  {"SOLITUDINE", Feminine, false}, {"BELLEZZA", Feminine, false},
+    {"GIARDINO", Masculine, false},   {"MARE", Masculine, false},      {"TEMPO", Masculine, false},
+    {"VIAGGIO", Masculine, false},    {"SEGRETO", Masculine, false},   {"FIUME", Masculine, false},
+    {"BOSCO", Masculine, false},      {"CASTELLO", Masculine, false},  {"SOLE", Masculine, false},
+    {"CIELO", Masculine, false},      {"VENTO", Masculine, false},     {"SILENZIO", Masculine, false},
+    {"RICORDO", Masculine, false},    {"SOGNO", Masculine, false},     {"PAESE", Masculine, false},
+    {"LIBRO", Masculine, false},      {"NOME", Masculine, false},      {"DESTINO", Masculine, false},
+    {"CAMMINO", Masculine, false},    {"CONFINE", Masculine, false},   {"DESERTO", Masculine, false},
+    {"PONTE", Masculine, false},      {"PORTO", Masculine, false},     {"TRENO", Masculine, false},
+    {"SENTIERO", Masculine, false},   {"FUOCO", Masculine, false},     {"INVERNO", Masculine, false},
+    {"AUTUNNO", Masculine, false},    {"AMORE", Masculine, false},     {"ANGELO", Masculine, false},
+    {"ORIZZONTE", Masculine, false},  {"UOMO", Masculine, false},      {"ALBERO", Masculine, false},
+    {"SPECCHIO", Masculine, false},   {"STUDIO", Masculine, false},    {"SCRITTORE", Masculine, false},
+    {"ZAINO", Masculine, false},      {"GNOMO", Masculine, false},     {"SPIRITO", Masculine, false},
+    {"FALÒ", Masculine, false},       {"OBLÒ", Masculine, false},      {"GIOCO", Masculine, false},
+    {"LUPO", Masculine, false},       {"MONDO", Masculine, false},     {"PRINCIPE", Masculine, false},
+    {"CAVALIERE", Masculine, false},  {"MERCANTE", Masculine, false},  {"PASTORE", Masculine, false},
+    {"MAESTRO", Masculine, false},    {"MEDICO", Masculine, false},    {"FARO", Masculine, false},
+    {"VULCANO", Masculine, false},    {"LAGO", Masculine, false},      {"CAFFÈ", Masculine, false},
+    {"CITTÀ", Feminine, false},       {"CASA", Feminine, false},       {"NOTTE", Feminine, false},
+    {"LUNA", Feminine, false},        {"TERRA", Feminine, false},      {"STORIA", Feminine, false},
+    {"MONTAGNA", Feminine, false},    {"GUERRA", Feminine, false},     {"PACE", Feminine, false},
+    {"VITA", Feminine, false},        {"MORTE", Feminine, false},      {"STRADA", Feminine, false},
+    {"VALLE", Feminine, false},       {"ISOLA", Feminine, false},      {"ESTATE", Feminine, false},
+    {"ANIMA", Feminine, false},       {"ALBA", Feminine, false},       {"ORA", Feminine, false},
+    {"OMBRA", Feminine, false},       {"ACQUA", Feminine, false},      {"LIBERTÀ", Feminine, false},
+    {"VERITÀ", Feminine, false},      {"VIRTÙ", Feminine, false},      {"GIOVENTÙ", Feminine, false},
+    {"FAMIGLIA", Feminine, false},    {"MEMORIA", Feminine, false},    {"LUCE", Feminine, false},
+    {"PIOGGIA", Feminine, false},     {"NEVE", Feminine, false},       {"FINESTRA", Feminine, false},
+    {"PORTA", Feminine, false},       {"LETTERA", Feminine, false},    {"CHIESA", Feminine, false},
+    {"SCUOLA", Feminine, false},      {"STAZIONE", Feminine, false},   {"FORESTA", Feminine, false},
+    {"COLLINA", Feminine, false},     {"SPIAGGIA", Feminine, false},   {"NAVE", Feminine, false},
+    {"REGINA", Feminine, false},      {"DONNA", Feminine, false},      {"MADRE", Feminine, false},
+    {"FELICITÀ", Feminine, false},    {"SOLITUDINE", Feminine, false}, {"BELLEZZA", Feminine, false},
     {"RIVOLUZIONE", Feminine, false}, {"REPUBBLICA", Feminine, false}, {"LINGUA", Feminine, false},
-    {"POESIA", Feminine, false},    {"MUSICA", Feminine, false},     {"ARTE", Feminine, false},
-    {"ERBA", Feminine, false},      {"ETÀ", Feminine, false},        {"UNITÀ", Feminine, false},
-    {"ANNI", Masculine, true},      {"GIORNI", Masculine, true},     {"FRATELLI", Masculine, true},
-    {"RACCONTI", Masculine, true},  {"CANTI", Masculine, true},      {"VIAGGI", Masculine, true},
-    {"SENTIERI", Masculine, true},  {"RICORDI", Masculine, true},    {"SOGNI", Masculine, true},
-    {"STUDI", Masculine, true},     {"SCRITTI", Masculine, true},    {"UCCELLI", Masculine, true},
-    {"ALBERI", Masculine, true},    {"AMICI", Masculine, true},      {"FIGLI", Masculine, true},
-    {"MONTI", Masculine, true},     {"FIORI", Masculine, true},      {"EROI", Masculine, true},
-    {"ZII", Masculine, true},       {"PELLEGRINI", Masculine, true}, {"FALÒ", Masculine, true},
-    {"STAGIONI", Feminine, true},   {"NOTTI", Feminine, true},       {"PAROLE", Feminine, true},
-    {"STORIE", Feminine, true},     {"CITTÀ", Feminine, true},       {"ISOLE", Feminine, true},
-    {"ACQUE", Feminine, true},      {"ORE", Feminine, true},         {"LETTERE", Feminine, true},
-    {"MEMORIE", Feminine, true},    {"ROSE", Feminine, true},        {"STELLE", Feminine, true},
-    {"ONDE", Feminine, true},       {"VOCI", Feminine, true},        {"DONNE", Feminine, true},
-    {"FAVOLE", Feminine, true},     {"LEGGENDE", Feminine, true},    {"CRONACHE", Feminine, true},
+    {"POESIA", Feminine, false},      {"MUSICA", Feminine, false},     {"ARTE", Feminine, false},
+    {"ERBA", Feminine, false},        {"ETÀ", Feminine, false},        {"UNITÀ", Feminine, false},
+    {"ANNI", Masculine, true},        {"GIORNI", Masculine, true},     {"FRATELLI", Masculine, true},
+    {"RACCONTI", Masculine, true},    {"CANTI", Masculine, true},      {"VIAGGI", Masculine, true},
+    {"SENTIERI", Masculine, true},    {"RICORDI", Masculine, true},    {"SOGNI", Masculine, true},
+    {"STUDI", Masculine, true},       {"SCRITTI", Masculine, true},    {"UCCELLI", Masculine, true},
+    {"ALBERI", Masculine, true},      {"AMICI", Masculine, true},      {"FIGLI", Masculine, true},
+    {"MONTI", Masculine, true},       {"FIORI", Masculine, true},      {"EROI", Masculine, true},
+    {"ZII", Masculine, true},         {"PELLEGRINI", Masculine, true}, {"FALÒ", Masculine, true},
+    {"STAGIONI", Feminine, true},     {"NOTTI", Feminine, true},       {"PAROLE", Feminine, true},
+    {"STORIE", Feminine, true},       {"CITTÀ", Feminine, true},       {"ISOLE", Feminine, true},
+    {"ACQUE", Feminine, true},        {"ORE", Feminine, true},         {"LETTERE", Feminine, true},
+    {"MEMORIE", Feminine, true},      {"ROSE", Feminine, true},        {"STELLE", Feminine, true},
+    {"ONDE", Feminine, true},         {"VOCI", Feminine, true},        {"DONNE", Feminine, true},
+    {"FAVOLE", Feminine, true},       {"LEGGENDE", Feminine, true},    {"CRONACHE", Feminine, true},
 };
 
 struct Adjective {
@@ -184,12 +189,12 @@ constexpr Adjective kAdjectives[] = {
 
 // Words that open a title and are followed by "di" and a noun ("STORIA DELLA CITTÀ").
 constexpr std::array kLeadsOf = {
-    "STORIA",         "BREVE STORIA",  "ELOGIO",       "MEMORIE",     "CRONACHE",  "DIARIO",
-    "MANUALE",        "GUIDA",         "IL SEGRETO",   "IL LIBRO",    "LE AVVENTURE", "IL RITORNO",
-    "LA FINE",        "IL CANTO",      "I RACCONTI",   "LA LEGGENDA", "IL MISTERO", "ATLANTE",
-    "DIZIONARIO",     "ANTOLOGIA",     "TRATTATO",     "LEZIONI",     "L'ULTIMO GIORNO", "L'ARTE",
-    "IL PROFUMO",     "LA CASA",       "IL NOME",      "LA VOCE",     "L'ORO",     "IL PREZZO",
-    "IL SENSO",       "LE RADICI",     "IL PESO",      "L'ELOGIO",    "LA STRADA", "UN'ESTATE",
+    "STORIA",     "BREVE STORIA", "ELOGIO",     "MEMORIE",     "CRONACHE",        "DIARIO",
+    "MANUALE",    "GUIDA",        "IL SEGRETO", "IL LIBRO",    "LE AVVENTURE",    "IL RITORNO",
+    "LA FINE",    "IL CANTO",     "I RACCONTI", "LA LEGGENDA", "IL MISTERO",      "ATLANTE",
+    "DIZIONARIO", "ANTOLOGIA",    "TRATTATO",   "LEZIONI",     "L'ULTIMO GIORNO", "L'ARTE",
+    "IL PROFUMO", "LA CASA",      "IL NOME",    "LA VOCE",     "L'ORO",           "IL PREZZO",
+    "IL SENSO",   "LE RADICI",    "IL PESO",    "L'ELOGIO",    "LA STRADA",       "UN'ESTATE",
 };
 
 struct LeadWithPreposition {
@@ -198,138 +203,303 @@ struct LeadWithPreposition {
 };
 
 constexpr LeadWithPreposition kLeadsWith[] = {
-    {"VIAGGIO", "A"},         {"RITORNO", "A"},          {"LETTERE", "DA"},     {"RACCONTI", "DA"},
-    {"LONTANO", "DA"},        {"UN ANNO", "SU"},         {"NOTTE", "SU"},       {"PASSEGGIATE", "PER"},
-    {"IN VIAGGIO", "CON"},    {"TRA", "TRA"},            {"FUGA", "DA"},        {"NOTIZIE", "SU"},
-    {"CAMMINANDO", "IN"},     {"DIALOGO", "SU"},         {"ULTIME NOTIZIE", "DA"}, {"INVITO", "A"},
-    {"SOSPESI", "TRA"},       {"UN INVERNO", "IN"},      {"È TORNATO", "IN"},   {"PIÙ VICINO", "A"},
+    {"VIAGGIO", "A"},  {"RITORNO", "A"},   {"LETTERE", "DA"},      {"RACCONTI", "DA"},    {"LONTANO", "DA"},
+    {"UN ANNO", "SU"}, {"NOTTE", "SU"},    {"PASSEGGIATE", "PER"}, {"IN VIAGGIO", "CON"}, {"TRA", "TRA"},
+    {"FUGA", "DA"},    {"NOTIZIE", "SU"},  {"CAMMINANDO", "IN"},   {"DIALOGO", "SU"},     {"ULTIME NOTIZIE", "DA"},
+    {"INVITO", "A"},   {"SOSPESI", "TRA"}, {"UN INVERNO", "IN"},   {"È TORNATO", "IN"},   {"PIÙ VICINO", "A"},
 };
 
 constexpr std::array kGenres = {
-    "ROMANZO",      "RACCONTI",    "POESIA",        "SAGGIO",       "STORIA",      "BIOGRAFIA",
-    "TEATRO",       "RAGAZZI",     "GIALLO",        "RELIGIONE",    "FILOSOFIA",   "ARTE",
-    "VIAGGI",       "CUCINA",      "SCIENZE",       "DIRITTO",      "ECONOMIA",    "POLITICA",
-    "GEOGRAFIA",    "FIABE",       "MUSICA",        "MEDICINA",     "FANTASCIENZA", "AUTOBIOGRAFIA",
-    "DIZIONARI",    "ENCICLOPEDIE", "MANUALI",      "STORIA LOCALE", "ARCHITETTURA", "CLASSICI GRECI E LATINI",
-    "FUMETTI",      "PERIODICI",   "PEDAGOGIA",
+    "ROMANZO",   "RACCONTI",     "POESIA",    "SAGGIO",        "STORIA",       "BIOGRAFIA",
+    "TEATRO",    "RAGAZZI",      "GIALLO",    "RELIGIONE",     "FILOSOFIA",    "ARTE",
+    "VIAGGI",    "CUCINA",       "SCIENZE",   "DIRITTO",       "ECONOMIA",     "POLITICA",
+    "GEOGRAFIA", "FIABE",        "MUSICA",    "MEDICINA",      "FANTASCIENZA", "AUTOBIOGRAFIA",
+    "DIZIONARI", "ENCICLOPEDIE", "MANUALI",   "STORIA LOCALE", "ARCHITETTURA", "CLASSICI GRECI E LATINI",
+    "FUMETTI",   "PERIODICI",    "PEDAGOGIA",
 };
 
 constexpr std::array kSubjects = {
-    "STORIA D'ITALIA",   "RISORGIMENTO",       "SECONDA GUERRA MONDIALE", "LETTERATURA ITALIANA",
-    "ARCHEOLOGIA",       "PITTURA DEL RINASCIMENTO", "CUCINA REGIONALE",  "BOTANICA",
-    "ASTRONOMIA",        "ALPINISMO",          "EMIGRAZIONE",        "RESISTENZA",
-    "VITA CONTADINA",    "DIALETTI",           "TRADIZIONI POPOLARI", "SANTI E BEATI",
-    "LITURGIA",          "PEDAGOGIA",          "PSICOLOGIA",         "ARCHITETTURA SACRA",
-    "MEDIOEVO",          "ETÀ MODERNA",        "NOVECENTO",          "FAMIGLIA",
-    "MARE",              "MONTAGNA",           "AMICIZIA",           "AMORE",
-    "INFANZIA",          "GUERRA",             "FEDE",               "LAVORO",
-    "CITTÀ",             "NATURA",             "ANIMALI",            "SPORT",
-    "GIARDINAGGIO",      "FOTOGRAFIA",         "CINEMA",             "MUSICA POPOLARE",
-    "L'UNITÀ D'ITALIA",  "ANTICA ROMA",        "GRECIA ANTICA",      "DANTE E IL SUO TEMPO",
+    "STORIA D'ITALIA",
+    "RISORGIMENTO",
+    "SECONDA GUERRA MONDIALE",
+    "LETTERATURA ITALIANA",
+    "ARCHEOLOGIA",
+    "PITTURA DEL RINASCIMENTO",
+    "CUCINA REGIONALE",
+    "BOTANICA",
+    "ASTRONOMIA",
+    "ALPINISMO",
+    "EMIGRAZIONE",
+    "RESISTENZA",
+    "VITA CONTADINA",
+    "DIALETTI",
+    "TRADIZIONI POPOLARI",
+    "SANTI E BEATI",
+    "LITURGIA",
+    "PEDAGOGIA",
+    "PSICOLOGIA",
+    "ARCHITETTURA SACRA",
+    "MEDIOEVO",
+    "ETÀ MODERNA",
+    "NOVECENTO",
+    "FAMIGLIA",
+    "MARE",
+    "MONTAGNA",
+    "AMICIZIA",
+    "AMORE",
+    "INFANZIA",
+    "GUERRA",
+    "FEDE",
+    "LAVORO",
+    "CITTÀ",
+    "NATURA",
+    "ANIMALI",
+    "SPORT",
+    "GIARDINAGGIO",
+    "FOTOGRAFIA",
+    "CINEMA",
+    "MUSICA POPOLARE",
+    "L'UNITÀ D'ITALIA",
+    "ANTICA ROMA",
+    "GRECIA ANTICA",
+    "DANTE E IL SUO TEMPO",
 };
 
 constexpr std::array kCities = {
-    "ROMA",      "MILANO",    "NAPOLI",    "TORINO",      "PALERMO",        "GENOVA",      "BOLOGNA",
-    "FIRENZE",   "BARI",      "CATANIA",   "VENEZIA",     "VERONA",         "MESSINA",     "PADOVA",
-    "TRIESTE",   "BRESCIA",   "PARMA",     "TARANTO",     "PRATO",          "MODENA",      "REGGIO CALABRIA",
-    "REGGIO EMILIA", "PERUGIA", "LIVORNO", "RAVENNA",     "CAGLIARI",       "FOGGIA",      "RIMINI",
-    "SALERNO",   "FERRARA",   "SASSARI",   "LATINA",      "MONZA",          "SIRACUSA",    "PESCARA",
-    "BERGAMO",   "FORLÌ",     "TRENTO",    "VICENZA",     "TERNI",          "BOLZANO",     "NOVARA",
-    "PIACENZA",  "ANCONA",    "AREZZO",    "UDINE",       "CESENA",         "LECCE",       "PESARO",
-    "LA SPEZIA", "L'AQUILA",  "COMO",      "PISA",        "LUCCA",          "SIENA",       "MANTOVA",
-    "CREMONA",   "ASTI",      "CUNEO",     "AOSTA",       "MATERA",         "POTENZA",     "CAMPOBASSO",
-    "BENEVENTO", "AVELLINO",  "CASERTA",   "VITERBO",     "RIETI",          "FROSINONE",   "ORVIETO",
-    "ASSISI",    "GUBBIO",    "URBINO",    "MACERATA",    "ASCOLI PICENO",  "CHIETI",      "TERAMO",
-    "SULMONA",   "COSENZA",   "CATANZARO", "TRAPANI",     "AGRIGENTO",      "RAGUSA",      "NUORO",
-    "CANTÙ",     "SAN DONÀ DI PIAVE", "CITTÀ DI CASTELLO", "SANT'ANGELO DEI LOMBARDI", "PAOLA",
-    "CASTELFRANCO VENETO", "BASSANO DEL GRAPPA", "SAN MARINO",
+    "ROMA",
+    "MILANO",
+    "NAPOLI",
+    "TORINO",
+    "PALERMO",
+    "GENOVA",
+    "BOLOGNA",
+    "FIRENZE",
+    "BARI",
+    "CATANIA",
+    "VENEZIA",
+    "VERONA",
+    "MESSINA",
+    "PADOVA",
+    "TRIESTE",
+    "BRESCIA",
+    "PARMA",
+    "TARANTO",
+    "PRATO",
+    "MODENA",
+    "REGGIO CALABRIA",
+    "REGGIO EMILIA",
+    "PERUGIA",
+    "LIVORNO",
+    "RAVENNA",
+    "CAGLIARI",
+    "FOGGIA",
+    "RIMINI",
+    "SALERNO",
+    "FERRARA",
+    "SASSARI",
+    "LATINA",
+    "MONZA",
+    "SIRACUSA",
+    "PESCARA",
+    "BERGAMO",
+    "FORLÌ",
+    "TRENTO",
+    "VICENZA",
+    "TERNI",
+    "BOLZANO",
+    "NOVARA",
+    "PIACENZA",
+    "ANCONA",
+    "AREZZO",
+    "UDINE",
+    "CESENA",
+    "LECCE",
+    "PESARO",
+    "LA SPEZIA",
+    "L'AQUILA",
+    "COMO",
+    "PISA",
+    "LUCCA",
+    "SIENA",
+    "MANTOVA",
+    "CREMONA",
+    "ASTI",
+    "CUNEO",
+    "AOSTA",
+    "MATERA",
+    "POTENZA",
+    "CAMPOBASSO",
+    "BENEVENTO",
+    "AVELLINO",
+    "CASERTA",
+    "VITERBO",
+    "RIETI",
+    "FROSINONE",
+    "ORVIETO",
+    "ASSISI",
+    "GUBBIO",
+    "URBINO",
+    "MACERATA",
+    "ASCOLI PICENO",
+    "CHIETI",
+    "TERAMO",
+    "SULMONA",
+    "COSENZA",
+    "CATANZARO",
+    "TRAPANI",
+    "AGRIGENTO",
+    "RAGUSA",
+    "NUORO",
+    "CANTÙ",
+    "SAN DONÀ DI PIAVE",
+    "CITTÀ DI CASTELLO",
+    "SANT'ANGELO DEI LOMBARDI",
+    "PAOLA",
+    "CASTELFRANCO VENETO",
+    "BASSANO DEL GRAPPA",
+    "SAN MARINO",
 };
 
 constexpr std::array kFirstNames = {
-    "GIUSEPPE",  "GIOVANNI",  "ANTONIO",   "MARIO",    "LUIGI",     "FRANCESCO", "ANGELO",   "VINCENZO",
-    "PIETRO",    "SALVATORE", "CARLO",     "FRANCO",   "DOMENICO",  "BRUNO",     "PAOLO",    "MICHELE",
-    "GIORGIO",   "ALDO",      "SERGIO",    "LUCIANO",  "ALESSANDRO", "ANDREA",   "ROBERTO",  "STEFANO",
-    "MARCO",     "LUCA",      "MATTEO",    "NICCOLÒ",  "GABRIELE",  "UMBERTO",   "ITALO",    "CESARE",
-    "DINO",      "PRIMO",     "NATALIA",   "MARIA",    "ANNA",      "GIUSEPPINA", "ROSA",    "ANGELA",
-    "GIOVANNA",  "TERESA",    "LUCIA",     "CARMELA",  "CATERINA",  "FRANCESCA", "ELSA",     "GRAZIA",
-    "ALDA",      "ORIANA",    "DACIA",     "ELENA",    "CHIARA",    "SARA",      "GIULIA",   "MARTINA",
-    "SILVIA",    "PAOLA",     "LAURA",     "BEATRICE", "ADA",       "ILARIA",    "FEDERICO", "EMILIO",
-    "ENRICO",    "ERMINIA",   "GIACOMO",   "UGO",      "VITTORIO",  "LEONARDO",  "TOMMASO",  "EUGENIO",
-    "CORRADO",   "GUIDO",     "GIANNI",    "ROCCO",    "NICOLA",    "ELIO",      "RENATA",   "AGNESE",
-    "ORSOLA",    "IRENE",     "EDOARDO",   "OTTAVIO",  "RAFFAELE",  "GIOSUÈ",    "NICOLÒ",   "MIRELLA",
+    "GIUSEPPE",  "GIOVANNI",   "ANTONIO",    "MARIO",    "LUIGI",    "FRANCESCO", "ANGELO",   "VINCENZO", "PIETRO",
+    "SALVATORE", "CARLO",      "FRANCO",     "DOMENICO", "BRUNO",    "PAOLO",     "MICHELE",  "GIORGIO",  "ALDO",
+    "SERGIO",    "LUCIANO",    "ALESSANDRO", "ANDREA",   "ROBERTO",  "STEFANO",   "MARCO",    "LUCA",     "MATTEO",
+    "NICCOLÒ",   "GABRIELE",   "UMBERTO",    "ITALO",    "CESARE",   "DINO",      "PRIMO",    "NATALIA",  "MARIA",
+    "ANNA",      "GIUSEPPINA", "ROSA",       "ANGELA",   "GIOVANNA", "TERESA",    "LUCIA",    "CARMELA",  "CATERINA",
+    "FRANCESCA", "ELSA",       "GRAZIA",     "ALDA",     "ORIANA",   "DACIA",     "ELENA",    "CHIARA",   "SARA",
+    "GIULIA",    "MARTINA",    "SILVIA",     "PAOLA",    "LAURA",    "BEATRICE",  "ADA",      "ILARIA",   "FEDERICO",
+    "EMILIO",    "ENRICO",     "ERMINIA",    "GIACOMO",  "UGO",      "VITTORIO",  "LEONARDO", "TOMMASO",  "EUGENIO",
+    "CORRADO",   "GUIDO",      "GIANNI",     "ROCCO",    "NICOLA",   "ELIO",      "RENATA",   "AGNESE",   "ORSOLA",
+    "IRENE",     "EDOARDO",    "OTTAVIO",    "RAFFAELE", "GIOSUÈ",   "NICOLÒ",    "MIRELLA",
 };
 
 constexpr std::array kSurnames = {
-    "ROSSI",     "RUSSO",     "FERRARI",   "ESPOSITO",  "BIANCHI",   "ROMANO",    "COLOMBO",   "RICCI",
-    "MARINO",    "GRECO",     "BRUNO",     "GALLO",     "CONTI",     "DE LUCA",   "COSTA",     "GIORDANO",
-    "MANCINI",   "RIZZO",     "LOMBARDI",  "MORETTI",   "BARBIERI",  "FONTANA",   "SANTORO",   "MARIANI",
-    "RINALDI",   "CARUSO",    "FERRARA",   "GALLI",     "MARTINI",   "LEONE",     "LONGO",     "GENTILE",
-    "MARTINELLI", "VITALE",   "LOMBARDO",  "SERRA",     "COPPOLA",   "DE SANTIS", "D'ANGELO",  "MARCHETTI",
-    "PARISI",    "VILLA",     "CONTE",     "FERRARO",   "FERRI",     "FABBRI",    "BIANCO",    "MARINI",
-    "GRASSO",    "VALENTINI", "MESSINA",   "SALA",      "DE ANGELIS", "GATTI",    "PELLEGRINI", "PALUMBO",
-    "SANNA",     "FARINA",    "RIZZI",     "MONTI",     "CATTANEO",  "MORELLI",   "AMATO",     "SILVESTRI",
-    "MAZZA",     "TESTA",     "GRASSI",    "PELLEGRINO", "CARBONE",  "GIULIANI",  "BENEDETTI", "BARONE",
-    "ROSSETTI",  "CAPUTO",    "MONTANARI", "GUERRA",    "PALMIERI",  "BERNARDI",  "MARTINO",   "FIORE",
-    "DE ROSA",   "FERRETTI",  "BELLINI",   "BASILE",    "RIVA",      "DONATI",    "PIRAS",     "VITALI",
-    "BATTAGLIA", "SARTORI",   "NERI",      "COSTANTINI", "MILANI",   "PAGANO",    "RUGGIERO",  "SORRENTINO",
-    "D'AMICO",   "ORLANDO",   "NEGRI",     "D'ALESSANDRO", "DELL'ACQUA", "DALL'OGLIO", "CANTÙ", "BERTÈ",
-    "DELL'ORTO", "DALL'ARA",  "SCOTTI",    "ZANETTI",   "ZAMBONI",   "TOSI",      "BONI",      "CASTELLI",
-    "GUIDI",     "BASSI",     "CARLI",     "SPINELLI",  "FIORENTINI", "SALVI",    "BELLI",     "MAGGI",
-    "ORLANDI",   "PACE",      "PAOLETTI",  "CECCHI",    "MELIS",     "DI STEFANO", "DI PIETRO", "LO BUE",
-    "LA ROSA",   "LI CAUSI",  "MAZZOLENI", "BERTOLINI", "ZANON",     "FURLAN",    "DE MARCHI", "PAVAN",
-    "GIACOMELLI", "QUARTA",   "PERRONE",   "ERRICO",    "UCCELLO",   "ODDONE",    "IACONO",    "ALBANESE",
+    "ROSSI",      "RUSSO",     "FERRARI",   "ESPOSITO",     "BIANCHI",    "ROMANO",     "COLOMBO",    "RICCI",
+    "MARINO",     "GRECO",     "BRUNO",     "GALLO",        "CONTI",      "DE LUCA",    "COSTA",      "GIORDANO",
+    "MANCINI",    "RIZZO",     "LOMBARDI",  "MORETTI",      "BARBIERI",   "FONTANA",    "SANTORO",    "MARIANI",
+    "RINALDI",    "CARUSO",    "FERRARA",   "GALLI",        "MARTINI",    "LEONE",      "LONGO",      "GENTILE",
+    "MARTINELLI", "VITALE",    "LOMBARDO",  "SERRA",        "COPPOLA",    "DE SANTIS",  "D'ANGELO",   "MARCHETTI",
+    "PARISI",     "VILLA",     "CONTE",     "FERRARO",      "FERRI",      "FABBRI",     "BIANCO",     "MARINI",
+    "GRASSO",     "VALENTINI", "MESSINA",   "SALA",         "DE ANGELIS", "GATTI",      "PELLEGRINI", "PALUMBO",
+    "SANNA",      "FARINA",    "RIZZI",     "MONTI",        "CATTANEO",   "MORELLI",    "AMATO",      "SILVESTRI",
+    "MAZZA",      "TESTA",     "GRASSI",    "PELLEGRINO",   "CARBONE",    "GIULIANI",   "BENEDETTI",  "BARONE",
+    "ROSSETTI",   "CAPUTO",    "MONTANARI", "GUERRA",       "PALMIERI",   "BERNARDI",   "MARTINO",    "FIORE",
+    "DE ROSA",    "FERRETTI",  "BELLINI",   "BASILE",       "RIVA",       "DONATI",     "PIRAS",      "VITALI",
+    "BATTAGLIA",  "SARTORI",   "NERI",      "COSTANTINI",   "MILANI",     "PAGANO",     "RUGGIERO",   "SORRENTINO",
+    "D'AMICO",    "ORLANDO",   "NEGRI",     "D'ALESSANDRO", "DELL'ACQUA", "DALL'OGLIO", "CANTÙ",      "BERTÈ",
+    "DELL'ORTO",  "DALL'ARA",  "SCOTTI",    "ZANETTI",      "ZAMBONI",    "TOSI",       "BONI",       "CASTELLI",
+    "GUIDI",      "BASSI",     "CARLI",     "SPINELLI",     "FIORENTINI", "SALVI",      "BELLI",      "MAGGI",
+    "ORLANDI",    "PACE",      "PAOLETTI",  "CECCHI",       "MELIS",      "DI STEFANO", "DI PIETRO",  "LO BUE",
+    "LA ROSA",    "LI CAUSI",  "MAZZOLENI", "BERTOLINI",    "ZANON",      "FURLAN",     "DE MARCHI",  "PAVAN",
+    "GIACOMELLI", "QUARTA",    "PERRONE",   "ERRICO",       "UCCELLO",    "ODDONE",     "IACONO",     "ALBANESE",
 };
 
 constexpr std::array kStreets = {
-    "VIA ROMA",            "VIA GARIBALDI",     "VIA MAZZINI",     "CORSO VITTORIO EMANUELE II",
-    "PIAZZA DEL DUOMO",    "VIA DANTE",         "VIA VERDI",       "VIALE DELLA REPUBBLICA",
-    "VIA DEI MILLE",       "VIA XX SETTEMBRE",  "CORSO ITALIA",    "VIA CAVOUR",
-    "VIA MARCONI",         "VIA DELL'INDIPENDENZA", "VIA SANT'ANNA", "VIA NAZIONALE",
-    "VIA DEL CORSO",       "PIAZZA DELLA LIBERTÀ", "VIA DELLA STAZIONE", "VICOLO DEL POZZO",
-    "VIA SAN FRANCESCO",   "VIA DEGLI ARTIGIANI", "VIALE EUROPA",  "LARGO UNIVERSITÀ",
+    "VIA ROMA",           "VIA GARIBALDI",
+    "VIA MAZZINI",        "CORSO VITTORIO EMANUELE II",
+    "PIAZZA DEL DUOMO",   "VIA DANTE",
+    "VIA VERDI",          "VIALE DELLA REPUBBLICA",
+    "VIA DEI MILLE",      "VIA XX SETTEMBRE",
+    "CORSO ITALIA",       "VIA CAVOUR",
+    "VIA MARCONI",        "VIA DELL'INDIPENDENZA",
+    "VIA SANT'ANNA",      "VIA NAZIONALE",
+    "VIA DEL CORSO",      "PIAZZA DELLA LIBERTÀ",
+    "VIA DELLA STAZIONE", "VICOLO DEL POZZO",
+    "VIA SAN FRANCESCO",  "VIA DEGLI ARTIGIANI",
+    "VIALE EUROPA",       "LARGO UNIVERSITÀ",
 };
 
 constexpr std::array kStates = {"PESSIMO", "MALTENUTO", "DISCRETO", "BUONO", "OTTIMO", "NUOVO!"};
 
 constexpr std::array kEditions = {
-    "I", "II", "III", "IV", "PRIMA", "SECONDA", "TERZA", "RISTAMPA", "1ª", "2ª", "EDIZIONE ECONOMICA",
-    "TASCABILE", "EDIZIONE RIVEDUTA E CORRETTA", "NUOVA EDIZIONE",
+    "I",
+    "II",
+    "III",
+    "IV",
+    "PRIMA",
+    "SECONDA",
+    "TERZA",
+    "RISTAMPA",
+    "1ª",
+    "2ª",
+    "EDIZIONE ECONOMICA",
+    "TASCABILE",
+    "EDIZIONE RIVEDUTA E CORRETTA",
+    "NUOVA EDIZIONE",
 };
 
 constexpr std::array kBookNotes = {
-    "DEDICA DELL'AUTORE",      "COPERTINA RESTAURATA",       "PRIMA EDIZIONE",        "ESEMPLARE NUMERATO",
-    "MANCA LA SOVRACCOPERTA",  "SOTTOLINEATURE A MATITA",    "DONO DI UN LETTORE",    "EX LIBRIS SUL FRONTESPIZIO",
-    "PAGINE INGIALLITE",       "CON ILLUSTRAZIONI IN B/N",   "TAVOLE A COLORI",       "RILEGATURA IN MEZZA PELLE",
-    "ACQUISTATO ALLA FIERA DEL LIBRO", "COPIA DOPPIA",       "DA RESTAURARE",         "NON PRESTARE",
-    "CON CD ALLEGATO",         "TRADUZIONE DAL FRANCESE",    "TRADUZIONE DALL'INGLESE", "TESTO A FRONTE",
-    "FA PARTE DI UNA COLLANA", "È LA SECONDA COPIA",         "PIÙ VOLUMI IN COFANETTO", "PERCHÉ NON C'È L'INDICE?",
+    "DEDICA DELL'AUTORE",
+    "COPERTINA RESTAURATA",
+    "PRIMA EDIZIONE",
+    "ESEMPLARE NUMERATO",
+    "MANCA LA SOVRACCOPERTA",
+    "SOTTOLINEATURE A MATITA",
+    "DONO DI UN LETTORE",
+    "EX LIBRIS SUL FRONTESPIZIO",
+    "PAGINE INGIALLITE",
+    "CON ILLUSTRAZIONI IN B/N",
+    "TAVOLE A COLORI",
+    "RILEGATURA IN MEZZA PELLE",
+    "ACQUISTATO ALLA FIERA DEL LIBRO",
+    "COPIA DOPPIA",
+    "DA RESTAURARE",
+    "NON PRESTARE",
+    "CON CD ALLEGATO",
+    "TRADUZIONE DAL FRANCESE",
+    "TRADUZIONE DALL'INGLESE",
+    "TESTO A FRONTE",
+    "FA PARTE DI UNA COLLANA",
+    "È LA SECONDA COPIA",
+    "PIÙ VOLUMI IN COFANETTO",
+    "PERCHÉ NON C'È L'INDICE?",
 };
 
 constexpr std::array kPresentPlaces = {"IN PRESTITO", "IN RESTAURO", "SALA LETTURA", "DEPOSITO", "UFFICIO"};
 
 constexpr std::array kPeriodicals = {
-    "NUOVA ANTOLOGIA",         "LA CIVILTÀ CATTOLICA",    "IL MULINO",             "IL PONTE",
-    "BOLLETTINO PARROCCHIALE", "RIVISTA DI STORIA LOCALE", "QUADERNI DI CULTURA",  "L'ILLUSTRAZIONE ITALIANA",
-    "NOTIZIARIO DEL CIRCOLO",  "LA LETTURA",              "ARCHIVIO STORICO",      "L'EDUCATORE",
+    "NUOVA ANTOLOGIA",
+    "LA CIVILTÀ CATTOLICA",
+    "IL MULINO",
+    "IL PONTE",
+    "BOLLETTINO PARROCCHIALE",
+    "RIVISTA DI STORIA LOCALE",
+    "QUADERNI DI CULTURA",
+    "L'ILLUSTRAZIONE ITALIANA",
+    "NOTIZIARIO DEL CIRCOLO",
+    "LA LETTURA",
+    "ARCHIVIO STORICO",
+    "L'EDUCATORE",
 };
 
 constexpr std::array kCollections = {
-    "I CLASSICI",              "BIBLIOTECA UNIVERSALE",   "I GRANDI ROMANZI",      "SCRITTORI ITALIANI",
-    "COLLANA DI STORIA",       "I LIBRI DEL MARE",        "QUADERNI DELLA MEMORIA", "OPERE COMPLETE",
+    "I CLASSICI",        "BIBLIOTECA UNIVERSALE", "I GRANDI ROMANZI",       "SCRITTORI ITALIANI",
+    "COLLANA DI STORIA", "I LIBRI DEL MARE",      "QUADERNI DELLA MEMORIA", "OPERE COMPLETE",
 };
 
 constexpr std::array kAuthorNotes = {
-    "POETA",   "ROMANZIERE", "STORICO", "GIORNALISTA", "INSEGNANTE", "SACERDOTE", "MEDICO E SCRITTORE",
-    "TRADUTTORE", "ILLUSTRATORE", "PREMIO STREGA", "AUTORE LOCALE", "PSEUDONIMO", "DETTO \"IL MAESTRO\"",
+    "POETA",
+    "ROMANZIERE",
+    "STORICO",
+    "GIORNALISTA",
+    "INSEGNANTE",
+    "SACERDOTE",
+    "MEDICO E SCRITTORE",
+    "TRADUTTORE",
+    "ILLUSTRATORE",
+    "PREMIO STREGA",
+    "AUTORE LOCALE",
+    "PSEUDONIMO",
+    "DETTO \"IL MAESTRO\"",
 };
 
 constexpr std::array kPublisherNotes = {
-    "CESSATA ATTIVITÀ", "ASSORBITA DA ALTRO EDITORE", "SPECIALIZZATA IN STORIA LOCALE", "EDITORE UNIVERSITARIO",
-    "PICCOLO EDITORE",  "SCONTO 10% PER LA BIBLIOTECA", "CATALOGO SU RICHIESTA", "LIBRI PER RAGAZZI",
+    "CESSATA ATTIVITÀ", "ASSORBITA DA ALTRO EDITORE",   "SPECIALIZZATA IN STORIA LOCALE", "EDITORE UNIVERSITARIO",
+    "PICCOLO EDITORE",  "SCONTO 10% PER LA BIBLIOTECA", "CATALOGO SU RICHIESTA",          "LIBRI PER RAGAZZI",
 };
 
-constexpr std::array kRoman = {"I",   "II",   "III", "IV",   "V",     "VI",   "VII", "VIII", "IX", "X",
-                               "XI",  "XII",  "XIII", "XIV", "XV",    "XVI",  "XVII", "XVIII", "XIX", "XX"};
+constexpr std::array kRoman = {"I",  "II",  "III",  "IV",  "V",  "VI",  "VII",  "VIII",  "IX",  "X",
+                               "XI", "XII", "XIII", "XIV", "XV", "XVI", "XVII", "XVIII", "XIX", "XX"};
 
 // ---------------------------------------------------------------- Italian grammar, just enough
 
@@ -372,13 +542,20 @@ ArticleKind articleFor(const Noun& n)
 std::string withArticle(const Noun& n)
 {
     switch (articleFor(n)) {
-    case ArticleKind::Il: return std::string("IL ") + n.text;
-    case ArticleKind::Lo: return std::string("LO ") + n.text;
-    case ArticleKind::Elided: return std::string("L'") + n.text;
-    case ArticleKind::La: return std::string("LA ") + n.text;
-    case ArticleKind::I: return std::string("I ") + n.text;
-    case ArticleKind::Gli: return std::string("GLI ") + n.text;
-    case ArticleKind::Le: return std::string("LE ") + n.text;
+    case ArticleKind::Il:
+        return std::string("IL ") + n.text;
+    case ArticleKind::Lo:
+        return std::string("LO ") + n.text;
+    case ArticleKind::Elided:
+        return std::string("L'") + n.text;
+    case ArticleKind::La:
+        return std::string("LA ") + n.text;
+    case ArticleKind::I:
+        return std::string("I ") + n.text;
+    case ArticleKind::Gli:
+        return std::string("GLI ") + n.text;
+    case ArticleKind::Le:
+        return std::string("LE ") + n.text;
     }
     return n.text;
 }
@@ -397,13 +574,20 @@ std::string withPreposition(const std::string& preposition, const Noun& n)
         return preposition + " " + withArticle(n);
     }
     switch (articleFor(n)) {
-    case ArticleKind::Il: return stem + "L " + n.text;
-    case ArticleKind::Lo: return stem + "LLO " + n.text;
-    case ArticleKind::Elided: return stem + "LL'" + n.text;
-    case ArticleKind::La: return stem + "LLA " + n.text;
-    case ArticleKind::I: return stem + "I " + n.text;
-    case ArticleKind::Gli: return stem + "GLI " + n.text;
-    case ArticleKind::Le: return stem + "LLE " + n.text;
+    case ArticleKind::Il:
+        return stem + "L " + n.text;
+    case ArticleKind::Lo:
+        return stem + "LLO " + n.text;
+    case ArticleKind::Elided:
+        return stem + "LL'" + n.text;
+    case ArticleKind::La:
+        return stem + "LLA " + n.text;
+    case ArticleKind::I:
+        return stem + "I " + n.text;
+    case ArticleKind::Gli:
+        return stem + "GLI " + n.text;
+    case ArticleKind::Le:
+        return stem + "LLE " + n.text;
     }
     return preposition + " " + n.text;
 }
@@ -420,10 +604,19 @@ std::string withIndefinite(const Noun& n)
     return (startsImpure(n.text) ? std::string("UNO ") : std::string("UN ")) + n.text;
 }
 
-const char* agree(const Adjective& a, const Noun& n) { return a.forms[(n.plural ? 2 : 0) + (n.gender == Feminine)]; }
+const char* agree(const Adjective& a, const Noun& n)
+{
+    return a.forms[(n.plural ? 2 : 0) + (n.gender == Feminine)];
+}
 
-const Noun& anyNoun(Random& r) { return kNouns[r.below(std::size(kNouns))]; }
-const Adjective& anyAdjective(Random& r) { return kAdjectives[r.below(std::size(kAdjectives))]; }
+const Noun& anyNoun(Random& r)
+{
+    return kNouns[r.below(std::size(kNouns))];
+}
+const Adjective& anyAdjective(Random& r)
+{
+    return kAdjectives[r.below(std::size(kAdjectives))];
+}
 
 std::string personName(Random& r)
 {
@@ -442,14 +635,26 @@ std::string title(Random& r)
     const Noun& m = anyNoun(r);
     std::string t;
     switch (r.below(11)) {
-    case 0: t = withArticle(n); break;
+    case 0:
+        t = withArticle(n);
+        break;
     case 1:
-    case 2: t = withArticle(n) + " " + agree(anyAdjective(r), n); break;
-    case 3: t = withArticle(n) + " " + withPreposition("DI", m); break;
+    case 2:
+        t = withArticle(n) + " " + agree(anyAdjective(r), n);
+        break;
+    case 3:
+        t = withArticle(n) + " " + withPreposition("DI", m);
+        break;
     case 4:
-    case 5: t = std::string(pick(r, words(kLeadsOf))) + " " + withPreposition("DI", n); break;
-    case 6: t = std::string(n.text) + " E " + m.text; break;
-    case 7: t = withArticle(n) + " È " + agree(anyAdjective(r), n); break;
+    case 5:
+        t = std::string(pick(r, words(kLeadsOf))) + " " + withPreposition("DI", n);
+        break;
+    case 6:
+        t = std::string(n.text) + " E " + m.text;
+        break;
+    case 7:
+        t = withArticle(n) + " È " + agree(anyAdjective(r), n);
+        break;
     case 8: {
         const LeadWithPreposition& l = kLeadsWith[r.below(std::size(kLeadsWith))];
         t = std::string(l.lead) + " " + withPreposition(l.preposition, n);
@@ -458,7 +663,9 @@ std::string title(Random& r)
         }
         break;
     }
-    case 9: t = withIndefinite(n) + " " + agree(anyAdjective(r), n); break;
+    case 9:
+        t = withIndefinite(n) + " " + agree(anyAdjective(r), n);
+        break;
     default: {
         static constexpr std::array lives = {"VITA DI ", "RITRATTO DI ", "IN MEMORIA DI ", "LETTERE A ", "OMAGGIO A "};
         t = std::string(pick(r, words(lives))) + personName(r);
@@ -486,8 +693,8 @@ std::string date(Random& r, int yearFrom, int yearTo)
 
 std::string telephone(Random& r)
 {
-    static constexpr std::array prefixes = {"06", "02", "011", "081", "055", "051", "010", "041", "091", "080",
-                                            "0461", "0733", "0862", "0965", "079", "0521"};
+    static constexpr std::array prefixes = {"06",  "02",  "011",  "081",  "055",  "051",  "010", "041",
+                                            "091", "080", "0461", "0733", "0862", "0965", "079", "0521"};
     std::string number = std::string(pick(r, words(prefixes))) + " ";
     const int digits = r.between(6, 7);
     for (int i = 0; i < digits; ++i) {
@@ -500,22 +707,31 @@ std::string publisherName(Random& r)
 {
     const std::string surname = pick(r, words(kSurnames));
     switch (r.below(9)) {
-    case 0: return "EDIZIONI " + surname;
-    case 1: return surname + " EDITORE";
-    case 2: return "CASA EDITRICE " + surname;
-    case 3: return "TIPOGRAFIA " + surname;
-    case 4: return "LIBRERIA EDITRICE " + std::string(pick(r, words(kCities)));
-    case 5: return surname + " & " + pick(r, words(kSurnames));
-    case 6: return "EDIZIONI " + withPreposition("DI", anyNoun(r));
-    case 7: return "NUOVA EDITRICE " + std::string(pick(r, words(kCities)));
-    default: return surname + " EDITORI ASSOCIATI";
+    case 0:
+        return "EDIZIONI " + surname;
+    case 1:
+        return surname + " EDITORE";
+    case 2:
+        return "CASA EDITRICE " + surname;
+    case 3:
+        return "TIPOGRAFIA " + surname;
+    case 4:
+        return "LIBRERIA EDITRICE " + std::string(pick(r, words(kCities)));
+    case 5:
+        return surname + " & " + pick(r, words(kSurnames));
+    case 6:
+        return "EDIZIONI " + withPreposition("DI", anyNoun(r));
+    case 7:
+        return "NUOVA EDITRICE " + std::string(pick(r, words(kCities)));
+    default:
+        return surname + " EDITORI ASSOCIATI";
     }
 }
 
 // ---------------------------------------------------------------- writing
 
 class Insert {
-public:
+  public:
     Insert(sqlite3* db, const char* sql) : m_db(db)
     {
         if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
@@ -548,7 +764,7 @@ public:
         sqlite3_clear_bindings(m_stmt);
     }
 
-private:
+  private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
 };
@@ -565,7 +781,10 @@ void exec(sqlite3* db, const char* sql)
 
 using Text = std::optional<std::string>;
 
-Text maybe(Random& r, double p, const std::string& v) { return r.chance(p) ? Text(v) : std::nullopt; }
+Text maybe(Random& r, double p, const std::string& v)
+{
+    return r.chance(p) ? Text(v) : std::nullopt;
+}
 
 void insertPublishers(sqlite3* db, Random& r, int count)
 {
@@ -644,8 +863,8 @@ void insertBooks(sqlite3* db, Random& r, const std::vector<int>& ids, int publis
         }
         ins.text(13, maybe(r, 0.05, pick(r, words(kCollections))));
         ins.text(14, periodical ? Text(pick(r, words(kPeriodicals))) : Text());
-        ins.text(15, periodical ? Text(format("ANNO %s N. %d", kRoman[r.below(kRoman.size())], r.between(1, 12)))
-                                : Text());
+        ins.text(15,
+                 periodical ? Text(format("ANNO %s N. %d", kRoman[r.below(kRoman.size())], r.between(1, 12))) : Text());
         const double where = r.unit();
         ins.text(16, where < 0.75 ? Text() : where < 0.9 ? Text(position) : Text(pick(r, words(kPresentPlaces))));
         ins.text(17, r.chance(0.85) ? Text(kStates[r.skewed(kStates.size(), 0.7)]) : Text());

@@ -9,7 +9,7 @@ namespace bench {
 // is the same on every compiler and standard library, so an archive made from a seed is the same
 // file content everywhere.
 class Random {
-public:
+  public:
     explicit Random(std::uint64_t seed);
     std::uint64_t next();
     // A whole number in [0, n); n > 0.
@@ -23,7 +23,7 @@ public:
     // An index in [0, n) where low indexes are more likely (a skew of 1 is uniform).
     std::uint32_t skewed(std::uint32_t n, double skew);
 
-private:
+  private:
     std::uint64_t m_s[4];
 };
 
@@ -42,7 +42,7 @@ struct GeneratedArchive {
     qint64 publishers = 0;
     qint64 booksWithoutAuthors = 0;
     qint64 booksWithSeveralAuthors = 0;
-    qint64 booksWithoutPublisher = 0;    // id_edizione null
+    qint64 booksWithoutPublisher = 0;     // id_edizione null
     qint64 booksWithMissingPublisher = 0; // id_edizione names no publisher
     double seconds = 0;
 };

@@ -22,8 +22,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -41,9 +41,9 @@
 
 namespace {
 
-constexpr int kRuns = 7;          // repetitions of whole-window and whole-query measurements
-constexpr int kClicks = 200;      // random books chosen in the list
-constexpr int kArrowSteps = 500;  // presses of the down arrow
+constexpr int kRuns = 7;         // repetitions of whole-window and whole-query measurements
+constexpr int kClicks = 200;     // random books chosen in the list
+constexpr int kArrowSteps = 500; // presses of the down arrow
 constexpr std::uint64_t kPickSeed = 7;
 
 constexpr double kFirstBookTargetMs = 300;
@@ -74,7 +74,10 @@ Stats stats(std::vector<double> v)
     return s;
 }
 
-double msSince(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+double msSince(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
 
 // The resident high-water mark of this process in megabytes; nullopt where it cannot be read.
 std::optional<double> peakResidentMb()
@@ -88,7 +91,10 @@ std::optional<double> peakResidentMb()
     return std::nullopt;
 }
 
-QString mb(std::optional<double> v) { return v ? QString::number(*v, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a"); }
+QString mb(std::optional<double> v)
+{
+    return v ? QString::number(*v, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a");
+}
 
 // The 1, 5 and 15 minute load averages where the system tells them: figures taken on a busy
 // machine are not comparable.
@@ -101,15 +107,21 @@ QString loadAverage()
     return QString::fromLatin1(f.readLine()).section(QLatin1Char(' '), 0, 2);
 }
 
-void line(const char* text) { std::printf("%s\n", text); }
+void line(const char* text)
+{
+    std::printf("%s\n", text);
+}
 
-void linef(const QString& text) { std::printf("%s\n", qPrintable(text)); }
+void linef(const QString& text)
+{
+    std::printf("%s\n", qPrintable(text));
+}
 
 // ---------------------------------------------------------------- raw SQLite
 
 // A plain connection with nothing but the reader's collation, which the program's order needs.
 class RawDb {
-public:
+  public:
     explicit RawDb(const QString& path)
     {
         if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -141,7 +153,7 @@ public:
         return rows;
     }
 
-private:
+  private:
     sqlite3* m_db = nullptr;
 };
 
@@ -205,8 +217,7 @@ double rawClickMs(const RawDb& db, qint64 id)
 
 // ---------------------------------------------------------------- the window
 
-template <typename T>
-T* child(QWidget* w, const char* name)
+template <typename T> T* child(QWidget* w, const char* name)
 {
     T* c = w->findChild<T*>(QString::fromLatin1(name));
     if (!c) {
@@ -264,14 +275,23 @@ struct Row {
     QString verdict;
 };
 
-QString ms(double v) { return QString::number(v, 'f', v < 10 ? 3 : 1) + QStringLiteral(" ms"); }
-QString times(double v) { return QString::number(v, 'f', v < 10 ? 2 : 1) + QStringLiteral("x"); }
-QString verdict(bool pass) { return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL"); }
+QString ms(double v)
+{
+    return QString::number(v, 'f', v < 10 ? 3 : 1) + QStringLiteral(" ms");
+}
+QString times(double v)
+{
+    return QString::number(v, 'f', v < 10 ? 2 : 1) + QStringLiteral("x");
+}
+QString verdict(bool pass)
+{
+    return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
+}
 
 void printTable(const std::vector<Row>& rows)
 {
     const QStringList head{QStringLiteral("measure"), QStringLiteral("figure"), QStringLiteral("raw SQLite"),
-                           QStringLiteral("ratio"), QStringLiteral("target"), QStringLiteral("result")};
+                           QStringLiteral("ratio"),   QStringLiteral("target"), QStringLiteral("result")};
     std::vector<int> width(6);
     for (int c = 0; c < 6; ++c) {
         width[c] = int(head[c].size());
@@ -317,8 +337,8 @@ int generateHere(const QString& path)
 {
     try {
         const bench::GeneratedArchive a = bench::generateArchive(path, bench::ArchiveSize{});
-        std::printf("generated %lld books, %lld authors, %lld links, %lld publishers in %.2f s\n", a.books,
-                    a.authors, a.links, a.publishers, a.seconds);
+        std::printf("generated %lld books, %lld authors, %lld links, %lld publishers in %.2f s\n", a.books, a.authors,
+                    a.links, a.publishers, a.seconds);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "generation failed: %s\n", e.what());
@@ -335,7 +355,8 @@ int runBenchmark(const QString& path)
 
     const RawDb raw(path);
     std::vector<qint64> ids;
-    raw.run(QStringLiteral("select id from biblio"), [&](sqlite3_stmt* st) { ids.push_back(sqlite3_column_int64(st, 0)); });
+    raw.run(QStringLiteral("select id from biblio"),
+            [&](sqlite3_stmt* st) { ids.push_back(sqlite3_column_int64(st, 0)); });
     qint64 authors = 0;
     qint64 links = 0;
     raw.run(QStringLiteral("select (select count(*) from autore), (select count(*) from autbiblio)"),
@@ -486,8 +507,8 @@ int runBenchmark(const QString& path)
     raw.run(QStringLiteral("select titolo from biblio order by titolo COLLATE ITALIANO limit 1 offset %1")
                 .arg(startRow + kArrowSteps),
             [&](sqlite3_stmt* st) { expectedAfterArrows = columnText(st, 0); });
-    const bool arrowsArrived = list->currentIndex().row() == startRow + kArrowSteps &&
-                               titleBox->text() == expectedAfterArrows;
+    const bool arrowsArrived =
+        list->currentIndex().row() == startRow + kArrowSteps && titleBox->text() == expectedAfterArrows;
     const Stats arrows = stats(arrow);
     const Stats arrowsPainted = stats(arrowPainted);
     line("");
@@ -500,11 +521,12 @@ int runBenchmark(const QString& path)
               .arg(arrowsPainted.median, 0, 'f', 3)
               .arg(arrowsPainted.p95, 0, 'f', 3));
     if (!arrowsArrived) {
-        linef(QStringLiteral("   WARNING: after the arrows the list is on row %1 showing \"%2\", expected row %3 \"%4\"")
-                  .arg(list->currentIndex().row())
-                  .arg(titleBox->text())
-                  .arg(startRow + kArrowSteps)
-                  .arg(expectedAfterArrows));
+        linef(
+            QStringLiteral("   WARNING: after the arrows the list is on row %1 showing \"%2\", expected row %3 \"%4\"")
+                .arg(list->currentIndex().row())
+                .arg(titleBox->text())
+                .arg(startRow + kArrowSteps)
+                .arg(expectedAfterArrows));
     }
     discard(w);
 
@@ -544,9 +566,8 @@ int runBenchmark(const QString& path)
     rows.push_back({QStringLiteral("c. arrow step (p95)"), ms(arrows.p95), ms(rawClicks.p95),
                     times(arrows.p95 / rawClicks.p95), QStringLiteral("< %1 ms (a click)").arg(kClickTargetMs),
                     verdict(arrows.p95 < kClickTargetMs && arrowsArrived)});
-    rows.push_back({QStringLiteral("c. arrow step + repaint (median)"), ms(arrowsPainted.median),
-                    ms(rawClicks.median), times(arrowsPainted.median / rawClicks.median),
-                    QStringLiteral("(information)"), QString()});
+    rows.push_back({QStringLiteral("c. arrow step + repaint (median)"), ms(arrowsPainted.median), ms(rawClicks.median),
+                    times(arrowsPainted.median / rawClicks.median), QStringLiteral("(information)"), QString()});
     rows.push_back({QStringLiteral("d. peak resident memory"), mb(peak), QStringLiteral("-"), QStringLiteral("-"),
                     QStringLiteral("< %1 MB").arg(kPeakTargetMb),
                     peak ? verdict(*peak < kPeakTargetMb) : QStringLiteral("n/a")});

@@ -4,7 +4,8 @@
 #include <QApplication>
 #include <QTimer>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);

@@ -129,9 +129,9 @@ SearchPanel::SearchPanel(QWidget* parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("SearchPanel"));
     setFrameShape(QFrame::StyledPanel);
-    static const char* const captions[10] = {"Posizione",           "Autore",    "Genere",          "Argomento",
-                                             "Editore",             "Stato conservazione", "Periodici",
-                                             "Inserito in...",      "Anno di Stampa",      "Luogo Stampa"};
+    static const char* const captions[10] = {
+        "Posizione",           "Autore",    "Genere",         "Argomento",      "Editore",
+        "Stato conservazione", "Periodici", "Inserito in...", "Anno di Stampa", "Luogo Stampa"};
     auto* firstPage = new QWidget(this);
     firstPage->setObjectName(QStringLiteral("SearchPage1"));
     Picture6 = new QWidget(this);

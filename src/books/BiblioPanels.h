@@ -20,7 +20,7 @@ namespace books {
 // The authors panel: every author of the catalogue, an author's fields and its buttons.
 class AuthorsPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit AuthorsPanel(QWidget* parent);
     controls::DBList* DBList3;
     QLineEdit* Text1[3];
@@ -34,12 +34,12 @@ public:
 // The publishers panel: every publisher, a publisher's fields and its buttons.
 class PublishersPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit PublishersPanel(QWidget* parent);
     controls::DBList* DBList4;
-    QLineEdit* Text1_5; // Nome
-    QLineEdit* Text1_4; // Località
-    QLineEdit* Text1_3; // Note
+    QLineEdit* Text1_5;     // Nome
+    QLineEdit* Text1_4;     // Località
+    QLineEdit* Text1_3;     // Note
     QPushButton* Command14; // X
     QPushButton* Command12; // Nuovo / Annulla
     QPushButton* Command11; // Modifica / Salva
@@ -50,7 +50,7 @@ public:
 // The search conditions: ten check boxes with their value boxes on two pages, and OR / AND.
 class SearchPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit SearchPanel(QWidget* parent);
     QCheckBox* Check1[10];
     QLineEdit* Text2[10];

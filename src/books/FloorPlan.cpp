@@ -155,7 +155,10 @@ void FloorPlan::openLargeView()
     Picture8->raise();
 }
 
-void FloorPlan::closeLargeView() { Picture8->hide(); }
+void FloorPlan::closeLargeView()
+{
+    Picture8->hide();
+}
 
 bool FloorPlan::eventFilter(QObject* watched, QEvent* event)
 {

@@ -13,13 +13,16 @@ namespace books {
 // Converts the window's design units (twips) to pixels and back; 15 twips make a pixel on a
 // standard screen.
 inline constexpr int kTwipsPerPixel = 15;
-inline int twipsToPixels(double twips) { return int(twips / kTwipsPerPixel + (twips >= 0 ? 0.5 : -0.5)); }
+inline int twipsToPixels(double twips)
+{
+    return int(twips / kTwipsPerPixel + (twips >= 0 ? 0.5 : -0.5));
+}
 
 // The two views of the archive's floor plan in the books window, with the shelf marker of the
 // current book. Marker positions are kept in twips, the unit stored in the book's posx and posy.
 class FloorPlan : public QObject {
     Q_OBJECT
-public:
+  public:
     // Builds the small view inside `smallParent` and the large view (hidden) inside `window`.
     FloorPlan(QWidget* smallParent, QWidget* window);
 
@@ -48,10 +51,10 @@ public:
     void openLargeView();  // Command17_Click, Image1_DblClick
     void closeLargeView(); // Command16_Click
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     static void fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan);
 
     QPoint m_small{10, 10};

@@ -337,7 +337,8 @@ void FrmBiblio::DBList1_Click()
     Data3->setRecordSource(sql::authorsOfBook(book.value(QStringLiteral("id")).toLongLong()));
     Data3->refresh();
 
-    m_plan->placeSmallMarker(QPoint(book.value(QStringLiteral("posx")).toInt(), book.value(QStringLiteral("posy")).toInt()));
+    m_plan->placeSmallMarker(
+        QPoint(book.value(QStringLiteral("posx")).toInt(), book.value(QStringLiteral("posy")).toInt()));
     m_plan->Image2->show();
     const QPoint small = m_plan->smallMarker();
     m_plan->placeLargeMarker(QPointF(small.x() * 2.22, small.y() * 2.28));
@@ -371,9 +372,15 @@ void FrmBiblio::Data6_Reposition()
     Label2->setText(QString::number(rs ? rs->recordCount() : 0));
 }
 
-void FrmBiblio::DBList1_MouseMove() { DBList1->setToolTip(DBList1->text()); }
+void FrmBiblio::DBList1_MouseMove()
+{
+    DBList1->setToolTip(DBList1->text());
+}
 
-void FrmBiblio::Timer1_Timer() { m_plan->blink(); }
+void FrmBiblio::Timer1_Timer()
+{
+    m_plan->blink();
+}
 
 void FrmBiblio::CaricaPianta()
 {
@@ -387,7 +394,10 @@ void FrmBiblio::CaricaPianta()
                  QStringLiteral(".jpg"));
 }
 
-bool FrmBiblio::isEditing() const { return CmdNuovo->text() == QStringLiteral("Annulla"); }
+bool FrmBiblio::isEditing() const
+{
+    return CmdNuovo->text() == QStringLiteral("Annulla");
+}
 
 // ---------------------------------------------------------------- keys, focus, closing
 

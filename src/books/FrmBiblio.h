@@ -31,7 +31,7 @@ class SearchPanel;
 // authors, publisher, shelf marker and bar code.
 class FrmBiblio : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FrmBiblio(QWidget* parent = nullptr);
     ~FrmBiblio() override;
 
@@ -65,12 +65,12 @@ public:
 
     books::FloorPlan* floorPlan() const { return m_plan; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void Form_Activate();
 
@@ -88,8 +88,8 @@ private:
     QPushButton* CmdNuovo;
     QPushButton* CmdModifica;
     QPushButton* Cmdelimina;
-    QPushButton* Command8; // Aggiungi author
-    QPushButton* Command7; // Elimina author
+    QPushButton* Command8;  // Aggiungi author
+    QPushButton* Command7;  // Elimina author
     QPushButton* Command13; // Nuovo publisher
     std::array<QPushButton*, 2> Command1{};
     books::AuthorsPanel* Frame1;

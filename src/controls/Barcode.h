@@ -13,12 +13,12 @@ QImage code39Image(const QString& text, int moduleWidth = 2, int height = 40);
 // A label that shows a key as a Code 39 bar code.
 class BarcodeLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit BarcodeLabel(QWidget* parent = nullptr);
     void setCode(const QString& code);
     const QString& code() const { return m_code; }
 
-private:
+  private:
     QString m_code;
 };
 

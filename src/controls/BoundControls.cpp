@@ -10,10 +10,10 @@ namespace {
 
 // Switches the background between the field and focus colours.
 class FocusColours : public QObject {
-public:
+  public:
     using QObject::QObject;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
@@ -58,7 +58,10 @@ QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QW
 
 // ---------------------------------------------------------------- BoundLineEdit
 
-BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent) { applyFieldColours(this); }
+BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent)
+{
+    applyFieldColours(this);
+}
 
 BoundLineEdit::~BoundLineEdit()
 {
@@ -86,7 +89,10 @@ void BoundLineEdit::setUpperCase(bool on)
     }
 }
 
-void BoundLineEdit::setAcceptedCharacters(const QString& characters) { m_accepted = characters; }
+void BoundLineEdit::setAcceptedCharacters(const QString& characters)
+{
+    m_accepted = characters;
+}
 
 void BoundLineEdit::showFieldValue(const QVariant& value)
 {

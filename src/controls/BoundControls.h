@@ -23,8 +23,7 @@ void applyFieldColours(QWidget* widget);
 void keepUpperCase(QLineEdit* edit);
 
 // Gives a widget its name and returns it.
-template <typename W>
-W* named(W* widget, const QString& name)
+template <typename W> W* named(W* widget, const QString& name)
 {
     widget->setObjectName(name);
     return widget;
@@ -36,7 +35,7 @@ QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QW
 // A text box bound to a field of a data source.
 class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     Q_OBJECT
-public:
+  public:
     using Formatter = std::function<QString(const QVariant&)>;
 
     explicit BoundLineEdit(QWidget* parent = nullptr);
@@ -54,10 +53,10 @@ public:
     void showFieldValue(const QVariant& value) override;
     QVariant fieldValueForUpdate() const override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     QPointer<store::DataSource> m_source;
     QString m_field;
     QString m_accepted;
@@ -67,14 +66,14 @@ private:
 // Binds the edit text of a combo box to a field.
 class ComboFieldBinding : public QObject, public store::FieldBinding {
     Q_OBJECT
-public:
+  public:
     ComboFieldBinding(QComboBox* combo, store::DataSource* source, const QString& field);
     ~ComboFieldBinding() override;
     QString dataField() const override { return m_field; }
     void showFieldValue(const QVariant& value) override;
     QVariant fieldValueForUpdate() const override;
 
-private:
+  private:
     QComboBox* m_combo;
     QPointer<store::DataSource> m_source;
     QString m_field;

@@ -17,9 +17,18 @@ DBList::DBList(QWidget* parent) : QListView(parent), m_model(new RecordListModel
     setModel(m_model);
 }
 
-void DBList::setRowSource(store::DataSource* source) { m_model->setSource(source); }
-void DBList::setListField(const QString& field) { m_model->setListField(field); }
-void DBList::setBoundColumn(const QString& field) { m_model->setBoundColumn(field); }
+void DBList::setRowSource(store::DataSource* source)
+{
+    m_model->setSource(source);
+}
+void DBList::setListField(const QString& field)
+{
+    m_model->setListField(field);
+}
+void DBList::setBoundColumn(const QString& field)
+{
+    m_model->setBoundColumn(field);
+}
 
 QString DBList::boundText() const
 {
@@ -87,8 +96,14 @@ void DBCombo::setRowSource(store::DataSource* source)
     setText(kept);
 }
 
-void DBCombo::setListField(const QString& field) { m_model->setListField(field); }
-void DBCombo::setBoundColumn(const QString& field) { m_model->setBoundColumn(field); }
+void DBCombo::setListField(const QString& field)
+{
+    m_model->setListField(field);
+}
+void DBCombo::setBoundColumn(const QString& field)
+{
+    m_model->setBoundColumn(field);
+}
 
 QString DBCombo::boundText() const
 {

@@ -12,7 +12,7 @@ namespace controls {
 // so the key read back differs from the one set.
 class DBList : public QListView {
     Q_OBJECT
-public:
+  public:
     explicit DBList(QWidget* parent = nullptr);
 
     void setRowSource(store::DataSource* source);
@@ -25,26 +25,26 @@ public:
     // The text of the current entry.
     QString text() const;
 
-signals:
+  signals:
     // The user chose an entry with the mouse.
     void entryClicked();
     // A key was released while the list had the focus.
     void keyReleased(int key);
     void mouseMoved();
 
-protected:
+  protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     RecordListModel* m_model;
 };
 
 // A combo box bound to a data source in the same way; free text may be typed when editable.
 class DBCombo : public QComboBox {
     Q_OBJECT
-public:
+  public:
     explicit DBCombo(QWidget* parent = nullptr);
 
     void setRowSource(store::DataSource* source);
@@ -57,7 +57,7 @@ public:
     QString text() const { return currentText(); }
     void setText(const QString& text);
 
-private:
+  private:
     RecordListModel* m_model;
 };
 

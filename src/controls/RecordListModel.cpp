@@ -49,7 +49,10 @@ void RecordListModel::reload()
     endResetModel();
 }
 
-int RecordListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
+int RecordListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
 
 QVariant RecordListModel::data(const QModelIndex& index, int role) const
 {

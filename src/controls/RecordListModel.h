@@ -5,14 +5,13 @@
 
 #include "store/DataSource.h"
 
-
 namespace controls {
 
 // A list model over a data source's recordset. Rows are read from the recordset only when a view
 // asks for them, so a list of 100,000 titles costs what the visible rows cost.
 class RecordListModel : public QAbstractListModel {
     Q_OBJECT
-public:
+  public:
     static constexpr int KeyRole = Qt::UserRole + 1;
 
     explicit RecordListModel(QObject* parent = nullptr);
@@ -36,7 +35,7 @@ public:
     // Re-reads the recordset (after its data source was refreshed).
     void reload();
 
-private:
+  private:
     void resolveColumns();
 
     QPointer<store::DataSource> m_source;

@@ -8,14 +8,16 @@
 namespace dialogs {
 namespace {
 
-std::deque<QString>& queued() {
+std::deque<QString>& queued()
+{
     static std::deque<QString> choices;
     return choices;
 }
 
 const QString kFilter = QStringLiteral("File mdb(*.mdb)");
 
-QString showDialog(QWidget* parent, const QString& initialFolder, bool save) {
+QString showDialog(QWidget* parent, const QString& initialFolder, bool save)
+{
     QFileDialog dialog(parent, QString(), initialFolder, kFilter);
     // The same dialog on every platform, so the program behaves alike everywhere.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -32,7 +34,8 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save) {
     return dialog.selectedFiles().constFirst();
 }
 
-QString run(QWidget* parent, const QString& initialFolder, bool save) {
+QString run(QWidget* parent, const QString& initialFolder, bool save)
+{
     requests().append(Request{save, initialFolder});
     QString chosen;
     if (!queued().empty()) {
@@ -49,24 +52,29 @@ QString run(QWidget* parent, const QString& initialFolder, bool save) {
 
 } // namespace
 
-QString openArchive(QWidget* parent, const QString& initialFolder) {
+QString openArchive(QWidget* parent, const QString& initialFolder)
+{
     return run(parent, initialFolder, false);
 }
 
-QString saveArchive(QWidget* parent, const QString& initialFolder) {
+QString saveArchive(QWidget* parent, const QString& initialFolder)
+{
     return run(parent, initialFolder, true);
 }
 
-void queueChoice(const QString& path) {
+void queueChoice(const QString& path)
+{
     queued().push_back(path);
 }
 
-void clearQueuedChoices() {
+void clearQueuedChoices()
+{
     queued().clear();
     requests().clear();
 }
 
-QList<Request>& requests() {
+QList<Request>& requests()
+{
     static QList<Request> asked;
     return asked;
 }

@@ -24,11 +24,13 @@
 
 namespace {
 
-void leaveEventLoop() {
+void leaveEventLoop()
+{
     QCoreApplication::exit(0);
 }
 
-std::function<void()>& endProgram() {
+std::function<void()>& endProgram()
+{
     static std::function<void()> end = leaveEventLoop;
     return end;
 }
@@ -36,19 +38,22 @@ std::function<void()>& endProgram() {
 // The frame's design size, large enough for the books window and the toolbar.
 constexpr QSize kDesignSize(1180, 860);
 
-QAction* menuItem(QMenu* menu, const QString& name, const QString& caption) {
+QAction* menuItem(QMenu* menu, const QString& name, const QString& caption)
+{
     QAction* action = menu->addAction(caption);
     action->setObjectName(name);
     return action;
 }
 
-QMdiSubWindow* subWindowOf(const QWidget* window) {
+QMdiSubWindow* subWindowOf(const QWidget* window)
+{
     return window ? qobject_cast<QMdiSubWindow*>(window->parentWidget()) : nullptr;
 }
 
 } // namespace
 
-MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent) {
+MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
+{
     setObjectName(QStringLiteral("MDIForm1"));
     setWindowTitle(msg::kProgramTitle);
     m_area = new QMdiArea(this);
@@ -70,22 +75,25 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent) {
 
 MDIForm1::~MDIForm1() = default;
 
-void MDIForm1::setEndProgram(std::function<void()> end) {
+void MDIForm1::setEndProgram(std::function<void()> end)
+{
     endProgram() = end ? std::move(end) : std::function<void()>(leaveEventLoop);
 }
 
-FrmBiblio* MDIForm1::booksWindow() const {
+FrmBiblio* MDIForm1::booksWindow() const
+{
     // A closed sub-window is deleted only when control returns to the event loop; until then
     // it no longer counts as open.
     const QMdiSubWindow* sub = subWindowOf(m_books);
     return sub && !sub->isHidden() ? m_books.data() : nullptr;
 }
 
-void MDIForm1::buildMenus() {
+void MDIForm1::buildMenus()
+{
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")),
-            &QAction::triggered, this, &MDIForm1::MnuFileApri_Click);
+    connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered, this,
+            &MDIForm1::MnuFileApri_Click);
     menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio"));
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
     connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
@@ -93,8 +101,8 @@ void MDIForm1::buildMenus() {
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("Visualizza"));
     view->setObjectName(QStringLiteral("MnuVisual"));
-    connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")),
-            &QAction::triggered, this, &MDIForm1::MnuVisualBiblio_Click);
+    connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered, this,
+            &MDIForm1::MnuVisualBiblio_Click);
     menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori"));
     menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori"));
 
@@ -118,7 +126,8 @@ void MDIForm1::buildMenus() {
     MnuData->setObjectName(QStringLiteral("MnuData"));
 }
 
-void MDIForm1::buildToolbar() {
+void MDIForm1::buildToolbar()
+{
     Toolbar1 = addToolBar(QStringLiteral("Toolbar1"));
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setMovable(false);
@@ -158,7 +167,8 @@ void MDIForm1::buildToolbar() {
     Toolbar1->addWidget(Text1);
 }
 
-void MDIForm1::placeAtTopCentre() {
+void MDIForm1::placeAtTopCentre()
+{
     const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
     if (!s) {
         return;
@@ -169,18 +179,19 @@ void MDIForm1::placeAtTopCentre() {
 
 // ---------------------------------------------------------------- start-up
 
-bool MDIForm1::startupErrorCleared(int number, const QString& description) {
+bool MDIForm1::startupErrorCleared(int number, const QString& description)
+{
     // Bad names, empty files and disk errors are passed over: the sequence goes on with its
     // next step. Anything else is reported and ends the sequence.
-    if (number == store::ErrBadFileName || number == store::ErrPastEndOfFile ||
-        number == store::ErrDiskOrNetwork) {
+    if (number == store::ErrBadFileName || number == store::ErrPastEndOfFile || number == store::ErrDiskOrNetwork) {
         return true;
     }
     msg::show(description);
     return false;
 }
 
-void MDIForm1::MDIForm_Load() {
+void MDIForm1::MDIForm_Load()
+{
     // While the sequence runs, "Apri Archivio" leaves the rereading of avvio.ini to it.
     m_inStartup = true;
     struct Leave {
@@ -217,8 +228,7 @@ void MDIForm1::MDIForm_Load() {
     TrovaPercoServ();
     // Day and month names in the user's language; set here only, so it never changes while the
     // program runs unless another archive is opened.
-    MnuData->setTitle(
-        QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
+    MnuData->setTitle(QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
 
     try {
         showBooksWindow();
@@ -227,7 +237,8 @@ void MDIForm1::MDIForm_Load() {
     }
 }
 
-bool MDIForm1::findArchive() {
+bool MDIForm1::findArchive()
+{
     for (;;) {
         // An empty avvio.ini (62) leaves the path as it was: empty on the first round.
         try {
@@ -240,8 +251,7 @@ bool MDIForm1::findArchive() {
         // A name the file system refuses (52) counts as a missing file.
         bool missing = true;
         try {
-            missing =
-                Modulo1::PercorsoArchivio.isEmpty() || !paths::ordinaryFileExists(Modulo1::PercorsoArchivio);
+            missing = Modulo1::PercorsoArchivio.isEmpty() || !paths::ordinaryFileExists(Modulo1::PercorsoArchivio);
         } catch (const store::DbError& e) {
             if (!startupErrorCleared(e.number(), e.description())) {
                 return false;
@@ -250,8 +260,8 @@ bool MDIForm1::findArchive() {
         if (!missing) {
             return true;
         }
-        msg::show(QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio +
-                      QLatin1Char('\r') + QStringLiteral("Selezionare un file valido!"),
+        msg::show(QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio + QLatin1Char('\r') +
+                      QStringLiteral("Selezionare un file valido!"),
                   msg::Icon::Information);
         // A chosen file is written to avvio.ini, which the next round reads.
         MnuFileApri_Click();
@@ -261,7 +271,8 @@ bool MDIForm1::findArchive() {
     }
 }
 
-void MDIForm1::TrovaPercoServ() {
+void MDIForm1::TrovaPercoServ()
+{
     const paths::Split split = paths::splitArchivePath(Text1->text());
     Modulo1::CartellaArchivio = split.folder;
     Modulo1::FileArchivio = split.file;
@@ -269,7 +280,8 @@ void MDIForm1::TrovaPercoServ() {
 
 // ---------------------------------------------------------------- commands
 
-void MDIForm1::MnuFileApri_Click() {
+void MDIForm1::MnuFileApri_Click()
+{
     // Each step runs once; after a failure and a "try again" the failed step runs again.
     enum class Step { Choose, Remember, Reopen, Done };
     Step step = Step::Choose;
@@ -301,9 +313,8 @@ void MDIForm1::MnuFileApri_Click() {
             if (!Text1->text().isEmpty()) {
                 return; // an archive is open: nothing has changed
             }
-            const msg::Answer again =
-                msg::show(QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?"), msg::Icon::None,
-                          msg::Buttons::YesNo);
+            const msg::Answer again = msg::show(QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?"),
+                                                msg::Icon::None, msg::Buttons::YesNo);
             if (again == msg::Answer::No) {
                 close(); // the quit guard decides
                 return;
@@ -312,14 +323,16 @@ void MDIForm1::MnuFileApri_Click() {
     }
 }
 
-void MDIForm1::closeDataWindows() {
+void MDIForm1::closeDataWindows()
+{
     // Each window's own close guard may keep it open.
     if (FrmBiblio* books = booksWindow(); books && books->closeWindow()) {
         m_books = nullptr;
     }
 }
 
-void MDIForm1::MnuVisualBiblio_Click() {
+void MDIForm1::MnuVisualBiblio_Click()
+{
     try {
         showBooksWindow();
     } catch (const store::DbError& e) {
@@ -330,7 +343,8 @@ void MDIForm1::MnuVisualBiblio_Click() {
     }
 }
 
-void MDIForm1::showBooksWindow() {
+void MDIForm1::showBooksWindow()
+{
     if (FrmBiblio* books = booksWindow()) {
         QMdiSubWindow* sub = subWindowOf(books);
         if (sub->isMinimized()) {
@@ -356,11 +370,13 @@ void MDIForm1::showBooksWindow() {
     m_area->setActiveSubWindow(sub);
 }
 
-void MDIForm1::MnFileEsci_Click() {
+void MDIForm1::MnFileEsci_Click()
+{
     close();
 }
 
-void MDIForm1::Toolbar1_ButtonClick(int index) {
+void MDIForm1::Toolbar1_ButtonClick(int index)
+{
     switch (index) {
     case 1:
         MnuVisualBiblio_Click();
@@ -375,7 +391,8 @@ void MDIForm1::Toolbar1_ButtonClick(int index) {
 
 // ---------------------------------------------------------------- quit guard
 
-void MDIForm1::closeEvent(QCloseEvent* event) {
+void MDIForm1::closeEvent(QCloseEvent* event)
+{
     if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
         msg::show(msg::kEditingOpen, msg::Icon::Information);
         event->ignore();

@@ -53,9 +53,15 @@ Answer show(const QString& text, Icon icon, Buttons buttons)
     return Answer::Ok;
 }
 
-void queueAnswer(Answer answer) { queued().push_back(answer); }
+void queueAnswer(Answer answer)
+{
+    queued().push_back(answer);
+}
 
-void clearQueuedAnswers() { queued().clear(); }
+void clearQueuedAnswers()
+{
+    queued().clear();
+}
 
 QStringList& shownTexts()
 {

@@ -5,9 +5,9 @@
 // Process-wide settings, read and written on the user-interface thread only.
 namespace Modulo1 {
 
-inline QString PercorsoArchivio;  // full path of the open archive
-inline QString CartellaArchivio;  // the archive's folder, with a trailing backslash or slash
-inline QString FileArchivio;      // the archive's file name without folder
+inline QString PercorsoArchivio; // full path of the open archive
+inline QString CartellaArchivio; // the archive's folder, with a trailing backslash or slash
+inline QString FileArchivio;     // the archive's file name without folder
 inline qint64 IdLibroCorrente = 0;
 inline qint64 IdAutoreCorrente = 0;
 inline qint32 IdEditoreCorrente = 0;

@@ -13,26 +13,31 @@
 namespace paths {
 namespace {
 
-QString& folderOverride() {
+QString& folderOverride()
+{
     static QString folder;
     return folder;
 }
 
-bool isSeparator(QChar c) {
+bool isSeparator(QChar c)
+{
     return c == QLatin1Char('\\') || c == QLatin1Char('/');
 }
 
 } // namespace
 
-QString programFolder() {
+QString programFolder()
+{
     return folderOverride().isEmpty() ? QCoreApplication::applicationDirPath() : folderOverride();
 }
 
-void setProgramFolderForTests(const QString& folder) {
+void setProgramFolderForTests(const QString& folder)
+{
     folderOverride() = folder;
 }
 
-QString join(const QString& folder, const QString& name) {
+QString join(const QString& folder, const QString& name)
+{
     if (folder.isEmpty()) {
         return name;
     }
@@ -40,13 +45,13 @@ QString join(const QString& folder, const QString& name) {
         return folder + name;
     }
     // Keep the separator style the folder already uses.
-    const QChar separator = folder.contains(QLatin1Char('\\')) && !folder.contains(QLatin1Char('/'))
-                                ? QLatin1Char('\\')
-                                : QLatin1Char('/');
+    const QChar separator =
+        folder.contains(QLatin1Char('\\')) && !folder.contains(QLatin1Char('/')) ? QLatin1Char('\\') : QLatin1Char('/');
     return folder + separator + name;
 }
 
-Split splitArchivePath(const QString& path) {
+Split splitArchivePath(const QString& path)
+{
     // The search for the last separator starts at the third character, so the two leading
     // backslashes of a network path are never taken as the split point.
     qsizetype last = -1;
@@ -59,11 +64,13 @@ Split splitArchivePath(const QString& path) {
     return Split{path.left(folderLength), path.mid(folderLength)};
 }
 
-QString startupFilePath() {
+QString startupFilePath()
+{
     return join(programFolder(), QStringLiteral("avvio.ini"));
 }
 
-QString readStartupFile() {
+QString readStartupFile()
+{
     QFile file(startupFilePath());
     if (!file.exists()) {
         throw store::DbError(store::ErrFileNotFound);
@@ -85,7 +92,8 @@ QString readStartupFile() {
     return QString::fromUtf8(line);
 }
 
-void writeStartupFile(const QString& archivePath) {
+void writeStartupFile(const QString& archivePath)
+{
     // Written aside and renamed into place, so a full disk never leaves a half-written file.
     QSaveFile file(startupFilePath());
     file.setDirectWriteFallback(true);
@@ -99,7 +107,8 @@ void writeStartupFile(const QString& archivePath) {
     }
 }
 
-bool ordinaryFileExists(const QString& path) {
+bool ordinaryFileExists(const QString& path)
+{
     // The file system's own verdict on the name: a NUL inside it or a name too long is a bad
     // file name, not a missing file.
     if (path.contains(QChar(u'\0'))) {
@@ -116,15 +125,18 @@ bool ordinaryFileExists(const QString& path) {
     return S_ISREG(info.st_mode) && !QFileInfo(path).isHidden();
 }
 
-QString archiveFolder() {
+QString archiveFolder()
+{
     return join(programFolder(), QStringLiteral("archivio"));
 }
 
-QString defaultArchivePath() {
+QString defaultArchivePath()
+{
     return join(archiveFolder(), QStringLiteral("archivio.mdb"));
 }
 
-QString templateArchivePath() {
+QString templateArchivePath()
+{
     return join(archiveFolder(), QStringLiteral("$vuoto$.md$"));
 }
 

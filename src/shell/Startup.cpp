@@ -8,7 +8,8 @@
 
 namespace shell {
 
-bool installItalianTranslations(QCoreApplication& app) {
+bool installItalianTranslations(QCoreApplication& app)
+{
     auto translator = std::make_unique<QTranslator>();
     if (!translator->load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         return false;

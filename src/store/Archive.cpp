@@ -19,7 +19,10 @@ void isNullFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
     sqlite3_result_int(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? 1 : 0);
 }
 
-QByteArray nativePath(const QString& path) { return QFileInfo(path).absoluteFilePath().toUtf8(); }
+QByteArray nativePath(const QString& path)
+{
+    return QFileInfo(path).absoluteFilePath().toUtf8();
+}
 
 } // namespace
 
@@ -36,9 +39,15 @@ Statement::Statement(sqlite3* db, const QString& sqlText) : m_db(db)
     }
 }
 
-Statement::~Statement() { sqlite3_finalize(m_stmt); }
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
 
-Statement::Statement(Statement&& other) noexcept : m_db(other.m_db), m_stmt(other.m_stmt) { other.m_stmt = nullptr; }
+Statement::Statement(Statement&& other) noexcept : m_db(other.m_db), m_stmt(other.m_stmt)
+{
+    other.m_stmt = nullptr;
+}
 
 Statement& Statement::operator=(Statement&& other) noexcept
 {
@@ -83,7 +92,10 @@ void Statement::bind(int index, const QVariant& value)
     }
 }
 
-void Statement::bindInt(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+void Statement::bindInt(int index, qint64 value)
+{
+    sqlite3_bind_int64(m_stmt, index, value);
+}
 
 bool Statement::step()
 {
@@ -104,7 +116,10 @@ void Statement::reset()
     sqlite3_clear_bindings(m_stmt);
 }
 
-int Statement::columnCount() const { return sqlite3_column_count(m_stmt); }
+int Statement::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
 
 QVariant Statement::value(int column) const
 {
@@ -125,9 +140,15 @@ QVariant Statement::value(int column) const
     }
 }
 
-qint64 Statement::int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+qint64 Statement::int64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
 
-QString Statement::columnName(int column) const { return QString::fromUtf8(sqlite3_column_name(m_stmt, column)); }
+QString Statement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
+}
 
 QString Statement::columnTable(int column) const
 {
@@ -235,11 +256,20 @@ void Archive::exec(const QString& sqlText)
     }
 }
 
-Statement Archive::prepare(const QString& sqlText) { return Statement(m_db, sql::translate(sqlText)); }
+Statement Archive::prepare(const QString& sqlText)
+{
+    return Statement(m_db, sql::translate(sqlText));
+}
 
-qint64 Archive::lastInsertRowId() const { return sqlite3_last_insert_rowid(m_db); }
+qint64 Archive::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
 
-int Archive::changes() const { return sqlite3_changes(m_db); }
+int Archive::changes() const
+{
+    return sqlite3_changes(m_db);
+}
 
 // ---------------------------------------------------------------- PresenceLock
 

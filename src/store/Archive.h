@@ -13,7 +13,7 @@ namespace store {
 
 // A prepared statement owned by RAII. Binds and reads values as QVariant.
 class Statement {
-public:
+  public:
     Statement(sqlite3* db, const QString& sqlText);
     ~Statement();
     Statement(const Statement&) = delete;
@@ -23,7 +23,7 @@ public:
 
     void bind(int index, const QVariant& value); // 1-based
     void bindInt(int index, qint64 value);
-    bool step();                                   // true while a row is available
+    bool step(); // true while a row is available
     void reset();
     int columnCount() const;
     QVariant value(int column) const;
@@ -33,7 +33,7 @@ public:
     QString columnOrigin(int column) const; // declared name of the column in that table
     sqlite3_stmt* handle() const { return m_stmt; }
 
-private:
+  private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
 };
@@ -43,7 +43,7 @@ class PresenceLock;
 // One connection to one archive file. Opening checks that the file is an archive of a known
 // version before anything else, and never writes to a file that is not one.
 class Archive {
-public:
+  public:
     enum class Presence { Shared, None };
 
     // Opens an existing archive; throws DbError (3024 missing, 3343 not an archive, 3447 newer, 3043 I/O).
@@ -65,7 +65,7 @@ public:
     qint64 lastInsertRowId() const;
     int changes() const;
 
-private:
+  private:
     Archive() = default;
     static sqlite3* openConnection(const QString& path, int flags);
     static void configure(sqlite3* db);
@@ -80,7 +80,7 @@ private:
 // exclusively. Works across processes and computers sharing the folder, through the engine's own
 // file locking.
 class PresenceLock {
-public:
+  public:
     enum class Mode { Shared, Exclusive };
     // Exclusive: throws DbError 3356 while any other holder exists. Shared: waits for a short
     // exclusive holder, then throws 3356. Returns nullptr when the lock file cannot be created
@@ -91,7 +91,7 @@ public:
     static bool inUse(const QString& archivePath);
     ~PresenceLock();
 
-private:
+  private:
     PresenceLock() = default;
     sqlite3* m_db = nullptr;
 };

@@ -52,8 +52,8 @@ inline uint32_t nextCodePoint(const unsigned char*& p, const unsigned char* end)
 }
 
 template <typename Table>
-int comparePass(const unsigned char* a, const unsigned char* aEnd, const unsigned char* b,
-                const unsigned char* bEnd, const Table& table)
+int comparePass(const unsigned char* a, const unsigned char* aEnd, const unsigned char* b, const unsigned char* bEnd,
+                const Table& table)
 {
     while (a < aEnd && b < bEnd) {
         uint32_t ca = nextCodePoint(a, aEnd);

@@ -12,7 +12,7 @@ namespace store {
 // What a bound control offers its data source. Controls live above the store; the store only
 // knows them through this interface.
 class FieldBinding {
-public:
+  public:
     virtual ~FieldBinding() = default;
     virtual QString dataField() const = 0;
     // Shows the current row's value (null when there is no current row).
@@ -25,7 +25,7 @@ public:
 // source opens its own connection to the archive, as each window does; there is no shared one.
 class DataSource : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit DataSource(QObject* parent = nullptr);
     ~DataSource() override;
 
@@ -54,11 +54,11 @@ public:
     void bind(FieldBinding* binding);
     void unbind(FieldBinding* binding);
 
-signals:
+  signals:
     void reposition();
     void requeried();
 
-private:
+  private:
     void showBound();
 
     QString m_databaseName;

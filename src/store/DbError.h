@@ -34,7 +34,7 @@ enum ErrorNumber : int {
 
 // The one error type of the store and of file operations: a number and an Italian description.
 class DbError : public std::runtime_error {
-public:
+  public:
     DbError(int number, const QString& description);
     explicit DbError(int number);
 
@@ -44,7 +44,7 @@ public:
     // Standard Italian description for a known number.
     static QString describe(int number);
 
-private:
+  private:
     int m_number;
     QString m_description;
 };

@@ -25,13 +25,16 @@ const QRegularExpression& wordPattern(const char* pattern)
     static QHash<const char*, QRegularExpression> compiled;
     auto it = compiled.find(pattern);
     if (it == compiled.end()) {
-        it = compiled.insert(pattern, QRegularExpression(QString::fromLatin1(pattern),
-                                                         QRegularExpression::CaseInsensitiveOption));
+        it = compiled.insert(
+            pattern, QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::CaseInsensitiveOption));
     }
     return it.value();
 }
 
-bool containsWord(const QString& text, const char* pattern) { return wordPattern(pattern).match(text).hasMatch(); }
+bool containsWord(const QString& text, const char* pattern)
+{
+    return wordPattern(pattern).match(text).hasMatch();
+}
 
 // A criterion of the form field=value, with the value as a number or a quoted text.
 struct Criterion {
@@ -115,9 +118,9 @@ Recordset::~Recordset() = default;
 
 void Recordset::parse()
 {
-    static const QRegularExpression re(
-        QStringLiteral(R"(^\s*select\s+(.*?)\s+from\s+(\(\s*)*([A-Za-z_]\w*)(.*)$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression re(QStringLiteral(R"(^\s*select\s+(.*?)\s+from\s+(\(\s*)*([A-Za-z_]\w*)(.*)$)"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::DotMatchesEverythingOption);
     const auto m = re.match(sql::translate(m_sql));
     if (!m.hasMatch()) {
         return; // not a plain select: read whole, read-only
@@ -173,7 +176,8 @@ void Recordset::loadWhole()
 {
     QString text = m_sql;
     if (m_hasRowId) {
-        static const QRegularExpression head(QStringLiteral(R"(^\s*select\s+)"), QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression head(QStringLiteral(R"(^\s*select\s+)"),
+                                             QRegularExpression::CaseInsensitiveOption);
         text.replace(head, QStringLiteral("SELECT %1.rowid, ").arg(m_table));
     }
     Statement st = m_archive->prepare(text);
@@ -320,7 +324,8 @@ int Recordset::resolve(const QString& field) const
         for (int c = 0; c < columnCount(); ++c) {
             const Column& col = m_columns[c];
             if (col.table.compare(table, Qt::CaseInsensitive) == 0 &&
-                (col.origin.compare(name, Qt::CaseInsensitive) == 0 || col.name.compare(name, Qt::CaseInsensitive) == 0)) {
+                (col.origin.compare(name, Qt::CaseInsensitive) == 0 ||
+                 col.name.compare(name, Qt::CaseInsensitive) == 0)) {
                 return c;
             }
         }
@@ -344,7 +349,10 @@ int Recordset::resolve(const QString& field) const
     return -1;
 }
 
-int Recordset::columnIndex(const QString& field) const { return resolve(field); }
+int Recordset::columnIndex(const QString& field) const
+{
+    return resolve(field);
+}
 
 int Recordset::resolveOrThrow(const QString& field) const
 {
@@ -405,8 +413,8 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         if (col.origin.isEmpty()) {
             return -1;
         }
-        Statement st = m_archive->prepare(
-            QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?").arg(m_table, quoted(col.origin)));
+        Statement st =
+            m_archive->prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?").arg(m_table, quoted(col.origin)));
         st.bind(1, value);
         int best = -1;
         while (st.step()) {
@@ -455,7 +463,10 @@ std::vector<int> Recordset::writableColumns() const
     return result;
 }
 
-QString Recordset::quotedOrigin(int column) const { return quoted(m_columns[column].origin); }
+QString Recordset::quotedOrigin(int column) const
+{
+    return quoted(m_columns[column].origin);
+}
 
 void Recordset::addNew()
 {
@@ -500,8 +511,9 @@ void Recordset::update()
             names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + quotedOrigin(c);
             marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
         }
-        const QString text = cols.empty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
-                                          : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names, marks);
+        const QString text = cols.empty()
+                                 ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
+                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names, marks);
         Statement st(m_archive->handle(), text);
         for (int i = 0; i < int(cols.size()); ++i) {
             st.bind(i + 1, m_buffer[cols[i]]);

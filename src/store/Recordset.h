@@ -17,7 +17,7 @@ namespace store {
 // whole (such results are small: the links of one book, one author, one publisher).
 // Updates go to the query's first table; its rowid identifies the row.
 class Recordset {
-public:
+  public:
     using Bookmark = qint64;
     enum class EditMode { None, Edit, Add };
 
@@ -69,7 +69,7 @@ public:
     void setBookmark(Bookmark bookmark);
     Bookmark lastModified() const { return m_lastModified; }
 
-private:
+  private:
     struct Column {
         QString name;
         QString table;

@@ -83,9 +83,9 @@ END;
 const QSet<QString>& textColumns()
 {
     static const QSet<QString> names{
-        "titolo", "posizione", "genere", "argomento", "luogo_stampa", "anno", "edizione", "data_acquisto",
-        "inserito_in", "periodico", "annata_num", "posizione_attuale", "stato", "note", "cod_biblio", "nome",
-        "data_nascita", "luogo_nascita", "residenza", "indirizzo", "telefono"};
+        "titolo",        "posizione",   "genere",       "argomento",     "luogo_stampa",      "anno",      "edizione",
+        "data_acquisto", "inserito_in", "periodico",    "annata_num",    "posizione_attuale", "stato",     "note",
+        "cod_biblio",    "nome",        "data_nascita", "luogo_nascita", "residenza",         "indirizzo", "telefono"};
     return names;
 }
 

@@ -44,8 +44,10 @@ QString orderTerm(const QString& term)
 // Text columns in `order by` sort with the reader's collation, which the indexes are built with.
 QString collateOrderBy(const QString& text)
 {
-    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression stop(QStringLiteral(R"(^\s*\b(limit|offset)\b)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression stop(QStringLiteral(R"(^\s*\b(limit|offset)\b)"),
+                                         QRegularExpression::CaseInsensitiveOption);
     const std::vector<bool> mask = quotedMask(text);
     QString out;
     qsizetype copied = 0;

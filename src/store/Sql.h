@@ -13,12 +13,17 @@ inline const QString AllAuthors = QStringLiteral("Select * from autore order by 
 inline const QString AuthorsOfBookPrefix =
     QStringLiteral("Select autbiblio.ID_biblio, autbiblio.ID_autore, autore.nome from autbiblio inner join "
                    "autore on autbiblio.id_autore=autore.id_autore where autbiblio.id_biblio=");
-inline const QString PublishersForBooks = QStringLiteral("Select ID_Editore, nome, residenza from Editori order by nome");
+inline const QString PublishersForBooks =
+    QStringLiteral("Select ID_Editore, nome, residenza from Editori order by nome");
 inline const QString AllPublishers = QStringLiteral("Select * from editori order by nome");
-inline const QString DistinctGenres = QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +
-                                      QStringLiteral("'") + QStringLiteral(" order by genere");
+inline const QString DistinctGenres =
+    QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +
+    QStringLiteral("'") + QStringLiteral(" order by genere");
 
-inline QString authorsOfBook(qint64 bookId) { return AuthorsOfBookPrefix + QString::number(bookId); }
+inline QString authorsOfBook(qint64 bookId)
+{
+    return AuthorsOfBookPrefix + QString::number(bookId);
+}
 
 // Adapts a program SQL text to the engine: the few words the engine reads otherwise (`isnull` is
 // a keyword there) are renamed outside string literals, and text columns in `order by` sort with

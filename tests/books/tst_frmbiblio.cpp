@@ -22,7 +22,7 @@
 class TestFrmBiblio : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     int m_count = 0;
 
@@ -54,8 +54,7 @@ private:
             "INSERT INTO autbiblio VALUES (500, 1), (500, 2), (300, 2);");
     }
 
-    template <typename T>
-    static T* child(QWidget* w, const QString& name)
+    template <typename T> static T* child(QWidget* w, const QString& name)
     {
         T* c = w->findChild<T*>(name);
         if (!c) {
@@ -81,7 +80,7 @@ private:
 
     static QString title(FrmBiblio& w) { return child<QLineEdit>(&w, QStringLiteral("TxtFields_0"))->text(); }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
@@ -223,8 +222,9 @@ private slots:
         msg::queueAnswer(msg::Answer::Ok);
         QTest::keyClick(child<controls::DBList>(&w, QStringLiteral("DBList1")), Qt::Key_Escape);
         QVERIFY(w.isVisible());
-        const QString expected = QStringLiteral("E' in corso una modifica del record!!!\rPrima di uscire dal programma, "
-                                                "occorre Salvare o Annullare l'operazione");
+        const QString expected =
+            QStringLiteral("E' in corso una modifica del record!!!\rPrima di uscire dal programma, "
+                           "occorre Salvare o Annullare l'operazione");
         QCOMPARE(msg::shownTexts(), QStringList{expected});
         msg::queueAnswer(msg::Answer::Ok);
         QVERIFY(!w.close());

@@ -12,11 +12,11 @@
 class TestControls : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString m_path;
 
-private slots:
+  private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());

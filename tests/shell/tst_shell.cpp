@@ -34,19 +34,21 @@ namespace {
 
 const QString kCr = QStringLiteral("\r");
 
-QString notFoundMessage(const QString& path) {
-    return QStringLiteral("Impossibile trovare il file ") + path + kCr +
-           QStringLiteral("Selezionare un file valido!");
+QString notFoundMessage(const QString& path)
+{
+    return QStringLiteral("Impossibile trovare il file ") + path + kCr + QStringLiteral("Selezionare un file valido!");
 }
 
 const QString kRetryQuestion = QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?");
 const QString kQuitQuestion = QStringLiteral("Si vuole uscire dal programma?");
 
-QString canonical(const QString& path) {
+QString canonical(const QString& path)
+{
     return QFileInfo(path).canonicalFilePath();
 }
 
-QString buttonText(QMessageBox* box, QMessageBox::StandardButton which) {
+QString buttonText(QMessageBox* box, QMessageBox::StandardButton which)
+{
     QAbstractButton* button = box->button(which);
     return button ? button->text().remove(QLatin1Char('&')) : QString();
 }
@@ -62,26 +64,27 @@ class TestShell : public QObject {
     int m_ends = 0;
 
     // An archive beside the default one, holding one book of its own.
-    QString otherArchive(const QString& name) {
-        return m_folder->createArchive(name,
-                                       QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'ALTRO')"));
+    QString otherArchive(const QString& name)
+    {
+        return m_folder->createArchive(name, QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'ALTRO')"));
     }
 
-    static QString bookTitle(const MDIForm1& main) {
+    static QString bookTitle(const MDIForm1& main)
+    {
         const FrmBiblio* books = main.booksWindow();
         return books ? books->findChild<QLineEdit*>(QStringLiteral("TxtFields_0"))->text() : QString();
     }
 
-    static QString text1(const MDIForm1& main) {
-        return main.findChild<QLineEdit*>(QStringLiteral("Text1"))->text();
-    }
+    static QString text1(const MDIForm1& main) { return main.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }
 
-    static QString dateCaption() {
+    static QString dateCaption()
+    {
         return QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper();
     }
 
     // A main window started on the default archive, with nothing asked.
-    void startOnDefault(MDIForm1& main) {
+    void startOnDefault(MDIForm1& main)
+    {
         main.show();
         main.MDIForm_Load();
         QVERIFY(main.booksWindow());
@@ -90,19 +93,22 @@ class TestShell : public QObject {
         dialogs::clearQueuedChoices();
     }
 
-    static void setEditing(MDIForm1& main, bool editing) {
+    static void setEditing(MDIForm1& main, bool editing)
+    {
         main.booksWindow()
             ->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))
             ->setText(editing ? QStringLiteral("Annulla") : QStringLiteral("Nuovo"));
     }
 
   private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(shell::installItalianTranslations(*QCoreApplication::instance()));
         MDIForm1::setEndProgram([this] { ++m_ends; });
     }
 
-    void init() {
+    void init()
+    {
         testsupport::resetShellState();
         m_folder = std::make_unique<testsupport::ProgramFolder>();
         QVERIFY(m_folder->isValid());
@@ -111,7 +117,8 @@ class TestShell : public QObject {
         m_ends = 0;
     }
 
-    void cleanup() {
+    void cleanup()
+    {
         // Deferred deletions of closed windows release their archives before the folder goes.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_folder.reset();
@@ -119,12 +126,14 @@ class TestShell : public QObject {
 
     // ------------------------------------------------------------ paths and avvio.ini
 
-    void splitsArchivePaths_data() {
+    void splitsArchivePaths_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("file");
-        const auto row = [](const char* name, const QString& path, const QString& folder,
-                            const QString& file) { QTest::newRow(name) << path << folder << file; };
+        const auto row = [](const char* name, const QString& path, const QString& folder, const QString& file) {
+            QTest::newRow(name) << path << folder << file;
+        };
         row("network", R"(\\server\share\lib\a.mdb)", R"(\\server\share\lib\)", "a.mdb");
         row("drive", R"(C:\dati\archivio.mdb)", R"(C:\dati\)", "archivio.mdb");
         row("unix", "/home/x/a.mdb", "/home/x/", "a.mdb");
@@ -136,7 +145,8 @@ class TestShell : public QObject {
         row("empty", QString(), QString(), QString());
     }
 
-    void splitsArchivePaths() {
+    void splitsArchivePaths()
+    {
         QFETCH(QString, path);
         QFETCH(QString, folder);
         QFETCH(QString, file);
@@ -151,7 +161,8 @@ class TestShell : public QObject {
         QCOMPARE(Modulo1::FileArchivio, file);
     }
 
-    void startupFileIsOneUtf8Line() {
+    void startupFileIsOneUtf8Line()
+    {
         const QString ini = paths::startupFilePath();
         QCOMPARE(ini, m_folder->filePath(QStringLiteral("avvio.ini")));
         // A longer old content is replaced whole, not overwritten in place.
@@ -183,7 +194,8 @@ class TestShell : public QObject {
         QCOMPARE(errorReading(), int(store::ErrFileNotFound));
     }
 
-    void onlyOrdinaryVisibleFilesExist() {
+    void onlyOrdinaryVisibleFilesExist()
+    {
         QVERIFY(paths::ordinaryFileExists(m_folder->defaultArchive()));
         QVERIFY(!paths::ordinaryFileExists(m_folder->filePath(QStringLiteral("manca.mdb"))));
         QVERIFY(!paths::ordinaryFileExists(m_folder->filePath(QStringLiteral("archivio"))));
@@ -197,14 +209,14 @@ class TestShell : public QObject {
             return false;
         };
         QVERIFY(refusedName(m_folder->filePath(QString(300, QLatin1Char('x')) + QStringLiteral(".mdb"))));
-        QVERIFY(
-            refusedName(m_folder->filePath(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.mdb"))));
+        QVERIFY(refusedName(m_folder->filePath(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.mdb"))));
         QCOMPARE(paths::defaultArchivePath(), m_folder->filePath(QStringLiteral("archivio/archivio.mdb")));
     }
 
     // ------------------------------------------------------------ message boxes and dialogs
 
-    void messageBoxesOnScreen() {
+    void messageBoxesOnScreen()
+    {
         // An information message: program title, its icon, OK only, lines split at CR.
         QString title;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -226,9 +238,9 @@ class TestShell : public QObject {
         QCOMPARE(icon, QMessageBox::Information);
         QCOMPARE(buttons.size(), 1);
 
-        for (const auto& [asked, shown] : {std::pair{msg::Icon::Exclamation, QMessageBox::Warning},
-                                           std::pair{msg::Icon::Critical, QMessageBox::Critical},
-                                           std::pair{msg::Icon::None, QMessageBox::NoIcon}}) {
+        for (const auto& [asked, shown] :
+             {std::pair{msg::Icon::Exclamation, QMessageBox::Warning},
+              std::pair{msg::Icon::Critical, QMessageBox::Critical}, std::pair{msg::Icon::None, QMessageBox::NoIcon}}) {
             NextModal box([&](QWidget* w) {
                 icon = qobject_cast<QMessageBox*>(w)->icon();
                 qobject_cast<QMessageBox*>(w)->accept();
@@ -270,7 +282,8 @@ class TestShell : public QObject {
         QCOMPARE(msg::shownTexts().constLast(), kQuitQuestion);
     }
 
-    void openDialogOnScreen() {
+    void openDialogOnScreen()
+    {
         const QString folder = paths::archiveFolder();
         QStringList filters;
         QString directory;
@@ -307,7 +320,8 @@ class TestShell : public QObject {
         QCOMPARE(dialogs::requests().at(1).initialFolder, folder);
     }
 
-    void saveDialogConfirmsOverwriting() {
+    void saveDialogConfirmsOverwriting()
+    {
         const QString existing = m_folder->defaultArchive();
         std::unique_ptr<NextModal> confirm;
         bool save = false;
@@ -324,8 +338,7 @@ class TestShell : public QObject {
         QVERIFY(chooser.answered());
         QVERIFY(save);
         QVERIFY(confirm && confirm->answered());
-        QVERIFY2(confirm->seenText().contains(QStringLiteral("archivio.mdb")),
-                 qPrintable(confirm->seenText()));
+        QVERIFY2(confirm->seenText().contains(QStringLiteral("archivio.mdb")), qPrintable(confirm->seenText()));
 
         // Queued choices answer in order and a queued empty path is a cancel.
         dialogs::queueChoice(QStringLiteral("/x/uno.mdb"));
@@ -336,7 +349,8 @@ class TestShell : public QObject {
 
     // ------------------------------------------------------------ start-up
 
-    void firstStartWritesTheStartupFile() {
+    void firstStartWritesTheStartupFile()
+    {
         QVERIFY(!QFile::exists(paths::startupFilePath()));
         MDIForm1 main;
         QCOMPARE(main.findChild<QMenu*>(QStringLiteral("MnuData"))->title(), QStringLiteral("Data"));
@@ -358,15 +372,15 @@ class TestShell : public QObject {
 
         const QRect screen = main.screen()->geometry();
         QCOMPARE(main.frameGeometry().top(), screen.top());
-        QCOMPARE(main.frameGeometry().left(),
-                 screen.left() + (screen.width() - main.frameGeometry().width()) / 2);
+        QCOMPARE(main.frameGeometry().left(), screen.left() + (screen.width() - main.frameGeometry().width()) / 2);
         QVERIFY(main.frameGeometry().width() < screen.width());
         // The books window keeps its own size inside the frame.
         QCOMPARE(main.booksWindow()->size(), FrmBiblio().size());
         QCOMPARE(main.mdiArea()->activeSubWindow()->widget(), main.booksWindow());
     }
 
-    void missingArchiveIsReplacedByTheChosenOne() {
+    void missingArchiveIsReplacedByTheChosenOne()
+    {
         const QString missing = m_folder->filePath(QStringLiteral("sparito.mdb"));
         paths::writeStartupFile(missing);
         const QString other = otherArchive(QStringLiteral("altro.mdb"));
@@ -395,14 +409,16 @@ class TestShell : public QObject {
         QCOMPARE(main.mdiArea()->subWindowList().size(), 1);
     }
 
-    void namesThatCannotBeOpenedCountAsMissing_data() {
+    void namesThatCannotBeOpenedCountAsMissing_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::newRow("hidden file") << ".nascosto.mdb";
         QTest::newRow("folder") << "archivio";
         QTest::newRow("name too long") << QString(300, QLatin1Char('x'));
     }
 
-    void namesThatCannotBeOpenedCountAsMissing() {
+    void namesThatCannotBeOpenedCountAsMissing()
+    {
         QFETCH(QString, name);
         const QString path = m_folder->filePath(name);
         if (name.startsWith(QLatin1Char('.'))) {
@@ -419,7 +435,8 @@ class TestShell : public QObject {
         QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
     }
 
-    void emptyStartupFileThenCancelAndRetry() {
+    void emptyStartupFileThenCancelAndRetry()
+    {
         QVERIFY(writeFile(paths::startupFilePath(), ""));
         // The message, a cancelled dialog and "try again", a typed name that does not exist and
         // so the message again, then the default archive.
@@ -433,15 +450,15 @@ class TestShell : public QObject {
         MDIForm1 main;
         main.show();
         main.MDIForm_Load();
-        QCOMPARE(msg::shownTexts(),
-                 (QStringList{notFoundMessage(QString()), kRetryQuestion, notFoundMessage(typo)}));
+        QCOMPARE(msg::shownTexts(), (QStringList{notFoundMessage(QString()), kRetryQuestion, notFoundMessage(typo)}));
         QCOMPARE(dialogs::requests().size(), 3);
         QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
         QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
         QCOMPARE(m_ends, 0);
     }
 
-    void givingUpAtStartupAsksToQuit() {
+    void givingUpAtStartupAsksToQuit()
+    {
         const QString missing = m_folder->filePath(QStringLiteral("sparito.mdb"));
         paths::writeStartupFile(missing);
         msg::queueAnswer(msg::Answer::Ok);  // file not found
@@ -463,7 +480,8 @@ class TestShell : public QObject {
         QCOMPARE(readFile(paths::startupFilePath()), missing.toUtf8() + "\r\n");
     }
 
-    void notAnArchiveIsReportedAndLeftAlone() {
+    void notAnArchiveIsReportedAndLeftAlone()
+    {
         const QString letter = m_folder->filePath(QStringLiteral("lettera.mdb"));
         const QByteArray content("Cara Anna, ti scrivo...\n");
         QVERIFY(writeFile(letter, content));
@@ -482,7 +500,8 @@ class TestShell : public QObject {
 
     // ------------------------------------------------------------ commands
 
-    void openAnotherArchiveFromTheMenu() {
+    void openAnotherArchiveFromTheMenu()
+    {
         MDIForm1 main;
         startOnDefault(main);
         QPointer<FrmBiblio> first = main.booksWindow();
@@ -520,7 +539,8 @@ class TestShell : public QObject {
         QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
     }
 
-    void menusAndToolbar() {
+    void menusAndToolbar()
+    {
         MDIForm1 main;
         startOnDefault(main);
         QCOMPARE(main.windowTitle(), QStringLiteral("Carteo"));
@@ -532,24 +552,21 @@ class TestShell : public QObject {
             menuNames << a->menu()->objectName();
         }
         QCOMPARE(menus, (QStringList{"File", "Visualizza", "Opzioni", "?", "      ", dateCaption()}));
-        QCOMPARE(menuNames,
-                 (QStringList{"mnuFile", "MnuVisual", "MnuOpzionI", "mnuInfo", "mnusep", "MnuData"}));
+        QCOMPARE(menuNames, (QStringList{"mnuFile", "MnuVisual", "MnuOpzionI", "mnuInfo", "mnusep", "MnuData"}));
 
         const auto items = [&](const char* menu) {
             QStringList entries;
             for (QAction* a : main.findChild<QMenu*>(QString::fromLatin1(menu))->actions()) {
-                entries << a->objectName() + QLatin1Char('=') +
-                               (a->isSeparator() ? QStringLiteral("-") : a->text());
+                entries << a->objectName() + QLatin1Char('=') + (a->isSeparator() ? QStringLiteral("-") : a->text());
             }
             return entries;
         };
         QCOMPARE(items("mnuFile"), (QStringList{"MnuFileApri=Apri Archivio", "MnuFileNew=Nuovo Archivio",
                                                 "mnuFileSep1=-", "MnFileEsci=Esci"}));
-        QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
-                                                  "MnuVisualEditori=Editori"}));
-        QCOMPARE(items("MnuOpzionI"),
-                 (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
-                              "MnuSepOpzion=-", "MnuOpzionInserisci=Inserisci Piantina"}));
+        QCOMPARE(items("MnuVisual"),
+                 (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori", "MnuVisualEditori=Editori"}));
+        QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
+                                                   "MnuSepOpzion=-", "MnuOpzionInserisci=Inserisci Piantina"}));
         QCOMPARE(items("mnuInfo"), QStringList{"mnuabaut=info..."});
         QCOMPARE(items("mnusep"), QStringList());
         QCOMPARE(items("MnuData"), QStringList());
@@ -587,7 +604,8 @@ class TestShell : public QObject {
         QVERIFY(main.isVisible());
     }
 
-    void booksWindowOpensOnceAndClosesForGood() {
+    void booksWindowOpensOnceAndClosesForGood()
+    {
         MDIForm1 main;
         startOnDefault(main);
         FrmBiblio* books = main.booksWindow();
@@ -629,7 +647,8 @@ class TestShell : public QObject {
         QVERIFY(main.mdiArea()->subWindowList().isEmpty());
     }
 
-    void quitGuard() {
+    void quitGuard()
+    {
         MDIForm1 main;
         startOnDefault(main);
         const QString editing = QStringLiteral("E' in corso una modifica del record!!!") + kCr +
@@ -674,7 +693,8 @@ class TestShell : public QObject {
 
     // Must stay the last test: once the application has been told to quit, no nested event loop
     // (and so no modal dialog) runs again in this process.
-    void yesLeavesTheEventLoop() {
+    void yesLeavesTheEventLoop()
+    {
         MDIForm1::setEndProgram({});
         MDIForm1 main;
         startOnDefault(main);

@@ -13,7 +13,8 @@ using store::Recordset;
 
 namespace testsupport {
 
-QStringList columnOf(Recordset& rs, const QString& field) {
+QStringList columnOf(Recordset& rs, const QString& field)
+{
     QStringList values;
     if (rs.recordCount() == 0) {
         return values;
@@ -24,7 +25,8 @@ QStringList columnOf(Recordset& rs, const QString& field) {
     return values;
 }
 
-QVariant scalar(const QString& path, const QString& sqlText) {
+QVariant scalar(const QString& path, const QString& sqlText)
+{
     sqlite3* db = nullptr;
     QVariant result;
     if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
@@ -53,7 +55,8 @@ QVariant scalar(const QString& path, const QString& sqlText) {
     return result;
 }
 
-int errorOf(const std::function<void()>& action, QString* description) {
+int errorOf(const std::function<void()>& action, QString* description)
+{
     try {
         action();
     } catch (const DbError& e) {
@@ -65,7 +68,8 @@ int errorOf(const std::function<void()>& action, QString* description) {
     return 0;
 }
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -74,11 +78,13 @@ QByteArray readAll(const QString& path) {
 
 using namespace testsupport;
 
-void TestStore::initTestCase() {
+void TestStore::initTestCase()
+{
     QVERIFY(m_dir.isValid());
 }
 
-QString TestStore::newArchive(bool sample) {
+QString TestStore::newArchive(bool sample)
+{
     const QString path = m_dir.filePath(QStringLiteral("archivio%1.mdb").arg(++m_archives));
     store::Archive::create(path);
     if (!sample) {
@@ -91,14 +97,13 @@ QString TestStore::newArchive(bool sample) {
                                  "('Ètna libri', 'Catania'), ('Borgo', 'Aosta');"
                                  "DELETE FROM editori WHERE ID_Editore = 4;"));
     // Titles in mixed case with accents; genres null, empty and in two letter cases.
-    archive->exec(
-        QStringLiteral("INSERT INTO biblio (id, titolo, genere, id_edizione, costo_E, num_pag, anno) VALUES "
-                       "(10, 'Zeta', 'ROMANZO', 1, 20, 120, '1990'),"
-                       "(11, 'Èlite', 'Romanzo', 2, 15.5, 200, '1985'),"
-                       "(12, 'elefanti', 'SAGGIO', 3, NULL, NULL, '2001'),"
-                       "(13, 'Edera', NULL, NULL, NULL, NULL, NULL),"
-                       "(14, 'ABACO', '', 4, NULL, NULL, NULL),"
-                       "(15, 'àncora', 'poesia', 1, 12.5, 300, '1975');"));
+    archive->exec(QStringLiteral("INSERT INTO biblio (id, titolo, genere, id_edizione, costo_E, num_pag, anno) VALUES "
+                                 "(10, 'Zeta', 'ROMANZO', 1, 20, 120, '1990'),"
+                                 "(11, 'Èlite', 'Romanzo', 2, 15.5, 200, '1985'),"
+                                 "(12, 'elefanti', 'SAGGIO', 3, NULL, NULL, '2001'),"
+                                 "(13, 'Edera', NULL, NULL, NULL, NULL, NULL),"
+                                 "(14, 'ABACO', '', 4, NULL, NULL, NULL),"
+                                 "(15, 'àncora', 'poesia', 1, 12.5, 300, '1975');"));
     archive->exec(QStringLiteral("INSERT INTO autore (nome) VALUES ('Verdi Anna'), ('bianchi Luca'), "
                                  "('Èrcole Rossi'), ('Neri Carla');"));
     // Book 10 has two authors, 13 none; 12 is linked to an author that is not in the archive.
@@ -109,7 +114,8 @@ QString TestStore::newArchive(bool sample) {
 
 // ---------------------------------------------------------------- shared SQL texts
 
-void TestStore::sharedQueries() {
+void TestStore::sharedQueries()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
 
@@ -123,8 +129,7 @@ void TestStore::sharedQueries() {
     QCOMPARE(columnOf(forKey, "titolo"), titles);
 
     Recordset authors(archive, sql::AllAuthors);
-    QCOMPARE(columnOf(authors, "nome"),
-             (QStringList{"bianchi Luca", "Èrcole Rossi", "Neri Carla", "Verdi Anna"}));
+    QCOMPARE(columnOf(authors, "nome"), (QStringList{"bianchi Luca", "Èrcole Rossi", "Neri Carla", "Verdi Anna"}));
 
     // A book with two authors gives one row per link.
     Recordset two(archive, sql::authorsOfBook(BookZeta));
@@ -170,7 +175,8 @@ void TestStore::sharedQueries() {
     QVERIFY(!genres.value("genere").isNull());
 }
 
-void TestStore::joinedFieldsByTable() {
+void TestStore::joinedFieldsByTable()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     const QString titlesOfAuthor =
@@ -209,11 +215,10 @@ void TestStore::joinedFieldsByTable() {
 
     // Joins ordered by a text column sort as the lists do: àncora before Zeta.
     Recordset ofPublisher(
-        archive,
-        QStringLiteral("Select * from editori inner join (biblio inner join (autbiblio inner join autore on "
-                       "autbiblio.id_autore=autore.id_autore) on biblio.id=autbiblio.id_biblio) on "
-                       "editori.id_editore=biblio.id_edizione where editori.id_editore=%1 order by titolo")
-            .arg(PublisherUlisse));
+        archive, QStringLiteral("Select * from editori inner join (biblio inner join (autbiblio inner join autore on "
+                                "autbiblio.id_autore=autore.id_autore) on biblio.id=autbiblio.id_biblio) on "
+                                "editori.id_editore=biblio.id_edizione where editori.id_editore=%1 order by titolo")
+                     .arg(PublisherUlisse));
     QCOMPARE(columnOf(ofPublisher, "biblio.titolo"), (QStringList{"àncora", "Zeta", "Zeta"}));
     QStringList zetaAuthors;
     for (ofPublisher.moveFirst(); !ofPublisher.eof(); ofPublisher.moveNext()) {
@@ -228,14 +233,13 @@ void TestStore::joinedFieldsByTable() {
     // Left joins keep books without publisher or authors, once each.
     Recordset search(
         archive,
-        QStringLiteral(
-            "Select distinct biblio.id, biblio.titolo, biblio.genere, autore.id_autore, autore.nome, "
-            "autbiblio.ID_Biblio, Autbiblio.ID_Autore, editori.ID_Editore, editori.nome from (biblio left "
-            "join editori "
-            "on biblio.id_edizione=editori.ID_Editore) left join (autbiblio left join autore on "
-            "autbiblio.id_autore = "
-            "autore.id_autore) on biblio.id = autbiblio.id_biblio  where biblio.id>0 order  by "
-            "biblio.titolo"));
+        QStringLiteral("Select distinct biblio.id, biblio.titolo, biblio.genere, autore.id_autore, autore.nome, "
+                       "autbiblio.ID_Biblio, Autbiblio.ID_Autore, editori.ID_Editore, editori.nome from (biblio left "
+                       "join editori "
+                       "on biblio.id_edizione=editori.ID_Editore) left join (autbiblio left join autore on "
+                       "autbiblio.id_autore = "
+                       "autore.id_autore) on biblio.id = autbiblio.id_biblio  where biblio.id>0 order  by "
+                       "biblio.titolo"));
     QCOMPARE(columnOf(search, "titolo"),
              (QStringList{"ABACO", "àncora", "Edera", "elefanti", "Èlite", "Zeta", "Zeta"}));
     QVERIFY(search.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
@@ -251,7 +255,8 @@ void TestStore::joinedFieldsByTable() {
     QVERIFY(description.contains("editori.titolo"));
 }
 
-void TestStore::fieldNamesInAnyCase() {
+void TestStore::fieldNamesInAnyCase()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
@@ -271,14 +276,14 @@ void TestStore::fieldNamesInAnyCase() {
     QCOMPARE(errorOf([&] { books.value("nonesiste"); }), int(store::ErrItemNotFound));
 
     // Names in the SQL text itself in another case than the schema's.
-    Recordset upper(archive,
-                    QStringLiteral("SELECT ID, TITOLO, COSTO_e FROM BIBLIO WHERE ID=%1").arg(BookAncora));
+    Recordset upper(archive, QStringLiteral("SELECT ID, TITOLO, COSTO_e FROM BIBLIO WHERE ID=%1").arg(BookAncora));
     QCOMPARE(upper.recordCount(), 1);
     QCOMPARE(upper.value("titolo").toString(), QStringLiteral("àncora"));
     QCOMPARE(upper.value("costo_E").toDouble(), 12.5);
 }
 
-void TestStore::findFirstAndNoMatch() {
+void TestStore::findFirstAndNoMatch()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
@@ -331,12 +336,12 @@ void TestStore::findFirstAndNoMatch() {
     QCOMPARE(errorOf([&] { books.findFirst(QStringLiteral("nonesiste=1")); }), int(store::ErrItemNotFound));
 }
 
-void TestStore::movingThroughResults() {
+void TestStore::movingThroughResults()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
 
-    Recordset empty(archive,
-                    QStringLiteral("Select * from biblio where genere='FANTASCIENZA' order by titolo"));
+    Recordset empty(archive, QStringLiteral("Select * from biblio where genere='FANTASCIENZA' order by titolo"));
     QCOMPARE(empty.recordCount(), 0);
     QVERIFY(empty.bof());
     QVERIFY(empty.eof());
@@ -391,7 +396,8 @@ void TestStore::movingThroughResults() {
     QCOMPARE(links.value("ID_biblio").toLongLong(), qint64(BookZeta));
 }
 
-void TestStore::sqlTranslation() {
+void TestStore::sqlTranslation()
+{
     // `isnull(` becomes the registered function outside quotes only.
     const QString text = QStringLiteral(
         "Select * from biblio where isnull(genere)=false and titolo<>'isnull(x)' and note<>\"isnull(y)\"");
@@ -399,8 +405,7 @@ void TestStore::sqlTranslation() {
     QVERIFY(!out.contains(QStringLiteral("where isnull(")));
     QVERIFY(out.contains(QStringLiteral("'isnull(x)'")));
     QVERIFY(out.contains(QStringLiteral("\"isnull(y)\"")));
-    const QString renamed =
-        sql::renameFunctions(QStringLiteral("select isnullo(a), ISNULL (b), x_isnull(c) from t"));
+    const QString renamed = sql::renameFunctions(QStringLiteral("select isnullo(a), ISNULL (b), x_isnull(c) from t"));
     QVERIFY(renamed.contains(QStringLiteral("isnullo(a)")));
     QVERIFY(renamed.contains(QStringLiteral("x_isnull(c)")));
     QVERIFY(!renamed.contains(QStringLiteral("ISNULL (b)")));
@@ -412,27 +417,25 @@ void TestStore::sqlTranslation() {
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     archive->exec(QStringLiteral("UPDATE biblio SET note='isnull(x)' WHERE id=%1").arg(BookEdera));
-    Recordset quoted(archive,
-                     QStringLiteral("select * from biblio where note='isnull(x)' and isnull(genere)=true"));
+    Recordset quoted(archive, QStringLiteral("select * from biblio where note='isnull(x)' and isnull(genere)=true"));
     QCOMPARE(quoted.recordCount(), 1);
     QCOMPARE(quoted.value("id").toLongLong(), qint64(BookEdera));
-    Recordset notNull(archive,
-                      QStringLiteral("select titolo from biblio where isnull(genere)=false order by titolo"));
+    Recordset notNull(archive, QStringLiteral("select titolo from biblio where isnull(genere)=false order by titolo"));
     QCOMPARE(notNull.recordCount(), 5);
     QCOMPARE(notNull.value("titolo").toString(), QStringLiteral("ABACO")); // empty genre is not null
 }
 
 // ---------------------------------------------------------------- lazy pages
 
-void TestStore::lazyPagesOverManyBooks() {
+void TestStore::lazyPagesOverManyBooks()
+{
     const int count = 5000;
     const QString path = m_dir.filePath(QStringLiteral("grande.mdb"));
     store::Archive::create(path);
     auto archive = store::Archive::open(path);
     {
         // Keys in random order against titles, titles in mixed case and accents, all distinct.
-        const QStringList heads{"àrco",  "Arco", "ÈRBA", "erba", "Zucca",
-                                "zùcca", "Oca",  "òca",  "Lago", "LAGO"};
+        const QStringList heads{"àrco", "Arco", "ÈRBA", "erba", "Zucca", "zùcca", "Oca", "òca", "Lago", "LAGO"};
         QRandomGenerator random(20240601);
         std::vector<qint64> keys;
         QSet<qint64> used;
@@ -444,14 +447,13 @@ void TestStore::lazyPagesOverManyBooks() {
             }
         }
         archive->exec(QStringLiteral("BEGIN"));
-        store::Statement insert = archive->prepare(
-            QStringLiteral("INSERT INTO biblio (id, titolo, num_pag, genere) VALUES (?, ?, ?, ?)"));
+        store::Statement insert =
+            archive->prepare(QStringLiteral("INSERT INTO biblio (id, titolo, num_pag, genere) VALUES (?, ?, ?, ?)"));
         for (int i = 0; i < count; ++i) {
             insert.reset();
             insert.bindInt(1, keys[i]);
-            insert.bind(2, QStringLiteral("%1 %2")
-                               .arg(heads[random.bounded(heads.size())])
-                               .arg(i, 4, 10, QLatin1Char('0')));
+            insert.bind(
+                2, QStringLiteral("%1 %2").arg(heads[random.bounded(heads.size())]).arg(i, 4, 10, QLatin1Char('0')));
             insert.bindInt(3, keys[i] * 3 + 1);
             insert.bind(4, i % 7 == 0 ? QVariant() : QVariant(QStringLiteral("G%1").arg(i % 5)));
             insert.step();
@@ -467,9 +469,9 @@ void TestStore::lazyPagesOverManyBooks() {
         QCOMPARE(sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         store::registerCollation(db);
         sqlite3_stmt* st = nullptr;
-        QCOMPARE(sqlite3_prepare_v2(db, "SELECT id, titolo FROM biblio ORDER BY titolo COLLATE ITALIANO", -1,
-                                    &st, nullptr),
-                 SQLITE_OK);
+        QCOMPARE(
+            sqlite3_prepare_v2(db, "SELECT id, titolo FROM biblio ORDER BY titolo COLLATE ITALIANO", -1, &st, nullptr),
+            SQLITE_OK);
         while (sqlite3_step(st) == SQLITE_ROW) {
             expectedIds.push_back(sqlite3_column_int64(st, 0));
             expectedTitles << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
@@ -532,16 +534,13 @@ void TestStore::lazyPagesOverManyBooks() {
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("CAMBIATO"));
     QCOMPARE(books.valueAt(129, titleColumn).toString(), expectedTitles[129]);
     QCOMPARE(books.valueAt(131, titleColumn).toString(), expectedTitles[131]);
-    QCOMPARE(scalar(path, QStringLiteral("SELECT titolo FROM biblio WHERE id=%1").arg(expectedIds[130]))
-                 .toString(),
+    QCOMPARE(scalar(path, QStringLiteral("SELECT titolo FROM biblio WHERE id=%1").arg(expectedIds[130])).toString(),
              QStringLiteral("CAMBIATO"));
 
     // A filtered single-table result pages the same way.
-    Recordset some(archive,
-                   QStringLiteral("Select id, titolo from biblio where genere='g3' order by titolo"));
+    Recordset some(archive, QStringLiteral("Select id, titolo from biblio where genere='g3' order by titolo"));
     QVERIFY(some.isKeyed());
-    const int expectedSome =
-        scalar(path, QStringLiteral("SELECT count(*) FROM biblio WHERE genere='G3'")).toInt();
+    const int expectedSome = scalar(path, QStringLiteral("SELECT count(*) FROM biblio WHERE genere='G3'")).toInt();
     QCOMPARE(some.recordCount(), expectedSome);
     QVERIFY(expectedSome > 200);
     QStringList someTitles = columnOf(some, "titolo");

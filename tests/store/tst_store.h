@@ -16,7 +16,8 @@ class TestBinding : public store::FieldBinding {
   public:
     explicit TestBinding(const QString& field) : m_field(field) {}
     QString dataField() const override { return m_field; }
-    void showFieldValue(const QVariant& value) override {
+    void showFieldValue(const QVariant& value) override
+    {
         shown = value;
         ++shows;
     }

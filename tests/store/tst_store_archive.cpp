@@ -17,7 +17,8 @@ using namespace testsupport;
 namespace {
 
 // Runs the sqlite3 shell on `file` with `sqlText`; returns its exit code, with its output.
-int runShell(const QString& file, const QString& sqlText, QString* out = nullptr, QString* err = nullptr) {
+int runShell(const QString& file, const QString& sqlText, QString* out = nullptr, QString* err = nullptr)
+{
     QProcess shell;
     shell.start(QStringLiteral("sqlite3"), {file, sqlText});
     if (!shell.waitForFinished(30000)) {
@@ -34,11 +35,13 @@ int runShell(const QString& file, const QString& sqlText, QString* out = nullptr
     return shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
 }
 
-bool hasShell() {
+bool hasShell()
+{
     return !QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty();
 }
 
-QStringList queryPlan(store::Archive& archive, const QString& sqlText) {
+QStringList queryPlan(store::Archive& archive, const QString& sqlText)
+{
     QStringList steps;
     store::Statement st = archive.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sqlText);
     while (st.step()) {
@@ -49,7 +52,8 @@ QStringList queryPlan(store::Archive& archive, const QString& sqlText) {
 
 } // namespace
 
-void TestStore::schemaOfANewArchive() {
+void TestStore::schemaOfANewArchive()
+{
     const QString path = newArchive(false);
     QCOMPARE(scalar(path, "PRAGMA user_version").toInt(), store::kSchemaVersion);
     QCOMPARE(store::kSchemaVersion, 1);
@@ -64,8 +68,8 @@ void TestStore::schemaOfANewArchive() {
                                               {"autbiblio", "ID_biblio"}, {"autbiblio", "ID_autore"}};
     for (const auto& [table, column] : keys) {
         QCOMPARE(
-            scalar(path, QStringLiteral("SELECT upper(type) FROM pragma_table_info('%1') WHERE name='%2'")
-                             .arg(table, column))
+            scalar(path,
+                   QStringLiteral("SELECT upper(type) FROM pragma_table_info('%1') WHERE name='%2'").arg(table, column))
                 .toString(),
             QStringLiteral("INTEGER"));
     }
@@ -73,11 +77,9 @@ void TestStore::schemaOfANewArchive() {
     // The shared queries walk indexes: no table scan for a book's authors, no sorting pass for
     // the ordered lists.
     auto archive = store::Archive::open(path);
-    for (const QString& text :
-         {sql::AllBooks, sql::AllAuthors, sql::AllPublishers, sql::PublishersForBooks}) {
+    for (const QString& text : {sql::AllBooks, sql::AllAuthors, sql::AllPublishers, sql::PublishersForBooks}) {
         const QStringList plan = queryPlan(*archive, text);
-        QVERIFY2(!plan.join('|').contains(QStringLiteral("TEMP B-TREE")),
-                 qPrintable(text + ": " + plan.join('|')));
+        QVERIFY2(!plan.join('|').contains(QStringLiteral("TEMP B-TREE")), qPrintable(text + ": " + plan.join('|')));
     }
     const QString linksPlan = queryPlan(*archive, sql::authorsOfBook(5)).join('|');
     QVERIFY2(!linksPlan.contains(QStringLiteral("SCAN autbiblio")), qPrintable(linksPlan));
@@ -92,16 +94,15 @@ void TestStore::schemaOfANewArchive() {
     QCOMPARE(readAll(path), before);
 }
 
-void TestStore::doubleQuotedTextIsAName() {
+void TestStore::doubleQuotedTextIsAName()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     // A double-quoted word that names no column is an error, not a text to compare with.
     QString description;
-    QCOMPARE(
-        errorOf(
-            [&] { Recordset rs(archive, QStringLiteral("Select * from biblio where genere=\"ROMANZO\"")); },
-            &description),
-        int(store::ErrSyntax));
+    QCOMPARE(errorOf([&] { Recordset rs(archive, QStringLiteral("Select * from biblio where genere=\"ROMANZO\"")); },
+                     &description),
+             int(store::ErrSyntax));
     QVERIFY2(description.contains(QStringLiteral("ROMANZO")), qPrintable(description));
     QCOMPARE(errorOf([&] { archive->exec(QStringLiteral("UPDATE biblio SET note=\"NUOVA\" WHERE id=10")); }),
              int(store::ErrSyntax));
@@ -119,7 +120,8 @@ void TestStore::doubleQuotedTextIsAName() {
     QCOMPARE(books.value("id").toLongLong(), qint64(BookZeta));
 }
 
-void TestStore::openingWhatIsNotAnArchive_data() {
+void TestStore::openingWhatIsNotAnArchive_data()
+{
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("expected");
     QTest::newRow("testo") << "testo" << int(store::ErrFileNotArchive);
@@ -130,7 +132,8 @@ void TestStore::openingWhatIsNotAnArchive_data() {
     QTest::newRow("versione futura") << "futuro" << int(store::ErrNewerArchive);
 }
 
-void TestStore::openingWhatIsNotAnArchive() {
+void TestStore::openingWhatIsNotAnArchive()
+{
     QFETCH(QString, kind);
     QFETCH(int, expected);
     const QString path = m_dir.filePath(kind + QStringLiteral(".mdb"));
@@ -153,10 +156,9 @@ void TestStore::openingWhatIsNotAnArchive() {
             auto archive = store::Archive::open(whole);
             archive->exec(QStringLiteral("BEGIN"));
             for (int i = 100; i < 1100; ++i) {
-                archive->exec(
-                    QStringLiteral("INSERT INTO biblio (id, titolo, note) VALUES (%1, 'TITOLO %1', '%2')")
-                        .arg(i)
-                        .arg(QString(300, QLatin1Char('n'))));
+                archive->exec(QStringLiteral("INSERT INTO biblio (id, titolo, note) VALUES (%1, 'TITOLO %1', '%2')")
+                                  .arg(i)
+                                  .arg(QString(300, QLatin1Char('n'))));
             }
             archive->exec(QStringLiteral("COMMIT"));
         }
@@ -171,8 +173,8 @@ void TestStore::openingWhatIsNotAnArchive() {
     } else if (kind == "altro") {
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "CREATE TABLE spesa (cosa TEXT); INSERT INTO spesa VALUES ('pane');",
-                              nullptr, nullptr, nullptr),
+        QCOMPARE(sqlite3_exec(db, "CREATE TABLE spesa (cosa TEXT); INSERT INTO spesa VALUES ('pane');", nullptr,
+                              nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
     } else if (kind == "futuro") {
@@ -195,7 +197,8 @@ void TestStore::openingWhatIsNotAnArchive() {
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), filesBefore); // no journal, no lock file left
 }
 
-void TestStore::openingAMissingFile() {
+void TestStore::openingAMissingFile()
+{
     for (const QString& path : {m_dir.filePath(QStringLiteral("assente.mdb")),
                                 m_dir.filePath(QStringLiteral("cartella/assente.mdb")), QString()}) {
         QString description;
@@ -209,7 +212,8 @@ void TestStore::openingAMissingFile() {
     QVERIFY(errorOf([&] { store::Archive::open(m_dir.path()); }) != 0); // a folder
 }
 
-void TestStore::presenceLock() {
+void TestStore::presenceLock()
+{
     const QString path = newArchive();
     auto exclusive = [&] { PresenceLock::acquire(path, PresenceLock::Mode::Exclusive); };
 
@@ -253,7 +257,8 @@ void TestStore::presenceLock() {
     QCOMPARE(Recordset(again, sql::AllBooks).recordCount(), 6);
 }
 
-void TestStore::presenceLockAcrossProcesses() {
+void TestStore::presenceLockAcrossProcesses()
+{
     if (!hasShell()) {
         QSKIP("sqlite3 shell not installed");
     }
@@ -287,7 +292,8 @@ void TestStore::presenceLockAcrossProcesses() {
     QCOMPARE(Recordset(archive, sql::AllAuthors).recordCount(), 4);
 }
 
-void TestStore::readableByTheSqliteShell() {
+void TestStore::readableByTheSqliteShell()
+{
     if (!hasShell()) {
         QSKIP("sqlite3 shell not installed");
     }
@@ -305,8 +311,7 @@ void TestStore::readableByTheSqliteShell() {
     QCOMPARE(out, QStringLiteral("Èlite"));
     QCOMPARE(runShell(path, "select nome from autore order by nome", &out, &err), 0);
     QCOMPARE(out.split('\n').size(), 4);
-    QCOMPARE(runShell(path, "select count(*) from autbiblio a join autore b on a.ID_autore=b.ID_autore", &out,
-                      &err),
+    QCOMPARE(runShell(path, "select count(*) from autbiblio a join autore b on a.ID_autore=b.ID_autore", &out, &err),
              0);
     QCOMPARE(out, QStringLiteral("5"));
     QCOMPARE(runShell(path, "PRAGMA user_version", &out, &err), 0);

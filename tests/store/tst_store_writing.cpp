@@ -11,7 +11,8 @@ using store::DbError;
 using store::Recordset;
 using namespace testsupport;
 
-void TestStore::addingAuthorsAndPublishers() {
+void TestStore::addingAuthorsAndPublishers()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
 
@@ -68,8 +69,7 @@ void TestStore::addingAuthorsAndPublishers() {
     publishers.setBookmark(publisher);
     QCOMPARE(publishers.value("ID_Editore").toLongLong(), publisher);
     QCOMPARE(publishers.value("residenza").toString(), QStringLiteral("Bari"));
-    QCOMPARE(scalar(path, QStringLiteral("SELECT nome FROM editori WHERE ID_Editore=%1").arg(publisher))
-                 .toString(),
+    QCOMPARE(scalar(path, QStringLiteral("SELECT nome FROM editori WHERE ID_Editore=%1").arg(publisher)).toString(),
              QStringLiteral("Nuova Stampa"));
     Recordset books(archive, sql::AllBooks);
     QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookAbaco)));
@@ -92,14 +92,14 @@ void TestStore::addingAuthorsAndPublishers() {
     QCOMPARE(errorOf([&] { genres.deleteCurrent(); }), int(store::ErrReadOnly));
 }
 
-void TestStore::editingAndDeletingBooks() {
+void TestStore::editingAndDeletingBooks()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
 
     QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookElefanti)));
-    QCOMPARE(errorOf([&] { books.setValue("titolo", QStringLiteral("X")); }),
-             int(store::ErrUpdateWithoutEdit));
+    QCOMPARE(errorOf([&] { books.setValue("titolo", QStringLiteral("X")); }), int(store::ErrUpdateWithoutEdit));
     books.edit();
     books.setValue("TITOLO", QStringLiteral("ELEFANTI BIANCHI"));
     books.setValue("COSTO_e", 9.9);
@@ -128,8 +128,7 @@ void TestStore::editingAndDeletingBooks() {
 
     // Deleting a row in the middle: no current row until a move, then the following row.
     books.requery();
-    QCOMPARE(columnOf(books, "titolo"),
-             (QStringList{"ABACO", "àncora", "Edera", "ELEFANTI BIANCHI", "Èlite", "Zeta"}));
+    QCOMPARE(columnOf(books, "titolo"), (QStringList{"ABACO", "àncora", "Edera", "ELEFANTI BIANCHI", "Èlite", "Zeta"}));
     QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
     books.deleteCurrent();
     QVERIFY(!books.hasCurrent());
@@ -139,8 +138,7 @@ void TestStore::editingAndDeletingBooks() {
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("ELEFANTI BIANCHI"));
     QCOMPARE(books.recordCount(), 5);
     QCOMPARE(scalar(path, "SELECT count(*) FROM biblio").toInt(), 5);
-    QVERIFY(scalar(path, QStringLiteral("SELECT count(*) FROM biblio WHERE id=%1").arg(BookEdera)).toInt() ==
-            0);
+    QVERIFY(scalar(path, QStringLiteral("SELECT count(*) FROM biblio WHERE id=%1").arg(BookEdera)).toInt() == 0);
 
     // Deleting the last row leaves no current row and the end of the result.
     books.moveLast();
@@ -175,7 +173,8 @@ void TestStore::editingAndDeletingBooks() {
     books.cancelUpdate();
 }
 
-void TestStore::linksFollowTheirBookAndAuthor() {
+void TestStore::linksFollowTheirBookAndAuthor()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     const auto links = [&](const QString& where) {
@@ -214,8 +213,7 @@ void TestStore::linksFollowTheirBookAndAuthor() {
     ofBook.deleteCurrent();
     ofBook.requery();
     QCOMPARE(columnOf(ofBook, "nome"), QStringList{"Èrcole Rossi"});
-    QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM autore WHERE ID_autore=%1").arg(AuthorBianchi))
-                 .toInt(),
+    QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM autore WHERE ID_autore=%1").arg(AuthorBianchi)).toInt(),
              1);
     QCOMPARE(links(QStringLiteral("ID_biblio=%1 AND ID_autore=%2").arg(BookZeta).arg(AuthorBianchi)), 1);
 
@@ -239,12 +237,12 @@ void TestStore::linksFollowTheirBookAndAuthor() {
     Recordset publishers(archive, sql::AllPublishers);
     QVERIFY(publishers.findFirst(QStringLiteral("id_Editore=%1").arg(PublisherAlba)));
     publishers.deleteCurrent();
-    QCOMPARE(
-        scalar(path, QStringLiteral("SELECT id_edizione FROM biblio WHERE id=%1").arg(BookElite)).toInt(),
-        int(PublisherAlba));
+    QCOMPARE(scalar(path, QStringLiteral("SELECT id_edizione FROM biblio WHERE id=%1").arg(BookElite)).toInt(),
+             int(PublisherAlba));
 }
 
-void TestStore::requeryShowsOtherConnectionsChanges() {
+void TestStore::requeryShowsOtherConnectionsChanges()
+{
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
@@ -265,8 +263,7 @@ void TestStore::requeryShowsOtherConnectionsChanges() {
 
     books.requery();
     QCOMPARE(books.recordCount(), 6);
-    QCOMPARE(columnOf(books, "titolo"),
-             (QStringList{"ABACO", "Abete", "àncora", "elefanti", "Èlite", "Zattera"}));
+    QCOMPARE(columnOf(books, "titolo"), (QStringList{"ABACO", "Abete", "àncora", "elefanti", "Èlite", "Zattera"}));
     QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookZeta)));
     QCOMPARE(books.absolutePosition(), 1);
     QCOMPARE(books.value("costo_E").toDouble(), 99.0);
@@ -299,7 +296,8 @@ void TestStore::requeryShowsOtherConnectionsChanges() {
     QCOMPARE(links.value("nome").toString(), QStringLiteral("Neri Carla"));
 }
 
-void TestStore::dataSourceWithBoundFields() {
+void TestStore::dataSourceWithBoundFields()
+{
     const QString path = newArchive();
     using store::DataSource;
 

@@ -16,7 +16,8 @@
 
 namespace testsupport {
 
-ProgramFolder::ProgramFolder() {
+ProgramFolder::ProgramFolder()
+{
     if (!m_dir.isValid()) {
         return;
     }
@@ -30,15 +31,18 @@ ProgramFolder::ProgramFolder() {
     m_valid = true;
 }
 
-ProgramFolder::~ProgramFolder() {
+ProgramFolder::~ProgramFolder()
+{
     paths::setProgramFolderForTests(QString());
 }
 
-QString ProgramFolder::defaultArchive() const {
+QString ProgramFolder::defaultArchive() const
+{
     return paths::defaultArchivePath();
 }
 
-QString ProgramFolder::createArchive(const QString& relative, const QString& populateSql) const {
+QString ProgramFolder::createArchive(const QString& relative, const QString& populateSql) const
+{
     const QString path = m_dir.filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
     store::Archive::create(path);
@@ -48,7 +52,8 @@ QString ProgramFolder::createArchive(const QString& relative, const QString& pop
     return path;
 }
 
-void resetShellState() {
+void resetShellState()
+{
     msg::clearQueuedAnswers();
     msg::shownTexts().clear();
     dialogs::clearQueuedChoices();
@@ -63,26 +68,30 @@ void resetShellState() {
     Modulo1::ImportaFoto = false;
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString& path, const QByteArray& content) {
+bool writeFile(const QString& path, const QByteArray& content)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
 NextModal::NextModal(std::function<void(QWidget*)> answer, int timeoutMs)
     : m_answer(std::move(answer)), m_before(QApplication::activeModalWidget()),
-      m_deadline(QDateTime::currentMSecsSinceEpoch() + timeoutMs) {
+      m_deadline(QDateTime::currentMSecsSinceEpoch() + timeoutMs)
+{
     // Polled, because the dialog opens inside a nested event loop some time after this.
     m_timer.setInterval(0);
     connect(&m_timer, &QTimer::timeout, this, &NextModal::poll);
     m_timer.start();
 }
 
-void NextModal::poll() {
+void NextModal::poll()
+{
     QWidget* modal = QApplication::activeModalWidget();
     if (modal && modal != m_before && modal->isVisible()) {
         m_timer.stop();
@@ -100,13 +109,15 @@ void NextModal::poll() {
     }
 }
 
-ModalWatchdog::ModalWatchdog(int timeoutMs) : m_timeoutMs(timeoutMs) {
+ModalWatchdog::ModalWatchdog(int timeoutMs) : m_timeoutMs(timeoutMs)
+{
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &ModalWatchdog::poll);
     m_timer.start();
 }
 
-void ModalWatchdog::poll() {
+void ModalWatchdog::poll()
+{
     QWidget* modal = QApplication::activeModalWidget();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (modal != m_modal) {
@@ -119,8 +130,7 @@ void ModalWatchdog::poll() {
     }
     const auto* box = qobject_cast<QMessageBox*>(modal);
     const QString text = box ? box->text() : modal->windowTitle();
-    QTest::qFail(qPrintable(QStringLiteral("nobody answered the dialog \"%1\"").arg(text)), __FILE__,
-                 __LINE__);
+    QTest::qFail(qPrintable(QStringLiteral("nobody answered the dialog \"%1\"").arg(text)), __FILE__, __LINE__);
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
         dialog->done(QDialog::Rejected);
     } else {
