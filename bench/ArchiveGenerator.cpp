@@ -37,10 +37,10 @@ inline std::uint64_t rotl(std::uint64_t x, int k)
 
 } // namespace
 
-Random::Random(std::uint64_t seed)
+Random::Random(std::uint64_t variant)
 {
     for (auto& s : m_s) {
-        s = splitmix64(seed);
+        s = splitmix64(variant);
     }
 }
 
@@ -943,7 +943,7 @@ GeneratedArchive generateArchive(const QString& path, const ArchiveSize& size)
     exec(db, "PRAGMA cache_size=-65536");
     exec(db, "PRAGMA synchronous=OFF");
 
-    Random r(size.seed);
+    Random r(size.variant);
     GeneratedArchive out;
     // Book keys as the program picks them: distinct random numbers from 1 to 200000.
     const int range = std::max(200000, size.books);

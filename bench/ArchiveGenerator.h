@@ -6,11 +6,11 @@
 namespace bench {
 
 // A small, fast pseudo-random generator (xoshiro256**, seeded through splitmix64) whose sequence
-// is the same on every compiler and standard library, so an archive made from a seed is the same
+// is the same on every compiler and standard library, so an archive made from a variant is the same
 // file content everywhere.
 class Random {
   public:
-    explicit Random(std::uint64_t seed);
+    explicit Random(std::uint64_t variant);
     std::uint64_t next();
     // A whole number in [0, n); n > 0.
     std::uint32_t below(std::uint32_t n);
@@ -32,7 +32,7 @@ struct ArchiveSize {
     int authors = 60000;
     int links = 150000;
     int publishers = 5000;
-    std::uint64_t seed = 20240501;
+    std::uint64_t variant = 20240501;
 };
 
 struct GeneratedArchive {
@@ -53,7 +53,7 @@ struct GeneratedArchive {
 // floor-plan positions; authors as "NOME COGNOME"; publishers with town, address and telephone.
 // Book keys are distinct random numbers from 1 to 200000 (or to `books` if larger), as the
 // program chooses them. Every row goes in through prepared statements in one transaction.
-// The same size and seed always give the same rows from the same build (the order in which a
+// The same size and variant always give the same rows from the same build (the order in which a
 // compiler evaluates arguments decides which random number goes where). Throws store::DbError or
 // std::runtime_error.
 GeneratedArchive generateArchive(const QString& path, const ArchiveSize& size);

@@ -1,5 +1,5 @@
 // Builds a large archive for benchmarks and manual trials:
-//   carteo_gen_archive <path> [books=100000] [authors=60000] [links=150000] [publishers=5000] [seed]
+//   carteo_gen_archive <path> [books=100000] [authors=60000] [links=150000] [publishers=5000] [variant]
 #include "ArchiveGenerator.h"
 
 #include "store/DbError.h"
@@ -25,7 +25,7 @@ bool readCount(const char* text, int& value)
 int usage()
 {
     std::fprintf(stderr, "usage: carteo_gen_archive <path> [books=100000] [authors=60000] [links=150000] "
-                         "[publishers=5000] [seed]\n");
+                         "[publishers=5000] [variant]\n");
     return 2;
 }
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     }
     if (argc == 7) {
         bool ok = false;
-        size.seed = QString::fromLocal8Bit(argv[6]).toULongLong(&ok);
+        size.variant = QString::fromLocal8Bit(argv[6]).toULongLong(&ok);
         if (!ok) {
             return usage();
         }
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     try {
         const bench::GeneratedArchive a = bench::generateArchive(path, size);
         std::printf("archive     %s\n", qPrintable(QFileInfo(path).absoluteFilePath()));
-        std::printf("seed        %llu\n", static_cast<unsigned long long>(size.seed));
+        std::printf("variant        %llu\n", static_cast<unsigned long long>(size.variant));
         std::printf("books       %lld (%lld without authors, %lld with several; %lld without publisher, "
                     "%lld naming a missing publisher)\n",
                     a.books, a.booksWithoutAuthors, a.booksWithSeveralAuthors, a.booksWithoutPublisher,
