@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     try {
         const bench::GeneratedArchive a = bench::generateArchive(path, size);
         std::printf("archive     %s\n", qPrintable(QFileInfo(path).absoluteFilePath()));
-        std::printf("variant        %llu\n", static_cast<unsigned long long>(size.variant));
+        std::printf("variant     %llu\n", static_cast<unsigned long long>(size.variant));
         std::printf("books       %lld (%lld without authors, %lld with several; %lld without publisher, "
                     "%lld naming a missing publisher)\n",
                     a.books, a.booksWithoutAuthors, a.booksWithSeveralAuthors, a.booksWithoutPublisher,
