@@ -96,7 +96,10 @@ void BoundLineEdit::setAcceptedCharacters(const QString& characters)
 
 void BoundLineEdit::showFieldValue(const QVariant& value)
 {
-    setText(m_formatter ? m_formatter(value) : value.toString());
+    const QString shown = m_formatter ? m_formatter(value) : value.toString();
+    if (shown != text()) { // an unchanged text costs no layout or repaint
+        setText(shown);
+    }
     setCursorPosition(0);
 }
 

@@ -142,6 +142,8 @@ void Recordset::parse()
 void Recordset::load()
 {
     forgetCache();
+    m_findQueries.clear();
+    m_rowIdColumn = -1;
     m_keys.clear();
     m_rows.clear();
     m_currentDeleted = false;
@@ -166,6 +168,7 @@ void Recordset::loadKeys()
     for (int c = 0; c + 1 < m_pageQuery->columnCount(); ++c) {
         m_columns.push_back({m_pageQuery->columnName(c), m_pageQuery->columnTable(c), m_pageQuery->columnOrigin(c)});
     }
+    findRowIdColumn();
     Statement keys = m_archive->prepare(QStringLiteral("SELECT rowid FROM %1 %2").arg(m_table, m_rest));
     while (keys.step()) {
         m_keys.push_back(keys.int64(0));
@@ -194,6 +197,33 @@ void Recordset::loadWhole()
         }
         m_keys.push_back(m_hasRowId ? st.int64(0) : qint64(m_rows.size()));
         m_rows.push_back(std::move(row));
+    }
+}
+
+void Recordset::findRowIdColumn()
+{
+    // A table's single INTEGER PRIMARY KEY is its rowid: its values are the keys already held, so
+    // reading or finding them needs no query.
+    m_rowIdColumn = -1;
+    Statement pk = m_archive->prepare(QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
+    pk.bind(1, m_table);
+    QString name;
+    int count = 0;
+    while (pk.step()) {
+        ++count;
+        if (pk.value(1).toString().compare(QStringLiteral("INTEGER"), Qt::CaseInsensitive) == 0) {
+            name = pk.value(0).toString();
+        }
+    }
+    if (count != 1 || name.isEmpty()) {
+        return;
+    }
+    for (int c = 0; c < columnCount(); ++c) {
+        if (m_columns[c].origin.compare(name, Qt::CaseInsensitive) == 0 &&
+            m_columns[c].table.compare(m_table, Qt::CaseInsensitive) == 0) {
+            m_rowIdColumn = c;
+            return;
+        }
     }
 }
 
@@ -377,13 +407,16 @@ QVariant Recordset::value(const QString& field) const
         return m_buffer[c];
     }
     requireCurrent();
-    return rowAt(m_pos)[c];
+    return valueAt(m_pos, c);
 }
 
 QVariant Recordset::valueAt(int row, int column) const
 {
     if (row < 0 || row >= recordCount() || column < 0 || column >= columnCount()) {
         return {};
+    }
+    if (column == m_rowIdColumn) {
+        return QVariant(m_keys[row]);
     }
     return rowAt(row)[column];
 }
@@ -406,6 +439,11 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
     if (c < 0 || value.isNull() || m_keys.empty()) {
         return -1;
     }
+    if (m_keyed && c == m_rowIdColumn) {
+        bool ok = false;
+        const qint64 key = value.toLongLong(&ok);
+        return ok ? positionOf(key) : -1;
+    }
     if (m_keyed) {
         // The engine finds the matching rowids through its indexes; the first in this result's
         // order is the answer.
@@ -413,16 +451,21 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         if (col.origin.isEmpty()) {
             return -1;
         }
-        Statement st =
-            m_archive->prepare(QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?").arg(m_table, quoted(col.origin)));
-        st.bind(1, value);
+        std::unique_ptr<Statement>& st = m_findQueries[c];
+        if (!st) {
+            st = std::make_unique<Statement>(m_archive->prepare(
+                QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?").arg(m_table, quoted(col.origin))));
+        }
+        st->reset();
+        st->bind(1, value);
         int best = -1;
-        while (st.step()) {
-            const int p = positionOf(st.int64(0));
+        while (st->step()) {
+            const int p = positionOf(st->int64(0));
             if (p >= 0 && (best < 0 || p < best)) {
                 best = p;
             }
         }
+        st->reset();
         return best;
     }
     for (int r = 0; r < recordCount(); ++r) {
@@ -551,6 +594,11 @@ void Recordset::update()
             }
         }
         m_lastModified = key;
+        if (m_rowIdColumn >= 0 && m_dirty[m_rowIdColumn] && !m_buffer[m_rowIdColumn].isNull()) {
+            m_lastModified = m_buffer[m_rowIdColumn].toLongLong();
+            m_keys[m_pos] = m_lastModified;
+            m_positionsValid = false;
+        }
         if (m_keyed) {
             m_pages.remove(m_pos / kPageSize);
             m_pageOrder.remove(m_pos / kPageSize);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 #include <list>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -84,6 +85,7 @@ class Recordset {
     void load();
     void loadKeys();
     void loadWhole();
+    void findRowIdColumn();
     const Row& rowAt(int row) const;
     const Page& page(int index) const;
     void forgetCache();
@@ -113,6 +115,8 @@ class Recordset {
     mutable QHash<int, Page> m_pages;
     mutable std::list<int> m_pageOrder; // most recently used first
     mutable std::unique_ptr<Statement> m_pageQuery;
+    mutable std::map<int, std::unique_ptr<Statement>> m_findQueries; // find by column, prepared once
+    int m_rowIdColumn = -1;                                          // the column that holds the rowid itself, or -1
 
     EditMode m_editMode = EditMode::None;
     Row m_buffer;

@@ -171,6 +171,20 @@ void TestStore::editingAndDeletingBooks()
     QCOMPARE(errorOf([&] { books.update(); }, &description), int(store::ErrDuplicateKey));
     QVERIFY(description.contains(QStringLiteral("duplicati")));
     books.cancelUpdate();
+
+    // The key column answers from the keys the recordset holds; changing a key keeps them right.
+    QVERIFY(books.findFirst(QStringLiteral("id=777")));
+    const int position = books.absolutePosition();
+    QCOMPARE(books.valueAt(position, books.columnIndex("ID")).toLongLong(), 777);
+    books.edit();
+    books.setValue("id", 778);
+    books.update();
+    QCOMPARE(books.lastModified(), Recordset::Bookmark(778));
+    QCOMPARE(books.value("id").toLongLong(), 778);
+    QCOMPARE(books.findRow("id", 778), position);
+    QCOMPARE(books.findRow("id", 777), -1);
+    QCOMPARE(books.findRow("id", QStringLiteral("abc")), -1);
+    QCOMPARE(scalar(path, "SELECT titolo FROM biblio WHERE id=778").toString(), QStringLiteral("NUOVO LIBRO"));
 }
 
 void TestStore::linksFollowTheirBookAndAuthor()
