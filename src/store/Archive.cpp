@@ -202,6 +202,15 @@ std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
     schema::check(archive->m_db);
     if (presence == Presence::Shared) {
         archive->m_presence = PresenceLock::acquire(archive->m_path, PresenceLock::Mode::Shared);
+        if (archive->m_presence) {
+            // A repair may have put a new file in the archive's place while this connection waited
+            // for the lock: work on the file that is there now, never on the one it replaced.
+            sqlite3_close_v2(archive->m_db);
+            archive->m_db = nullptr;
+            archive->m_db = openConnection(path, SQLITE_OPEN_READWRITE);
+            configure(archive->m_db);
+            schema::check(archive->m_db);
+        }
     }
     return archive;
 }

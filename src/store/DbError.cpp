@@ -5,8 +5,18 @@
 namespace store {
 
 DbError::DbError(int number, const QString& description)
-    : std::runtime_error(description.toStdString()), m_number(number), m_description(description)
+    : std::runtime_error(description.toStdString()), m_number(number), m_description(description),
+      m_items{ErrorItem{number, description}}
 {
+}
+
+DbError::DbError(QList<ErrorItem> items)
+    : DbError(items.isEmpty() ? int(ErrDiskOrNetwork) : items.constFirst().number,
+              items.isEmpty() ? describe(ErrDiskOrNetwork) : items.constFirst().description)
+{
+    if (!items.isEmpty()) {
+        m_items = std::move(items);
+    }
 }
 
 DbError::DbError(int number) : DbError(number, describe(number)) {}

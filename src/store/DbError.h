@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <stdexcept>
 
@@ -32,14 +33,25 @@ enum ErrorNumber : int {
     ErrDialogCancelled = 32755,
 };
 
+// One entry of an error's collection: what went wrong at one step, by number and description.
+struct ErrorItem {
+    int number = 0;
+    QString description;
+};
+
 // The one error type of the store and of file operations: a number and an Italian description.
+// An operation with several steps may report every step that failed; the first item is the main
+// error, whose number and description the error carries itself.
 class DbError : public std::runtime_error {
   public:
     DbError(int number, const QString& description);
     explicit DbError(int number);
+    explicit DbError(QList<ErrorItem> items); // at least one item
 
     int number() const { return m_number; }
     const QString& description() const { return m_description; }
+    // Every error of the collection, in the order they happened; one item for a simple error.
+    const QList<ErrorItem>& errors() const { return m_items; }
 
     // Standard Italian description for a known number.
     static QString describe(int number);
@@ -47,6 +59,7 @@ class DbError : public std::runtime_error {
   private:
     int m_number;
     QString m_description;
+    QList<ErrorItem> m_items;
 };
 
 // Maps an SQLite result code (extended codes allowed) onto the program's numbers. The one place
