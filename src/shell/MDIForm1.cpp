@@ -2,14 +2,18 @@
 
 #include "books/FrmBiblio.h"
 #include "shell/FileDialogs.h"
+#include "shell/FrmCopertina.h"
 #include "shell/Messages.h"
 #include "shell/Modulo1.h"
 #include "shell/Paths.h"
+#include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDate>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QLocale>
@@ -34,6 +38,14 @@ std::function<void()>& endProgram()
     static std::function<void()> end = leaveEventLoop;
     return end;
 }
+
+// The busy cursor while a long file operation runs.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 // The frame's design size, large enough for the books window and the toolbar.
 constexpr QSize kDesignSize(1180, 860);
@@ -94,7 +106,8 @@ void MDIForm1::buildMenus()
     file->setObjectName(QStringLiteral("mnuFile"));
     connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered, this,
             &MDIForm1::MnuFileApri_Click);
-    menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio"));
+    connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio")), &QAction::triggered, this,
+            &MDIForm1::MnuFileNew_Click);
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
     connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
             &MDIForm1::MnFileEsci_Click);
@@ -108,14 +121,17 @@ void MDIForm1::buildMenus()
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Opzioni"));
     options->setObjectName(QStringLiteral("MnuOpzionI"));
-    menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("Ripara e Compatta"));
-    menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia"));
+    connect(menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("Ripara e Compatta")),
+            &QAction::triggered, this, &MDIForm1::MnuOpzioniRipara_Click);
+    connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia")), &QAction::triggered,
+            this, &MDIForm1::MnuOpzioniCopia_Click);
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
     menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("Inserisci Piantina"));
 
     QMenu* info = menuBar()->addMenu(QStringLiteral("?"));
     info->setObjectName(QStringLiteral("mnuInfo"));
-    menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info..."));
+    connect(menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info...")), &QAction::triggered, this,
+            &MDIForm1::mnuabaut_Click);
 
     // Six blanks keep the date apart from the menus.
     QMenu* spacer = menuBar()->addMenu(QStringLiteral("      "));
@@ -321,6 +337,125 @@ void MDIForm1::MnuFileApri_Click()
             }
         }
     }
+}
+
+void MDIForm1::MnuFileNew_Click()
+{
+    QString chosen;
+    try {
+        chosen = dialogs::saveArchive(this, paths::archiveFolder());
+        const WaitCursor wait;
+        store::files::copyTemplate(paths::templateArchivePath(), chosen);
+    } catch (const store::DbError& e) {
+        // An archive that someone has open is never overwritten.
+        if (e.number() == store::ErrPermissionDenied || e.number() == store::ErrInUse) {
+            msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
+        } else {
+            msg::show(e.description());
+        }
+        return;
+    }
+    // avvio.ini keeps naming the archive to open at the next start.
+    Modulo1::PercorsoArchivio = chosen;
+    Text1->setText(chosen);
+    TrovaPercoServ();
+    closeDataWindows();
+}
+
+void MDIForm1::MnuOpzioniCopia_Click()
+{
+    try {
+        const QString target = dialogs::saveArchive(this, QString());
+        const WaitCursor wait;
+        // An object that went stale under the copy is let go and the copy is tried again, a few
+        // times at most.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                store::files::copyArchive(Text1->text(), target);
+                break;
+            } catch (const store::DbError& e) {
+                const bool stale = e.number() == store::ErrObjectInvalid || e.number() == store::ErrObjectNotSet;
+                if (!stale || attempt == 3) {
+                    throw;
+                }
+            }
+        }
+    } catch (const store::DbError& e) {
+        if (e.number() == store::ErrInUse || e.number() == store::ErrPermissionDenied) {
+            msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
+        } else {
+            msg::show(e.description());
+        }
+    }
+}
+
+void MDIForm1::MnuOpzioniRipara_Click()
+{
+    if (msg::show(QStringLiteral("Riparare il database ") + Modulo1::FileArchivio + QStringLiteral("?"),
+                  msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::No) {
+        return;
+    }
+    try {
+        // Held until the end, so nobody opens the archive between the repair and the compaction.
+        const store::files::ExclusiveUse archive(Modulo1::CartellaArchivio + Modulo1::FileArchivio);
+        store::files::RepairOutcome outcome;
+        {
+            const WaitCursor wait;
+            outcome = store::files::repair(archive);
+        }
+        if (outcome.damaged) {
+            // Repairing a damaged archive changes it: the user learns what was saved and where
+            // the original is.
+            QString text =
+                QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 record").arg(outcome.rowsSaved);
+            if (outcome.rowsIncomplete > 0) {
+                text += QStringLiteral(", di cui %1 senza un testo lungo che non era più leggibile")
+                            .arg(outcome.rowsIncomplete);
+            }
+            text += QStringLiteral(".\rL'archivio danneggiato è stato conservato come ") +
+                    QDir::toNativeSeparators(outcome.keptAs);
+            msg::show(text, msg::Icon::Information);
+        }
+        if (msg::show(QStringLiteral("Fine della routine di riparazione! Si vuole compattare il database?"),
+                      msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::Yes) {
+            const WaitCursor wait;
+            store::files::compact(archive, paths::programFolder());
+        }
+        msg::show(QStringLiteral("Operazione completata!"), msg::Icon::Exclamation);
+    } catch (const store::DbError& e) {
+        reportRepairFailure(e);
+    }
+}
+
+void MDIForm1::reportRepairFailure(const store::DbError& error)
+{
+    int number = error.number();
+    if (number == store::ErrInUse) {
+        msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
+        return;
+    }
+    if (number == store::ErrObjectInvalid) {
+        msg::show(QStringLiteral("Chiudere tutte le finestre, uscire dal programma da tutti i computer in rete e "
+                                 "riprovare!"),
+                  msg::Icon::Information);
+        number = 0;
+    }
+    if (number == store::ErrDiskOrNetwork) {
+        msg::show(QStringLiteral("Occorre riavviare il programma!"));
+        return;
+    }
+    // One message for each error the operation collected, in order.
+    for (const store::ErrorItem& item : error.errors()) {
+        msg::show(QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2")
+                      .arg(item.number)
+                      .arg(item.description));
+    }
+}
+
+void MDIForm1::mnuabaut_Click()
+{
+    FrmCopertina about(this);
+    about.showAsAbout();
 }
 
 void MDIForm1::closeDataWindows()

@@ -6,6 +6,10 @@
 #include <QPointer>
 #include <functional>
 
+namespace store {
+class DbError;
+}
+
 class QLineEdit;
 class QMdiArea;
 class QMdiSubWindow;
@@ -27,6 +31,14 @@ class MDIForm1 : public QMainWindow {
     void TrovaPercoServ();
 
     void MnuFileApri_Click();
+    // Makes an empty archive from the template and works on it for the rest of the run.
+    void MnuFileNew_Click();
+    // Writes a copy of the open archive to a file the user names.
+    void MnuOpzioniCopia_Click();
+    // Repairs the open archive and, on request, compacts it; needs it closed everywhere.
+    void MnuOpzioniRipara_Click();
+    // The about window, modal until it is clicked.
+    void mnuabaut_Click();
     void MnuVisualBiblio_Click();
     void MnFileEsci_Click();
     // Toolbar buttons are numbered from 1; 2, 4, 6 and 8 are separators.
@@ -56,6 +68,9 @@ class MDIForm1 : public QMainWindow {
     void showBooksWindow();
     // The start-up's error trap: true when the error is passed over and the sequence goes on.
     bool startupErrorCleared(int number, const QString& description);
+    // The repair's error trap: the archive in use, stale objects, disk errors, and one message
+    // for each collected error otherwise.
+    void reportRepairFailure(const store::DbError& error);
 
     QMdiArea* m_area;
     QToolBar* Toolbar1;

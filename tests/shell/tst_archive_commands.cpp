@@ -1,0 +1,529 @@
+// The archive commands of the main window: "Nuovo Archivio", "Crea Copia" and "Ripara e Compatta",
+// run offscreen in a temporary program folder on real archives, with the books window open or
+// closed as a user would have it.
+#include "books/FrmBiblio.h"
+#include "controls/DBList.h"
+#include "shell/FileDialogs.h"
+#include "shell/FrmCopertina.h"
+#include "shell/MDIForm1.h"
+#include "shell/Messages.h"
+#include "shell/Modulo1.h"
+#include "shell/Paths.h"
+#include "shell/Startup.h"
+#include "store/Archive.h"
+#include "store/ArchiveFiles.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <sqlite3.h>
+
+#include <memory>
+
+using testsupport::NextModal;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const QString kCloseWindows = QStringLiteral("Occorre chiudere tutte le finestre e riprovare!");
+const QString kDone = QStringLiteral("Operazione completata!");
+const QString kCompactQuestion = QStringLiteral("Fine della routine di riparazione! Si vuole compattare il database?");
+const QString kCancelled = QStringLiteral("È stato scelto Annulla.");
+
+QString repairQuestion(const QString& file)
+{
+    return QStringLiteral("Riparare il database ") + file + QStringLiteral("?");
+}
+
+QString failure(int number, const QString& description)
+{
+    return QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
+}
+
+QByteArray digest(const QString& path)
+{
+    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
+}
+
+qint64 count(const QString& path, const char* table)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    qint64 n = -1;
+    if (sqlite3_prepare_v2(db, (QByteArray("SELECT count(*) FROM ") + table).constData(), -1, &st, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+        n = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
+
+// Answers the next message box with OK and keeps its text and icon.
+struct SeenBox {
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+std::unique_ptr<NextModal> pressOk(SeenBox& seen)
+{
+    return std::make_unique<NextModal>([&seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        seen.text = box->text();
+        seen.icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+
+} // namespace
+
+class TestArchiveCommands : public QObject {
+    Q_OBJECT
+
+  private:
+    testsupport::ModalWatchdog m_watchdog;
+    std::unique_ptr<testsupport::ProgramFolder> m_folder;
+    std::unique_ptr<MDIForm1> m_main;
+
+    QString text1() const { return m_main->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }
+
+    QString shownTitle() const
+    {
+        const FrmBiblio* books = m_main->booksWindow();
+        return books ? books->findChild<QLineEdit*>(QStringLiteral("TxtFields_0"))->text() : QString();
+    }
+
+    int listedBooks() const
+    {
+        const FrmBiblio* books = m_main->booksWindow();
+        return books ? books->findChild<controls::DBList*>(QStringLiteral("DBList1"))->model()->rowCount() : -1;
+    }
+
+    void closeBooksWindow()
+    {
+        QVERIFY(m_main->booksWindow());
+        QVERIFY(m_main->booksWindow()->closeWindow());
+        // The closed window lets go of the archive once its deletion runs.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!m_main->booksWindow());
+    }
+
+    QStringList tempFiles() const
+    {
+        QStringList found;
+        for (const QString& name : {store::files::kBeforeCompaction, store::files::kCompacted}) {
+            if (QFileInfo::exists(m_folder->filePath(name))) {
+                found << name;
+            }
+        }
+        return found;
+    }
+
+  private slots:
+    void initTestCase() { QVERIFY(shell::installItalianTranslations(*QCoreApplication::instance())); }
+
+    void init()
+    {
+        testsupport::resetShellState();
+        m_folder = std::make_unique<testsupport::ProgramFolder>();
+        QVERIFY(m_folder->isValid());
+        store::Archive::open(m_folder->defaultArchive())
+            ->exec(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (42, 'IL BARONE RAMPANTE');"
+                                  "INSERT INTO biblio (id, titolo) VALUES (43, 'IL VISCONTE DIMEZZATO');"
+                                  "INSERT INTO autore (ID_autore, nome) VALUES (1, 'CALVINO ITALO');"
+                                  "INSERT INTO autbiblio VALUES (42, 1), (43, 1);"));
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(msg::shownTexts(), QStringList());
+        dialogs::clearQueuedChoices();
+    }
+
+    void cleanup()
+    {
+        store::files::setStepHook({});
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_folder.reset();
+    }
+
+    // ------------------------------------------------------------ "info..."
+
+    void aboutWindowFromTheMenu()
+    {
+        QAction* info = m_main->findChild<QAction*>(QStringLiteral("mnuabaut"));
+        QVERIFY(info);
+        bool wasAbout = false;
+        bool closedByClick = false;
+        NextModal click([&](QWidget* modal) {
+            auto* about = qobject_cast<FrmCopertina*>(modal);
+            QVERIFY(about);
+            QTimer* timer = about->findChild<QTimer*>(QStringLiteral("Timer1"));
+            wasAbout = about->findChild<QLabel*>(QStringLiteral("Label5"))->isVisible() &&
+                       !about->findChild<QLabel*>(QStringLiteral("Label6"))->isVisible() && timer && !timer->isActive();
+            // Ticks do nothing in the about window; a click on its background closes it.
+            for (int i = 0; i < 6; ++i) {
+                about->Timer1_Timer();
+            }
+            QVERIFY(about->isVisible());
+            QTest::mouseClick(about, Qt::LeftButton, {}, QPoint(about->width() / 2, 8));
+            closedByClick = !about->isVisible();
+        });
+        info->trigger();
+        QVERIFY(click.answered());
+        QVERIFY(wasAbout);
+        QVERIFY(closedByClick);
+        int mainWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            mainWindows += qobject_cast<MDIForm1*>(w) && !w->isHidden() ? 1 : 0;
+        }
+        QCOMPARE(mainWindows, 1);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    // ------------------------------------------------------------ dialogs
+
+    void cancellingEachCommandChangesNothing()
+    {
+        const QString archive = m_folder->defaultArchive();
+        const QByteArray before = digest(archive);
+
+        dialogs::queueChoice(QString());
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileNew_Click();
+        dialogs::queueChoice(QString());
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniCopia_Click();
+        msg::queueAnswer(msg::Answer::No);
+        m_main->MnuOpzioniRipara_Click();
+
+        // The cancelled dialogs are reported by their description; No to the repair says nothing.
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({kCancelled, kCancelled, repairQuestion(QStringLiteral("archivio.mdb"))}));
+        QCOMPARE(dialogs::requests().size(), 2);
+        QVERIFY(dialogs::requests().at(0).save);
+        QCOMPARE(dialogs::requests().at(0).initialFolder, paths::archiveFolder());
+        QVERIFY(dialogs::requests().at(1).save);
+        QCOMPARE(dialogs::requests().at(1).initialFolder, QString());
+        QCOMPARE(text1(), archive);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(digest(archive), before);
+    }
+
+    // ------------------------------------------------------------ "Nuovo Archivio"
+
+    void newArchiveOntoTheOpenOneIsRefused()
+    {
+        const QString archive = m_folder->defaultArchive();
+        const QByteArray before = digest(archive);
+        dialogs::queueChoice(archive);
+        SeenBox seen;
+        const auto answer = pressOk(seen);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(seen.text, QStringLiteral("Autorizzazione negata!"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QCOMPARE(digest(archive), before);
+        QCOMPARE(text1(), archive);
+        QCOMPARE(Modulo1::PercorsoArchivio, archive);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void newArchiveIsEmptyAndUsedUntilTheNextStart()
+    {
+        const QString archive = m_folder->defaultArchive();
+        const QByteArray startupFile = readFile(paths::startupFilePath());
+        const QString fresh = m_folder->filePath(QStringLiteral("archivio/scuola.mdb"));
+        dialogs::queueChoice(fresh);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(Modulo1::PercorsoArchivio, fresh);
+        QCOMPARE(text1(), fresh);
+        QCOMPARE(Modulo1::FileArchivio, QStringLiteral("scuola.mdb"));
+        QCOMPARE(Modulo1::CartellaArchivio, m_folder->filePath(QStringLiteral("archivio/")));
+        QVERIFY(!m_main->booksWindow());
+        for (const char* table : {"biblio", "autore", "editori", "autbiblio"}) {
+            QCOMPARE(count(fresh, table), 0);
+        }
+
+        // The books window reopened from the menu works on the new, empty archive.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_main->MnuVisualBiblio_Click();
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(listedBooks(), 0);
+        QCOMPARE(msg::shownTexts(), QStringList());
+
+        // avvio.ini still names the old archive, which the next start opens.
+        QCOMPARE(readFile(paths::startupFilePath()), startupFile);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        QCOMPARE(text1(), archive);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void newArchiveReplacesAClosedArchive()
+    {
+        // The save dialog has asked before replacing it; nobody has it open.
+        const QString other = m_folder->createArchive(
+            QStringLiteral("archivio/vecchio.mdb"), QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (1, 'X')"));
+        dialogs::queueChoice(other);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(count(other, "biblio"), 0);
+        QCOMPARE(Modulo1::PercorsoArchivio, other);
+    }
+
+    // ------------------------------------------------------------ "Crea Copia"
+
+    void copyWhileTheBooksWindowIsOpen()
+    {
+        const QString archive = m_folder->defaultArchive();
+        const QByteArray before = digest(archive);
+        const QString copy = m_folder->filePath(QStringLiteral("copie/riserva.mdb"));
+        QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
+        dialogs::queueChoice(copy);
+        m_main->MnuOpzioniCopia_Click();
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(count(copy, "biblio"), 2);
+        QCOMPARE(count(copy, "autbiblio"), 2);
+        QCOMPARE(store::files::integrityProblems(copy), QStringList());
+        // Nothing changed in the program.
+        QCOMPARE(text1(), archive);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+
+        // Onto the open archive itself: refused, and the archive stays as it was.
+        dialogs::queueChoice(archive);
+        SeenBox seen;
+        const auto answer = pressOk(seen);
+        m_main->MnuOpzioniCopia_Click();
+        QCOMPARE(seen.text, kCloseWindows);
+        QCOMPARE(seen.icon, QMessageBox::Information);
+        QCOMPARE(digest(archive), before);
+    }
+
+    // ------------------------------------------------------------ "Ripara e Compatta"
+
+    void repairIsRefusedWhileTheArchiveIsOpen()
+    {
+        const QString archive = m_folder->defaultArchive();
+        const QByteArray before = digest(archive);
+        msg::queueAnswer(msg::Answer::Yes);
+        SeenBox seen;
+        auto answer = pressOk(seen);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(seen.text, kCloseWindows);
+        QCOMPARE(seen.icon, QMessageBox::Information);
+        QCOMPARE(digest(archive), before);
+
+        // Another program instance (any other connection) refuses it the same way.
+        closeBooksWindow();
+        const auto elsewhere = store::Archive::open(archive);
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCloseWindows}));
+        QCOMPARE(digest(archive), before);
+        QCOMPARE(tempFiles(), QStringList());
+    }
+
+    void repairOfAHealthyArchive()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QByteArray before = digest(archive);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::No);
+        SeenBox seen;
+        const auto answer = pressOk(seen);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion, kDone}));
+        QCOMPARE(seen.icon, QMessageBox::Warning); // the exclamation icon
+        QCOMPARE(digest(archive), before);
+        QCOMPARE(tempFiles(), QStringList());
+    }
+
+    void repairAndCompact()
+    {
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                           "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"
+                           "DELETE FROM biblio WHERE id >= 1000 AND id % 4 <> 0;"));
+        closeBooksWindow();
+        const qint64 books = count(archive, "biblio");
+        const qint64 sizeBefore = QFileInfo(archive).size();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion, kDone}));
+        QVERIFY(QFileInfo(archive).size() < sizeBefore / 2);
+        QCOMPARE(count(archive, "biblio"), books);
+        QCOMPARE(tempFiles(), QStringList());
+        m_main->MnuVisualBiblio_Click();
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void repairOfADamagedArchiveKeepsItsReadableRows()
+    {
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 2999) "
+            "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 300, 'x') FROM n;"));
+        closeBooksWindow();
+        // Garbage over one page in the middle of the books.
+        {
+            QFile file(archive);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const qint64 pages = file.size() / 4096;
+            QVERIFY(file.seek((pages / 2) * 4096));
+            QByteArray garbage(4096, '\0');
+            for (char& c : garbage) {
+                c = char(QRandomGenerator::global()->generate() & 0xff);
+            }
+            QCOMPARE(file.write(garbage), qint64(garbage.size()));
+        }
+        const QByteArray damaged = digest(archive);
+        QVERIFY(!store::files::integrityProblems(archive).isEmpty());
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati ")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(shown.at(2), kCompactQuestion);
+        QCOMPARE(shown.at(3), kDone);
+
+        const QStringList kept = QDir(m_folder->filePath(QStringLiteral("archivio")))
+                                     .entryList({QStringLiteral("archivio-danneggiato-*.mdb")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(shown.at(1).contains(kept.first()));
+        QCOMPARE(digest(m_folder->filePath(QStringLiteral("archivio/") + kept.first())), damaged);
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        const qint64 books = count(archive, "biblio");
+        QVERIFY2(books > 2000 - 20 && books <= 2002, qPrintable(QString::number(books)));
+
+        m_main->MnuVisualBiblio_Click();
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(listedBooks(), int(books));
+    }
+
+    void compactionFailingMidwayKeepsTheData()
+    {
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+                           "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"
+                           "DELETE FROM biblio WHERE id % 2 = 1 AND id > 1000;"));
+        closeBooksWindow();
+        const qint64 books = count(archive, "biblio");
+        store::files::setStepHook([](const QString& step) {
+            if (step == QLatin1String("sostituzione")) {
+                throw store::DbError(store::ErrPathFileAccess);
+            }
+        });
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
+                                                 failure(75, store::DbError::describe(75))}));
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        QCOMPARE(count(archive, "biblio"), books);
+        // The copy taken before compaction stays in the program folder.
+        QCOMPARE(count(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
+        m_main->MnuVisualBiblio_Click();
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void repairErrorsAreReportedByNumber_data()
+    {
+        QTest::addColumn<QList<int>>("numbers");
+        QTest::addColumn<QStringList>("messages");
+        const QString d75 = store::DbError::describe(75);
+        const QString d3420 = store::DbError::describe(3420);
+        QTest::newRow("in use") << QList<int>{3356} << QStringList{kCloseWindows};
+        QTest::newRow("disk") << QList<int>{3043} << QStringList{QStringLiteral("Occorre riavviare il programma!")};
+        QTest::newRow("stale object")
+            << QList<int>{3420}
+            << QStringList{
+                   QStringLiteral(
+                       "Chiudere tutte le finestre, uscire dal programma da tutti i computer in rete e riprovare!"),
+                   failure(3420, d3420)};
+        QTest::newRow("several") << QList<int>{75, 3043, 3420}
+                                 << QStringList{failure(75, d75), failure(3043, store::DbError::describe(3043)),
+                                                failure(3420, d3420)};
+    }
+
+    void repairErrorsAreReportedByNumber()
+    {
+        QFETCH(QList<int>, numbers);
+        QFETCH(QStringList, messages);
+        closeBooksWindow();
+        store::files::setStepHook([&numbers](const QString& step) {
+            if (step == QLatin1String("comp1")) {
+                QList<store::ErrorItem> items;
+                for (int n : numbers) {
+                    items.append({n, store::DbError::describe(n)});
+                }
+                throw store::DbError(items);
+            }
+        });
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        for (int i = 0; i < messages.size(); ++i) {
+            msg::queueAnswer(msg::Answer::Ok);
+        }
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion}) + messages);
+    }
+
+    void unreadableArchiveGivesOneMessagePerError()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        QByteArray noise(32 * 1024, '\0');
+        for (char& c : noise) {
+            c = char(QRandomGenerator::global()->generate() & 0xff);
+        }
+        QVERIFY(writeFile(archive, noise));
+        msg::queueAnswer(msg::Answer::Yes);
+        for (int i = 0; i < 4; ++i) {
+            msg::queueAnswer(msg::Answer::Ok);
+        }
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QVERIFY2(shown.size() >= 3, qPrintable(shown.join(QLatin1Char('|'))));
+        QCOMPARE(shown.first(), repairQuestion(QStringLiteral("archivio.mdb")));
+        for (const QString& text : shown.mid(1)) {
+            QVERIFY2(text.startsWith(QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: 3343\r")),
+                     qPrintable(text));
+        }
+        QVERIFY(shown.at(1).contains(QStringLiteral("L'archivio è danneggiato")));
+        QCOMPARE(readFile(archive), noise);
+        QCOMPARE(tempFiles(), QStringList());
+    }
+};
+
+QTEST_MAIN(TestArchiveCommands)
+#include "tst_archive_commands.moc"
