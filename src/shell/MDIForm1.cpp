@@ -14,16 +14,19 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -39,12 +42,57 @@ std::function<void()>& endProgram()
     return end;
 }
 
-// The busy cursor while a long file operation runs.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
+// Shows that a long file operation goes on: the busy cursor at once and, when the work lasts
+// more than a moment, a small window saying what is being done. Input waits until the end.
+class Busy {
+  public:
+    explicit Busy(QWidget* parent) : m_window(parent)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_window.setObjectName(QStringLiteral("Avanzamento"));
+        m_window.setWindowTitle(msg::kProgramTitle);
+        m_window.setCancelButton(nullptr);
+        m_window.setRange(0, 0); // a moving bar: the length of the work is not known
+        m_window.setAutoClose(false);
+        m_window.setAutoReset(false);
+        m_window.setWindowModality(Qt::WindowModal);
+        m_window.setMinimumDuration(std::numeric_limits<int>::max()); // shown by update() only
+        m_window.hide();
+        m_clock.start();
+        m_sinceRepaint.start();
+        store::files::setProgress([this](const QString& stage) { update(stage); });
+    }
+    ~Busy()
+    {
+        store::files::setProgress({});
+        m_window.hide();
+        QApplication::restoreOverrideCursor();
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+  private:
+    static constexpr int kShowAfterMs = 400;
+    static constexpr int kRepaintMs = 50;
+
+    // Called from inside the engine's work: must never throw, and lets no user input through.
+    void update(const QString& stage) noexcept
+    {
+        if (m_window.labelText() != stage) {
+            m_window.setLabelText(stage);
+        }
+        if (!m_window.isVisible() && m_clock.elapsed() >= kShowAfterMs) {
+            m_window.show();
+        }
+        if (m_window.isVisible() && m_sinceRepaint.elapsed() >= kRepaintMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            m_sinceRepaint.restart();
+        }
+    }
+
+    QProgressDialog m_window;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceRepaint;
 };
 
 // The frame's design size, large enough for the books window and the toolbar.
@@ -344,7 +392,7 @@ void MDIForm1::MnuFileNew_Click()
     QString chosen;
     try {
         chosen = dialogs::saveArchive(this, paths::archiveFolder());
-        const WaitCursor wait;
+        const Busy busy(this);
         store::files::copyTemplate(paths::templateArchivePath(), chosen);
     } catch (const store::DbError& e) {
         // An archive that someone has open is never overwritten.
@@ -366,7 +414,7 @@ void MDIForm1::MnuOpzioniCopia_Click()
 {
     try {
         const QString target = dialogs::saveArchive(this, QString());
-        const WaitCursor wait;
+        const Busy busy(this);
         // An object that went stale under the copy is let go and the copy is tried again, a few
         // times at most.
         for (int attempt = 1;; ++attempt) {
@@ -400,7 +448,7 @@ void MDIForm1::MnuOpzioniRipara_Click()
         const store::files::ExclusiveUse archive(Modulo1::CartellaArchivio + Modulo1::FileArchivio);
         store::files::RepairOutcome outcome;
         {
-            const WaitCursor wait;
+            const Busy busy(this);
             outcome = store::files::repair(archive);
         }
         if (outcome.damaged) {
@@ -418,7 +466,7 @@ void MDIForm1::MnuOpzioniRipara_Click()
         }
         if (msg::show(QStringLiteral("Fine della routine di riparazione! Si vuole compattare il database?"),
                       msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::Yes) {
-            const WaitCursor wait;
+            const Busy busy(this);
             store::files::compact(archive, paths::programFolder());
         }
         msg::show(QStringLiteral("Operazione completata!"), msg::Icon::Exclamation);

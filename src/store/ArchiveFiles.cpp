@@ -30,6 +30,35 @@ std::function<void(const QString&)>& stepHook()
     return hook;
 }
 
+std::function<void(const QString&)>& progress()
+{
+    static std::function<void(const QString&)> report;
+    return report;
+}
+
+QString& currentStage()
+{
+    static QString stage;
+    return stage;
+}
+
+// Engine steps between two progress reports: a few per second on a large archive.
+constexpr int kStepsPerReport = 200000;
+
+int reportProgress(void*)
+{
+    if (progress()) {
+        progress()(currentStage());
+    }
+    return 0; // never interrupts the work
+}
+
+void beginStage(const QString& stage)
+{
+    currentStage() = stage;
+    reportProgress(nullptr);
+}
+
 void step(const QString& name)
 {
     if (stepHook()) {
@@ -55,6 +84,7 @@ class Db {
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
         // The indexes are ordered by the program's collation: checking or copying them needs it.
         registerCollation(m_db);
+        sqlite3_progress_handler(m_db, kStepsPerReport, reportProgress, nullptr);
     }
     ~Db() { sqlite3_close_v2(m_db); }
     Db(const Db&) = delete;
@@ -98,6 +128,7 @@ void backupInto(sqlite3* source, sqlite3* dest, int pages, const QString& stepNa
             break;
         }
         if (rc == SQLITE_OK) {
+            reportProgress(nullptr);
             if (!stepName.isEmpty()) {
                 step(stepName);
             }
@@ -225,6 +256,7 @@ void copyArchive(const QString& source, const QString& target)
     // Opened as any window opens it: a repair or compaction under way elsewhere refuses the copy.
     const std::shared_ptr<Archive> archive = Archive::open(source);
     const ExclusiveUse use(target);
+    beginStage(QStringLiteral("Copia dell'archivio..."));
     replaceContents(archive->handle(), use.path());
 }
 
@@ -254,6 +286,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
 {
     const QString& path = archive.path();
     RepairOutcome outcome;
+    beginStage(QStringLiteral("Controllo dell'archivio..."));
     {
         // Read-write, so that a change left half-written by a crash is rolled back first.
         const Db db(path, SQLITE_OPEN_READWRITE);
@@ -272,6 +305,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
         const QString& name;
         ~RemoveFresh() { QFile::remove(name); }
     } removeFresh{fresh};
+    beginStage(QStringLiteral("Recupero dei dati leggibili..."));
     try {
         Archive::create(fresh);
         const salvage::Outcome saved = salvage::salvage(path, fresh);
@@ -313,6 +347,7 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
     QFile::remove(before);
     QFile::remove(compacted);
 
+    beginStage(QStringLiteral("Compattazione dell'archivio..."));
     QMap<QString, qint64> counts;
     {
         const Db source(path, SQLITE_OPEN_READWRITE);
@@ -330,6 +365,7 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
     }
     step(QStringLiteral("comp1"));
 
+    beginStage(QStringLiteral("Verifica dell'archivio compattato..."));
     {
         const Db result(compacted, SQLITE_OPEN_READONLY);
         const QStringList problems = checkIntegrity(result.get());
@@ -343,6 +379,7 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
     }
     step(QStringLiteral("verifica"));
 
+    beginStage(QStringLiteral("Sostituzione dell'archivio..."));
     {
         const Db result(compacted, SQLITE_OPEN_READONLY);
         replaceContents(result.get(), path, QStringLiteral("sostituzione"));
@@ -359,6 +396,11 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
     step(QStringLiteral("pulizia"));
     QFile::remove(before);
     QFile::remove(compacted);
+}
+
+void setProgress(std::function<void(const QString& stage)> report)
+{
+    progress() = std::move(report);
 }
 
 void setStepHook(std::function<void(const QString& step)> hook)

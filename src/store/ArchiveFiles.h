@@ -63,6 +63,11 @@ void compact(const ExclusiveUse& archive, const QString& workFolder);
 inline const QString kBeforeCompaction = QStringLiteral("dacomp1.tmp");
 inline const QString kCompacted = QStringLiteral("comp1.tmp");
 
+// Called with a short Italian description of the stage under way when each stage of a long
+// operation starts, and again now and then while the engine works, so a window can show that work
+// goes on. An empty function removes it.
+void setProgress(std::function<void(const QString& stage)> progress);
+
 // For tests: called at each named step of compaction ("dacomp1", "comp1", "verifica",
 // "sostituzione" after each part of the archive is replaced, "pulizia"); a throwing hook
 // simulates a failure there. An empty function removes it.

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <sqlite3.h>
@@ -436,8 +437,13 @@ class TestArchiveCommands : public QObject {
                            "DELETE FROM biblio WHERE id % 2 = 1 AND id > 1000;"));
         closeBooksWindow();
         const qint64 books = count(archive, "biblio");
-        store::files::setStepHook([](const QString& step) {
+        // While the work goes on, the progress window says what is being done.
+        QString stageShown;
+        store::files::setStepHook([this, &stageShown](const QString& step) {
             if (step == QLatin1String("sostituzione")) {
+                if (auto* busy = m_main->findChild<QProgressDialog*>(QStringLiteral("Avanzamento"))) {
+                    stageShown = busy->labelText();
+                }
                 throw store::DbError(store::ErrPathFileAccess);
             }
         });
@@ -447,6 +453,8 @@ class TestArchiveCommands : public QObject {
         m_main->MnuOpzioniRipara_Click();
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
                                                  failure(75, store::DbError::describe(75))}));
+        QCOMPARE(stageShown, QStringLiteral("Sostituzione dell'archivio..."));
+        QVERIFY(!m_main->findChild<QProgressDialog*>(QStringLiteral("Avanzamento")));
         QCOMPARE(store::files::integrityProblems(archive), QStringList());
         QCOMPARE(count(archive, "biblio"), books);
         // The copy taken before compaction stays in the program folder.

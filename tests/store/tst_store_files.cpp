@@ -140,6 +140,7 @@ class TestArchiveFiles : public QObject {
     void cleanup()
     {
         store::files::setStepHook({});
+        store::files::setProgress({});
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
     }
@@ -354,10 +355,20 @@ class TestArchiveFiles : public QObject {
         const qint64 sizeBefore = QFileInfo(path).size();
         const QString work = m_dir.filePath(QStringLiteral("programma"));
         QVERIFY(QDir().mkpath(work));
+        QStringList stages;
+        store::files::setProgress([&stages](const QString& stage) {
+            if (stages.isEmpty() || stages.constLast() != stage) {
+                stages << stage;
+            }
+        });
         {
             const store::files::ExclusiveUse use(path);
             store::files::compact(use, work);
         }
+        store::files::setProgress({});
+        QCOMPARE(stages, (QStringList{QStringLiteral("Compattazione dell'archivio..."),
+                                      QStringLiteral("Verifica dell'archivio compattato..."),
+                                      QStringLiteral("Sostituzione dell'archivio...")}));
         QVERIFY2(QFileInfo(path).size() < sizeBefore * 2 / 3,
                  qPrintable(QStringLiteral("%1 -> %2").arg(sizeBefore).arg(QFileInfo(path).size())));
         QCOMPARE(count(path, QStringLiteral("biblio")), 1000);
