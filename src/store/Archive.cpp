@@ -284,7 +284,10 @@ int Archive::changes() const
 
 QString PresenceLock::lockFilePath(const QString& archivePath)
 {
-    return QFileInfo(archivePath).absoluteFilePath() + QStringLiteral("-presenza");
+    // Every name of the same file (a link, another spelling) shares one lock.
+    const QFileInfo info(archivePath);
+    const QString canonical = info.canonicalFilePath();
+    return (canonical.isEmpty() ? info.absoluteFilePath() : canonical) + QStringLiteral("-presenza");
 }
 
 std::unique_ptr<PresenceLock> PresenceLock::acquire(const QString& archivePath, Mode mode)

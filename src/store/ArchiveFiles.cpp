@@ -101,12 +101,6 @@ bool looksLikeArchiveFile(const QString& path)
     return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16);
 }
 
-bool samePath(const QString& a, const QString& b)
-{
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
-}
-
 // Copies every page of `source` into `dest` through the engine's online backup. With `pages` = -1
 // the whole source is read in one transaction, so the copy is a consistent picture even while
 // others write to it. Until the copy is complete the destination keeps its old content.
@@ -165,7 +159,11 @@ QStringList checkIntegrity(sqlite3* db)
             }
         }
     } catch (const DbError& e) {
-        // A file the check cannot even read is damaged as well.
+        // A file the check cannot even read is damaged as well; a lock or a disk error says
+        // nothing about the archive and stops the repair instead.
+        if (e.number() != ErrFileNotArchive) {
+            throw;
+        }
         problems << e.description();
     }
     return problems;
@@ -207,6 +205,10 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
             backupInto(source, dest.get(), stepName.isEmpty() ? -1 : kPagesPerStep, stepName);
             return;
         } catch (const DbError& e) {
+            // A read-only file is opened for reading only, and refuses the first write.
+            if (e.number() == ErrReadOnly) {
+                throw DbError(ErrPermissionDenied);
+            }
             // A damaged file cannot be rewritten page by page: it is replaced whole below.
             if (e.number() != ErrFileNotArchive) {
                 throw;
@@ -214,6 +216,14 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
         }
     }
     replaceByRename(source, target);
+}
+
+// Removes a file the program wrote earlier; throws 75 when it stays.
+void removeLeftover(const QString& path)
+{
+    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        throw DbError(ErrPathFileAccess, QStringLiteral("Impossibile eliminare il file '%1'.").arg(path));
+    }
 }
 
 QString datedName(const QString& path)
@@ -245,6 +255,18 @@ ExclusiveUse::ExclusiveUse(const QString& archivePath)
     : m_path(QFileInfo(archivePath).absoluteFilePath()),
       m_lock(PresenceLock::acquire(m_path, PresenceLock::Mode::Exclusive))
 {
+    // A lock file that exists but cannot be locked (another user's, on a share) may stand for
+    // windows open elsewhere: refuse rather than guess.
+    if (!m_lock && QFileInfo::exists(PresenceLock::lockFilePath(m_path))) {
+        throw DbError(ErrInUse);
+    }
+}
+
+bool sameFile(const QString& a, const QString& b)
+{
+    std::error_code error;
+    return QFileInfo::exists(a) && QFileInfo::exists(b) && std::filesystem::equivalent(fsPath(a), fsPath(b), error) &&
+           !error;
 }
 
 ExclusiveUse::~ExclusiveUse() = default;
@@ -255,6 +277,9 @@ void copyArchive(const QString& source, const QString& target)
 {
     // Opened as any window opens it: a repair or compaction under way elsewhere refuses the copy.
     const std::shared_ptr<Archive> archive = Archive::open(source);
+    if (sameFile(source, target)) {
+        throw DbError(ErrInUse); // the archive being copied is open for the copy
+    }
     const ExclusiveUse use(target);
     beginStage(QStringLiteral("Copia dell'archivio..."));
     replaceContents(archive->handle(), use.path());
@@ -262,7 +287,7 @@ void copyArchive(const QString& source, const QString& target)
 
 void copyTemplate(const QString& templatePath, const QString& target)
 {
-    if (samePath(templatePath, target)) {
+    if (sameFile(templatePath, target)) {
         throw DbError(ErrPermissionDenied);
     }
     if (!QFileInfo(templatePath).isFile()) {
@@ -310,6 +335,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
         Archive::create(fresh);
         const salvage::Outcome saved = salvage::salvage(path, fresh);
         outcome.rowsSaved = saved.rowsSaved;
+        outcome.rowsPerTable = saved.rowsPerTable;
         outcome.rowsIncomplete = saved.rowsIncomplete;
     } catch (const DbError& e) {
         QList<ErrorItem> items{damageItem(outcome.problems)};
@@ -343,9 +369,16 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
     const QString& path = archive.path();
     const QString before = QDir(workFolder).filePath(kBeforeCompaction);
     const QString compacted = QDir(workFolder).filePath(kCompacted);
+    // One compaction at a time in a work folder: another one (a second computer running the
+    // program from the same folder) would take these files for its own.
+    const QString workName = QDir(workFolder).filePath(QStringLiteral("compattazione"));
+    const std::unique_ptr<PresenceLock> workLock = PresenceLock::acquire(workName, PresenceLock::Mode::Exclusive);
+    if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
+        throw DbError(ErrInUse);
+    }
     // Left over from a compaction that failed: the archive itself was whole then, as it is now.
-    QFile::remove(before);
-    QFile::remove(compacted);
+    removeLeftover(before);
+    removeLeftover(compacted);
 
     beginStage(QStringLiteral("Compattazione dell'archivio..."));
     QMap<QString, qint64> counts;

@@ -4,6 +4,7 @@
 #include "store/DbError.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,9 @@ class ExclusiveUse {
     std::unique_ptr<PresenceLock> m_lock;
 };
 
+// True when both names lead to the same existing file (links and other spellings included).
+bool sameFile(const QString& a, const QString& b);
+
 // Writes a consistent copy of the archive at `source` to `target`, even while other connections
 // write to the source. Throws 3356 while `target` is in use (the open archive itself included).
 void copyArchive(const QString& source, const QString& target);
@@ -47,8 +51,9 @@ struct RepairOutcome {
     bool damaged = false;
     QString keptAs; // where the damaged original was kept
     qint64 rowsSaved = 0;
-    qint64 rowsIncomplete = 0; // saved with a long value that could not be read back (left empty)
-    QStringList problems;      // what the integrity check found
+    QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
+    qint64 rowsIncomplete = 0;          // saved with a long value that could not be read back (left empty)
+    QStringList problems;               // what the integrity check found
 };
 
 // Checks the archive; a damaged one is rebuilt with every row that can still be read, and the
@@ -57,7 +62,8 @@ RepairOutcome repair(const ExclusiveUse& archive);
 
 // Compacts the archive through `workFolder`/dacomp1.tmp (the archive as it was) and
 // `workFolder`/comp1.tmp (the compacted copy, checked before it is put in place). Both are
-// deleted on success and kept after a failure.
+// deleted on success and kept after a failure. Only one compaction at a time can use a work
+// folder (it holds the lock file "compattazione-presenza" there): another one gets 3356.
 void compact(const ExclusiveUse& archive, const QString& workFolder);
 
 inline const QString kBeforeCompaction = QStringLiteral("dacomp1.tmp");

@@ -476,7 +476,11 @@ class EngineReader {
   public:
     EngineReader(const QString& path, qint64 fileSize) : m_stepBudget(fileSize / 2 + 1000)
     {
-        const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() + "?immutable=1";
+        // An empty authority and the whole path percent-encoded, so that names with '?', '#' or
+        // '%' and network paths (//server/share/...) reach the engine unchanged.
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        const QByteArray uri = QByteArray("file://") + (absolute.startsWith(QLatin1Char('/')) ? "" : "/") +
+                               QUrl::toPercentEncoding(absolute, "/:") + "?immutable=1";
         if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
             sqlite3_close(m_db);
             m_db = nullptr;

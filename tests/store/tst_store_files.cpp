@@ -234,6 +234,21 @@ class TestArchiveFiles : public QObject {
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("x.mdb"))));
     }
 
+    void anotherNameOfTheOpenArchiveIsStillInUse()
+    {
+        const QString source = archive(QStringLiteral("fonte.mdb"), 5);
+        const QString open = archive(QStringLiteral("aperto.mdb"), 20);
+        const QString alias = m_dir.filePath(QStringLiteral("alias.mdb"));
+        QVERIFY(QFile::link(open, alias));
+        const QByteArray before = digest(open);
+        const auto held = store::Archive::open(open);
+        QVERIFY(store::files::sameFile(open, alias));
+        QCOMPARE(errorOf([&] { store::files::copyArchive(source, alias); }), int(store::ErrInUse));
+        QCOMPARE(errorOf([&] { store::files::copyTemplate(source, alias); }), int(store::ErrInUse));
+        QCOMPARE(errorOf([&] { store::files::copyArchive(alias, open); }), int(store::ErrInUse));
+        QCOMPARE(digest(open), before);
+    }
+
     void templateMakesEmptyArchives()
     {
         const QString empty = archive(QStringLiteral("$vuoto$.md$"), 0);
@@ -278,6 +293,25 @@ class TestArchiveFiles : public QObject {
         QVERIFY(outcome.keptAs.isEmpty());
         QCOMPARE(digest(path), before);
         QCOMPARE(filesIn(m_dir.path()), filesBefore);
+    }
+
+    void aLockedHealthyArchiveIsNotTakenForDamaged()
+    {
+        const QString path = archive(QStringLiteral("occupato.mdb"), 100);
+        const QByteArray before = digest(path);
+        // Another program (which knows nothing of the presence lock) writing for a long time.
+        sqlite3* other = nullptr;
+        sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const int error = errorOf([&] {
+            const store::files::ExclusiveUse use(path);
+            store::files::repair(use);
+        });
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QCOMPARE(error, int(store::ErrInUse));
+        QCOMPARE(digest(path), before);
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*danneggiato*")}, QDir::Files), QStringList());
     }
 
     void damagedArchiveIsRebuiltFromItsReadableRows()
@@ -374,8 +408,38 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(count(path, QStringLiteral("biblio")), 1000);
         QCOMPARE(count(path, QStringLiteral("autbiblio")), 2000);
         QCOMPARE(integrity(path), QStringList());
-        QCOMPARE(filesIn(work), QStringList());
+        QCOMPARE(filesIn(work), QStringList{QStringLiteral("compattazione-presenza")});
         QVERIFY(store::Archive::open(path));
+    }
+
+    void oneCompactionAtATimeInAWorkFolder()
+    {
+        // Two computers running the program from one shared folder compact two archives.
+        const QString first = archive(QStringLiteral("primo.mdb"), 300);
+        const QString second = archive(QStringLiteral("secondo.mdb"), 300);
+        store::Archive::open(second)->exec(QStringLiteral("UPDATE biblio SET titolo = 'DEL SECONDO'"));
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        int nested = -1;
+        store::files::setStepHook([&](const QString& step) {
+            if (step == QLatin1String("dacomp1") && nested < 0) {
+                nested = errorOf([&] {
+                    const store::files::ExclusiveUse use(second);
+                    store::files::compact(use, work);
+                });
+            }
+        });
+        {
+            const store::files::ExclusiveUse use(first);
+            store::files::compact(use, work);
+        }
+        QCOMPARE(nested, int(store::ErrInUse));
+        const auto firstArchive = store::Archive::open(first);
+        store::Statement titles =
+            firstArchive->prepare(QStringLiteral("SELECT count(*) FROM biblio WHERE titolo LIKE 'TITOLO %'"));
+        QVERIFY(titles.step());
+        QCOMPARE(titles.int64(0), 300);
+        QCOMPARE(count(second, QStringLiteral("biblio")), 300);
     }
 
     void compactionFailingAtAnyStepKeepsTheData_data()
@@ -422,7 +486,7 @@ class TestArchiveFiles : public QObject {
             store::files::compact(use, work);
         }
         QCOMPARE(count(path, QStringLiteral("biblio")), 2000);
-        QCOMPARE(filesIn(work), QStringList());
+        QCOMPARE(filesIn(work), QStringList{QStringLiteral("compattazione-presenza")});
     }
 };
 
