@@ -42,6 +42,13 @@ std::function<void()>& endProgram()
     return end;
 }
 
+// The description of an error that no handler expects (out of memory, a name the file system
+// cannot take): reported, so the program stays open.
+QString unexpectedError(const std::exception& e)
+{
+    return QStringLiteral("Errore imprevisto: ") + QString::fromLocal8Bit(e.what());
+}
+
 // Shows that a long file operation goes on: the busy cursor at once and, when the work lasts
 // more than a moment, a small window saying what is being done. Input waits until the end.
 class Busy {
@@ -389,6 +396,12 @@ void MDIForm1::MnuFileApri_Click()
 
 void MDIForm1::MnuFileNew_Click()
 {
+    // The books window could not close on an open edit, and would go on writing to the old
+    // archive while every other command used the new one.
+    if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
+        msg::show(msg::kEditingOpen, msg::Icon::Information);
+        return;
+    }
     QString chosen;
     try {
         chosen = dialogs::saveArchive(this, paths::archiveFolder());
@@ -402,6 +415,9 @@ void MDIForm1::MnuFileNew_Click()
             msg::show(e.description());
         }
         return;
+    } catch (const std::exception& e) {
+        msg::show(unexpectedError(e));
+        return;
     }
     // avvio.ini keeps naming the archive to open at the next start.
     Modulo1::PercorsoArchivio = chosen;
@@ -414,6 +430,11 @@ void MDIForm1::MnuOpzioniCopia_Click()
 {
     try {
         const QString target = dialogs::saveArchive(this, QString());
+        // The empty template stays empty: every new archive is made from it.
+        if (store::files::sameFile(target, paths::templateArchivePath())) {
+            msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
+            return;
+        }
         const Busy busy(this);
         // An object that went stale under the copy is let go and the copy is tried again, a few
         // times at most.
@@ -434,6 +455,8 @@ void MDIForm1::MnuOpzioniCopia_Click()
         } else {
             msg::show(e.description());
         }
+    } catch (const std::exception& e) {
+        msg::show(unexpectedError(e));
     }
 }
 
@@ -454,8 +477,12 @@ void MDIForm1::MnuOpzioniRipara_Click()
         if (outcome.damaged) {
             // Repairing a damaged archive changes it: the user learns what was saved and where
             // the original is.
-            QString text =
-                QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 record").arg(outcome.rowsSaved);
+            const auto saved = [&outcome](const char* table) {
+                return QString::number(outcome.rowsPerTable.value(QString::fromLatin1(table)));
+            };
+            QString text = QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 libri, %2 autori, "
+                                          "%3 editori e %4 legami tra libri e autori")
+                               .arg(saved("biblio"), saved("autore"), saved("editori"), saved("autbiblio"));
             if (outcome.rowsIncomplete > 0) {
                 text += QStringLiteral(", di cui %1 senza un testo lungo che non era più leggibile")
                             .arg(outcome.rowsIncomplete);
@@ -472,6 +499,8 @@ void MDIForm1::MnuOpzioniRipara_Click()
         msg::show(QStringLiteral("Operazione completata!"), msg::Icon::Exclamation);
     } catch (const store::DbError& e) {
         reportRepairFailure(e);
+    } catch (const std::exception& e) {
+        reportRepairFailure(store::DbError(store::ErrInvalidProcedure, unexpectedError(e)));
     }
 }
 

@@ -18,6 +18,7 @@ std::deque<Answer>& queued()
 Answer show(const QString& text, Icon icon, Buttons buttons)
 {
     shownTexts().append(text);
+    shownIcons().append(icon);
     if (!queued().empty()) {
         const Answer answer = queued().front();
         queued().pop_front();
@@ -61,6 +62,12 @@ void queueAnswer(Answer answer)
 void clearQueuedAnswers()
 {
     queued().clear();
+}
+
+QList<Icon>& shownIcons()
+{
+    static QList<Icon> icons;
+    return icons;
 }
 
 QStringList& shownTexts()

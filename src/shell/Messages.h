@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -28,5 +29,7 @@ Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Butto
 void queueAnswer(Answer answer);
 void clearQueuedAnswers();
 QStringList& shownTexts();
+// The icon of each recorded text, in the same order.
+QList<Icon>& shownIcons();
 
 } // namespace msg

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
 #include <sqlite3.h>
@@ -211,6 +212,7 @@ class TestArchiveCommands : public QObject {
         // The cancelled dialogs are reported by their description; No to the repair says nothing.
         QCOMPARE(msg::shownTexts(),
                  QStringList({kCancelled, kCancelled, repairQuestion(QStringLiteral("archivio.mdb"))}));
+        QCOMPARE(msg::shownIcons(), QList<msg::Icon>({msg::Icon::None, msg::Icon::None, msg::Icon::None}));
         QCOMPARE(dialogs::requests().size(), 2);
         QVERIFY(dialogs::requests().at(0).save);
         QCOMPARE(dialogs::requests().at(0).initialFolder, paths::archiveFolder());
@@ -286,7 +288,36 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(Modulo1::PercorsoArchivio, other);
     }
 
+    void newArchiveWaitsForAnOpenEdit()
+    {
+        const QString archive = m_folder->defaultArchive();
+        m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Annulla"));
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{msg::kEditingOpen});
+        QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Information});
+        // Nothing was asked or changed: the edit goes on against the archive it belongs to.
+        QVERIFY(dialogs::requests().isEmpty());
+        QCOMPARE(Modulo1::PercorsoArchivio, archive);
+        QCOMPARE(text1(), archive);
+        QVERIFY(m_main->booksWindow());
+        m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Nuovo"));
+    }
+
     // ------------------------------------------------------------ "Crea Copia"
+
+    void copyNeverOverwritesTheTemplate()
+    {
+        const QString empty = paths::templateArchivePath();
+        const QByteArray before = digest(empty);
+        dialogs::queueChoice(empty);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniCopia_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Autorizzazione negata!")});
+        QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Critical});
+        QCOMPARE(digest(empty), before);
+        QCOMPARE(count(empty, "biblio"), 0);
+    }
 
     void copyWhileTheBooksWindowIsOpen()
     {
@@ -413,6 +444,9 @@ class TestArchiveCommands : public QObject {
                  qPrintable(shown.at(1)));
         QCOMPARE(shown.at(2), kCompactQuestion);
         QCOMPARE(shown.at(3), kDone);
+        QCOMPARE(msg::shownIcons().at(1), msg::Icon::Information);
+        QVERIFY2(shown.at(1).contains(QStringLiteral(" 1 autori, 0 editori e 2 legami tra libri e autori.")),
+                 qPrintable(shown.at(1)));
 
         const QStringList kept = QDir(m_folder->filePath(QStringLiteral("archivio")))
                                      .entryList({QStringLiteral("archivio-danneggiato-*.mdb")}, QDir::Files);
@@ -467,25 +501,29 @@ class TestArchiveCommands : public QObject {
     {
         QTest::addColumn<QList<int>>("numbers");
         QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QList<msg::Icon>>("icons");
+        using I = msg::Icon;
         const QString d75 = store::DbError::describe(75);
         const QString d3420 = store::DbError::describe(3420);
-        QTest::newRow("in use") << QList<int>{3356} << QStringList{kCloseWindows};
-        QTest::newRow("disk") << QList<int>{3043} << QStringList{QStringLiteral("Occorre riavviare il programma!")};
-        QTest::newRow("stale object")
-            << QList<int>{3420}
-            << QStringList{
-                   QStringLiteral(
-                       "Chiudere tutte le finestre, uscire dal programma da tutti i computer in rete e riprovare!"),
-                   failure(3420, d3420)};
+        QTest::newRow("in use") << QList<int>{3356} << QStringList{kCloseWindows} << QList<I>{I::Information};
+        QTest::newRow("disk") << QList<int>{3043} << QStringList{QStringLiteral("Occorre riavviare il programma!")}
+                              << QList<I>{I::None};
+        QTest::newRow("stale object") << QList<int>{3420}
+                                      << QStringList{QStringLiteral("Chiudere tutte le finestre, uscire dal programma "
+                                                                    "da tutti i computer in rete e riprovare!"),
+                                                     failure(3420, d3420)}
+                                      << QList<I>{I::Information, I::None};
         QTest::newRow("several") << QList<int>{75, 3043, 3420}
                                  << QStringList{failure(75, d75), failure(3043, store::DbError::describe(3043)),
-                                                failure(3420, d3420)};
+                                                failure(3420, d3420)}
+                                 << QList<I>{I::None, I::None, I::None};
     }
 
     void repairErrorsAreReportedByNumber()
     {
         QFETCH(QList<int>, numbers);
         QFETCH(QStringList, messages);
+        QFETCH(QList<msg::Icon>, icons);
         closeBooksWindow();
         store::files::setStepHook([&numbers](const QString& step) {
             if (step == QLatin1String("comp1")) {
@@ -504,6 +542,7 @@ class TestArchiveCommands : public QObject {
         m_main->MnuOpzioniRipara_Click();
         QCOMPARE(msg::shownTexts(),
                  QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion}) + messages);
+        QCOMPARE(msg::shownIcons().mid(2), icons);
     }
 
     void unreadableArchiveGivesOneMessagePerError()

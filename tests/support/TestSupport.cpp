@@ -56,6 +56,7 @@ void resetShellState()
 {
     msg::clearQueuedAnswers();
     msg::shownTexts().clear();
+    msg::shownIcons().clear();
     dialogs::clearQueuedChoices();
     Modulo1::PercorsoArchivio.clear();
     Modulo1::CartellaArchivio.clear();
