@@ -333,7 +333,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
     beginStage(QStringLiteral("Recupero dei dati leggibili..."));
     try {
         Archive::create(fresh);
-        const salvage::Outcome saved = salvage::salvage(path, fresh);
+        const salvage::Outcome saved = salvage::salvage(path, fresh, [] { reportProgress(nullptr); });
         outcome.rowsSaved = saved.rowsSaved;
         outcome.rowsPerTable = saved.rowsPerTable;
         outcome.rowsIncomplete = saved.rowsIncomplete;

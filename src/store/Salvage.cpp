@@ -312,6 +312,8 @@ class Writer {
         }
     }
 
+    sqlite3* handle() const { return m_archive->handle(); }
+
     Outcome commit()
     {
         restoreCounters();
@@ -492,6 +494,7 @@ class EngineReader {
     }
 
     ~EngineReader() { sqlite3_close_v2(m_db); }
+    sqlite3* handle() const { return m_db; }
     EngineReader(const EngineReader&) = delete;
     EngineReader& operator=(const EngineReader&) = delete;
 
@@ -1012,7 +1015,28 @@ class PageReader {
 
 } // namespace
 
-Outcome salvage(const QString& damagedPath, const QString& freshPath)
+namespace {
+
+// Engine steps between two progress reports.
+constexpr int kStepsPerReport = 200000;
+
+int reportProgress(void* progress)
+{
+    (*static_cast<const std::function<void()>*>(progress))();
+    return 0; // never interrupts the work
+}
+
+void watch(sqlite3* db, const std::function<void()>& progress)
+{
+    if (db && progress) {
+        sqlite3_progress_handler(db, kStepsPerReport, reportProgress,
+                                 const_cast<void*>(static_cast<const void*>(&progress)));
+    }
+}
+
+} // namespace
+
+Outcome salvage(const QString& damagedPath, const QString& freshPath, const std::function<void()>& progress)
 {
     const QFileInfo damaged(damagedPath);
     if (damagedPath.isEmpty() || !damaged.isFile()) {
@@ -1026,10 +1050,12 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath)
         throw DbError(ErrDiskOrNetwork);
     }
     Writer writer(freshPath);
+    watch(writer.handle(), progress);
 
     bool found = false;
     {
         EngineReader engine(damagedPath, file.fileSize());
+        watch(engine.handle(), progress);
         for (int table = 0; table < kArchiveTables; ++table) {
             found = engine.copyTable(table, writer) || found;
         }

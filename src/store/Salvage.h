@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
+
 namespace store::salvage {
 
 struct Outcome {
@@ -22,6 +24,7 @@ struct Outcome {
 // destroyed first page are found too. Keys are kept (the engine's reading wins for the same key),
 // and so are the counters of the tables with automatic keys, so deleted keys are never handed out
 // again.
-Outcome salvage(const QString& damagedPath, const QString& freshPath);
+// `progress`, when given, is called now and then while the work goes on; it must not throw.
+Outcome salvage(const QString& damagedPath, const QString& freshPath, const std::function<void()>& progress = {});
 
 } // namespace store::salvage

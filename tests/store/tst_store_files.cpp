@@ -328,10 +328,18 @@ class TestArchiveFiles : public QObject {
         QVERIFY(!integrity(path).isEmpty());
 
         store::files::RepairOutcome outcome;
+        QStringList stages;
+        store::files::setProgress([&stages](const QString& stage) {
+            if (stages.isEmpty() || stages.constLast() != stage) {
+                stages << stage;
+            }
+        });
         {
             const store::files::ExclusiveUse use(path);
             outcome = store::files::repair(use);
         }
+        QCOMPARE(stages, (QStringList{QStringLiteral("Controllo dell'archivio..."),
+                                      QStringLiteral("Recupero dei dati leggibili...")}));
         QVERIFY(outcome.damaged);
         QVERIFY(!outcome.problems.isEmpty());
         // The damaged original is kept as it was, under a dated name beside the archive.
