@@ -3,7 +3,6 @@
 #include "shell/Startup.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <memory>
 
@@ -18,14 +17,6 @@ int main(int argc, char** argv)
     // Made when the splash leaves; it lives until the event loop ends.
     std::unique_ptr<MDIForm1> mainWindow;
     FrmCopertina splash;
-    splash.setShowMainWindow([&mainWindow] {
-        mainWindow = std::make_unique<MDIForm1>();
-        mainWindow->show();
-        // Started from the event loop: a "Yes" to the quit question during the start-up leaves the
-        // loop, which only works once the loop runs.
-        QTimer::singleShot(0, mainWindow.get(), &MDIForm1::MDIForm_Load);
-    });
-    splash.Form_Load();
-    splash.show();
+    shell::startWithSplash(splash, mainWindow);
     return app.exec();
 }

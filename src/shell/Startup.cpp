@@ -1,7 +1,11 @@
 #include "shell/Startup.h"
 
+#include "shell/FrmCopertina.h"
+#include "shell/MDIForm1.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 
 #include <memory>
@@ -18,6 +22,19 @@ bool installItalianTranslations(QCoreApplication& app)
     // The application owns it from now on; it stays installed for the whole run.
     translator.release()->setParent(&app);
     return true;
+}
+
+void startWithSplash(FrmCopertina& splash, std::unique_ptr<MDIForm1>& mainWindow)
+{
+    splash.setShowMainWindow([&mainWindow] {
+        mainWindow = std::make_unique<MDIForm1>();
+        mainWindow->show();
+        // Started from the event loop: a "Yes" to the quit question during the start-up leaves the
+        // loop, which only works once the loop runs.
+        QTimer::singleShot(0, mainWindow.get(), &MDIForm1::MDIForm_Load);
+    });
+    splash.Form_Load();
+    splash.show();
 }
 
 } // namespace shell

@@ -159,6 +159,32 @@ class TestArchiveCommands : public QObject {
         m_folder.reset();
     }
 
+    // ------------------------------------------------------------ start
+
+    void theSplashStartsTheProgram()
+    {
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        std::unique_ptr<MDIForm1> started;
+        FrmCopertina splash;
+        shell::startWithSplash(splash, started);
+        QVERIFY(splash.isVisible());
+        for (int i = 0; i < 3; ++i) {
+            splash.Timer1_Timer();
+        }
+        QVERIFY(!started);
+        splash.Timer1_Timer();
+        QVERIFY(started);
+        QVERIFY(started->isVisible());
+        QVERIFY(!splash.isVisible());
+        // The start-up runs from the event loop and opens the books window on the default archive.
+        QTRY_VERIFY(started->booksWindow());
+        QCOMPARE(started->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(), m_folder->defaultArchive());
+        QCOMPARE(msg::shownTexts(), QStringList());
+        m_main = std::move(started);
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
     // ------------------------------------------------------------ "info..."
 
     void aboutWindowFromTheMenu()
