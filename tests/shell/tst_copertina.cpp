@@ -16,6 +16,8 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <cmath>
+
 #include <memory>
 
 namespace {
@@ -265,6 +267,12 @@ class TestCopertina : public QObject {
         for (const QPoint edge : {QPoint(w / 2, 0), QPoint(w / 2, h - 1), QPoint(0, h / 2), QPoint(w - 1, h / 2)}) {
             QVERIFY2(mask.contains(edge), qPrintable(QStringLiteral("edge %1,%2").arg(edge.x()).arg(edge.y())));
         }
+        // Along the top edge the oval starts where an ellipse 60 pixels beyond every edge crosses it:
+        // a few pixels either side of that point tell a margin of 60 from 50 or 70.
+        const double a = w / 2.0 + 60, b = h / 2.0 + 60;
+        const int cross = int(std::lround(w / 2.0 - a * std::sqrt(1 - (h / 2.0) * (h / 2.0) / (b * b))));
+        QVERIFY2(!mask.contains(QPoint(cross - 4, 0)), qPrintable(QString::number(cross)));
+        QVERIFY2(mask.contains(QPoint(cross + 4, 0)), qPrintable(QString::number(cross)));
         // Every control stands inside the oval.
         for (const QLabel* control : splash.findChildren<QLabel*>()) {
             const QRect r = control->geometry();
