@@ -269,7 +269,15 @@ bool sameFile(const QString& a, const QString& b)
            !error;
 }
 
-ExclusiveUse::~ExclusiveUse() = default;
+ExclusiveUse::~ExclusiveUse()
+{
+    m_lock.reset();
+    // No archive came of it (a copy that failed): nobody can be opening a missing file, so its
+    // lock file goes too.
+    if (!QFileInfo::exists(m_path)) {
+        QFile::remove(PresenceLock::lockFilePath(m_path));
+    }
+}
 
 // ---------------------------------------------------------------- copies
 

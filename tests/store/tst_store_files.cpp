@@ -240,6 +240,14 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(count(text, QStringLiteral("biblio")), 50);
         QVERIFY(!QFileInfo::exists(text + QStringLiteral(".nuovo")));
 
+        // Held on a name where no archive came to be, the lock leaves nothing behind.
+        const QString never = m_dir.filePath(QStringLiteral("mai.mdb"));
+        {
+            const store::files::ExclusiveUse use(never);
+            QVERIFY(QFileInfo::exists(store::PresenceLock::lockFilePath(never)));
+        }
+        QVERIFY(!QFileInfo::exists(store::PresenceLock::lockFilePath(never)));
+
         // A missing source is reported and creates nothing.
         const QString missing = m_dir.filePath(QStringLiteral("manca.mdb"));
         QVERIFY(errorOf([&] { store::files::copyArchive(missing, m_dir.filePath(QStringLiteral("x.mdb"))); }));
