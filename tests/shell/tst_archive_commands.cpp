@@ -15,20 +15,20 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
-#include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QtTest>
 #include <sqlite3.h>
 
 #include <memory>
 
+using testsupport::digest;
 using testsupport::NextModal;
 using testsupport::readFile;
+using testsupport::rowCount;
 using testsupport::writeFile;
 
 namespace {
@@ -46,27 +46,6 @@ QString repairQuestion(const QString& file)
 QString failure(int number, const QString& description)
 {
     return QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
-}
-
-QByteArray digest(const QString& path)
-{
-    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
-}
-
-qint64 count(const QString& path, const char* table)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    qint64 n = -1;
-    if (sqlite3_prepare_v2(db, (QByteArray("SELECT count(*) FROM ") + table).constData(), -1, &st, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW) {
-        n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return n;
 }
 
 // Answers the next message box with OK and keeps its text and icon.
@@ -281,7 +260,7 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(Modulo1::CartellaArchivio, m_folder->filePath(QStringLiteral("archivio/")));
         QVERIFY(!m_main->booksWindow());
         for (const char* table : {"biblio", "autore", "editori", "autbiblio"}) {
-            QCOMPARE(count(fresh, table), 0);
+            QCOMPARE(rowCount(fresh, table), 0);
         }
 
         // The books window reopened from the menu works on the new, empty archive.
@@ -310,7 +289,7 @@ class TestArchiveCommands : public QObject {
         dialogs::queueChoice(other);
         m_main->MnuFileNew_Click();
         QCOMPARE(msg::shownTexts(), QStringList());
-        QCOMPARE(count(other, "biblio"), 0);
+        QCOMPARE(rowCount(other, "biblio"), 0);
         QCOMPARE(Modulo1::PercorsoArchivio, other);
     }
 
@@ -342,7 +321,7 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Autorizzazione negata!")});
         QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Critical});
         QCOMPARE(digest(empty), before);
-        QCOMPARE(count(empty, "biblio"), 0);
+        QCOMPARE(rowCount(empty, "biblio"), 0);
     }
 
     void copyWhileTheBooksWindowIsOpen()
@@ -354,8 +333,8 @@ class TestArchiveCommands : public QObject {
         dialogs::queueChoice(copy);
         m_main->MnuOpzioniCopia_Click();
         QCOMPARE(msg::shownTexts(), QStringList());
-        QCOMPARE(count(copy, "biblio"), 2);
-        QCOMPARE(count(copy, "autbiblio"), 2);
+        QCOMPARE(rowCount(copy, "biblio"), 2);
+        QCOMPARE(rowCount(copy, "autbiblio"), 2);
         QCOMPARE(store::files::integrityProblems(copy), QStringList());
         // Nothing changed in the program.
         QCOMPARE(text1(), archive);
@@ -422,7 +401,7 @@ class TestArchiveCommands : public QObject {
                            "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"
                            "DELETE FROM biblio WHERE id >= 1000 AND id % 4 <> 0;"));
         closeBooksWindow();
-        const qint64 books = count(archive, "biblio");
+        const qint64 books = rowCount(archive, "biblio");
         const qint64 sizeBefore = QFileInfo(archive).size();
         msg::queueAnswer(msg::Answer::Yes);
         msg::queueAnswer(msg::Answer::Yes);
@@ -431,7 +410,7 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(msg::shownTexts(),
                  QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion, kDone}));
         QVERIFY(QFileInfo(archive).size() < sizeBefore / 2);
-        QCOMPARE(count(archive, "biblio"), books);
+        QCOMPARE(rowCount(archive, "biblio"), books);
         QCOMPARE(tempFiles(), QStringList());
         m_main->MnuVisualBiblio_Click();
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
@@ -445,17 +424,7 @@ class TestArchiveCommands : public QObject {
             "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 300, 'x') FROM n;"));
         closeBooksWindow();
         // Garbage over one page in the middle of the books.
-        {
-            QFile file(archive);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            const qint64 pages = file.size() / 4096;
-            QVERIFY(file.seek((pages / 2) * 4096));
-            QByteArray garbage(4096, '\0');
-            for (char& c : garbage) {
-                c = char(QRandomGenerator::global()->generate() & 0xff);
-            }
-            QCOMPARE(file.write(garbage), qint64(garbage.size()));
-        }
+        QVERIFY(testsupport::damagePages(archive, {int(QFileInfo(archive).size() / 4096 / 2) + 1}));
         const QByteArray damaged = digest(archive);
         QVERIFY(!store::files::integrityProblems(archive).isEmpty());
 
@@ -480,7 +449,7 @@ class TestArchiveCommands : public QObject {
         QVERIFY(shown.at(1).contains(kept.first()));
         QCOMPARE(digest(m_folder->filePath(QStringLiteral("archivio/") + kept.first())), damaged);
         QCOMPARE(store::files::integrityProblems(archive), QStringList());
-        const qint64 books = count(archive, "biblio");
+        const qint64 books = rowCount(archive, "biblio");
         QVERIFY2(books > 2000 - 20 && books <= 2002, qPrintable(QString::number(books)));
 
         m_main->MnuVisualBiblio_Click();
@@ -496,7 +465,7 @@ class TestArchiveCommands : public QObject {
                            "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"
                            "DELETE FROM biblio WHERE id % 2 = 1 AND id > 1000;"));
         closeBooksWindow();
-        const qint64 books = count(archive, "biblio");
+        const qint64 books = rowCount(archive, "biblio");
         // While the work goes on, the progress window says what is being done.
         QString stageShown;
         store::files::setStepHook([this, &stageShown](const QString& step) {
@@ -516,9 +485,9 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(stageShown, QStringLiteral("Sostituzione dell'archivio..."));
         QVERIFY(!m_main->findChild<QProgressDialog*>(QStringLiteral("Avanzamento")));
         QCOMPARE(store::files::integrityProblems(archive), QStringList());
-        QCOMPARE(count(archive, "biblio"), books);
+        QCOMPARE(rowCount(archive, "biblio"), books);
         // The copy taken before compaction stays in the program folder.
-        QCOMPARE(count(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
+        QCOMPARE(rowCount(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
         m_main->MnuVisualBiblio_Click();
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
     }
@@ -575,10 +544,7 @@ class TestArchiveCommands : public QObject {
     {
         const QString archive = m_folder->defaultArchive();
         closeBooksWindow();
-        QByteArray noise(32 * 1024, '\0');
-        for (char& c : noise) {
-            c = char(QRandomGenerator::global()->generate() & 0xff);
-        }
+        const QByteArray noise = testsupport::randomBytes(32 * 1024);
         QVERIFY(writeFile(archive, noise));
         msg::queueAnswer(msg::Answer::Yes);
         for (int i = 0; i < 4; ++i) {

@@ -6,9 +6,7 @@
 #include "store/DbError.h"
 #include "support/TestSupport.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sqlite3.h>
@@ -16,7 +14,10 @@
 #include <atomic>
 #include <thread>
 
+using testsupport::damagePages;
+using testsupport::digest;
 using testsupport::readFile;
+using testsupport::rowCount;
 using testsupport::writeFile;
 
 namespace {
@@ -38,22 +39,6 @@ QString populate(int books)
         .arg(books);
 }
 
-// A plain read-only connection, as a tool outside the program would open the file.
-qint64 count(const QString& path, const QString& table)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    qint64 n = -1;
-    if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table.toUtf8()).constData(), -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW) {
-        n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return n;
-}
-
 QStringList integrity(const QString& path)
 {
     return store::files::integrityProblems(path);
@@ -67,11 +52,6 @@ template <typename F> int errorOf(F&& f)
         return e.number();
     }
     return 0;
-}
-
-QByteArray digest(const QString& path)
-{
-    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
 }
 
 QStringList filesIn(const QString& folder)
@@ -96,25 +76,6 @@ QList<int> pagesOf(const QString& path, const QString& table, const QString& typ
     sqlite3_finalize(st);
     sqlite3_close(db);
     return pages;
-}
-
-// Overwrites whole pages (numbered from 1, 4096 bytes) with garbage.
-bool damagePages(const QString& path, const QList<int>& pages)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite)) {
-        return false;
-    }
-    QByteArray garbage(4096, '\0');
-    for (int page : pages) {
-        for (char& c : garbage) {
-            c = char(QRandomGenerator::global()->generate() & 0xff);
-        }
-        if (!file.seek(qint64(page - 1) * 4096) || file.write(garbage) != garbage.size()) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -189,7 +150,7 @@ class TestArchiveFiles : public QObject {
                 QFAIL(qPrintable(QStringLiteral("copy failed with %1").arg(error)));
             }
             QCOMPARE(integrity(copy), QStringList());
-            const qint64 books = count(copy, QStringLiteral("biblio"));
+            const qint64 books = rowCount(copy, QStringLiteral("biblio"));
             // Whole transactions only: never a part of one.
             QCOMPARE((books - 1000) % 25, 0);
             sqlite3* db = nullptr;
@@ -230,14 +191,14 @@ class TestArchiveFiles : public QObject {
         }
         // Once closed, it is replaced by the copy.
         store::files::copyArchive(source, other);
-        QCOMPARE(count(other, QStringLiteral("biblio")), 50);
+        QCOMPARE(rowCount(other, QStringLiteral("biblio")), 50);
         QCOMPARE(integrity(other), QStringList());
 
         // A file that is not an archive is replaced whole.
         const QString text = m_dir.filePath(QStringLiteral("testo.mdb"));
         QVERIFY(writeFile(text, "una lista della spesa\n"));
         store::files::copyArchive(source, text);
-        QCOMPARE(count(text, QStringLiteral("biblio")), 50);
+        QCOMPARE(rowCount(text, QStringLiteral("biblio")), 50);
         QVERIFY(!QFileInfo::exists(text + QStringLiteral(".nuovo")));
 
         // Held on a name where no archive came to be, the lock leaves nothing behind.
@@ -277,12 +238,12 @@ class TestArchiveFiles : public QObject {
 
         store::files::copyTemplate(empty, full);
         for (const char* table : {"biblio", "autore", "editori", "autbiblio"}) {
-            QCOMPARE(count(full, QString::fromLatin1(table)), 0);
+            QCOMPARE(rowCount(full, QString::fromLatin1(table)), 0);
         }
         QVERIFY(store::Archive::open(full));
         const QString fresh = m_dir.filePath(QStringLiteral("nuovo.mdb"));
         store::files::copyTemplate(empty, fresh);
-        QCOMPARE(count(fresh, QStringLiteral("biblio")), 0);
+        QCOMPARE(rowCount(fresh, QStringLiteral("biblio")), 0);
         QCOMPARE(digest(empty), templateBefore);
 
         QCOMPARE(errorOf([&] { store::files::copyTemplate(empty, empty); }), int(store::ErrPermissionDenied));
@@ -371,12 +332,12 @@ class TestArchiveFiles : public QObject {
         QVERIFY(!QFileInfo::exists(path + QStringLiteral(".riparato")));
 
         QCOMPARE(integrity(path), QStringList());
-        const qint64 books = count(path, QStringLiteral("biblio"));
+        const qint64 books = rowCount(path, QStringLiteral("biblio"));
         // A leaf holds a handful of these books; every other one comes back.
         QVERIFY2(books >= 1500 - 10 && books < 1500, qPrintable(QString::number(books)));
-        QCOMPARE(count(path, QStringLiteral("autore")), 200);
-        QCOMPARE(count(path, QStringLiteral("editori")), 20);
-        QCOMPARE(count(path, QStringLiteral("autbiblio")), 3000);
+        QCOMPARE(rowCount(path, QStringLiteral("autore")), 200);
+        QCOMPARE(rowCount(path, QStringLiteral("editori")), 20);
+        QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 3000);
         QVERIFY(outcome.rowsSaved >= books + 200 + 20 + 3000);
         QVERIFY(store::Archive::open(path));
 
@@ -388,10 +349,7 @@ class TestArchiveFiles : public QObject {
     void unreadableFileReportsEveryFailedStep()
     {
         const QString path = m_dir.filePath(QStringLiteral("rumore.mdb"));
-        QByteArray noise(64 * 1024, '\0');
-        for (char& c : noise) {
-            c = char(QRandomGenerator::global()->generate() & 0xff);
-        }
+        const QByteArray noise = testsupport::randomBytes(64 * 1024);
         QVERIFY(writeFile(path, noise));
         try {
             const store::files::ExclusiveUse use(path);
@@ -433,8 +391,8 @@ class TestArchiveFiles : public QObject {
                                       QStringLiteral("Sostituzione dell'archivio...")}));
         QVERIFY2(QFileInfo(path).size() < sizeBefore * 2 / 3,
                  qPrintable(QStringLiteral("%1 -> %2").arg(sizeBefore).arg(QFileInfo(path).size())));
-        QCOMPARE(count(path, QStringLiteral("biblio")), 1000);
-        QCOMPARE(count(path, QStringLiteral("autbiblio")), 2000);
+        QCOMPARE(rowCount(path, QStringLiteral("biblio")), 1000);
+        QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 2000);
         QCOMPARE(integrity(path), QStringList());
         QCOMPARE(filesIn(work), QStringList{QStringLiteral("compattazione-presenza")});
         QVERIFY(store::Archive::open(path));
@@ -467,7 +425,7 @@ class TestArchiveFiles : public QObject {
             firstArchive->prepare(QStringLiteral("SELECT count(*) FROM biblio WHERE titolo LIKE 'TITOLO %'"));
         QVERIFY(titles.step());
         QCOMPARE(titles.int64(0), 300);
-        QCOMPARE(count(second, QStringLiteral("biblio")), 300);
+        QCOMPARE(rowCount(second, QStringLiteral("biblio")), 300);
     }
 
     void compactionFailingAtAnyStepKeepsTheData_data()
@@ -499,13 +457,13 @@ class TestArchiveFiles : public QObject {
         QVERIFY(reached);
         // The archive is whole, old or new, with every row.
         QCOMPARE(integrity(path), QStringList());
-        QCOMPARE(count(path, QStringLiteral("biblio")), 2000);
-        QCOMPARE(count(path, QStringLiteral("autbiblio")), 4000);
+        QCOMPARE(rowCount(path, QStringLiteral("biblio")), 2000);
+        QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 4000);
         QVERIFY(store::Archive::open(path));
         // The copy taken first still holds the archive as it was.
         const QString before = QDir(work).filePath(store::files::kBeforeCompaction);
         QVERIFY(QFileInfo::exists(before));
-        QCOMPARE(count(before, QStringLiteral("biblio")), 2000);
+        QCOMPARE(rowCount(before, QStringLiteral("biblio")), 2000);
 
         // The next compaction, with nothing failing, starts afresh and cleans up.
         store::files::setStepHook({});
@@ -513,7 +471,7 @@ class TestArchiveFiles : public QObject {
             const store::files::ExclusiveUse use(path);
             store::files::compact(use, work);
         }
-        QCOMPARE(count(path, QStringLiteral("biblio")), 2000);
+        QCOMPARE(rowCount(path, QStringLiteral("biblio")), 2000);
         QCOMPARE(filesIn(work), QStringList{QStringLiteral("compattazione-presenza")});
     }
 };
