@@ -7,7 +7,7 @@
 
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
-#include "shell/Modulo1.h"
+#include "app/Modulo1.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
 #include "store/Sql.h"

@@ -5,8 +5,8 @@
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
-#include "shell/Messages.h"
-#include "shell/Modulo1.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 

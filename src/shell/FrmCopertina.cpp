@@ -1,7 +1,7 @@
 #include "shell/FrmCopertina.h"
 
-#include "shell/Messages.h"
-#include "shell/Paths.h"
+#include "app/Messages.h"
+#include "app/Paths.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>

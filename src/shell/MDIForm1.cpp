@@ -1,11 +1,11 @@
 #include "shell/MDIForm1.h"
 
 #include "books/FrmBiblio.h"
-#include "shell/FileDialogs.h"
+#include "app/FileDialogs.h"
 #include "shell/FrmCopertina.h"
-#include "shell/Messages.h"
-#include "shell/Modulo1.h"
-#include "shell/Paths.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
+#include "app/Paths.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 

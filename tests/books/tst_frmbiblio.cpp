@@ -3,9 +3,10 @@
 #include "books/FrmBiblio.h"
 #include "controls/Barcode.h"
 #include "controls/DBList.h"
-#include "shell/Messages.h"
-#include "shell/Modulo1.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
 #include "store/Archive.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
@@ -87,7 +88,7 @@ class TestFrmBiblio : public QObject {
         msg::clearQueuedAnswers();
     }
 
-    void init() { msg::shownTexts().clear(); }
+    void init() { testsupport::resetShellState(); }
 
     void emptyArchiveShowsNothing()
     {

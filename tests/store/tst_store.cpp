@@ -11,70 +11,6 @@
 using store::DbError;
 using store::Recordset;
 
-namespace testsupport {
-
-QStringList columnOf(Recordset& rs, const QString& field)
-{
-    QStringList values;
-    if (rs.recordCount() == 0) {
-        return values;
-    }
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        values << rs.value(field).toString();
-    }
-    return values;
-}
-
-QVariant scalar(const QString& path, const QString& sqlText)
-{
-    sqlite3* db = nullptr;
-    QVariant result;
-    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        store::registerCollation(db);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sqlText.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW) {
-            switch (sqlite3_column_type(st, 0)) {
-            case SQLITE_INTEGER:
-                result = qint64(sqlite3_column_int64(st, 0));
-                break;
-            case SQLITE_FLOAT:
-                result = sqlite3_column_double(st, 0);
-                break;
-            case SQLITE_NULL:
-                break;
-            default:
-                result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            }
-        } else if (!st) {
-            result = QStringLiteral("ERRORE: ") + QString::fromUtf8(sqlite3_errmsg(db));
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return result;
-}
-
-int errorOf(const std::function<void()>& action, QString* description)
-{
-    try {
-        action();
-    } catch (const DbError& e) {
-        if (description) {
-            *description = e.description();
-        }
-        return e.number();
-    }
-    return 0;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace testsupport
 
 using namespace testsupport;
 
@@ -85,8 +21,7 @@ void TestStore::initTestCase()
 
 QString TestStore::newArchive(bool sample)
 {
-    const QString path = m_dir.filePath(QStringLiteral("archivio%1.mdb").arg(++m_archives));
-    store::Archive::create(path);
+    const QString path = m_dir.create();
     if (!sample) {
         return path;
     }

@@ -5,6 +5,7 @@
 #include "store/Archive.h"
 #include "store/DataSource.h"
 #include "store/Recordset.h"
+#include "support/StoreSupport.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -35,8 +36,7 @@ class TestStore : public QObject {
     Q_OBJECT
 
   private:
-    QTemporaryDir m_dir;
-    int m_archives = 0;
+    testsupport::ArchiveFolder m_dir;
 
     // A new archive file in the temporary folder; with `sample` it holds the sample catalogue.
     QString newArchive(bool sample = true);
@@ -89,15 +89,3 @@ class TestStore : public QObject {
     void readableByTheSqliteShell();
 };
 
-// Helpers shared by the test files.
-namespace testsupport {
-
-// Values of one field over the whole result, from the first row to EOF.
-QStringList columnOf(store::Recordset& rs, const QString& field);
-// One value from a plain connection of the engine, bypassing the store's recordsets.
-QVariant scalar(const QString& path, const QString& sqlText);
-// The DbError number that `action` throws, or 0 when it throws none.
-int errorOf(const std::function<void()>& action, QString* description = nullptr);
-QByteArray readAll(const QString& path);
-
-} // namespace testsupport

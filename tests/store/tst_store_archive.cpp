@@ -89,9 +89,9 @@ void TestStore::schemaOfANewArchive()
     archive.reset();
 
     // Creating over an existing file refuses and leaves it alone.
-    const QByteArray before = readAll(path);
+    const QByteArray before = readFile(path);
     QVERIFY(errorOf([&] { store::Archive::create(path); }) != 0);
-    QCOMPARE(readAll(path), before);
+    QCOMPARE(readFile(path), before);
 }
 
 void TestStore::doubleQuotedTextIsAName()
@@ -144,7 +144,7 @@ void TestStore::openingWhatIsNotAnArchive()
             f.write("Questo non è un archivio, è un elenco della spesa.\r\n");
         }
     } else if (kind == "troncato") {
-        const QByteArray whole = readAll(newArchive());
+        const QByteArray whole = readFile(newArchive());
         QVERIFY(whole.size() > 4096);
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -162,7 +162,7 @@ void TestStore::openingWhatIsNotAnArchive()
             }
             archive->exec(QStringLiteral("COMMIT"));
         }
-        const QByteArray bytes = readAll(whole);
+        const QByteArray bytes = readFile(whole);
         QVERIFY(bytes.size() > 100 * 4096);
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -181,7 +181,7 @@ void TestStore::openingWhatIsNotAnArchive()
         QVERIFY(QFile::rename(newArchive(), path));
         store::Archive::open(path)->exec(QStringLiteral("PRAGMA user_version=99"));
     }
-    const QByteArray before = readAll(path);
+    const QByteArray before = readFile(path);
     const QStringList filesBefore = QDir(m_dir.path()).entryList(QDir::Files);
 
     QString description;
@@ -193,7 +193,7 @@ void TestStore::openingWhatIsNotAnArchive()
     source.setRecordSource(sql::AllBooks);
     QCOMPARE(errorOf([&] { source.refresh(); }), expected);
 
-    QCOMPARE(readAll(path), before);
+    QCOMPARE(readFile(path), before);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), filesBefore); // no journal, no lock file left
 }
 

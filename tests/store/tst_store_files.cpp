@@ -4,7 +4,7 @@
 #include "store/ArchiveFiles.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
-#include "support/TestSupport.h"
+#include "support/StoreSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -15,6 +15,9 @@
 #include <thread>
 
 using testsupport::damagePages;
+using testsupport::errorOf;
+using testsupport::pageNumbers;
+using testsupport::pagesOf;
 using testsupport::digest;
 using testsupport::readFile;
 using testsupport::rowCount;
@@ -44,38 +47,9 @@ QStringList integrity(const QString& path)
     return store::files::integrityProblems(path);
 }
 
-template <typename F> int errorOf(F&& f)
-{
-    try {
-        f();
-    } catch (const store::DbError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
-}
-
-// The pages of one table's b-tree, as the engine's page statistics list them.
-QList<int> pagesOf(const QString& path, const QString& table, const QString& type)
-{
-    QList<int> pages;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY pageno", -1, &st,
-                       nullptr);
-    sqlite3_bind_text(st, 1, table.toUtf8().constData(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 2, type.toUtf8().constData(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        pages << sqlite3_column_int(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return pages;
 }
 
 } // namespace
@@ -83,16 +57,11 @@ QList<int> pagesOf(const QString& path, const QString& table, const QString& typ
 class TestArchiveFiles : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    testsupport::ArchiveFolder m_dir;
 
     QString archive(const QString& name, int books)
     {
-        const QString path = m_dir.filePath(name);
-        store::Archive::create(path);
-        if (books > 0) {
-            store::Archive::open(path)->exec(populate(books));
-        }
-        return path;
+        return m_dir.create(name, books > 0 ? populate(books) : QString());
     }
 
   private slots:
@@ -298,11 +267,11 @@ class TestArchiveFiles : public QObject {
     void damagedArchiveIsRebuiltFromItsReadableRows()
     {
         const QString path = archive(QStringLiteral("rotto.mdb"), 1500);
-        const QList<int> leaves = pagesOf(path, QStringLiteral("biblio"), QStringLiteral("leaf"));
+        const QList<int> leaves = pageNumbers(pagesOf(path, QStringLiteral("biblio"), QStringLiteral("leaf")));
         QVERIFY(leaves.size() > 20);
         // One leaf of the books and one page of the title index.
         const int lostLeaf = leaves.at(leaves.size() / 2);
-        const QList<int> titleIndex = pagesOf(path, QStringLiteral("biblio_titolo"), QStringLiteral("leaf"));
+        const QList<int> titleIndex = pageNumbers(pagesOf(path, QStringLiteral("biblio_titolo"), QStringLiteral("leaf")));
         QVERIFY(!titleIndex.isEmpty());
         QVERIFY(damagePages(path, {lostLeaf, titleIndex.first()}));
         const QByteArray damaged = digest(path);

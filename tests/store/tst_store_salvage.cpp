@@ -3,7 +3,7 @@
 #include "store/Archive.h"
 #include "store/DbError.h"
 #include "store/Salvage.h"
-#include "support/TestSupport.h"
+#include "support/StoreSupport.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -14,7 +14,10 @@
 #include <functional>
 
 using store::DbError;
+using testsupport::Page;
+using testsupport::pagesOf;
 using testsupport::readFile;
+using testsupport::scalar;
 using testsupport::writeFile;
 
 namespace {
@@ -52,34 +55,6 @@ Contents contentsOf(const QString& path)
         c.links.insert({st.int64(0), st.int64(1)});
     }
     return c;
-}
-
-qint64 scalar(const QString& path, const QString& sqlText)
-{
-    auto archive = store::Archive::open(path, store::Archive::Presence::None);
-    store::Statement st(archive->handle(), sqlText);
-    return st.step() ? st.int64(0) : -1;
-}
-
-struct Page {
-    int number = 0;
-    int cells = 0;
-};
-
-// The pages of `table` of one type ("leaf", "internal", "overflow"), in tree order, as the
-// engine's page statistics list them.
-QList<Page> pagesOf(const QString& archive, const QString& table, const QString& type)
-{
-    QList<Page> pages;
-    auto a = store::Archive::open(archive, store::Archive::Presence::None);
-    store::Statement st(a->handle(), QStringLiteral("SELECT pageno, ncell FROM dbstat WHERE name=?1 AND pagetype=?2 "
-                                                    "ORDER BY path"));
-    st.bind(1, table);
-    st.bind(2, type);
-    while (st.step()) {
-        pages.append({int(st.int64(0)), int(st.int64(1))});
-    }
-    return pages;
 }
 
 QByteArray garbage(int size, quint32 variant)
@@ -334,7 +309,7 @@ void TestSalvage::soundArchiveIsCopiedWhole()
     QCOMPARE(s.outcome.rowsFromPages, qint64(0));
     QCOMPARE(s.outcome.rowsIncomplete, qint64(0));
     // The deleted authors' keys stay used: a new author does not inherit their links.
-    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'"), qint64(kAuthors));
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
 }
 
 void TestSalvage::destroyedLeafPageLosesOnlyItsRows()
@@ -368,8 +343,8 @@ void TestSalvage::destroyedFirstPage()
     QCOMPARE(allDifferences(m_expected, s.saved), QStringList());
     QCOMPARE(s.outcome.rowsFromPages, s.outcome.rowsSaved);
     // The counters were found by their records' shape, not taken for links.
-    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'"), qint64(kAuthors));
-    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='editori'"), qint64(kPublishers));
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='editori'").toLongLong(), qint64(kPublishers));
 }
 
 void TestSalvage::brokenOverflowChainsKeepTheirBooks()
@@ -425,7 +400,7 @@ void TestSalvage::deletedRowsStayDeleted()
     const QString damaged = damagedCopy("cancellati");
     store::Archive::open(damaged, store::Archive::Presence::None)
         ->exec(QStringLiteral("PRAGMA secure_delete=OFF; DELETE FROM biblio WHERE id BETWEEN 2000 AND 6000"));
-    QVERIFY(scalar(damaged, "PRAGMA freelist_count") > 10);
+    QVERIFY(scalar(damaged, "PRAGMA freelist_count").toLongLong() > 10);
     const Contents expected = contentsOf(damaged);
     QCOMPARE(allDifferences(expected, salvageChecked(damaged).saved), QStringList());
 }

@@ -1,9 +1,9 @@
 #include "support/TestSupport.h"
 
-#include "shell/FileDialogs.h"
-#include "shell/Messages.h"
-#include "shell/Modulo1.h"
-#include "shell/Paths.h"
+#include "app/FileDialogs.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
+#include "app/Paths.h"
 #include "store/Archive.h"
 
 #include <QApplication>
@@ -15,7 +15,6 @@
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QTest>
-#include <sqlite3.h>
 
 namespace testsupport {
 
@@ -58,74 +57,12 @@ QString ProgramFolder::createArchive(const QString& relative, const QString& pop
 void resetShellState()
 {
     msg::clearQueuedAnswers();
+    msg::setRecording(true);
     msg::shownTexts().clear();
     msg::shownIcons().clear();
     dialogs::clearQueuedChoices();
-    Modulo1::PercorsoArchivio.clear();
-    Modulo1::CartellaArchivio.clear();
-    Modulo1::FileArchivio.clear();
-    Modulo1::IdLibroCorrente = 0;
-    Modulo1::IdAutoreCorrente = 0;
-    Modulo1::IdEditoreCorrente = 0;
-    Modulo1::NuovoRecord = false;
-    Modulo1::FotoAperta = false;
-    Modulo1::ImportaFoto = false;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-QByteArray digest(const QString& path)
-{
-    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
-}
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (char& c : bytes) {
-        c = char(QRandomGenerator::global()->generate() & 0xff);
-    }
-    return bytes;
-}
-
-bool damagePages(const QString& path, const QList<int>& pages)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite)) {
-        return false;
-    }
-    for (int page : pages) {
-        const QByteArray garbage = randomBytes(4096);
-        if (!file.seek(qint64(page - 1) * 4096) || file.write(garbage) != garbage.size()) {
-            return false;
-        }
-    }
-    return true;
-}
-
-qint64 rowCount(const QString& path, const QString& table)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    qint64 n = -1;
-    const QByteArray sql = "SELECT count(*) FROM " + table.toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-        n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return n;
+    dialogs::setRecording(true);
+    Modulo1::reset();
 }
 
 NextModal::NextModal(std::function<void(QWidget*)> answer, int timeoutMs)

@@ -3,6 +3,8 @@
 // What the window tests share: a program folder with archives in a temporary folder, a clean
 // slate for the shell's process-wide state, and an answer for the next modal dialog.
 
+#include "support/StoreSupport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -44,19 +46,6 @@ class ProgramFolder {
 // Forgets queued message answers, queued file choices, recorded texts and the process-wide
 // settings, so one test's leftovers never answer the next test's dialogs.
 void resetShellState();
-
-QByteArray readFile(const QString& path);
-// Replaces the file's content; false when it cannot be written.
-bool writeFile(const QString& path, const QByteArray& content);
-// A fingerprint of the file's bytes, to tell whether anything at all changed.
-QByteArray digest(const QString& path);
-// Bytes of noise, as a damaged disk would leave.
-QByteArray randomBytes(int size);
-// Overwrites whole pages of an archive (numbered from 1, 4096 bytes) with noise.
-bool damagePages(const QString& path, const QList<int>& pages);
-// The rows of a table, read through a plain read-only connection as a tool outside the program
-// would; -1 when the file cannot be read.
-qint64 rowCount(const QString& path, const QString& table);
 
 // Answers the next modal dialog: from a zero-timer it waits for a new
 // QApplication::activeModalWidget() and hands it to `answer`, which closes it (presses a

@@ -1,4 +1,4 @@
-#include "shell/Paths.h"
+#include "app/Paths.h"
 
 #include "store/DbError.h"
 

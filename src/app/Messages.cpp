@@ -1,4 +1,4 @@
-#include "shell/Messages.h"
+#include "app/Messages.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,12 +13,20 @@ std::deque<Answer>& queued()
     return answers;
 }
 
+bool& recording()
+{
+    static bool on = false;
+    return on;
+}
+
 } // namespace
 
 Answer show(const QString& text, Icon icon, Buttons buttons)
 {
-    shownTexts().append(text);
-    shownIcons().append(icon);
+    if (recording()) {
+        shownTexts().append(text);
+        shownIcons().append(icon);
+    }
     if (!queued().empty()) {
         const Answer answer = queued().front();
         queued().pop_front();
@@ -62,6 +70,11 @@ void queueAnswer(Answer answer)
 void clearQueuedAnswers()
 {
     queued().clear();
+}
+
+void setRecording(bool on)
+{
+    recording() = on;
 }
 
 QList<Icon>& shownIcons()

@@ -19,7 +19,9 @@ QString saveArchive(QWidget* parent, const QString& initialFolder);
 void queueChoice(const QString& path);
 void clearQueuedChoices();
 
-// Every dialog asked for since the last clear, answered from the queue or shown.
+// While recording is on (tests only), every dialog asked for since the last clear, answered from
+// the queue or shown.
+void setRecording(bool on);
 struct Request {
     bool save = false;
     QString initialFolder;

@@ -1,4 +1,4 @@
-#include "shell/FileDialogs.h"
+#include "app/FileDialogs.h"
 
 #include "store/DbError.h"
 
@@ -12,6 +12,12 @@ std::deque<QString>& queued()
 {
     static std::deque<QString> choices;
     return choices;
+}
+
+bool& recording()
+{
+    static bool on = false;
+    return on;
 }
 
 const QString kFilter = QStringLiteral("File mdb(*.mdb)");
@@ -36,7 +42,9 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save)
 
 QString run(QWidget* parent, const QString& initialFolder, bool save)
 {
-    requests().append(Request{save, initialFolder});
+    if (recording()) {
+        requests().append(Request{save, initialFolder});
+    }
     QString chosen;
     if (!queued().empty()) {
         chosen = queued().front();
@@ -71,6 +79,11 @@ void clearQueuedChoices()
 {
     queued().clear();
     requests().clear();
+}
+
+void setRecording(bool on)
+{
+    recording() = on;
 }
 
 QList<Request>& requests()

@@ -18,4 +18,21 @@ inline int SceltaStampa = 0;
 inline bool StampaTutti = false;
 inline bool StampaLogo = false;
 
+// Every setting back to its value at start-up (the tests start each case from here).
+inline void reset()
+{
+    PercorsoArchivio.clear();
+    CartellaArchivio.clear();
+    FileArchivio.clear();
+    IdLibroCorrente = 0;
+    IdAutoreCorrente = 0;
+    IdEditoreCorrente = 0;
+    NuovoRecord = false;
+    FotoAperta = false;
+    ImportaFoto = false;
+    SceltaStampa = 0;
+    StampaTutti = false;
+    StampaLogo = false;
+}
+
 } // namespace Modulo1

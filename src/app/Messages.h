@@ -24,10 +24,12 @@ inline const QString kEditingOpen = QStringLiteral("E' in corso una modifica del
 
 Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
 
-// For tests: answers queued here are used, in order, instead of showing the dialog; every shown
-// text is recorded (with CR as written).
+// For tests: answers queued here are used, in order, instead of showing the dialog. While
+// recording is on, every shown text (with CR as written) and its icon are kept; the program itself
+// never records.
 void queueAnswer(Answer answer);
 void clearQueuedAnswers();
+void setRecording(bool on);
 QStringList& shownTexts();
 // The icon of each recorded text, in the same order.
 QList<Icon>& shownIcons();

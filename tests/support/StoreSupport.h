@@ -1,0 +1,69 @@
+#pragma once
+
+// What every test program shares about archive files: temporary archives, raw reads that bypass
+// the store, file damage, and the error a call throws. Qt Core and the store only, so the store's
+// own tests link nothing above it.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <functional>
+
+namespace store {
+class Recordset;
+}
+
+namespace testsupport {
+
+// A temporary folder of archives, each made by the program's own schema code.
+class ArchiveFolder {
+  public:
+    ArchiveFolder();
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+    // A new archive named `name` (or a fresh numbered name when empty), with `populateSql` run on
+    // it through the store; its full path.
+    QString create(const QString& name = {}, const QString& populateSql = {});
+
+  private:
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+QByteArray readFile(const QString& path);
+// Replaces the file's content; false when it cannot be written.
+bool writeFile(const QString& path, const QByteArray& content);
+// A fingerprint of the file's bytes, to tell whether anything at all changed.
+QByteArray digest(const QString& path);
+// Bytes of noise, as a damaged disk would leave.
+QByteArray randomBytes(int size);
+// Overwrites whole pages of an archive (numbered from 1, 4096 bytes) with noise.
+bool damagePages(const QString& path, const QList<int>& pages);
+
+// One value from a plain read-only connection of the engine (with the program's collation),
+// bypassing the store; a text starting with "ERRORE: " when the SQL is refused.
+QVariant scalar(const QString& path, const QString& sqlText);
+// The rows of a table, read as a tool outside the program would; -1 when the file cannot be read.
+qint64 rowCount(const QString& path, const QString& table);
+
+// The pages of one b-tree ("leaf", "internal", "overflow"), in tree order, as the engine's page
+// statistics list them.
+struct Page {
+    int number = 0;
+    int cells = 0;
+};
+QList<Page> pagesOf(const QString& path, const QString& table, const QString& type);
+QList<int> pageNumbers(const QList<Page>& pages);
+
+// The number of the store error that `action` throws, or 0 when it throws none.
+int errorOf(const std::function<void()>& action, QString* description = nullptr);
+
+// Values of one field over the whole result, from the first row to the end.
+QStringList columnOf(store::Recordset& rs, const QString& field);
+
+} // namespace testsupport
