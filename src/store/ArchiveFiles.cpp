@@ -247,6 +247,20 @@ ErrorItem damageItem(const QStringList& problems)
                                             (problems.isEmpty() ? QString() : problems.first())};
 }
 
+// A whole-file operation needs the archive to itself: an engine lock held by someone else means
+// the archive is in use, not that one record is busy.
+template <typename F> auto wholeFile(F&& work)
+{
+    try {
+        return work();
+    } catch (const DbError& e) {
+        if (e.number() == ErrLocked && e.errors().size() == 1) {
+            throw DbError(ErrInUse);
+        }
+        throw;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- ExclusiveUse
@@ -283,160 +297,170 @@ ExclusiveUse::~ExclusiveUse()
 
 void copyArchive(const QString& source, const QString& target)
 {
-    // Opened as any window opens it: a repair or compaction under way elsewhere refuses the copy.
-    const std::shared_ptr<Archive> archive = Archive::open(source);
-    if (sameFile(source, target)) {
-        throw DbError(ErrInUse); // the archive being copied is open for the copy
-    }
-    const ExclusiveUse use(target);
-    beginStage(QStringLiteral("Copia dell'archivio..."));
-    replaceContents(archive->handle(), use.path());
+    return wholeFile([&] {
+        // Opened as any window opens it: a repair or compaction under way elsewhere refuses the copy.
+        const std::shared_ptr<Archive> archive = Archive::open(source);
+        if (sameFile(source, target)) {
+            throw DbError(ErrInUse); // the archive being copied is open for the copy
+        }
+        const ExclusiveUse use(target);
+        beginStage(QStringLiteral("Copia dell'archivio..."));
+        replaceContents(archive->handle(), use.path());
+    });
 }
 
 void copyTemplate(const QString& templatePath, const QString& target)
 {
-    if (sameFile(templatePath, target)) {
-        throw DbError(ErrPermissionDenied);
-    }
-    if (!QFileInfo(templatePath).isFile()) {
-        throw DbError(ErrFileNotFound, QStringLiteral("Impossibile trovare il file '%1'.").arg(templatePath));
-    }
-    const ExclusiveUse use(target);
-    const Db source(templatePath, SQLITE_OPEN_READONLY);
-    schema::check(source.get());
-    replaceContents(source.get(), use.path());
+    return wholeFile([&] {
+        if (sameFile(templatePath, target)) {
+            throw DbError(ErrPermissionDenied);
+        }
+        if (!QFileInfo(templatePath).isFile()) {
+            throw DbError(ErrFileNotFound, QStringLiteral("Impossibile trovare il file '%1'.").arg(templatePath));
+        }
+        const ExclusiveUse use(target);
+        const Db source(templatePath, SQLITE_OPEN_READONLY);
+        schema::check(source.get());
+        replaceContents(source.get(), use.path());
+    });
 }
 
 // ---------------------------------------------------------------- integrity and repair
 
 QStringList integrityProblems(const QString& path)
 {
-    const Db db(path, SQLITE_OPEN_READONLY);
-    return checkIntegrity(db.get());
+    return wholeFile([&] {
+        const Db db(path, SQLITE_OPEN_READONLY);
+        return checkIntegrity(db.get());
+    });
 }
 
 RepairOutcome repair(const ExclusiveUse& archive)
 {
-    const QString& path = archive.path();
-    RepairOutcome outcome;
-    beginStage(QStringLiteral("Controllo dell'archivio..."));
-    {
-        // Read-write, so that a change left half-written by a crash is rolled back first.
-        const Db db(path, SQLITE_OPEN_READWRITE);
-        outcome.problems = checkIntegrity(db.get());
-        if (outcome.problems.isEmpty()) {
-            // A sound file that is not an archive of this program cannot be repaired either.
-            schema::check(db.get());
-            return outcome;
+    return wholeFile([&] {
+        const QString& path = archive.path();
+        RepairOutcome outcome;
+        beginStage(QStringLiteral("Controllo dell'archivio..."));
+        {
+            // Read-write, so that a change left half-written by a crash is rolled back first.
+            const Db db(path, SQLITE_OPEN_READWRITE);
+            outcome.problems = checkIntegrity(db.get());
+            if (outcome.problems.isEmpty()) {
+                // A sound file that is not an archive of this program cannot be repaired either.
+                schema::check(db.get());
+                return outcome;
+            }
         }
-    }
-    outcome.damaged = true;
+        outcome.damaged = true;
 
-    const QString fresh = path + QStringLiteral(".riparato");
-    QFile::remove(fresh);
-    struct RemoveFresh {
-        const QString& name;
-        ~RemoveFresh() { QFile::remove(name); }
-    } removeFresh{fresh};
-    beginStage(QStringLiteral("Recupero dei dati leggibili..."));
-    try {
-        Archive::create(fresh);
-        const salvage::Outcome saved = salvage::salvage(path, fresh, [] { reportProgress(nullptr); });
-        outcome.rowsSaved = saved.rowsSaved;
-        outcome.rowsPerTable = saved.rowsPerTable;
-        outcome.rowsIncomplete = saved.rowsIncomplete;
-    } catch (const DbError& e) {
-        QList<ErrorItem> items{damageItem(outcome.problems)};
-        items.append(e.errors());
-        throw DbError(items);
-    }
+        const QString fresh = path + QStringLiteral(".riparato");
+        QFile::remove(fresh);
+        struct RemoveFresh {
+            const QString& name;
+            ~RemoveFresh() { QFile::remove(name); }
+        } removeFresh{fresh};
+        beginStage(QStringLiteral("Recupero dei dati leggibili..."));
+        try {
+            Archive::create(fresh);
+            const salvage::Outcome saved = salvage::salvage(path, fresh, [] { reportProgress(nullptr); });
+            outcome.rowsSaved = saved.rowsSaved;
+            outcome.rowsPerTable = saved.rowsPerTable;
+            outcome.rowsIncomplete = saved.rowsIncomplete;
+        } catch (const DbError& e) {
+            QList<ErrorItem> items{damageItem(outcome.problems)};
+            items.append(e.errors());
+            throw DbError(items);
+        }
 
-    // The damaged file is kept as it was, for whoever may still recover more from it.
-    outcome.keptAs = datedName(path);
-    if (!QFile::copy(path, outcome.keptAs)) {
-        throw DbError({damageItem(outcome.problems),
-                       ErrorItem{ErrPathFileAccess, QStringLiteral("Impossibile conservare l'archivio danneggiato "
-                                                                   "come '%1'.")
-                                                        .arg(outcome.keptAs)}});
-    }
-    try {
-        const Db source(fresh, SQLITE_OPEN_READONLY);
-        replaceContents(source.get(), path);
-    } catch (const DbError& e) {
-        QList<ErrorItem> items{damageItem(outcome.problems)};
-        items.append(e.errors());
-        throw DbError(items);
-    }
-    return outcome;
+        // The damaged file is kept as it was, for whoever may still recover more from it.
+        outcome.keptAs = datedName(path);
+        if (!QFile::copy(path, outcome.keptAs)) {
+            throw DbError({damageItem(outcome.problems),
+                           ErrorItem{ErrPathFileAccess, QStringLiteral("Impossibile conservare l'archivio danneggiato "
+                                                                       "come '%1'.")
+                                                            .arg(outcome.keptAs)}});
+        }
+        try {
+            const Db source(fresh, SQLITE_OPEN_READONLY);
+            replaceContents(source.get(), path);
+        } catch (const DbError& e) {
+            QList<ErrorItem> items{damageItem(outcome.problems)};
+            items.append(e.errors());
+            throw DbError(items);
+        }
+        return outcome;
+    });
 }
 
 // ---------------------------------------------------------------- compaction
 
 void compact(const ExclusiveUse& archive, const QString& workFolder)
 {
-    const QString& path = archive.path();
-    const QString before = QDir(workFolder).filePath(kBeforeCompaction);
-    const QString compacted = QDir(workFolder).filePath(kCompacted);
-    // One compaction at a time in a work folder: another one (a second computer running the
-    // program from the same folder) would take these files for its own.
-    const QString workName = QDir(workFolder).filePath(QStringLiteral("compattazione"));
-    const std::unique_ptr<PresenceLock> workLock = PresenceLock::acquire(workName, PresenceLock::Mode::Exclusive);
-    if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
-        throw DbError(ErrInUse);
-    }
-    // Left over from a compaction that failed: the archive itself was whole then, as it is now.
-    removeLeftover(before);
-    removeLeftover(compacted);
-
-    beginStage(QStringLiteral("Compattazione dell'archivio..."));
-    QMap<QString, qint64> counts;
-    {
-        const Db source(path, SQLITE_OPEN_READWRITE);
-        const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        backupInto(source.get(), copy.get(), -1);
-        counts = rowCounts(copy.get());
-    }
-    step(QStringLiteral("dacomp1"));
-
-    {
-        const Db copy(before, SQLITE_OPEN_READONLY);
-        Statement vacuum(copy.get(), QStringLiteral("VACUUM INTO ?1"));
-        vacuum.bind(1, QFileInfo(compacted).absoluteFilePath());
-        vacuum.step();
-    }
-    step(QStringLiteral("comp1"));
-
-    beginStage(QStringLiteral("Verifica dell'archivio compattato..."));
-    {
-        const Db result(compacted, SQLITE_OPEN_READONLY);
-        const QStringList problems = checkIntegrity(result.get());
-        if (!problems.isEmpty()) {
-            throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non è integra: ") + problems.first());
+    return wholeFile([&] {
+        const QString& path = archive.path();
+        const QString before = QDir(workFolder).filePath(kBeforeCompaction);
+        const QString compacted = QDir(workFolder).filePath(kCompacted);
+        // One compaction at a time in a work folder: another one (a second computer running the
+        // program from the same folder) would take these files for its own.
+        const QString workName = QDir(workFolder).filePath(QStringLiteral("compattazione"));
+        const std::unique_ptr<PresenceLock> workLock = PresenceLock::acquire(workName, PresenceLock::Mode::Exclusive);
+        if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
+            throw DbError(ErrInUse);
         }
-        schema::check(result.get());
-        if (rowCounts(result.get()) != counts) {
-            throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non contiene tutti i record."));
-        }
-    }
-    step(QStringLiteral("verifica"));
+        // Left over from a compaction that failed: the archive itself was whole then, as it is now.
+        removeLeftover(before);
+        removeLeftover(compacted);
 
-    beginStage(QStringLiteral("Sostituzione dell'archivio..."));
-    {
-        const Db result(compacted, SQLITE_OPEN_READONLY);
-        replaceContents(result.get(), path, QStringLiteral("sostituzione"));
-    }
-    {
-        const Db placed(path, SQLITE_OPEN_READONLY);
-        if (rowCounts(placed.get()) != counts) {
-            // Never expected; the copy taken first puts the archive back as it was.
-            const Db original(before, SQLITE_OPEN_READONLY);
-            replaceContents(original.get(), path);
-            throw DbError(ErrDiskOrNetwork);
+        beginStage(QStringLiteral("Compattazione dell'archivio..."));
+        QMap<QString, qint64> counts;
+        {
+            const Db source(path, SQLITE_OPEN_READWRITE);
+            const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            backupInto(source.get(), copy.get(), -1);
+            counts = rowCounts(copy.get());
         }
-    }
-    step(QStringLiteral("pulizia"));
-    QFile::remove(before);
-    QFile::remove(compacted);
+        step(QStringLiteral("dacomp1"));
+
+        {
+            const Db copy(before, SQLITE_OPEN_READONLY);
+            Statement vacuum(copy.get(), QStringLiteral("VACUUM INTO ?1"));
+            vacuum.bind(1, QFileInfo(compacted).absoluteFilePath());
+            vacuum.step();
+        }
+        step(QStringLiteral("comp1"));
+
+        beginStage(QStringLiteral("Verifica dell'archivio compattato..."));
+        {
+            const Db result(compacted, SQLITE_OPEN_READONLY);
+            const QStringList problems = checkIntegrity(result.get());
+            if (!problems.isEmpty()) {
+                throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non è integra: ") + problems.first());
+            }
+            schema::check(result.get());
+            if (rowCounts(result.get()) != counts) {
+                throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non contiene tutti i record."));
+            }
+        }
+        step(QStringLiteral("verifica"));
+
+        beginStage(QStringLiteral("Sostituzione dell'archivio..."));
+        {
+            const Db result(compacted, SQLITE_OPEN_READONLY);
+            replaceContents(result.get(), path, QStringLiteral("sostituzione"));
+        }
+        {
+            const Db placed(path, SQLITE_OPEN_READONLY);
+            if (rowCounts(placed.get()) != counts) {
+                // Never expected; the copy taken first puts the archive back as it was.
+                const Db original(before, SQLITE_OPEN_READONLY);
+                replaceContents(original.get(), path);
+                throw DbError(ErrDiskOrNetwork);
+            }
+        }
+        step(QStringLiteral("pulizia"));
+        QFile::remove(before);
+        QFile::remove(compacted);
+    });
 }
 
 void setProgress(std::function<void(const QString& stage)> report)

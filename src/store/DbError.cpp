@@ -54,7 +54,18 @@ QString DbError::describe(int number)
     case ErrSyntax:
         return QStringLiteral("Errore di sintassi nell'espressione della query.");
     case ErrLocked:
-        return QStringLiteral("Impossibile aggiornare: il record è bloccato da un altro utente.");
+        return QStringLiteral("Il record è bloccato da un altro utente che sta salvando: riprovare tra qualche "
+                              "istante.");
+    case ErrRecordDeleted:
+        return QStringLiteral("Il record è stato eliminato da un altro utente: le modifiche non possono essere "
+                              "salvate. Premere Annulla.");
+    case ErrRecordChanged:
+        return QStringLiteral("Il record è stato modificato da un altro utente dopo l'inizio della modifica.\r"
+                              "Premere di nuovo Salva per sostituire i suoi dati con i propri, oppure Annulla "
+                              "per vedere i dati nuovi.");
+    case ErrEditPending:
+        return QStringLiteral("Operazione non consentita: è in corso una modifica del record. Salvare o "
+                              "annullare prima.");
     case ErrItemNotFound:
         return QStringLiteral("Elemento non trovato in questo insieme.");
     case ErrFileNotArchive:
@@ -77,7 +88,7 @@ int errorNumberFor(int sqliteResult)
     switch (sqliteResult & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return ErrInUse;
+        return ErrLocked;
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_PROTOCOL:

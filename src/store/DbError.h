@@ -29,7 +29,10 @@ enum ErrorNumber : int {
     ErrDuplicateKey = 3022,
     ErrNewerArchive = 3447,
     ErrReadOnly = 3051,
-    ErrLocked = 3260,
+    ErrLocked = 3260,        // busy: another user is writing; try again in a moment
+    ErrRecordDeleted = 3167, // the row being edited was deleted meanwhile by someone else
+    ErrRecordChanged = 3197, // the row being edited was changed meanwhile by someone else
+    ErrEditPending = 3219,   // a move, find, delete or requery while an edit is open
     ErrDialogCancelled = 32755,
 };
 

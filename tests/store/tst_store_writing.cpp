@@ -295,7 +295,7 @@ void TestStore::requeryShowsOtherConnectionsChanges()
     books.moveFirst();
     books.edit();
     books.setValue("note", QStringLiteral("qui"));
-    QCOMPARE(errorOf([&] { books.update(); }), int(store::ErrInUse));
+    QCOMPARE(errorOf([&] { books.update(); }), int(store::ErrLocked));
     books.requery();
     QCOMPARE(books.recordCount(), 6);
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("ABACO"));
