@@ -223,7 +223,7 @@ double rawClickMs(const RawDb& db, qint64 id)
     qint64 publisher = 0;
     db.run(QStringLiteral("Select * from biblio where id=") + QString::number(id),
            [&](sqlite3_stmt* st) { publisher = sqlite3_column_int64(st, 5); });
-    db.run(sql::authorsOfBook(id));
+    db.run(sql::AuthorsOfBookPrefix + QString::number(id));
     db.run(QStringLiteral("Select ID_Editore, nome, residenza from Editori where ID_Editore=") +
            QString::number(publisher));
     return msSince(t);

@@ -4,15 +4,51 @@
 #include "store/Schema.h"
 #include "store/Sql.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <sqlite3.h>
 
+#include <atomic>
+
 namespace store {
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
+// How long a read or a save waits for another user's write lock before it gives up with 3260:
+// short enough that the window never looks frozen.
+constexpr int kBusyWaitMs = 2000;
 constexpr int kPresenceWaitMs = 2000;
+
+std::atomic<int> g_connections{0};
+
+std::function<void(bool)>& waitNotifier()
+{
+    static std::function<void(bool)> notifier;
+    return notifier;
+}
+
+thread_local bool t_waiting = false;
+
+void beginWaiting()
+{
+    if (!t_waiting) {
+        t_waiting = true;
+        if (waitNotifier()) {
+            waitNotifier()(true);
+        }
+    }
+}
+
+// Called whenever the engine returns: a wait for a lock, if there was one, is over.
+void endWaiting()
+{
+    if (t_waiting) {
+        t_waiting = false;
+        if (waitNotifier()) {
+            waitNotifier()(false);
+        }
+    }
+}
 
 void isNullFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
@@ -70,10 +106,13 @@ void Statement::bind(int index, const QVariant& value)
         case QMetaType::Int:
         case QMetaType::LongLong:
         case QMetaType::UInt:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
         case QMetaType::Bool:
             rc = sqlite3_bind_int64(m_stmt, index, value.toLongLong());
             break;
         case QMetaType::Double:
+        case QMetaType::Float:
             rc = sqlite3_bind_double(m_stmt, index, value.toDouble());
             break;
         case QMetaType::QByteArray: {
@@ -97,9 +136,17 @@ void Statement::bindInt(int index, qint64 value)
     sqlite3_bind_int64(m_stmt, index, value);
 }
 
+void Statement::bindAll(const QVariantList& values, int firstIndex)
+{
+    for (int i = 0; i < values.size(); ++i) {
+        bind(firstIndex + i, values.at(i));
+    }
+}
+
 bool Statement::step()
 {
     const int rc = sqlite3_step(m_stmt);
+    endWaiting();
     if (rc == SQLITE_ROW) {
         return true;
     }
@@ -164,6 +211,26 @@ QString Statement::columnOrigin(int column) const
 
 // ---------------------------------------------------------------- Archive
 
+struct Archive::BusyWait {
+    QElapsedTimer clock;
+
+    static int handler(void* context, int count)
+    {
+        auto* wait = static_cast<BusyWait*>(context);
+        if (count == 0) {
+            wait->clock.start();
+            beginWaiting();
+        }
+        if (wait->clock.elapsed() >= kBusyWaitMs) {
+            return 0; // give up: the caller reports the record locked
+        }
+        sqlite3_sleep(count < 10 ? 5 : 25);
+        return 1;
+    }
+};
+
+Archive::Archive() : m_busy(std::make_unique<BusyWait>()) {}
+
 sqlite3* Archive::openConnection(const QString& path, int flags)
 {
     sqlite3* db = nullptr;
@@ -173,16 +240,18 @@ sqlite3* Archive::openConnection(const QString& path, int flags)
         sqlite3_close(db);
         throw DbError(number);
     }
+    ++g_connections;
     return db;
 }
 
-void Archive::configure(sqlite3* db)
+void Archive::configure()
 {
+    sqlite3* db = m_db;
     sqlite3_extended_result_codes(db, 1);
     // Double-quoted texts are names, never string literals: a value must be bound, not quoted.
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_handler(db, &BusyWait::handler, m_busy.get());
     registerCollation(db);
     sqlite3_create_function_v2(db, "carteo_isnull", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, isNullFunction,
                                nullptr, nullptr, nullptr);
@@ -197,7 +266,7 @@ std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
     std::shared_ptr<Archive> archive(new Archive());
     archive->m_path = info.absoluteFilePath();
     archive->m_db = openConnection(path, SQLITE_OPEN_READWRITE);
-    configure(archive->m_db);
+    archive->configure();
     // Check before anything can be written: a file that is not an archive stays as it was.
     schema::check(archive->m_db);
     if (presence == Presence::Shared) {
@@ -206,9 +275,10 @@ std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
             // A repair may have put a new file in the archive's place while this connection waited
             // for the lock: work on the file that is there now, never on the one it replaced.
             sqlite3_close_v2(archive->m_db);
+            --g_connections;
             archive->m_db = nullptr;
             archive->m_db = openConnection(path, SQLITE_OPEN_READWRITE);
-            configure(archive->m_db);
+            archive->configure();
             schema::check(archive->m_db);
         }
     }
@@ -224,9 +294,11 @@ void Archive::create(const QString& path)
     // Built under a temporary name and renamed, so a failure never leaves half an archive.
     const QString temp = target + QStringLiteral(".nuovo");
     QFile::remove(temp);
-    sqlite3* db = openConnection(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    Archive fresh;
+    fresh.m_db = openConnection(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3* db = fresh.m_db;
     try {
-        configure(db);
+        fresh.configure();
         const QString script = QStringLiteral("PRAGMA page_size=4096; BEGIN; ") + schema::ddl() +
                                QStringLiteral("PRAGMA user_version=%1; COMMIT;").arg(kSchemaVersion);
         char* message = nullptr;
@@ -238,10 +310,14 @@ void Archive::create(const QString& path)
         }
     } catch (...) {
         sqlite3_close(db);
+        fresh.m_db = nullptr;
+        --g_connections;
         QFile::remove(temp);
         throw;
     }
     sqlite3_close(db);
+    fresh.m_db = nullptr;
+    --g_connections;
     if (!QFile::rename(temp, target)) {
         QFile::remove(temp);
         throw DbError(ErrPermissionDenied);
@@ -251,7 +327,10 @@ void Archive::create(const QString& path)
 Archive::~Archive()
 {
     m_presence.reset();
-    sqlite3_close_v2(m_db);
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        --g_connections;
+    }
 }
 
 void Archive::exec(const QString& sqlText)
@@ -259,6 +338,7 @@ void Archive::exec(const QString& sqlText)
     const QByteArray text = sql::translate(sqlText).toUtf8();
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, text.constData(), nullptr, nullptr, &message);
+    endWaiting();
     sqlite3_free(message);
     if (rc != SQLITE_OK) {
         throwSqlite(m_db, rc, sqlText);
@@ -268,6 +348,72 @@ void Archive::exec(const QString& sqlText)
 Statement Archive::prepare(const QString& sqlText)
 {
     return Statement(m_db, sql::translate(sqlText));
+}
+
+Statement Archive::prepareExact(const QString& sqlText)
+{
+    return Statement(m_db, sqlText);
+}
+
+bool Archive::inTransaction() const
+{
+    return sqlite3_get_autocommit(m_db) == 0;
+}
+
+QString Archive::integerKeyOf(const QString& table)
+{
+    Statement pk = prepareExact(QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
+    pk.bind(1, table);
+    QString name;
+    int count = 0;
+    while (pk.step()) {
+        ++count;
+        if (pk.value(1).toString().compare(QStringLiteral("INTEGER"), Qt::CaseInsensitive) == 0) {
+            name = pk.value(0).toString();
+        }
+    }
+    return count == 1 ? name : QString();
+}
+
+// ---------------------------------------------------------------- Transaction
+
+Transaction::Transaction(Archive& archive) : m_archive(archive)
+{
+    if (m_archive.inTransaction()) {
+        static int serial = 0;
+        m_savepoint = QStringLiteral("passo%1").arg(++serial);
+        m_archive.prepareExact(QStringLiteral("SAVEPOINT ") + m_savepoint).step();
+    } else {
+        m_archive.prepareExact(QStringLiteral("BEGIN IMMEDIATE")).step();
+    }
+}
+
+Transaction::~Transaction()
+{
+    if (!m_open) {
+        return;
+    }
+    const QByteArray undo = m_savepoint.isEmpty()
+                                ? QByteArray("ROLLBACK")
+                                : ("ROLLBACK TO " + m_savepoint.toUtf8() + "; RELEASE " + m_savepoint.toUtf8());
+    sqlite3_exec(m_archive.handle(), undo.constData(), nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit()
+{
+    m_archive.prepareExact(m_savepoint.isEmpty() ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + m_savepoint)
+        .step();
+    m_open = false;
+}
+
+int openConnectionCount()
+{
+    return g_connections.load();
+}
+
+void setWaitNotifier(std::function<void(bool waiting)> notifier)
+{
+    waitNotifier() = std::move(notifier);
 }
 
 qint64 Archive::lastInsertRowId() const
@@ -298,6 +444,7 @@ std::unique_ptr<PresenceLock> PresenceLock::acquire(const QString& archivePath, 
         sqlite3_close(db);
         return nullptr; // read-only folder: presence cannot be recorded
     }
+    ++g_connections;
     sqlite3_busy_timeout(db, mode == Mode::Shared ? kPresenceWaitMs : 0);
     // A deferred transaction that has read keeps a shared lock on the file until it ends; an
     // exclusive transaction cannot start while any such lock is held, here or on another computer.
@@ -306,6 +453,7 @@ std::unique_ptr<PresenceLock> PresenceLock::acquire(const QString& archivePath, 
     if (rc != SQLITE_OK) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(db);
+        --g_connections;
         if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
             throw DbError(ErrInUse);
         }
@@ -330,6 +478,7 @@ PresenceLock::~PresenceLock()
 {
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(m_db);
+    --g_connections;
 }
 
 } // namespace store

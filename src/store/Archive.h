@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <QVariant>
+#include <QVariantList>
+#include <functional>
 #include <memory>
 
 struct sqlite3;
@@ -23,6 +25,8 @@ class Statement {
 
     void bind(int index, const QVariant& value); // 1-based
     void bindInt(int index, qint64 value);
+    // Binds `values` in order from the marker `firstIndex` on.
+    void bindAll(const QVariantList& values, int firstIndex = 1);
     bool step(); // true while a row is available
     void reset();
     int columnCount() const;
@@ -61,19 +65,53 @@ class Archive {
 
     // Runs one or more statements with no result (program SQL, translated).
     void exec(const QString& sqlText);
+    // A program SQL text, translated for the engine.
     Statement prepare(const QString& sqlText);
+    // An SQL text the store built itself for the engine, sent as it is.
+    Statement prepareExact(const QString& sqlText);
     qint64 lastInsertRowId() const;
     int changes() const;
+    // True while a transaction is open on this connection.
+    bool inTransaction() const;
+    // The column that is the table's own integer key (its rowid), or empty.
+    QString integerKeyOf(const QString& table);
 
   private:
-    Archive() = default;
+    struct BusyWait;
+    Archive();
     static sqlite3* openConnection(const QString& path, int flags);
-    static void configure(sqlite3* db);
+    void configure();
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    std::unique_ptr<BusyWait> m_busy;
     std::unique_ptr<PresenceLock> m_presence;
 };
+
+// Several changes that stand or fall together: everything done on the archive while it lives is
+// undone unless commit() is called. Takes the write lock at once (waiting a moment for another
+// writer, then 3260), so a read-compare-write inside it sees no one else's change. Inside another
+// transaction it is a savepoint of that one.
+class Transaction {
+  public:
+    explicit Transaction(Archive& archive);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+  private:
+    Archive& m_archive;
+    QString m_savepoint; // empty for an outermost transaction
+    bool m_open = true;
+};
+
+// How many engine connections the store holds open in this process (archives and presence locks).
+int openConnectionCount();
+
+// Tells the user interface that the engine waits for another user's lock (true), and that the
+// wait is over (false). Called on the thread that waits; an empty function removes it.
+void setWaitNotifier(std::function<void(bool waiting)> notifier);
 
 // The presence lock: a small lock file beside the archive. Every open archive holds it shared;
 // operations that need the archive closed everywhere (repair, compaction, overwriting) hold it

@@ -8,9 +8,25 @@ DataSource::DataSource(QObject* parent) : QObject(parent) {}
 
 DataSource::~DataSource() = default;
 
+void DataSource::setArchive(std::shared_ptr<Archive> archive)
+{
+    if (archive == m_archive) {
+        return;
+    }
+    if (isEditing()) {
+        throw DbError(ErrEditPending);
+    }
+    m_recordset.reset();
+    m_archive = std::move(archive);
+    m_databaseName = m_archive ? m_archive->path() : QString();
+}
+
 void DataSource::setDatabaseName(const QString& path)
 {
     if (path != m_databaseName) {
+        if (isEditing()) {
+            throw DbError(ErrEditPending);
+        }
         m_recordset.reset();
         m_archive.reset();
         m_databaseName = path;
@@ -27,13 +43,22 @@ Recordset& DataSource::rs() const
 
 void DataSource::refresh()
 {
-    if (!m_archive) {
-        m_archive = Archive::open(m_databaseName);
+    if (isEditing()) {
+        throw DbError(ErrEditPending);
     }
-    m_recordset.reset();
-    m_recordset = std::make_unique<Recordset>(m_archive, m_recordSource);
+    std::shared_ptr<Archive> archive = m_archive ? m_archive : Archive::open(m_databaseName);
+    auto fresh = std::make_unique<Recordset>(archive, m_recordSource);
+    m_archive = std::move(archive);
+    m_recordset = std::move(fresh);
     emit requeried();
     notifyReposition();
+}
+
+bool DataSource::findFirst(const QString& field, const QVariant& value)
+{
+    const bool found = rs().findFirst(field, value);
+    notifyReposition();
+    return found;
 }
 
 bool DataSource::findFirst(const QString& criterion)
@@ -79,21 +104,47 @@ void DataSource::showBound()
     }
 }
 
+void DataSource::addNew()
+{
+    rs().addNew();
+    showBound();
+}
+
+void DataSource::edit()
+{
+    rs().edit();
+    showBound();
+}
+
+void DataSource::cancelUpdate()
+{
+    rs().cancelUpdate();
+    showBound();
+}
+
+void DataSource::deleteCurrent()
+{
+    rs().deleteCurrent();
+}
+
 void DataSource::updateRecord()
 {
     Recordset& r = rs();
-    if (r.editMode() == Recordset::EditMode::None) {
+    const bool opened = r.editMode() == Recordset::EditMode::None;
+    if (opened) {
         r.edit();
     }
     try {
         for (FieldBinding* b : m_bindings) {
-            if (r.columnIndex(b->dataField()) >= 0) {
+            if (r.isWritable(r.columnIndex(b->dataField()))) {
                 r.setValue(b->dataField(), b->fieldValueForUpdate());
             }
         }
         r.update();
     } catch (...) {
-        if (r.editMode() != Recordset::EditMode::None) {
+        // An edit the caller opened stays open with what the controls hold: the user corrects it or
+        // cancels. One opened here only for this save is closed again; the controls keep the text.
+        if (opened && r.editMode() != Recordset::EditMode::None) {
             r.cancelUpdate();
         }
         throw;

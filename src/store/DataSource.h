@@ -1,9 +1,9 @@
 #pragma once
 
+#include "store/Query.h"
 #include "store/Recordset.h"
 
 #include <QObject>
-#include <QPointer>
 #include <memory>
 #include <vector>
 
@@ -21,26 +21,35 @@ class FieldBinding {
     virtual QVariant fieldValueForUpdate() const = 0;
 };
 
-// A window's data source: an archive path, an SQL text, and the recordset they give. Each data
-// source opens its own connection to the archive, as each window does; there is no shared one.
+// A window's data source: the window's archive, a query, and the recordset they give. A window
+// opens its archive once and gives it to all its data sources, so they share one connection.
+// Every operation keeps the recordset's editing contract (see Recordset): while an edit is open,
+// moves and refreshes are refused with 3219, and a failed save leaves the edit open.
 class DataSource : public QObject {
     Q_OBJECT
   public:
     explicit DataSource(QObject* parent = nullptr);
     ~DataSource() override;
 
+    // The archive the queries run on.
+    void setArchive(std::shared_ptr<Archive> archive);
+    const std::shared_ptr<Archive>& archive() const { return m_archive; }
+    // Names the archive by its path instead; it is opened by the next refresh.
     const QString& databaseName() const { return m_databaseName; }
     void setDatabaseName(const QString& path);
-    const QString& recordSource() const { return m_recordSource; }
-    void setRecordSource(const QString& sqlText) { m_recordSource = sqlText; }
+    const Query& recordSource() const { return m_recordSource; }
+    void setRecordSource(const Query& query) { m_recordSource = query; }
 
-    // Runs the record source again and moves to its first row. Throws DbError.
+    // Runs the record source again and moves to its first row. The new result is built before the
+    // old one is let go: a query the store refuses leaves the data source as it was. Throws DbError.
     void refresh();
     // The recordset of the last refresh; nullptr before the first.
     Recordset* recordset() const { return m_recordset.get(); }
     Recordset& rs() const; // throws 91 before the first refresh
+    bool isEditing() const { return m_recordset && m_recordset->editMode() != Recordset::EditMode::None; }
 
     // Moves that tell the bound controls and raise `reposition`.
+    bool findFirst(const QString& field, const QVariant& value);
     bool findFirst(const QString& criterion);
     void moveFirst();
     void moveNext();
@@ -48,7 +57,14 @@ class DataSource : public QObject {
     // Tells bound controls and listeners that the current row changed.
     void notifyReposition();
 
-    // Writes the bound controls' values into the current row (or the row being added) and stores it.
+    // Editing through the bound controls: a new row shows empty fields, an edit shows the row as
+    // it is stored now, a cancel shows the row again.
+    void addNew();
+    void edit();
+    void cancelUpdate();
+    void deleteCurrent();
+    // Writes the bound controls' values into the row being edited or added (an edit is opened
+    // when none is) and stores it. Only the fields of the table that receives writes are written.
     void updateRecord();
 
     void bind(FieldBinding* binding);
@@ -62,7 +78,7 @@ class DataSource : public QObject {
     void showBound();
 
     QString m_databaseName;
-    QString m_recordSource;
+    Query m_recordSource;
     std::shared_ptr<Archive> m_archive;
     std::unique_ptr<Recordset> m_recordset;
     std::vector<FieldBinding*> m_bindings;

@@ -1,7 +1,7 @@
 #include "store/Recordset.h"
 
 #include "store/Collation.h"
-#include "store/Sql.h"
+#include "store/Schema.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -11,30 +11,6 @@ namespace {
 
 constexpr int kPageSize = 64;
 constexpr int kMaxPages = 48;
-
-QString quoted(const QString& name)
-{
-    QString n = name;
-    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
-const QRegularExpression& wordPattern(const char* pattern)
-{
-    // Compiled once each: a recordset is built on every book shown.
-    static QHash<const char*, QRegularExpression> compiled;
-    auto it = compiled.find(pattern);
-    if (it == compiled.end()) {
-        it = compiled.insert(
-            pattern, QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::CaseInsensitiveOption));
-    }
-    return it.value();
-}
-
-bool containsWord(const QString& text, const char* pattern)
-{
-    return wordPattern(pattern).match(text).hasMatch();
-}
 
 // A criterion of the form field=value, with the value as a number or a quoted text.
 struct Criterion {
@@ -85,7 +61,7 @@ bool isNumeric(const QVariant& v)
            t == QMetaType::ULongLong;
 }
 
-// Equality as the engine compares: numbers by value, texts without regard to case.
+// Equality as the engine compares: numbers by value, texts in the archive's collation.
 bool sameValue(const QVariant& a, const QVariant& b)
 {
     if (a.isNull() || b.isNull()) {
@@ -102,41 +78,87 @@ bool sameValue(const QVariant& a, const QVariant& b)
     return compareText(a.toString(), b.toString()) == 0;
 }
 
+// The same stored value: same storage class and the same bytes. A change of letter case by
+// someone else is a change.
+bool identical(const QVariant& a, const QVariant& b)
+{
+    if (a.isNull() || b.isNull()) {
+        return a.isNull() == b.isNull();
+    }
+    const bool aText = a.typeId() == QMetaType::QString;
+    const bool bText = b.typeId() == QMetaType::QString;
+    if (aText || bText) {
+        return aText && bText && a.toString() == b.toString();
+    }
+    if (a.typeId() == QMetaType::QByteArray || b.typeId() == QMetaType::QByteArray) {
+        return a.typeId() == b.typeId() && a.toByteArray() == b.toByteArray();
+    }
+    const bool aReal = a.typeId() == QMetaType::Double;
+    const bool bReal = b.typeId() == QMetaType::Double;
+    if (aReal != bReal) {
+        return false;
+    }
+    return aReal ? a.toDouble() == b.toDouble() : a.toLongLong() == b.toLongLong();
+}
+
+// What the user sees is unchanged: the number 44 and the text "44" of a text box are one value.
+bool unchangedForUser(const QVariant& now, const QVariant& before)
+{
+    if (now.isNull() || before.isNull()) {
+        return now.isNull() == before.isNull();
+    }
+    return identical(now, before) || now.toString() == before.toString();
+}
+
+QString marks(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i) {
+        text += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
+    }
+    return text;
+}
+
 } // namespace
 
-Recordset::Recordset(std::shared_ptr<Archive> archive, const QString& sqlText)
-    : m_archive(std::move(archive)), m_sql(sqlText)
+Recordset::Recordset(std::shared_ptr<Archive> archive, const Query& query)
+    : m_archive(std::move(archive)), m_query(query)
 {
     if (!m_archive) {
         throw DbError(ErrObjectNotSet);
     }
-    parse();
-    load();
+    open();
 }
 
 Recordset::~Recordset() = default;
 
-void Recordset::parse()
+void Recordset::open()
 {
-    static const QRegularExpression re(QStringLiteral(R"(^\s*select\s+(.*?)\s+from\s+(\(\s*)*([A-Za-z_]\w*)(.*)$)"),
-                                       QRegularExpression::CaseInsensitiveOption |
-                                           QRegularExpression::DotMatchesEverythingOption);
-    const auto m = re.match(sql::translate(m_sql));
-    if (!m.hasMatch()) {
-        return; // not a plain select: read whole, read-only
+    m_shape = sql::analyse(sql::translate(m_query.text));
+    const int markers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.tailMarkers;
+    if (m_shape.select && markers != m_query.values.size()) {
+        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
+                                     QStringLiteral(" (%1 valori per %2 segnaposto)").arg(m_query.values.size()).arg(markers));
     }
-    m_selectList = m.captured(1);
-    m_table = m.captured(3);
-    m_rest = m.captured(4);
-    const bool distinct = containsWord(m_selectList, R"(^\s*distinct\b)");
-    const bool grouped = containsWord(m_rest, R"(\b(group\s+by|union|having)\b)");
-    const bool parenthesised = !m.captured(2).isEmpty();
-    static const QRegularExpression simpleRest(QStringLiteral(R"(^\s*((where|order\s+by)\b.*)?;?\s*$)"),
-                                               QRegularExpression::CaseInsensitiveOption |
-                                                   QRegularExpression::DotMatchesEverythingOption);
-    m_keyed = !distinct && !grouped && !parenthesised && simpleRest.match(m_rest).hasMatch() &&
-              !containsWord(m_rest, R"(\bjoin\b)");
-    m_hasRowId = !distinct && !grouped;
+    const bool readOnlyShape = !m_shape.select || m_shape.distinct || m_shape.compound || m_shape.subquery;
+    if (!m_query.writeTable.isEmpty()) {
+        if (readOnlyShape) {
+            throw DbError(ErrReadOnly, DbError::describe(ErrReadOnly) +
+                                           QStringLiteral(" (la query non può ricevere modifiche)"));
+        }
+        const sql::Shape::Table* table = m_shape.table(m_query.writeTable);
+        if (!table) {
+            throw DbError(ErrItemNotFound,
+                          QStringLiteral("La tabella '%1' non fa parte della query.").arg(m_query.writeTable));
+        }
+        m_writeTable = table->name;
+        m_writeReference = table->reference;
+    } else if (!readOnlyShape && m_shape.tables.size() == 1) {
+        m_writeTable = m_shape.tables.constFirst().name;
+        m_writeReference = m_shape.tables.constFirst().reference;
+    }
+    m_keyed = !readOnlyShape && m_shape.tables.size() == 1;
+    load();
 }
 
 void Recordset::load()
@@ -155,47 +177,84 @@ void Recordset::load()
     m_pos = m_keys.empty() ? -1 : 0;
 }
 
+void Recordset::readColumns(const Statement& st, int first, int count)
+{
+    m_columns.clear();
+    for (int c = first; c < first + count; ++c) {
+        Column col{st.columnName(c), st.columnTable(c), st.columnOrigin(c), false};
+        col.writable = !m_writeTable.isEmpty() && !col.origin.isEmpty() &&
+                       col.table.compare(m_writeTable, Qt::CaseInsensitive) == 0;
+        m_columns.push_back(col);
+    }
+}
+
 void Recordset::loadKeys()
 {
+    const QString& ref = m_writeReference;
+    const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
     // The page query also tells the columns of the result.
-    QString pageSql = QStringLiteral("SELECT %1, rowid FROM %2 WHERE rowid IN (").arg(m_selectList, m_table);
-    for (int i = 0; i < kPageSize; ++i) {
-        pageSql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
-    }
-    pageSql += QLatin1Char(')');
-    m_pageQuery = std::make_unique<Statement>(m_archive->handle(), pageSql);
-    m_columns.clear();
-    for (int c = 0; c + 1 < m_pageQuery->columnCount(); ++c) {
-        m_columns.push_back({m_pageQuery->columnName(c), m_pageQuery->columnTable(c), m_pageQuery->columnOrigin(c)});
-    }
+    m_pageQuery = std::make_unique<Statement>(
+        m_archive->prepareExact(QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid IN (%4)")
+                                    .arg(m_shape.selectList, ref, m_shape.fromClause, marks(kPageSize))));
+    m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
+    readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - 1);
     findRowIdColumn();
-    Statement keys = m_archive->prepare(QStringLiteral("SELECT rowid FROM %1 %2").arg(m_table, m_rest));
+    m_hasRowId = true;
+    Statement keys = m_archive->prepareExact(
+        QStringLiteral("SELECT %1.rowid FROM %2 %3").arg(ref, m_shape.fromClause, m_shape.tail));
+    keys.bindAll(m_query.values.mid(m_shape.selectMarkers));
     while (keys.step()) {
         m_keys.push_back(keys.int64(0));
     }
 }
 
+void Recordset::chooseWriteTable(Statement* probe)
+{
+    // A join that does not name its table writes to the only table that feeds its columns.
+    QString found;
+    for (int c = 0; c < probe->columnCount(); ++c) {
+        const QString table = probe->columnTable(c);
+        if (table.isEmpty()) {
+            continue;
+        }
+        if (!found.isEmpty() && found.compare(table, Qt::CaseInsensitive) != 0) {
+            return;
+        }
+        found = table;
+    }
+    if (const sql::Shape::Table* table = found.isEmpty() ? nullptr : m_shape.table(found)) {
+        m_writeTable = table->name;
+        m_writeReference = table->reference;
+    }
+}
+
 void Recordset::loadWhole()
 {
-    QString text = m_sql;
+    const QString translated = sql::translate(m_query.text);
+    const bool canWrite = m_shape.select && !m_shape.distinct && !m_shape.compound && !m_shape.subquery;
+    std::unique_ptr<Statement> st;
+    if (canWrite && m_writeTable.isEmpty()) {
+        st = std::make_unique<Statement>(m_archive->prepareExact(translated));
+        chooseWriteTable(st.get());
+    }
+    m_hasRowId = canWrite && !m_writeTable.isEmpty();
     if (m_hasRowId) {
-        static const QRegularExpression head(QStringLiteral(R"(^\s*select\s+)"),
-                                             QRegularExpression::CaseInsensitiveOption);
-        text.replace(head, QStringLiteral("SELECT %1.rowid, ").arg(m_table));
+        st = std::make_unique<Statement>(m_archive->prepareExact(
+            QStringLiteral("SELECT %1.rowid, %2 FROM %3 %4")
+                .arg(m_writeReference, m_shape.selectList, m_shape.fromClause, m_shape.tail)));
+    } else if (!st) {
+        st = std::make_unique<Statement>(m_archive->prepareExact(translated));
     }
-    Statement st = m_archive->prepare(text);
+    st->bindAll(m_query.values);
     const int first = m_hasRowId ? 1 : 0;
-    m_columns.clear();
-    for (int c = first; c < st.columnCount(); ++c) {
-        m_columns.push_back({st.columnName(c), st.columnTable(c), st.columnOrigin(c)});
-    }
-    while (st.step()) {
+    readColumns(*st, first, st->columnCount() - first);
+    while (st->step()) {
         Row row;
         row.reserve(m_columns.size());
-        for (int c = first; c < st.columnCount(); ++c) {
-            row.push_back(st.value(c));
+        for (int c = first; c < st->columnCount(); ++c) {
+            row.push_back(st->value(c));
         }
-        m_keys.push_back(m_hasRowId ? st.int64(0) : qint64(m_rows.size()));
+        m_keys.push_back(m_hasRowId ? st->int64(0) : qint64(m_rows.size()));
         m_rows.push_back(std::move(row));
     }
 }
@@ -205,22 +264,12 @@ void Recordset::findRowIdColumn()
     // A table's single INTEGER PRIMARY KEY is its rowid: its values are the keys already held, so
     // reading or finding them needs no query.
     m_rowIdColumn = -1;
-    Statement pk = m_archive->prepare(QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
-    pk.bind(1, m_table);
-    QString name;
-    int count = 0;
-    while (pk.step()) {
-        ++count;
-        if (pk.value(1).toString().compare(QStringLiteral("INTEGER"), Qt::CaseInsensitive) == 0) {
-            name = pk.value(0).toString();
-        }
-    }
-    if (count != 1 || name.isEmpty()) {
+    const QString name = m_archive->integerKeyOf(m_writeTable);
+    if (name.isEmpty()) {
         return;
     }
     for (int c = 0; c < columnCount(); ++c) {
-        if (m_columns[c].origin.compare(name, Qt::CaseInsensitive) == 0 &&
-            m_columns[c].table.compare(m_table, Qt::CaseInsensitive) == 0) {
+        if (m_columns[c].origin.compare(name, Qt::CaseInsensitive) == 0 && m_columns[c].writable) {
             m_rowIdColumn = c;
             return;
         }
@@ -233,6 +282,14 @@ void Recordset::forgetCache()
     m_pageOrder.clear();
     m_positionsValid = false;
     m_positions.clear();
+}
+
+void Recordset::forgetPageOf(int row)
+{
+    if (m_keyed && row >= 0) {
+        m_pages.remove(row / kPageSize);
+        m_pageOrder.remove(row / kPageSize);
+    }
 }
 
 const Recordset::Page& Recordset::page(int index) const
@@ -248,10 +305,12 @@ const Recordset::Page& Recordset::page(int index) const
     const int end = std::min(begin + kPageSize, recordCount());
     p.rows.assign(end - begin, Row(m_columns.size()));
     QHash<qint64, int> slot;
+    const int firstKey = m_shape.selectMarkers + m_shape.fromMarkers + 1;
     m_pageQuery->reset();
+    m_pageQuery->bindAll(m_query.values.mid(0, firstKey - 1));
     for (int i = 0; i < kPageSize; ++i) {
         if (begin + i < end) {
-            m_pageQuery->bindInt(i + 1, m_keys[begin + i]);
+            m_pageQuery->bindInt(firstKey + i, m_keys[begin + i]);
             slot.insert(m_keys[begin + i], i);
         }
     }
@@ -298,26 +357,37 @@ int Recordset::positionOf(qint64 key) const
 
 // ---------------------------------------------------------------- position
 
+void Recordset::requireNoEdit() const
+{
+    if (m_editMode != EditMode::None) {
+        throw DbError(ErrEditPending);
+    }
+}
+
 void Recordset::setAbsolutePosition(int pos)
 {
+    requireNoEdit();
     m_pos = std::clamp(pos, -1, recordCount());
     m_currentDeleted = false;
 }
 
 void Recordset::moveFirst()
 {
+    requireNoEdit();
     m_pos = m_keys.empty() ? -1 : 0;
     m_currentDeleted = false;
 }
 
 void Recordset::moveLast()
 {
+    requireNoEdit();
     m_pos = m_keys.empty() ? -1 : recordCount() - 1;
     m_currentDeleted = false;
 }
 
 void Recordset::moveNext()
 {
+    requireNoEdit();
     if (eof()) {
         throw DbError(ErrNoCurrentRecord);
     }
@@ -330,6 +400,7 @@ void Recordset::moveNext()
 
 void Recordset::movePrevious()
 {
+    requireNoEdit();
     if (bof()) {
         throw DbError(ErrNoCurrentRecord);
     }
@@ -339,7 +410,7 @@ void Recordset::movePrevious()
 
 void Recordset::requery()
 {
-    m_editMode = EditMode::None;
+    requireNoEdit();
     load();
 }
 
@@ -382,6 +453,11 @@ int Recordset::resolve(const QString& field) const
 int Recordset::columnIndex(const QString& field) const
 {
     return resolve(field);
+}
+
+bool Recordset::isWritable(int column) const
+{
+    return column >= 0 && column < columnCount() && m_columns[column].writable;
 }
 
 int Recordset::resolveOrThrow(const QString& field) const
@@ -427,6 +503,9 @@ void Recordset::setValue(const QString& field, const QVariant& value)
     if (m_editMode == EditMode::None) {
         throw DbError(ErrUpdateWithoutEdit);
     }
+    if (!m_columns[c].writable) {
+        throw DbError(ErrReadOnly, DbError::describe(ErrReadOnly) + QStringLiteral(" (%1)").arg(field));
+    }
     m_buffer[c] = value;
     m_dirty[c] = true;
 }
@@ -446,15 +525,18 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
     }
     if (m_keyed) {
         // The engine finds the matching rowids through its indexes; the first in this result's
-        // order is the answer.
+        // order is the answer. Texts compare in the collation the indexes are built with.
         const Column& col = m_columns[c];
         if (col.origin.isEmpty()) {
             return -1;
         }
         std::unique_ptr<Statement>& st = m_findQueries[c];
         if (!st) {
-            st = std::make_unique<Statement>(m_archive->prepare(
-                QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?").arg(m_table, quoted(col.origin))));
+            const bool text = schema::textColumns().contains(col.origin.toLower());
+            st = std::make_unique<Statement>(m_archive->prepareExact(
+                QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?%3")
+                    .arg(sql::quoteName(col.table.isEmpty() ? m_writeTable : col.table), sql::quoteName(col.origin),
+                         text ? QStringLiteral(" COLLATE ") + QLatin1String(kCollationName) : QString())));
         }
         st->reset();
         st->bind(1, value);
@@ -476,14 +558,11 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
     return -1;
 }
 
-bool Recordset::findFirst(const QString& criterion)
+bool Recordset::findFirst(const QString& field, const QVariant& value)
 {
-    const Criterion c = parseCriterion(criterion);
-    if (!c.valid) {
-        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) + QStringLiteral(" (%1)").arg(criterion));
-    }
-    resolveOrThrow(c.field);
-    const int row = findRow(c.field, c.value);
+    requireNoEdit();
+    resolveOrThrow(field);
+    const int row = findRow(field, value);
     m_noMatch = row < 0;
     if (!m_noMatch) {
         m_pos = row;
@@ -492,30 +571,60 @@ bool Recordset::findFirst(const QString& criterion)
     return !m_noMatch;
 }
 
+bool Recordset::findFirst(const QString& criterion)
+{
+    const Criterion c = parseCriterion(criterion);
+    if (!c.valid) {
+        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) + QStringLiteral(" (%1)").arg(criterion));
+    }
+    return findFirst(c.field, c.value);
+}
+
 // ---------------------------------------------------------------- editing
+
+void Recordset::requireWritable() const
+{
+    if (m_writeTable.isEmpty() || !m_hasRowId) {
+        throw DbError(ErrReadOnly);
+    }
+}
 
 std::vector<int> Recordset::writableColumns() const
 {
     std::vector<int> result;
     for (int c = 0; c < columnCount(); ++c) {
-        if (m_dirty[c] && !m_columns[c].origin.isEmpty() &&
-            m_columns[c].table.compare(m_table, Qt::CaseInsensitive) == 0) {
+        if (m_columns[c].writable) {
             result.push_back(c);
         }
     }
     return result;
 }
 
-QString Recordset::quotedOrigin(int column) const
+bool Recordset::readStored(qint64 key, Row& values)
 {
-    return quoted(m_columns[column].origin);
+    const std::vector<int> cols = writableColumns();
+    QString names;
+    for (int c : cols) {
+        names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + sql::quoteName(m_columns[c].origin);
+    }
+    Statement st = m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                                               .arg(names.isEmpty() ? QStringLiteral("1") : names,
+                                                    sql::quoteName(m_writeTable)));
+    st.bindInt(1, key);
+    if (!st.step()) {
+        return false;
+    }
+    values.assign(m_columns.size(), QVariant());
+    for (int i = 0; i < int(cols.size()); ++i) {
+        values[cols[i]] = st.value(i);
+    }
+    return true;
 }
 
 void Recordset::addNew()
 {
-    if (!m_hasRowId || m_table.isEmpty()) {
-        throw DbError(ErrReadOnly);
-    }
+    requireNoEdit();
+    requireWritable();
     m_buffer.assign(m_columns.size(), QVariant());
     m_dirty.assign(m_columns.size(), false);
     m_editMode = EditMode::Add;
@@ -523,12 +632,28 @@ void Recordset::addNew()
 
 void Recordset::edit()
 {
-    if (!m_hasRowId || m_table.isEmpty()) {
-        throw DbError(ErrReadOnly);
-    }
+    requireNoEdit();
+    requireWritable();
     requireCurrent();
+    const qint64 key = m_keys[m_pos];
+    // Read afresh: the cached page may be older than someone else's save.
+    Row stored;
+    if (!readStored(key, stored)) {
+        throw DbError(ErrRecordDeleted);
+    }
     m_buffer = rowAt(m_pos);
+    for (int c : writableColumns()) {
+        m_buffer[c] = stored[c];
+    }
+    if (m_keyed) {
+        forgetPageOf(m_pos);
+    } else {
+        m_rows[m_pos] = m_buffer;
+    }
+    m_readAtEdit = m_buffer;
+    m_expected = m_buffer;
     m_dirty.assign(m_columns.size(), false);
+    m_editKey = key;
     m_editMode = EditMode::Edit;
 }
 
@@ -539,6 +664,8 @@ void Recordset::cancelUpdate()
     }
     m_editMode = EditMode::None;
     m_buffer.clear();
+    m_readAtEdit.clear();
+    m_expected.clear();
 }
 
 void Recordset::update()
@@ -546,77 +673,116 @@ void Recordset::update()
     if (m_editMode == EditMode::None) {
         throw DbError(ErrUpdateWithoutEdit);
     }
-    const std::vector<int> cols = writableColumns();
     if (m_editMode == EditMode::Add) {
-        QString names;
-        QString marks;
-        for (int c : cols) {
-            names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + quotedOrigin(c);
-            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
-        }
-        const QString text = cols.empty()
-                                 ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
-                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names, marks);
-        Statement st(m_archive->handle(), text);
-        for (int i = 0; i < int(cols.size()); ++i) {
-            st.bind(i + 1, m_buffer[cols[i]]);
-        }
-        st.step();
-        m_lastModified = m_archive->lastInsertRowId();
-        // A new row joins the end of the result, as it does in a dynaset, until the next requery.
-        m_keys.push_back(m_lastModified);
-        if (m_keyed) {
-            // The cached last page was read when it was shorter; read it again with the new row.
-            const int lastPage = (recordCount() - 1) / kPageSize;
-            m_pages.remove(lastPage);
-            m_pageOrder.remove(lastPage);
-        } else {
-            m_rows.push_back(m_buffer);
-        }
-        m_positionsValid = false;
+        insertNew();
     } else {
-        const qint64 key = m_keys[m_pos];
-        if (!cols.empty()) {
-            QString sets;
-            for (int c : cols) {
-                sets += (sets.isEmpty() ? QString() : QStringLiteral(", ")) + quotedOrigin(c) + QStringLiteral(" = ?");
-            }
-            Statement st(m_archive->handle(), QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(m_table, sets));
-            int i = 1;
-            for (int c : cols) {
-                st.bind(i++, m_buffer[c]);
-            }
-            st.bindInt(i, key);
-            st.step();
-            if (m_archive->changes() == 0) {
-                m_editMode = EditMode::None;
-                throw DbError(ErrNoCurrentRecord); // deleted meanwhile by another user
-            }
+        updateEdited();
+    }
+    m_editMode = EditMode::None;
+    m_buffer.clear();
+    m_readAtEdit.clear();
+    m_expected.clear();
+}
+
+void Recordset::insertNew()
+{
+    QString names;
+    QString values;
+    std::vector<int> cols;
+    for (int c : writableColumns()) {
+        if (m_dirty[c]) {
+            cols.push_back(c);
+            names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + sql::quoteName(m_columns[c].origin);
+            values += values.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
         }
-        m_lastModified = key;
-        if (m_rowIdColumn >= 0 && m_dirty[m_rowIdColumn] && !m_buffer[m_rowIdColumn].isNull()) {
-            m_lastModified = m_buffer[m_rowIdColumn].toLongLong();
-            m_keys[m_pos] = m_lastModified;
+    }
+    const QString table = sql::quoteName(m_writeTable);
+    Statement st = m_archive->prepareExact(
+        cols.empty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+                     : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, names, values));
+    for (int i = 0; i < int(cols.size()); ++i) {
+        st.bind(i + 1, m_buffer[cols[i]]);
+    }
+    st.step();
+    m_lastModified = m_archive->lastInsertRowId();
+    // A new row joins the end of the result, as it does in a dynaset, until the next requery.
+    m_keys.push_back(m_lastModified);
+    if (m_keyed) {
+        // The cached last page was read when it was shorter; read it again with the new row.
+        forgetPageOf(recordCount() - 1);
+    } else {
+        m_rows.push_back(m_buffer);
+    }
+    m_positionsValid = false;
+}
+
+void Recordset::updateEdited()
+{
+    // Only what this edit changed is written, so a field someone else changed meanwhile and this
+    // edit did not touch keeps their value.
+    std::vector<int> cols;
+    for (int c : writableColumns()) {
+        if (m_dirty[c] && !unchangedForUser(m_buffer[c], m_readAtEdit[c])) {
+            cols.push_back(c);
+        }
+    }
+    Transaction transaction(*m_archive);
+    Row stored;
+    if (!readStored(m_editKey, stored)) {
+        throw DbError(ErrRecordDeleted);
+    }
+    for (int c : writableColumns()) {
+        if (!identical(stored[c], m_expected[c])) {
+            // Whoever presses "Salva" again has seen this version and chooses to replace it.
+            for (int k : writableColumns()) {
+                m_expected[k] = stored[k];
+            }
+            throw DbError(ErrRecordChanged);
+        }
+    }
+    if (!cols.empty()) {
+        QString sets;
+        for (int c : cols) {
+            sets += (sets.isEmpty() ? QString() : QStringLiteral(", ")) + sql::quoteName(m_columns[c].origin) +
+                    QStringLiteral(" = ?");
+        }
+        Statement st = m_archive->prepareExact(
+            QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(sql::quoteName(m_writeTable), sets));
+        int i = 1;
+        for (int c : cols) {
+            st.bind(i++, m_buffer[c]);
+        }
+        st.bindInt(i, m_editKey);
+        st.step();
+    }
+    transaction.commit();
+
+    qint64 key = m_editKey;
+    if (m_rowIdColumn >= 0 && m_dirty[m_rowIdColumn] && !m_buffer[m_rowIdColumn].isNull()) {
+        key = m_buffer[m_rowIdColumn].toLongLong();
+    }
+    m_lastModified = key;
+    // Moves were refused during the edit, so the current row is still the edited one.
+    if (m_pos >= 0 && m_pos < recordCount() && m_keys[m_pos] == m_editKey) {
+        if (key != m_editKey) {
+            m_keys[m_pos] = key;
             m_positionsValid = false;
         }
         if (m_keyed) {
-            m_pages.remove(m_pos / kPageSize);
-            m_pageOrder.remove(m_pos / kPageSize);
+            forgetPageOf(m_pos);
         } else {
             m_rows[m_pos] = m_buffer;
         }
     }
-    m_editMode = EditMode::None;
-    m_buffer.clear();
 }
 
 void Recordset::deleteCurrent()
 {
-    if (!m_hasRowId || m_table.isEmpty()) {
-        throw DbError(ErrReadOnly);
-    }
+    requireNoEdit();
+    requireWritable();
     requireCurrent();
-    Statement st(m_archive->handle(), QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(m_table));
+    Statement st =
+        m_archive->prepareExact(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(sql::quoteName(m_writeTable)));
     st.bindInt(1, m_keys[m_pos]);
     st.step();
     m_keys.erase(m_keys.begin() + m_pos);
@@ -635,6 +801,7 @@ Recordset::Bookmark Recordset::bookmark() const
 
 void Recordset::setBookmark(Bookmark bookmark)
 {
+    requireNoEdit();
     const int p = positionOf(bookmark);
     if (p < 0) {
         throw DbError(ErrNoCurrentRecord);

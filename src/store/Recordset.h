@@ -1,6 +1,8 @@
 #pragma once
 
 #include "store/Archive.h"
+#include "store/Query.h"
+#include "store/Sql.h"
 
 #include <QHash>
 #include <QString>
@@ -12,24 +14,44 @@
 
 namespace store {
 
-// The result of an SQL text with a current row, in the manner of a dynaset: it keeps the ordered
-// keys of its rows and fetches row values on demand, so that a query over 100,000 books opens in
-// milliseconds. A query on one table is kept this way; a join or a `distinct` query is read
-// whole (such results are small: the links of one book, one author, one publisher).
-// Updates go to the query's first table; its rowid identifies the row.
+// The result of a query with a current row, in the manner of a dynaset: a query on one table keeps
+// the ordered keys of its rows and fetches row values on demand, so that a query over 100,000
+// books opens in milliseconds; a join, a `distinct` or a compound query is read whole (such
+// results are small: the links of one book, one author, one publisher).
+//
+// Writes go to one table, known for certain: the single table of the query, or the table the
+// query names (Query::writeTable), or the only table that feeds the result's columns. A result
+// with no such table is read-only (3051); a named table that is not in the query fails at open.
+//
+// The editing contract:
+// - edit() reads the current row afresh from the archive and pins its key; the edit writes to that
+//   row only, wherever the result is positioned afterwards.
+// - While an edit (or a new row) is open, moves, finds, bookmarks, deletes, requeries and a second
+//   edit or addNew are refused with 3219: the caller saves or cancels first. Nothing is cancelled
+//   behind the caller's back.
+// - update() runs in one transaction that reads the stored row and compares it, type and bytes,
+//   with the values read at edit(): a row deleted meanwhile gives 3167, a row changed meanwhile
+//   gives 3197, a write lock held by someone else gives 3260 after a short wait. On every failure
+//   the edit stays open with every value set in it, so nothing typed is lost.
+// - After a 3197 refusal the values found then become the ones expected: a second update()
+//   overwrites that version on purpose, writing only the fields changed in this edit; a further
+//   change by someone else is refused again.
 class Recordset {
   public:
     using Bookmark = qint64;
     enum class EditMode { None, Edit, Add };
 
-    Recordset(std::shared_ptr<Archive> archive, const QString& sqlText);
+    Recordset(std::shared_ptr<Archive> archive, const Query& query);
     ~Recordset();
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    const QString& sql() const { return m_sql; }
+    const Query& query() const { return m_query; }
+    const QString& sql() const { return m_query.text; }
     const std::shared_ptr<Archive>& archive() const { return m_archive; }
     bool isKeyed() const { return m_keyed; }
+    // The table that receives writes; empty for a read-only result.
+    const QString& writeTable() const { return m_writeTable; }
 
     // Rows and position.
     int recordCount() const { return int(m_keys.size()); }
@@ -48,11 +70,16 @@ class Recordset {
     int columnCount() const { return int(m_columns.size()); }
     QString columnName(int column) const { return m_columns.at(column).name; }
     int columnIndex(const QString& field) const; // -1 when no such field
+    // True when the column belongs to the table that receives writes.
+    bool isWritable(int column) const;
     QVariant value(const QString& field) const;  // current row, or the edit buffer; throws 3021, 3265
     QVariant valueAt(int row, int column) const; // any row, for lists; null past the end
     void setValue(const QString& field, const QVariant& value);
 
-    // Find-first by a criterion such as "id=42" or "autbiblio.id_autore=7".
+    // Find-first: the first row, in this result's order, whose field equals the value (texts
+    // compare as the archive's collation compares them: case never counts, accents do).
+    bool findFirst(const QString& field, const QVariant& value);
+    // The same with a criterion such as "id=42", "ID_Editore=" or "autbiblio.id_autore=7".
     bool findFirst(const QString& criterion);
     bool noMatch() const { return m_noMatch; }
     // The first row whose field equals the value, or -1; the current row does not change.
@@ -75,36 +102,45 @@ class Recordset {
         QString name;
         QString table;
         QString origin;
+        bool writable = false;
     };
     using Row = std::vector<QVariant>;
     struct Page {
         std::vector<Row> rows;
     };
 
-    void parse();
+    void open();
     void load();
     void loadKeys();
     void loadWhole();
+    void chooseWriteTable(Statement* probe);
+    void readColumns(const Statement& st, int first, int count);
     void findRowIdColumn();
     const Row& rowAt(int row) const;
     const Page& page(int index) const;
     void forgetCache();
+    void forgetPageOf(int row);
     int positionOf(qint64 key) const;
     int resolve(const QString& field) const;
     int resolveOrThrow(const QString& field) const;
     void requireCurrent() const;
+    void requireNoEdit() const;
+    void requireWritable() const;
     std::vector<int> writableColumns() const;
-    QString quotedOrigin(int column) const;
+    // The stored values of the writable columns of row `key`; false when the row is gone.
+    bool readStored(qint64 key, Row& values);
+    void updateEdited();
+    void insertNew();
 
     std::shared_ptr<Archive> m_archive;
-    QString m_sql;
-    QString m_selectList; // text between SELECT and FROM
-    QString m_table;      // first table of the FROM clause
-    QString m_rest;       // text after the first table (where, order by)
+    Query m_query;
+    sql::Shape m_shape;
+    QString m_writeTable;     // as the archive names it
+    QString m_writeReference; // how the query refers to it
     bool m_keyed = false;
-    bool m_hasRowId = false; // materialized rows carry the first table's rowid in column 0
+    bool m_hasRowId = false; // materialized rows carry the write table's rowid in column 0
     std::vector<Column> m_columns;
-    std::vector<qint64> m_keys; // rowids (keyed) or row numbers
+    std::vector<qint64> m_keys; // rowids (keyed or writable) or row numbers
     std::vector<Row> m_rows;    // materialized rows
     int m_pos = -1;
     bool m_currentDeleted = false;
@@ -116,10 +152,13 @@ class Recordset {
     mutable std::list<int> m_pageOrder; // most recently used first
     mutable std::unique_ptr<Statement> m_pageQuery;
     mutable std::map<int, std::unique_ptr<Statement>> m_findQueries; // find by column, prepared once
-    int m_rowIdColumn = -1;                                          // the column that holds the rowid itself, or -1
+    int m_rowIdColumn = -1; // the column that holds the rowid itself, or -1
 
     EditMode m_editMode = EditMode::None;
+    qint64 m_editKey = 0; // the row an edit writes to
     Row m_buffer;
+    Row m_readAtEdit; // the row as edit() read it: what this edit changed is measured from here
+    Row m_expected;   // what update() must find stored to write
     std::vector<bool> m_dirty;
     Bookmark m_lastModified = 0;
 };

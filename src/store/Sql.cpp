@@ -4,6 +4,9 @@
 #include "store/Schema.h"
 
 #include <QRegularExpression>
+#include <QSet>
+
+#include <vector>
 
 namespace sql {
 
@@ -91,11 +94,284 @@ QString collateOrderBy(const QString& text)
     return out;
 }
 
+// `select distinct <text column> from`: equal texts in the reader's collation are one value, as
+// they are one value to the indexes ("Attualità" and "ATTUALITÀ" are the same genre).
+QString collateDistinct(const QString& text)
+{
+    static const QRegularExpression re(QStringLiteral(R"(^(\s*select\s+distinct\s+)((?:\w+\.)?(\w+))(\s+from\b))"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(text);
+    if (!m.hasMatch() || !store::schema::textColumns().contains(m.captured(3).toLower())) {
+        return text;
+    }
+    return m.captured(1) + m.captured(2) + QStringLiteral(" COLLATE ") + QLatin1String(store::kCollationName) +
+           QStringLiteral(" AS ") + m.captured(3) + m.captured(4) + text.mid(m.capturedEnd());
+}
+
+// ---------------------------------------------------------------- reading a SELECT
+
+struct Token {
+    enum Kind { Word, Name, String, Number, Punct } kind;
+    qsizetype begin;
+    qsizetype end;
+};
+
+std::vector<Token> tokenize(const QString& text)
+{
+    std::vector<Token> tokens;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        const QChar c = text.at(i);
+        if (c.isSpace()) {
+            ++i;
+            continue;
+        }
+        if (c == QLatin1Char('-') && i + 1 < n && text.at(i + 1) == QLatin1Char('-')) {
+            while (i < n && text.at(i) != QLatin1Char('\n')) {
+                ++i;
+            }
+            continue;
+        }
+        const qsizetype start = i;
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            ++i;
+            while (i < n) {
+                if (text.at(i) == close) {
+                    // A doubled quote stays inside the literal.
+                    if (close != QLatin1Char(']') && i + 1 < n && text.at(i + 1) == close) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            tokens.push_back({c == QLatin1Char('\'') ? Token::String : Token::Name, start, i});
+            continue;
+        }
+        if (c.isLetter() || c == QLatin1Char('_')) {
+            while (i < n && (text.at(i).isLetterOrNumber() || text.at(i) == QLatin1Char('_') ||
+                             text.at(i) == QLatin1Char('$'))) {
+                ++i;
+            }
+            tokens.push_back({Token::Word, start, i});
+            continue;
+        }
+        if (c.isDigit()) {
+            while (i < n && (text.at(i).isLetterOrNumber() || text.at(i) == QLatin1Char('.'))) {
+                ++i;
+            }
+            tokens.push_back({Token::Number, start, i});
+            continue;
+        }
+        tokens.push_back({Token::Punct, start, i + 1});
+        ++i;
+    }
+    return tokens;
+}
+
+QString unquoted(const QString& name)
+{
+    if (name.size() >= 2) {
+        const QChar first = name.front();
+        if (first == QLatin1Char('"') || first == QLatin1Char('`')) {
+            QString inner = name.mid(1, name.size() - 2);
+            return inner.replace(QString(2, first), QString(first));
+        }
+        if (first == QLatin1Char('[')) {
+            return name.mid(1, name.size() - 2);
+        }
+    }
+    return name;
+}
+
+bool isKeyword(const QString& word)
+{
+    static const QSet<QString> words{
+        QStringLiteral("select"),  QStringLiteral("from"),    QStringLiteral("where"),   QStringLiteral("group"),
+        QStringLiteral("order"),   QStringLiteral("limit"),   QStringLiteral("having"),  QStringLiteral("union"),
+        QStringLiteral("intersect"), QStringLiteral("except"), QStringLiteral("join"),   QStringLiteral("inner"),
+        QStringLiteral("left"),    QStringLiteral("right"),   QStringLiteral("full"),    QStringLiteral("outer"),
+        QStringLiteral("cross"),   QStringLiteral("natural"), QStringLiteral("on"),      QStringLiteral("using"),
+        QStringLiteral("as"),      QStringLiteral("indexed"), QStringLiteral("not"),     QStringLiteral("window"),
+        QStringLiteral("offset"),  QStringLiteral("and"),     QStringLiteral("or")};
+    return words.contains(word.toLower());
+}
+
 } // namespace
+
+const Shape::Table* Shape::table(const QString& name) const
+{
+    for (const Table& t : tables) {
+        if (t.name.compare(name, Qt::CaseInsensitive) == 0) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+Shape analyse(const QString& text)
+{
+    Shape shape;
+    const std::vector<Token> tokens = tokenize(text);
+    const auto word = [&](size_t i) {
+        return i < tokens.size() && tokens[i].kind == Token::Word
+                   ? text.mid(tokens[i].begin, tokens[i].end - tokens[i].begin).toLower()
+                   : QString();
+    };
+    const auto punct = [&](size_t i, char p) {
+        return i < tokens.size() && tokens[i].kind == Token::Punct && text.at(tokens[i].begin) == QLatin1Char(p);
+    };
+    if (word(0) != QLatin1String("select")) {
+        return shape;
+    }
+    size_t i = 1;
+    if (word(i) == QLatin1String("distinct")) {
+        shape.distinct = true;
+        ++i;
+    } else if (word(i) == QLatin1String("all")) {
+        ++i;
+    }
+    const size_t listBegin = i;
+    // The three parts end at words of depth 0.
+    size_t fromAt = tokens.size();
+    size_t tailAt = tokens.size();
+    int depth = 0;
+    for (size_t k = listBegin; k < tokens.size(); ++k) {
+        if (punct(k, '(')) {
+            ++depth;
+        } else if (punct(k, ')')) {
+            --depth;
+        } else if (depth == 0) {
+            const QString w = word(k);
+            if (fromAt == tokens.size()) {
+                if (w == QLatin1String("from")) {
+                    fromAt = k;
+                }
+            } else if (w == QLatin1String("where") || w == QLatin1String("group") || w == QLatin1String("order") ||
+                       w == QLatin1String("limit") || w == QLatin1String("having") || w == QLatin1String("union") ||
+                       w == QLatin1String("intersect") || w == QLatin1String("except") ||
+                       w == QLatin1String("window") || punct(k, ';')) {
+                tailAt = k;
+                break;
+            }
+        }
+    }
+    if (fromAt == tokens.size() || fromAt == listBegin || fromAt + 1 >= tokens.size()) {
+        return shape;
+    }
+    const auto textOf = [&](size_t from, size_t to) {
+        if (from >= to) {
+            return QString();
+        }
+        return text.mid(tokens[from].begin, tokens[to - 1].end - tokens[from].begin);
+    };
+    shape.selectList = textOf(listBegin, fromAt);
+    shape.fromClause = textOf(fromAt + 1, tailAt);
+    shape.tail = tailAt < tokens.size() ? text.mid(tokens[tailAt].begin) : QString();
+    for (size_t k = tailAt; k < tokens.size(); ++k) {
+        const QString w = word(k);
+        if (w == QLatin1String("union") || w == QLatin1String("intersect") || w == QLatin1String("except") ||
+            w == QLatin1String("group") || w == QLatin1String("having")) {
+            shape.compound = true;
+        }
+    }
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        if (punct(k, '?')) {
+            (k < fromAt ? shape.selectMarkers : k < tailAt ? shape.fromMarkers : shape.tailMarkers) += 1;
+        }
+    }
+    // Tables follow FROM, JOIN, a comma of the table list or the parenthesis of a group of joins;
+    // an alias may follow them. Join conditions (after ON or USING) hold no tables.
+    bool expectTable = true;
+    bool inCondition = false;
+    int level = 0;
+    int conditionLevel = 0;
+    for (size_t k = fromAt + 1; k < tailAt; ++k) {
+        const QString w = word(k);
+        if (punct(k, '(')) {
+            ++level;
+            if (expectTable && word(k + 1) == QLatin1String("select")) {
+                shape.subquery = true;
+                expectTable = false;
+                // Skip the subquery: its tables are not this query's.
+                for (int inner = 1; inner > 0 && k + 1 < tailAt;) {
+                    ++k;
+                    inner += punct(k, '(') ? 1 : punct(k, ')') ? -1 : 0;
+                }
+                --level;
+            }
+            continue;
+        }
+        if (punct(k, ')')) {
+            --level;
+            if (inCondition && level < conditionLevel) {
+                inCondition = false;
+            }
+            continue;
+        }
+        if (w == QLatin1String("join")) {
+            expectTable = true;
+            inCondition = false;
+            continue;
+        }
+        if (w == QLatin1String("on") || w == QLatin1String("using")) {
+            inCondition = true;
+            conditionLevel = level;
+            expectTable = false;
+            continue;
+        }
+        if (punct(k, ',')) {
+            if (!inCondition || level == conditionLevel) {
+                inCondition = false;
+                expectTable = true;
+            }
+            continue;
+        }
+        if (!expectTable || inCondition) {
+            continue;
+        }
+        const bool isName = tokens[k].kind == Token::Name || (tokens[k].kind == Token::Word && !isKeyword(w));
+        if (!isName) {
+            continue; // LEFT, INNER, NATURAL...
+        }
+        size_t nameAt = k;
+        if (punct(k + 1, '.') && k + 2 < tailAt) { // schema.table
+            nameAt = k + 2;
+        }
+        Shape::Table table;
+        table.name = unquoted(textOf(nameAt, nameAt + 1));
+        table.reference = textOf(k, nameAt + 1);
+        size_t next = nameAt + 1;
+        if (word(next) == QLatin1String("as")) {
+            ++next;
+        }
+        if (next < tailAt &&
+            (tokens[next].kind == Token::Name || (tokens[next].kind == Token::Word && !isKeyword(word(next))))) {
+            table.reference = textOf(next, next + 1);
+            nameAt = next;
+        }
+        shape.tables.append(table);
+        expectTable = false;
+        k = nameAt;
+    }
+    shape.select = !shape.tables.isEmpty() || shape.subquery;
+    return shape;
+}
+
+QString quoteName(const QString& name)
+{
+    QString n = name;
+    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
 
 QString translate(const QString& text)
 {
-    return collateOrderBy(renameFunctions(text));
+    return collateDistinct(collateOrderBy(renameFunctions(text)));
 }
 
 QString renameFunctions(const QString& text)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "store/Query.h"
+
+#include <QList>
 #include <QString>
 
 // The SQL texts that the windows send, kept exactly as the program has always written them.
@@ -20,14 +23,43 @@ inline const QString DistinctGenres =
     QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +
     QStringLiteral("'") + QStringLiteral(" order by genere");
 
-inline QString authorsOfBook(qint64 bookId)
+// The authors of one book, with the book's key bound; links are written to `autbiblio`.
+inline store::Query authorsOfBook(qint64 bookId)
 {
-    return AuthorsOfBookPrefix + QString::number(bookId);
+    return store::Query(AuthorsOfBookPrefix + QStringLiteral("?"), {bookId}, QStringLiteral("autbiblio"));
 }
 
+// The parts of a SELECT text, found by reading its words (quotes, brackets and parentheses
+// respected), so that a recordset can build its key and page queries from them.
+struct Shape {
+    struct Table {
+        QString name;      // as the archive names it, without quotes
+        QString reference; // how the text refers to it: its alias, or its name as written
+    };
+    bool select = false;   // a SELECT text this reading understands
+    bool distinct = false;
+    bool compound = false; // UNION, INTERSECT, EXCEPT, GROUP BY or HAVING
+    bool subquery = false; // a SELECT inside the FROM clause
+    QString selectList;    // between SELECT [DISTINCT|ALL] and FROM
+    QString fromClause;    // after FROM, up to WHERE, GROUP, ORDER, LIMIT or the end
+    QString tail;          // the rest: WHERE ..., ORDER BY ...
+    QList<Table> tables;   // every table of the FROM clause, in order
+    int selectMarkers = 0; // `?` markers in each part, in order of the text
+    int fromMarkers = 0;
+    int tailMarkers = 0;
+
+    // The table named `name` (any letter case), or nullptr.
+    const Table* table(const QString& name) const;
+};
+Shape analyse(const QString& text);
+
+// An identifier as SQL writes it: between double quotes, with inner quotes doubled.
+QString quoteName(const QString& name);
+
 // Adapts a program SQL text to the engine: the few words the engine reads otherwise (`isnull` is
-// a keyword there) are renamed outside string literals, and text columns in `order by` sort with
-// the reader's collation, which the indexes are built with. Everything else passes unchanged.
+// a keyword there) are renamed outside string literals; text columns in `order by` sort, and
+// the single text column of a `select distinct` compares, with the reader's collation, which the
+// indexes are built with. Everything else passes unchanged. Translating twice changes nothing.
 QString translate(const QString& text);
 QString renameFunctions(const QString& text);
 
