@@ -434,7 +434,8 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
             const Db result(compacted, SQLITE_OPEN_READONLY);
             const QStringList problems = checkIntegrity(result.get());
             if (!problems.isEmpty()) {
-                throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non è integra: ") + problems.first());
+                throw DbError(ErrFileNotArchive,
+                              QStringLiteral("La copia compattata non è integra: ") + problems.first());
             }
             schema::check(result.get());
             if (rowCounts(result.get()) != counts) {

@@ -5,8 +5,8 @@
 namespace store {
 
 DbError::DbError(int number, const QString& description)
-    : std::runtime_error(description.toStdString()), m_number(number), m_description(description),
-      m_items{ErrorItem{number, description}}
+    : std::runtime_error(description.toStdString()), m_number(number),
+      m_description(description), m_items{ErrorItem{number, description}}
 {
 }
 

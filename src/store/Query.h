@@ -19,7 +19,7 @@ struct Query {
 
     Query() = default;
     // The program's constant SQL texts, with no values.
-    Query(const QString& sqlText) : text(sqlText) {} // NOLINT: implicit on purpose
+    Query(const QString& sqlText) : text(sqlText) {}                 // NOLINT: implicit on purpose
     Query(const char* sqlText) : text(QString::fromUtf8(sqlText)) {} // NOLINT
     Query(QString sqlText, QVariantList boundValues, QString table = {})
         : text(std::move(sqlText)), values(std::move(boundValues)), writeTable(std::move(table))

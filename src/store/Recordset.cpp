@@ -137,14 +137,15 @@ void Recordset::open()
     m_shape = sql::analyse(sql::translate(m_query.text));
     const int markers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.tailMarkers;
     if (m_shape.select && markers != m_query.values.size()) {
-        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
-                                     QStringLiteral(" (%1 valori per %2 segnaposto)").arg(m_query.values.size()).arg(markers));
+        throw DbError(ErrSyntax,
+                      DbError::describe(ErrSyntax) +
+                          QStringLiteral(" (%1 valori per %2 segnaposto)").arg(m_query.values.size()).arg(markers));
     }
     const bool readOnlyShape = !m_shape.select || m_shape.distinct || m_shape.compound || m_shape.subquery;
     if (!m_query.writeTable.isEmpty()) {
         if (readOnlyShape) {
-            throw DbError(ErrReadOnly, DbError::describe(ErrReadOnly) +
-                                           QStringLiteral(" (la query non può ricevere modifiche)"));
+            throw DbError(ErrReadOnly,
+                          DbError::describe(ErrReadOnly) + QStringLiteral(" (la query non può ricevere modifiche)"));
         }
         const sql::Shape::Table* table = m_shape.table(m_query.writeTable);
         if (!table) {
@@ -239,9 +240,9 @@ void Recordset::loadWhole()
     }
     m_hasRowId = canWrite && !m_writeTable.isEmpty();
     if (m_hasRowId) {
-        st = std::make_unique<Statement>(m_archive->prepareExact(
-            QStringLiteral("SELECT %1.rowid, %2 FROM %3 %4")
-                .arg(m_writeReference, m_shape.selectList, m_shape.fromClause, m_shape.tail)));
+        st = std::make_unique<Statement>(
+            m_archive->prepareExact(QStringLiteral("SELECT %1.rowid, %2 FROM %3 %4")
+                                        .arg(m_writeReference, m_shape.selectList, m_shape.fromClause, m_shape.tail)));
     } else if (!st) {
         st = std::make_unique<Statement>(m_archive->prepareExact(translated));
     }
@@ -420,7 +421,14 @@ int Recordset::resolve(const QString& field) const
 {
     const int dot = int(field.indexOf(QLatin1Char('.')));
     if (dot > 0) {
-        const QString table = field.left(dot);
+        // The table by its name or by the alias the query gives it.
+        QString table = field.left(dot);
+        for (const sql::Shape::Table& t : m_shape.tables) {
+            if (t.reference.compare(table, Qt::CaseInsensitive) == 0) {
+                table = t.name;
+                break;
+            }
+        }
         const QString name = field.mid(dot + 1);
         for (int c = 0; c < columnCount(); ++c) {
             const Column& col = m_columns[c];
@@ -532,11 +540,10 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         }
         std::unique_ptr<Statement>& st = m_findQueries[c];
         if (!st) {
-            const bool text = schema::textColumns().contains(col.origin.toLower());
-            st = std::make_unique<Statement>(m_archive->prepareExact(
-                QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?%3")
-                    .arg(sql::quoteName(col.table.isEmpty() ? m_writeTable : col.table), sql::quoteName(col.origin),
-                         text ? QStringLiteral(" COLLATE ") + QLatin1String(kCollationName) : QString())));
+            st = std::make_unique<Statement>(
+                m_archive->prepareExact(QStringLiteral("SELECT rowid FROM %1 WHERE %2")
+                                            .arg(sql::quoteName(col.table.isEmpty() ? m_writeTable : col.table),
+                                                 sql::equalsBound(sql::quoteName(col.origin), col.origin))));
         }
         st->reset();
         st->bind(1, value);
@@ -607,9 +614,9 @@ bool Recordset::readStored(qint64 key, Row& values)
     for (int c : cols) {
         names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + sql::quoteName(m_columns[c].origin);
     }
-    Statement st = m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                                               .arg(names.isEmpty() ? QStringLiteral("1") : names,
-                                                    sql::quoteName(m_writeTable)));
+    Statement st =
+        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
+                                    .arg(names.isEmpty() ? QStringLiteral("1") : names, sql::quoteName(m_writeTable)));
     st.bindInt(1, key);
     if (!st.step()) {
         return false;

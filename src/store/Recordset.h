@@ -152,7 +152,7 @@ class Recordset {
     mutable std::list<int> m_pageOrder; // most recently used first
     mutable std::unique_ptr<Statement> m_pageQuery;
     mutable std::map<int, std::unique_ptr<Statement>> m_findQueries; // find by column, prepared once
-    int m_rowIdColumn = -1; // the column that holds the rowid itself, or -1
+    int m_rowIdColumn = -1;                                          // the column that holds the rowid itself, or -1
 
     EditMode m_editMode = EditMode::None;
     qint64 m_editKey = 0; // the row an edit writes to

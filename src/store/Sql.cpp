@@ -191,13 +191,13 @@ QString unquoted(const QString& name)
 bool isKeyword(const QString& word)
 {
     static const QSet<QString> words{
-        QStringLiteral("select"),  QStringLiteral("from"),    QStringLiteral("where"),   QStringLiteral("group"),
-        QStringLiteral("order"),   QStringLiteral("limit"),   QStringLiteral("having"),  QStringLiteral("union"),
-        QStringLiteral("intersect"), QStringLiteral("except"), QStringLiteral("join"),   QStringLiteral("inner"),
-        QStringLiteral("left"),    QStringLiteral("right"),   QStringLiteral("full"),    QStringLiteral("outer"),
-        QStringLiteral("cross"),   QStringLiteral("natural"), QStringLiteral("on"),      QStringLiteral("using"),
-        QStringLiteral("as"),      QStringLiteral("indexed"), QStringLiteral("not"),     QStringLiteral("window"),
-        QStringLiteral("offset"),  QStringLiteral("and"),     QStringLiteral("or")};
+        QStringLiteral("select"),    QStringLiteral("from"),    QStringLiteral("where"),  QStringLiteral("group"),
+        QStringLiteral("order"),     QStringLiteral("limit"),   QStringLiteral("having"), QStringLiteral("union"),
+        QStringLiteral("intersect"), QStringLiteral("except"),  QStringLiteral("join"),   QStringLiteral("inner"),
+        QStringLiteral("left"),      QStringLiteral("right"),   QStringLiteral("full"),   QStringLiteral("outer"),
+        QStringLiteral("cross"),     QStringLiteral("natural"), QStringLiteral("on"),     QStringLiteral("using"),
+        QStringLiteral("as"),        QStringLiteral("indexed"), QStringLiteral("not"),    QStringLiteral("window"),
+        QStringLiteral("offset"),    QStringLiteral("and"),     QStringLiteral("or")};
     return words.contains(word.toLower());
 }
 
@@ -360,6 +360,14 @@ Shape analyse(const QString& text)
     }
     shape.select = !shape.tables.isEmpty() || shape.subquery;
     return shape;
+}
+
+QString equalsBound(const QString& column, const QString& name)
+{
+    if (store::schema::textColumns().contains(name.toLower())) {
+        return column + QStringLiteral(" = ? COLLATE ") + QLatin1String(store::kCollationName);
+    }
+    return column + QStringLiteral(" = ?");
 }
 
 QString quoteName(const QString& name)

@@ -36,7 +36,7 @@ struct Shape {
         QString name;      // as the archive names it, without quotes
         QString reference; // how the text refers to it: its alias, or its name as written
     };
-    bool select = false;   // a SELECT text this reading understands
+    bool select = false; // a SELECT text this reading understands
     bool distinct = false;
     bool compound = false; // UNION, INTERSECT, EXCEPT, GROUP BY or HAVING
     bool subquery = false; // a SELECT inside the FROM clause
@@ -52,6 +52,11 @@ struct Shape {
     const Table* table(const QString& name) const;
 };
 Shape analyse(const QString& text);
+
+// The condition that a column equals a bound value (`?`), as the archive compares: a text column
+// in the reader's collation (case never counts, accents do), so its index serves the condition.
+// `column` is the reference as the query writes it, `name` the column's own name.
+QString equalsBound(const QString& column, const QString& name);
 
 // An identifier as SQL writes it: between double quotes, with inner quotes doubled.
 QString quoteName(const QString& name);

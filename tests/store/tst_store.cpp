@@ -11,7 +11,6 @@
 using store::DbError;
 using store::Recordset;
 
-
 using namespace testsupport;
 
 void TestStore::initTestCase()

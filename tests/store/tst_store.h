@@ -78,6 +78,15 @@ class TestStore : public QObject {
     void requeryShowsOtherConnectionsChanges();
     void dataSourceWithBoundFields();
 
+    // The editing contract (tst_store_editing.cpp)
+    void editWritesOnlyTheRowItOpened();
+    void anotherUsersChangeIsRefused();
+    void busyArchiveIsReportedQuickly();
+    void typedValuesAreBoundNeverPasted();
+    void queriesWithAliasesAndQuotedNames();
+    void oneComparisonRuleForTexts();
+    void transactionsAndOneConnectionPerWindow();
+
     // The archive file (tst_store_archive.cpp)
     void schemaOfANewArchive();
     void doubleQuotedTextIsAName();
@@ -88,4 +97,3 @@ class TestStore : public QObject {
     void presenceLockAcrossProcesses();
     void readableByTheSqliteShell();
 };
-

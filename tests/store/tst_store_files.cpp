@@ -15,10 +15,10 @@
 #include <thread>
 
 using testsupport::damagePages;
+using testsupport::digest;
 using testsupport::errorOf;
 using testsupport::pageNumbers;
 using testsupport::pagesOf;
-using testsupport::digest;
 using testsupport::readFile;
 using testsupport::rowCount;
 using testsupport::writeFile;
@@ -271,7 +271,8 @@ class TestArchiveFiles : public QObject {
         QVERIFY(leaves.size() > 20);
         // One leaf of the books and one page of the title index.
         const int lostLeaf = leaves.at(leaves.size() / 2);
-        const QList<int> titleIndex = pageNumbers(pagesOf(path, QStringLiteral("biblio_titolo"), QStringLiteral("leaf")));
+        const QList<int> titleIndex =
+            pageNumbers(pagesOf(path, QStringLiteral("biblio_titolo"), QStringLiteral("leaf")));
         QVERIFY(!titleIndex.isEmpty());
         QVERIFY(damagePages(path, {lostLeaf, titleIndex.first()}));
         const QByteArray damaged = digest(path);

@@ -124,8 +124,8 @@ QList<Page> pagesOf(const QString& path, const QString& table, const QString& ty
     QList<Page> pages;
     RawDb raw(path);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(raw.db, "SELECT pageno, ncell FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(raw.db, "SELECT pageno, ncell FROM dbstat WHERE name = ?1 AND pagetype = ?2 ORDER BY path", -1,
+                       &st, nullptr);
     const QByteArray t = table.toUtf8();
     const QByteArray k = type.toUtf8();
     sqlite3_bind_text(st, 1, t.constData(), -1, SQLITE_TRANSIENT);
