@@ -1,3 +1,4 @@
+#include "app/Guard.h"
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
 #include "shell/Startup.h"
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);
+    guard::installWaitCursor();
     // The program ends only through the main window's quit guard; closing the splash is not an end.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -1,5 +1,7 @@
 #include "books/FloorPlan.h"
 
+#include "app/Guard.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
@@ -8,6 +10,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStyle>
 
 namespace books {
 namespace {
@@ -81,10 +84,11 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Command17->setObjectName(QStringLiteral("Command17"));
     Command17->setAccessibleName(QStringLiteral("Ingrandisci pianta"));
     Command17->setToolTip(QStringLiteral("Ingrandisci pianta"));
+    Command17->setIcon(Command17->style()->standardIcon(QStyle::SP_TitleBarMaxButton));
     Command17->setFixedSize(twipsToPixels(375) + 8, twipsToPixels(195) + 6);
 
-    connect(Command17, &QPushButton::clicked, this, &FloorPlan::openLargeView);
-    connect(Command16, &QPushButton::clicked, this, &FloorPlan::closeLargeView);
+    guard::connect(Command17, &QPushButton::clicked, this, [this] { openLargeView(); });
+    guard::connect(Command16, &QPushButton::clicked, this, [this] { closeLargeView(); });
     placeSmallMarker(m_small);
     // No book shown yet, so no place to mark.
     setMarkersVisible(false);
@@ -163,7 +167,7 @@ void FloorPlan::closeLargeView()
 bool FloorPlan::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Image1 && event->type() == QEvent::MouseButtonDblClick) {
-        openLargeView();
+        guard::run([this] { openLargeView(); });
         return true;
     }
     return QObject::eventFilter(watched, event);

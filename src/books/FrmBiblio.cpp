@@ -1,12 +1,13 @@
 #include "books/FrmBiblio.h"
 
+#include "app/Guard.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
 #include "books/BiblioPanels.h"
 #include "books/FloorPlan.h"
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
-#include "app/Messages.h"
-#include "app/Modulo1.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
@@ -91,19 +92,7 @@ FrmBiblio::FrmBiblio(QWidget* parent) : QWidget(parent)
     Data6 = named(new store::DataSource(this), QStringLiteral("Data6"));
     Timer1 = named(new QTimer(this), QStringLiteral("Timer1"));
     buildControls();
-
-    connect(Data6, &store::DataSource::reposition, this, &FrmBiblio::Data6_Reposition);
-    connect(Data1, &store::DataSource::reposition, this, [this] {
-        const store::Recordset* rs = Data1->recordset();
-        Label4->setCode(rs && rs->hasCurrent() ? rs->value(QStringLiteral("id")).toString() : QString());
-    });
-    connect(DBList1, &controls::DBList::entryClicked, this, &FrmBiblio::DBList1_Click);
-    connect(DBList1, &controls::DBList::keyReleased, this, &FrmBiblio::DBList1_Click);
-    connect(DBList1, &controls::DBList::mouseMoved, this, &FrmBiblio::DBList1_MouseMove);
-    for (int i = 0; i < 3; ++i) {
-        connect(Option2[i], &QRadioButton::clicked, this, [this, i] { Option2_Click(i); });
-    }
-    connect(Timer1, &QTimer::timeout, this, &FrmBiblio::Timer1_Timer);
+    connectHandlers();
 
     // The window sees key releases before its controls do.
     installEventFilter(this);
@@ -113,6 +102,23 @@ FrmBiblio::FrmBiblio(QWidget* parent) : QWidget(parent)
 }
 
 FrmBiblio::~FrmBiblio() = default;
+
+void FrmBiblio::connectHandlers()
+{
+    // Every handler runs guarded: an archive that cannot be read is reported, never fatal.
+    guard::connect(Data6, &store::DataSource::reposition, this, [this] { Data6_Reposition(); });
+    guard::connect(Data1, &store::DataSource::reposition, this, [this] {
+        const store::Recordset* rs = Data1->recordset();
+        Label4->setCode(rs && rs->hasCurrent() ? rs->value(QStringLiteral("id")).toString() : QString());
+    });
+    guard::connect(DBList1, &controls::DBList::entryClicked, this, [this] { DBList1_Click(); });
+    guard::connect(DBList1, &controls::DBList::keyReleased, this, [this] { DBList1_Click(); });
+    guard::connect(DBList1, &controls::DBList::mouseMoved, this, [this] { DBList1_MouseMove(); });
+    for (int i = 0; i < 3; ++i) {
+        guard::connect(Option2[i], &QRadioButton::clicked, this, [this, i] { Option2_Click(i); });
+    }
+    guard::connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
 
 void FrmBiblio::buildControls()
 {
@@ -124,7 +130,7 @@ void FrmBiblio::buildControls()
     DBList1->setListField(QStringLiteral("titolo"));
     DBList1->setBoundColumn(QStringLiteral("id"));
     Label2 = named(new QLabel(QStringLiteral("0"), listGroup), QStringLiteral("Label2"));
-    Label2->setAccessibleName(QStringLiteral("Numero dei titoli"));
+    Label2->setAccessibleName(QStringLiteral("Numero dei titoli: 0"));
     const char* const optionCaptions[3] = {"TITOLO", "GENERE", "ANNO"};
     auto* options = new QHBoxLayout;
     for (int i = 0; i < 3; ++i) {
@@ -300,8 +306,11 @@ void FrmBiblio::buildControls()
 void FrmBiblio::Form_Load()
 {
     Modulo1::FotoAperta = false;
+    // One connection for the whole window: its data sources share it, so one transaction can
+    // cover a book and its links.
+    m_archive = store::Archive::open(Modulo1::PercorsoArchivio);
     for (store::DataSource* d : {Data1, Data2, Data3, Data4, Data5, Data6}) {
-        d->setDatabaseName(Modulo1::PercorsoArchivio);
+        d->setArchive(m_archive);
     }
     Data6->setRecordSource(sql::AllBooks);
     Data6->refresh();
@@ -331,7 +340,7 @@ void FrmBiblio::DBList1_Click()
         return;
     }
     Modulo1::IdLibroCorrente = key.toLongLong();
-    Data1->findFirst(QStringLiteral("id=") + QString::number(Modulo1::IdLibroCorrente));
+    Data1->findFirst(QStringLiteral("id"), Modulo1::IdLibroCorrente);
     const store::Recordset& book = Data1->rs();
 
     Data3->setRecordSource(sql::authorsOfBook(book.value(QStringLiteral("id")).toLongLong()));
@@ -344,16 +353,27 @@ void FrmBiblio::DBList1_Click()
     m_plan->placeLargeMarker(QPointF(small.x() * 2.22, small.y() * 2.28));
 
     const QVariant publisher = book.value(QStringLiteral("ID_Edizione"));
-    Data5->findFirst(QStringLiteral("id_Editore=") + publisher.toString());
     Modulo1::IdEditoreCorrente = publisher.toInt();
-    if (Data5->rs().noMatch()) {
-        DBCombo3->setCurrentIndex(-1);
-    } else {
-        DBCombo3->setBoundText(Data5->rs().value(QStringLiteral("ID_Editore")).toString());
-    }
+    showPublisher(publisher);
 
     if (DBCombo2->lineEdit() && DBCombo2->lineEdit()->hasSelectedText()) {
         DBCombo2->lineEdit()->deselect();
+    }
+}
+
+void FrmBiblio::showPublisher(const QVariant& publisherKey)
+{
+    // An open publisher edit is never moved off its row: the chooser finds the name by itself.
+    bool found = false;
+    if (!Data5->isEditing()) {
+        found = Data5->findFirst(QStringLiteral("id_Editore"), publisherKey);
+    } else {
+        found = DBCombo3->listModel()->rowOfKey(publisherKey.toString()) >= 0;
+    }
+    if (found) {
+        DBCombo3->setBoundText(publisherKey.toString());
+    } else {
+        DBCombo3->setCurrentIndex(-1);
     }
 }
 
@@ -370,6 +390,8 @@ void FrmBiblio::Data6_Reposition()
 {
     const store::Recordset* rs = Data6->recordset();
     Label2->setText(QString::number(rs ? rs->recordCount() : 0));
+    // A screen reader reads the count with its meaning.
+    Label2->setAccessibleName(QStringLiteral("Numero dei titoli: ") + Label2->text());
 }
 
 void FrmBiblio::DBList1_MouseMove()
@@ -433,7 +455,7 @@ bool FrmBiblio::closeWindow()
 void FrmBiblio::closeEvent(QCloseEvent* event)
 {
     if (isEditing()) {
-        msg::show(msg::kEditingOpen, msg::Icon::Information);
+        guard::run([] { msg::show(msg::kEditingOpen, msg::Icon::Information); });
         event->ignore();
         return;
     }
@@ -446,11 +468,11 @@ bool FrmBiblio::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            Form_KeyUp(27);
+            guard::run([this] { Form_KeyUp(27); });
             return true;
         }
     } else if (event->type() == QEvent::WindowActivate && watched == parentWidget()) {
-        Form_Activate();
+        guard::run([this] { Form_Activate(); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -461,6 +483,6 @@ void FrmBiblio::changeEvent(QEvent* event)
     if (event->type() == QEvent::ParentChange && parentWidget()) {
         parentWidget()->installEventFilter(this);
     } else if (event->type() == QEvent::ActivationChange && isActiveWindow() && !parentWidget()) {
-        Form_Activate();
+        guard::run([this] { Form_Activate(); });
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -17,8 +18,9 @@ class DBList;
 } // namespace controls
 
 namespace store {
+class Archive;
 class DataSource;
-}
+} // namespace store
 
 namespace books {
 class AuthorsPanel;
@@ -64,6 +66,8 @@ class FrmBiblio : public QWidget {
     store::DataSource* Data6;
 
     books::FloorPlan* floorPlan() const { return m_plan; }
+    // The window's one connection to the archive, shared by its data sources.
+    const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -72,8 +76,13 @@ class FrmBiblio : public QWidget {
 
   private:
     void buildControls();
+    void connectHandlers();
     void Form_Activate();
+    // Shows the book's publisher in the chooser (and in the publishers panel when no publisher
+    // edit is open there).
+    void showPublisher(const QVariant& publisherKey);
 
+    std::shared_ptr<store::Archive> m_archive;
     controls::DBList* DBList1;
     controls::DBList* DBList2;
     QLabel* Label2;

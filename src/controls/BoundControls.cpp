@@ -1,5 +1,7 @@
 #include "controls/BoundControls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QEvent>
 #include <QKeyEvent>
@@ -25,6 +27,33 @@ class FocusColours : public QObject {
         return false;
     }
 };
+
+// A combo box read by a screen reader: its name is its caption, its value what it shows. (Left to
+// itself, a filled combo would give its value as its name and the caption would be lost.)
+class CaptionedCombo : public QAccessibleWidget {
+  public:
+    explicit CaptionedCombo(QComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto* combo = static_cast<const QComboBox*>(widget());
+        if (t == QAccessible::Name && !combo->accessibleName().isEmpty()) {
+            return combo->accessibleName();
+        }
+        if (t == QAccessible::Value) {
+            return combo->currentText();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+const char* const kCaptioned = "carteoCaptioned";
+
+QAccessibleInterface* captionedComboFactory(const QString&, QObject* object)
+{
+    auto* combo = qobject_cast<QComboBox*>(object);
+    return combo && combo->property(kCaptioned).toBool() ? new CaptionedCombo(combo) : nullptr;
+}
 
 } // namespace
 
@@ -53,6 +82,18 @@ QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QW
     auto* label = named(new QLabel(text, parent), name);
     label->setBuddy(field);
     field->setAccessibleName(text);
+    if (auto* combo = qobject_cast<QComboBox*>(field)) {
+        static const bool installed = [] {
+            QAccessible::installFactory(captionedComboFactory);
+            return true;
+        }();
+        Q_UNUSED(installed);
+        combo->setProperty(kCaptioned, true);
+        // The text box inside an editable combo is named after the same caption.
+        if (combo->lineEdit()) {
+            combo->lineEdit()->setAccessibleName(text);
+        }
+    }
     return label;
 }
 

@@ -6,7 +6,7 @@
 
 namespace controls {
 
-DBList::DBList(QWidget* parent) : QListView(parent), m_model(new RecordListModel(this))
+DBList::DBList(QWidget* parent) : QListView(parent), BoundRows(new RecordListModel(this))
 {
     // Every entry has the same height, so the view never asks for rows it does not show.
     setUniformItemSizes(true);
@@ -15,19 +15,6 @@ DBList::DBList(QWidget* parent) : QListView(parent), m_model(new RecordListModel
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setMouseTracking(true);
     setModel(m_model);
-}
-
-void DBList::setRowSource(store::DataSource* source)
-{
-    m_model->setSource(source);
-}
-void DBList::setListField(const QString& field)
-{
-    m_model->setListField(field);
-}
-void DBList::setBoundColumn(const QString& field)
-{
-    m_model->setBoundColumn(field);
 }
 
 QString DBList::boundText() const
@@ -77,7 +64,7 @@ void DBList::mouseMoveEvent(QMouseEvent* event)
     emit mouseMoved();
 }
 
-DBCombo::DBCombo(QWidget* parent) : QComboBox(parent), m_model(new RecordListModel(this))
+DBCombo::DBCombo(QWidget* parent) : QComboBox(parent), BoundRows(new RecordListModel(this))
 {
     setModel(m_model);
     setInsertPolicy(QComboBox::NoInsert);
@@ -94,15 +81,6 @@ void DBCombo::setRowSource(store::DataSource* source)
     const QString kept = currentText();
     m_model->setSource(source);
     setText(kept);
-}
-
-void DBCombo::setListField(const QString& field)
-{
-    m_model->setListField(field);
-}
-void DBCombo::setBoundColumn(const QString& field)
-{
-    m_model->setBoundColumn(field);
 }
 
 QString DBCombo::boundText() const

@@ -7,18 +7,28 @@
 
 namespace controls {
 
+// What a bound list and a bound combo share: the rows of a data source, the field each entry
+// shows and the field whose value is the entry's key (the bound column).
+class BoundRows {
+  public:
+    void setRowSource(store::DataSource* source) { m_model->setSource(source); }
+    void setListField(const QString& field) { m_model->setListField(field); }
+    void setBoundColumn(const QString& field) { m_model->setBoundColumn(field); }
+    RecordListModel* listModel() const { return m_model; }
+
+  protected:
+    explicit BoundRows(RecordListModel* model) : m_model(model) {}
+    ~BoundRows() = default;
+    RecordListModel* m_model;
+};
+
 // A list bound to a data source: shows one field of each row and carries another as its key.
 // The selected key (BoundText) can be read and set; setting a key no row has clears the selection,
 // so the key read back differs from the one set.
-class DBList : public QListView {
+class DBList : public QListView, public BoundRows {
     Q_OBJECT
   public:
     explicit DBList(QWidget* parent = nullptr);
-
-    void setRowSource(store::DataSource* source);
-    void setListField(const QString& field);
-    void setBoundColumn(const QString& field);
-    RecordListModel* listModel() const { return m_model; }
 
     QString boundText() const;
     void setBoundText(const QString& key);
@@ -36,29 +46,22 @@ class DBList : public QListView {
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-
-  private:
-    RecordListModel* m_model;
 };
 
 // A combo box bound to a data source in the same way; free text may be typed when editable.
-class DBCombo : public QComboBox {
+// Its accessible name stays its caption whatever it shows.
+class DBCombo : public QComboBox, public BoundRows {
     Q_OBJECT
   public:
     explicit DBCombo(QWidget* parent = nullptr);
 
+    // Keeps the text shown while the rows change.
     void setRowSource(store::DataSource* source);
-    void setListField(const QString& field);
-    void setBoundColumn(const QString& field);
-    RecordListModel* listModel() const { return m_model; }
 
     QString boundText() const;
     void setBoundText(const QString& key);
     QString text() const { return currentText(); }
     void setText(const QString& text);
-
-  private:
-    RecordListModel* m_model;
 };
 
 } // namespace controls

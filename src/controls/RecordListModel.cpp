@@ -1,6 +1,10 @@
 #include "controls/RecordListModel.h"
 
+#include "app/Messages.h"
 #include "store/DataSource.h"
+
+#include <QPointer>
+#include <QTimer>
 
 namespace controls {
 
@@ -42,6 +46,7 @@ void RecordListModel::resolveColumns()
 
 void RecordListModel::reload()
 {
+    m_reported = false;
     beginResetModel();
     const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
     m_rows = rs ? rs->recordCount() : 0;
@@ -59,15 +64,37 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_rows) {
         return {};
     }
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        return textAt(index.row());
-    case KeyRole:
-        return keyAt(index.row());
-    default:
-        return {};
+    try {
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return textAt(index.row());
+        case KeyRole:
+            return keyAt(index.row());
+        default:
+            return {};
+        }
+    } catch (const store::DbError& e) {
+        reportOnce(e.description());
+    } catch (const std::exception& e) {
+        reportOnce(QStringLiteral("Errore imprevisto: ") + QString::fromLocal8Bit(e.what()));
     }
+    return {};
+}
+
+void RecordListModel::reportOnce(const QString& description) const
+{
+    if (m_reported) {
+        return;
+    }
+    m_reported = true;
+    // Never from inside a paint: the message waits for the event loop.
+    QTimer::singleShot(0, const_cast<RecordListModel*>(this), [description] {
+        try {
+            msg::show(description);
+        } catch (...) {
+        }
+    });
 }
 
 QString RecordListModel::textAt(int row) const

@@ -8,7 +8,9 @@
 namespace controls {
 
 // A list model over a data source's recordset. Rows are read from the recordset only when a view
-// asks for them, so a list of 100,000 titles costs what the visible rows cost.
+// asks for them, so a list of 100,000 titles costs what the visible rows cost. The model never
+// throws: a row that cannot be read (a dropped network share, a long lock) shows empty, and the
+// first such failure after each reload is reported once, outside the painting.
 class RecordListModel : public QAbstractListModel {
     Q_OBJECT
   public:
@@ -37,6 +39,7 @@ class RecordListModel : public QAbstractListModel {
 
   private:
     void resolveColumns();
+    void reportOnce(const QString& description) const;
 
     QPointer<store::DataSource> m_source;
     QString m_listField;
@@ -44,6 +47,7 @@ class RecordListModel : public QAbstractListModel {
     int m_listColumn = -1;
     int m_keyColumn = -1;
     int m_rows = 0;
+    mutable bool m_reported = false;
 };
 
 } // namespace controls

@@ -1,11 +1,13 @@
 #include "shell/MDIForm1.h"
 
-#include "books/FrmBiblio.h"
 #include "app/FileDialogs.h"
-#include "shell/FrmCopertina.h"
+#include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "books/FrmBiblio.h"
+#include "shell/FrmCopertina.h"
+#include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 
@@ -147,46 +149,51 @@ void MDIForm1::setEndProgram(std::function<void()> end)
     endProgram() = end ? std::move(end) : std::function<void()>(leaveEventLoop);
 }
 
-FrmBiblio* MDIForm1::booksWindow() const
+QWidget* MDIForm1::openChild(const QPointer<QWidget>& slot) const
 {
     // A closed sub-window is deleted only when control returns to the event loop; until then
     // it no longer counts as open.
-    const QMdiSubWindow* sub = subWindowOf(m_books);
-    return sub && !sub->isHidden() ? m_books.data() : nullptr;
+    const QMdiSubWindow* sub = subWindowOf(slot);
+    return sub && !sub->isHidden() ? slot.data() : nullptr;
+}
+
+FrmBiblio* MDIForm1::booksWindow() const
+{
+    return qobject_cast<FrmBiblio*>(openChild(m_books));
 }
 
 void MDIForm1::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered, this,
-            &MDIForm1::MnuFileApri_Click);
-    connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio")), &QAction::triggered, this,
-            &MDIForm1::MnuFileNew_Click);
+    guard::connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered,
+                   this, [this] { MnuFileApri_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio")), &QAction::triggered,
+                   this, [this] { MnuFileNew_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
-    connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
-            &MDIForm1::MnFileEsci_Click);
+    guard::connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
+                   [this] { MnFileEsci_Click(); });
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("Visualizza"));
     view->setObjectName(QStringLiteral("MnuVisual"));
-    connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered, this,
-            &MDIForm1::MnuVisualBiblio_Click);
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered,
+                   this, [this] { MnuVisualBiblio_Click(); });
     menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori"));
     menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori"));
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Opzioni"));
     options->setObjectName(QStringLiteral("MnuOpzionI"));
-    connect(menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("Ripara e Compatta")),
-            &QAction::triggered, this, &MDIForm1::MnuOpzioniRipara_Click);
-    connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia")), &QAction::triggered,
-            this, &MDIForm1::MnuOpzioniCopia_Click);
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("Ripara e Compatta")),
+                   &QAction::triggered, this, [this] { MnuOpzioniRipara_Click(); });
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia")),
+                   &QAction::triggered, this, [this] { MnuOpzioniCopia_Click(); });
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
     menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("Inserisci Piantina"));
 
     QMenu* info = menuBar()->addMenu(QStringLiteral("?"));
     info->setObjectName(QStringLiteral("mnuInfo"));
-    connect(menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info...")), &QAction::triggered, this,
-            &MDIForm1::mnuabaut_Click);
+    guard::connect(menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info...")), &QAction::triggered, this,
+                   [this] { mnuabaut_Click(); });
 
     // Six blanks keep the date apart from the menus.
     QMenu* spacer = menuBar()->addMenu(QStringLiteral("      "));
@@ -220,7 +227,7 @@ void MDIForm1::buildToolbar()
         }
         QAction* action = Toolbar1->addAction(style()->standardIcon(b.icon), QString::fromLatin1(b.label));
         action->setObjectName(QStringLiteral("Toolbar1_%1").arg(b.index));
-        connect(action, &QAction::triggered, this, [this, index = b.index] { Toolbar1_ButtonClick(index); });
+        guard::connect(action, &QAction::triggered, this, [this, index = b.index] { Toolbar1_ButtonClick(index); });
     }
     Toolbar1->addSeparator();
     Text2 = new QLineEdit(QStringLiteral("Nome Archivio"), Toolbar1);
@@ -328,11 +335,14 @@ bool MDIForm1::findArchive()
                 return false;
             }
         }
-        if (!missing) {
+        // A file that is there but cannot be an archive is named, and followed by the same choice
+        // of another file as a missing one.
+        const QString unusable = missing ? QString() : unusableArchive(Modulo1::PercorsoArchivio);
+        if (!missing && unusable.isEmpty()) {
             return true;
         }
-        msg::show(QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio + QLatin1Char('\r') +
-                      QStringLiteral("Selezionare un file valido!"),
+        msg::show((missing ? QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio : unusable) +
+                      QLatin1Char('\r') + QStringLiteral("Selezionare un file valido!"),
                   msg::Icon::Information);
         // A chosen file is written to avvio.ini, which the next round reads.
         MnuFileApri_Click();
@@ -340,6 +350,25 @@ bool MDIForm1::findArchive()
             return false;
         }
     }
+}
+
+QString MDIForm1::unusableArchive(const QString& path)
+{
+    try {
+        // Only reads: a file that is not an archive is left byte for byte as it was.
+        store::Archive::open(path, store::Archive::Presence::None);
+    } catch (const store::DbError& e) {
+        // Between quotes, so that a name with trailing blanks shows them.
+        const QString name = QLatin1Char('"') + path + QLatin1Char('"');
+        if (e.number() == store::ErrFileNotArchive) {
+            return QStringLiteral("Il file %1 non è un archivio valido o è danneggiato.").arg(name);
+        }
+        if (e.number() == store::ErrNewerArchive) {
+            return QStringLiteral("Il file %1 è stato creato da una versione più recente del programma.").arg(name);
+        }
+        // A lock or a disk error says nothing of the file: the books window reports it.
+    }
+    return {};
 }
 
 void MDIForm1::TrovaPercoServ()
@@ -555,31 +584,39 @@ void MDIForm1::MnuVisualBiblio_Click()
     }
 }
 
-void MDIForm1::showBooksWindow()
+QWidget* MDIForm1::showChild(QPointer<QWidget>& slot, const std::function<std::unique_ptr<QWidget>()>& open)
 {
-    if (FrmBiblio* books = booksWindow()) {
-        QMdiSubWindow* sub = subWindowOf(books);
+    if (QWidget* window = openChild(slot)) {
+        QMdiSubWindow* sub = subWindowOf(window);
         if (sub->isMinimized()) {
             sub->showNormal();
         }
         m_area->setActiveSubWindow(sub);
         sub->raise();
-        return;
+        return window;
     }
-    // Loaded before it joins the frame: a window whose archive cannot be read is never shown.
-    auto books = std::make_unique<FrmBiblio>();
-    books->Form_Load();
-    const QSize designSize = books->size();
-    QMdiSubWindow* sub = m_area->addSubWindow(books.get());
-    FrmBiblio* window = books.release(); // owned by its sub-window from here on
-    // Closing the sub-window (its close box, or Escape in the books window) deletes both.
+    std::unique_ptr<QWidget> made = open();
+    const QSize designSize = made->size();
+    QMdiSubWindow* sub = m_area->addSubWindow(made.get());
+    QWidget* window = made.release(); // owned by its sub-window from here on
+    // Closing the sub-window (its close box, or Escape in the window) deletes both.
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowTitle(window->windowTitle());
     // The window keeps its own size inside the title bar and frame; the frame scrolls to it.
     sub->resize(designSize.grownBy(sub->contentsMargins()));
-    m_books = window;
+    slot = window;
     sub->show();
     m_area->setActiveSubWindow(sub);
+    return window;
+}
+
+void MDIForm1::showBooksWindow()
+{
+    showChild(m_books, [] {
+        auto books = std::make_unique<FrmBiblio>();
+        books->Form_Load();
+        return books;
+    });
 }
 
 void MDIForm1::MnFileEsci_Click()

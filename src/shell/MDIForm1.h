@@ -60,10 +60,19 @@ class MDIForm1 : public QMainWindow {
     void buildMenus();
     void buildToolbar();
     void placeAtTopCentre();
-    // Steps 5 and 6 of the start-up: reads avvio.ini until it names an existing file. False when
-    // the sequence must end.
+    // Steps 5 and 6 of the start-up: reads avvio.ini until it names an existing archive. False
+    // when the sequence must end.
     bool findArchive();
+    // Why the file named in avvio.ini cannot be worked on (missing, not an archive, too new), or
+    // empty when it can.
+    QString unusableArchive(const QString& path);
     void closeDataWindows();
+    // Shows the child window held in `slot` and brings it forward; when it is closed, `open` makes
+    // and loads a new one, which joins the frame only once loaded (a window whose archive cannot
+    // be read is never shown). Throws what `open` throws.
+    QWidget* showChild(QPointer<QWidget>& slot, const std::function<std::unique_ptr<QWidget>()>& open);
+    // The child window held in `slot` while it is open; nullptr once it is closed.
+    QWidget* openChild(const QPointer<QWidget>& slot) const;
     // Shows the books window, opening it when it is closed; throws store::DbError from its load.
     void showBooksWindow();
     // The start-up's error trap: true when the error is passed over and the sequence goes on.
@@ -77,7 +86,7 @@ class MDIForm1 : public QMainWindow {
     QLineEdit* Text1;
     QLineEdit* Text2;
     QMenu* MnuData;
-    QPointer<FrmBiblio> m_books;
+    QPointer<QWidget> m_books;
     bool m_inStartup = false;
     bool m_ending = false;
 };

@@ -1,14 +1,14 @@
 // The archive commands of the main window: "Nuovo Archivio", "Crea Copia" and "Ripara e Compatta",
 // run offscreen in a temporary program folder on real archives, with the books window open or
 // closed as a user would have it.
-#include "books/FrmBiblio.h"
-#include "controls/DBList.h"
 #include "app/FileDialogs.h"
-#include "shell/FrmCopertina.h"
-#include "shell/MDIForm1.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "books/FrmBiblio.h"
+#include "controls/DBList.h"
+#include "shell/FrmCopertina.h"
+#include "shell/MDIForm1.h"
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"

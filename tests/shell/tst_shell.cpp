@@ -1,12 +1,12 @@
 // Start-up, the main window, its menus and quit guard, the message boxes and the archive
 // dialogs, run offscreen in a temporary program folder on real archives.
-#include "books/FrmBiblio.h"
-#include "controls/DBList.h"
 #include "app/FileDialogs.h"
-#include "shell/MDIForm1.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "books/FrmBiblio.h"
+#include "controls/DBList.h"
+#include "shell/MDIForm1.h"
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "support/TestSupport.h"
@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolBar>
@@ -480,22 +481,52 @@ class TestShell : public QObject {
         QCOMPARE(readFile(paths::startupFilePath()), missing.toUtf8() + "\r\n");
     }
 
-    void notAnArchiveIsReportedAndLeftAlone()
+    void notAnArchiveIsNamedAndAnotherChosen_data()
     {
-        const QString letter = m_folder->filePath(QStringLiteral("lettera.mdb"));
-        const QByteArray content("Cara Anna, ti scrivo...\n");
-        QVERIFY(writeFile(letter, content));
-        paths::writeStartupFile(letter);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("text") << QStringLiteral("lettera.mdb") << QStringLiteral("text");
+        QTest::newRow("empty, name ending in blanks") << QStringLiteral("vuoto.mdb  ") << QStringLiteral("empty");
+        QTest::newRow("truncated archive") << QStringLiteral("tronco.mdb") << QStringLiteral("truncated");
+        QTest::newRow("another program's database") << QStringLiteral("clienti.mdb") << QStringLiteral("foreign");
+    }
+
+    void notAnArchiveIsNamedAndAnotherChosen()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QByteArray content;
+        if (kind == QLatin1String("text")) {
+            content = "Cara Anna, ti scrivo...\n";
+        } else if (kind == QLatin1String("truncated")) {
+            content = readFile(m_folder->defaultArchive()).left(1500);
+        } else if (kind == QLatin1String("foreign")) {
+            // Another program's database: sound, but none of the archive's tables.
+            const QString other = m_folder->filePath(QStringLiteral("altro.sqlite"));
+            QProcess shell;
+            shell.start(QStringLiteral("sqlite3"), {other, QStringLiteral("CREATE TABLE clienti (nome TEXT);")});
+            if (!shell.waitForFinished() || shell.exitCode() != 0) {
+                QSKIP("the sqlite3 shell is not available");
+            }
+            content = readFile(other);
+        }
+        const QString file = m_folder->filePath(name);
+        QVERIFY(writeFile(file, content));
+        paths::writeStartupFile(file);
+        // The file is named between quotes, then the same choice follows as for a missing file.
         msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(m_folder->defaultArchive());
         MDIForm1 main;
         main.show();
         main.MDIForm_Load();
-        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrFileNotArchive)});
-        QVERIFY(main.isVisible());
-        QVERIFY(!main.booksWindow());
-        QVERIFY(main.mdiArea()->subWindowList().isEmpty());
-        QCOMPARE(text1(main), letter);
-        QCOMPARE(readFile(letter), content);
+        QCOMPARE(msg::shownTexts(),
+                 QStringList{QStringLiteral("Il file \"%1\" non è un archivio valido o è danneggiato.").arg(file) +
+                             kCr + QStringLiteral("Selezionare un file valido!")});
+        QCOMPARE(dialogs::requests().size(), 1);
+        QVERIFY(main.booksWindow());
+        QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(text1(main), m_folder->defaultArchive());
+        QCOMPARE(readFile(file), content); // left as it was
     }
 
     // ------------------------------------------------------------ commands
