@@ -24,14 +24,6 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& caption
     return named(new QPushButton(caption, parent), name);
 }
 
-QLineEdit* field(QWidget* parent, const QString& name)
-{
-    auto* edit = named(new QLineEdit(parent), name);
-    controls::applyFieldColours(edit);
-    controls::keepUpperCase(edit);
-    return edit;
-}
-
 void framePanel(QFrame* frame)
 {
     frame->setFrameShape(QFrame::Panel);
@@ -41,25 +33,25 @@ void framePanel(QFrame* frame)
 
 } // namespace
 
-AuthorsPanel::AuthorsPanel(QWidget* parent) : QFrame(parent)
+AuthorsPanel::AuthorsPanel(QWidget* parent, store::DataSource* authors) : RecordPanel(parent)
 {
     setObjectName(QStringLiteral("Frame1"));
     framePanel(this);
+    setRecords(authors, QStringLiteral("ID_Autore"), QStringLiteral("nome"));
     DBList3 = named(new controls::DBList(this), QStringLiteral("DBList3"));
     DBList3->setAccessibleName(QStringLiteral("Autori"));
+    setList(DBList3);
     Command15 = button(this, QStringLiteral("Command15"), QStringLiteral("X"));
     Command15->setAccessibleName(QStringLiteral("Chiudi"));
     Command15->setFixedWidth(28);
-    Text1[0] = field(this, QStringLiteral("Text1_0"));
-    Text1[0]->setMaxLength(100);
-    Text1[0]->setEnabled(false);
-    Text1[1] = field(this, QStringLiteral("Text1_1"));
-    Text1[1]->setMaxLength(50);
-    Text1[2] = field(this, QStringLiteral("Text1_2"));
-    Command3 = button(this, QStringLiteral("Command3"), QStringLiteral("Nuovo"));
-    Command4 = button(this, QStringLiteral("Command4"), QStringLiteral("Modifica"));
+    Text1[0] = addField(QStringLiteral("Text1_0"), QStringLiteral("nome"), 100, true);
+    Text1[1] = addField(QStringLiteral("Text1_1"), QStringLiteral("luogo_nascita"), 50, false);
+    Text1[2] = addField(QStringLiteral("Text1_2"), QStringLiteral("data_nascita"), 0, false);
+    Command3 = button(this, QStringLiteral("Command3"), QString());
+    Command4 = button(this, QStringLiteral("Command4"), QString());
     Command5 = button(this, QStringLiteral("Command5"), QStringLiteral("Elimina"));
     Command6 = button(this, QStringLiteral("Command6"), QStringLiteral("Inserisci"));
+    setButtons(Command3, Command4, Command5);
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("AUTORI"), this));
@@ -84,23 +76,25 @@ AuthorsPanel::AuthorsPanel(QWidget* parent) : QFrame(parent)
     hide();
 }
 
-PublishersPanel::PublishersPanel(QWidget* parent) : QFrame(parent)
+PublishersPanel::PublishersPanel(QWidget* parent, store::DataSource* publishers) : RecordPanel(parent)
 {
     setObjectName(QStringLiteral("Frame2"));
     framePanel(this);
+    setRecords(publishers, QStringLiteral("ID_Editore"), QStringLiteral("nome"));
     DBList4 = named(new controls::DBList(this), QStringLiteral("DBList4"));
     DBList4->setAccessibleName(QStringLiteral("Editori"));
+    setList(DBList4);
     Command14 = button(this, QStringLiteral("Command14"), QStringLiteral("X"));
     Command14->setAccessibleName(QStringLiteral("Chiudi"));
     Command14->setFixedWidth(28);
-    Text1_5 = field(this, QStringLiteral("Text1_5"));
-    Text1_5->setEnabled(false);
-    Text1_4 = field(this, QStringLiteral("Text1_4"));
-    Text1_3 = field(this, QStringLiteral("Text1_3"));
-    Command12 = button(this, QStringLiteral("Command12"), QStringLiteral("Nuovo"));
-    Command11 = button(this, QStringLiteral("Command11"), QStringLiteral("Modifica"));
+    Text1_5 = addField(QStringLiteral("Text1_5"), QStringLiteral("nome"), 0, true);
+    Text1_4 = addField(QStringLiteral("Text1_4"), QStringLiteral("residenza"), 0, false);
+    Text1_3 = addField(QStringLiteral("Text1_3"), QStringLiteral("note"), 0, false);
+    Command12 = button(this, QStringLiteral("Command12"), QString());
+    Command11 = button(this, QStringLiteral("Command11"), QString());
     Command10 = button(this, QStringLiteral("Command10"), QStringLiteral("Elimina"));
     Command9 = button(this, QStringLiteral("Command9"), QStringLiteral("Chiudi"));
+    setButtons(Command12, Command11, Command10);
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("EDITORI"), this));

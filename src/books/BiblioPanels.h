@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/RecordPanel.h"
+
 #include <QFrame>
 
 class QCheckBox;
@@ -10,20 +12,25 @@ class QRadioButton;
 class QWidget;
 
 namespace controls {
+class BoundLineEdit;
 class DBList;
+} // namespace controls
+
+namespace store {
+class DataSource;
 }
 
 // The panels that lie inside the books window. Each builds its controls with their names; the
 // window owns them and gives them their behaviour.
 namespace books {
 
-// The authors panel: every author of the catalogue, an author's fields and its buttons.
-class AuthorsPanel : public QFrame {
+// The authors panel: every author of the catalogue (`authors`), an author's fields and its buttons.
+class AuthorsPanel : public controls::RecordPanel {
     Q_OBJECT
   public:
-    explicit AuthorsPanel(QWidget* parent);
+    AuthorsPanel(QWidget* parent, store::DataSource* authors);
     controls::DBList* DBList3;
-    QLineEdit* Text1[3];
+    controls::BoundLineEdit* Text1[3]; // Nome, Nato a, Il
     QPushButton* Command15; // X
     QPushButton* Command3;  // Nuovo / Annulla
     QPushButton* Command4;  // Modifica / Salva
@@ -31,15 +38,15 @@ class AuthorsPanel : public QFrame {
     QPushButton* Command6;  // Inserisci
 };
 
-// The publishers panel: every publisher, a publisher's fields and its buttons.
-class PublishersPanel : public QFrame {
+// The publishers panel: every publisher (`publishers`), a publisher's fields and its buttons.
+class PublishersPanel : public controls::RecordPanel {
     Q_OBJECT
   public:
-    explicit PublishersPanel(QWidget* parent);
+    PublishersPanel(QWidget* parent, store::DataSource* publishers);
     controls::DBList* DBList4;
-    QLineEdit* Text1_5;     // Nome
-    QLineEdit* Text1_4;     // Località
-    QLineEdit* Text1_3;     // Note
+    controls::BoundLineEdit* Text1_5; // Nome
+    controls::BoundLineEdit* Text1_4; // Località
+    controls::BoundLineEdit* Text1_3; // Note
     QPushButton* Command14; // X
     QPushButton* Command12; // Nuovo / Annulla
     QPushButton* Command11; // Modifica / Salva

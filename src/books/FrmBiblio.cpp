@@ -274,9 +274,9 @@ void FrmBiblio::buildControls()
     Picture2->setPalette(readable);
     Picture2->setEnabled(false);
 
-    Frame1 = new books::AuthorsPanel(Picture2);
+    Frame1 = new books::AuthorsPanel(Picture2, Data2);
     Frame1->setGeometry(40, 60, 420, 330);
-    Frame2 = new books::PublishersPanel(Picture2);
+    Frame2 = new books::PublishersPanel(Picture2, Data5);
     Frame2->setGeometry(60, 80, 420, 330);
 
     m_search = new books::SearchPanel(this);

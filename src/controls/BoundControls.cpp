@@ -80,20 +80,26 @@ void keepUpperCase(QLineEdit* edit)
 QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QWidget* field)
 {
     auto* label = named(new QLabel(text, parent), name);
-    label->setBuddy(field);
-    field->setAccessibleName(text);
     if (auto* combo = qobject_cast<QComboBox*>(field)) {
+        // Screen readers see the caption as the combo's name whatever it shows.
         static const bool installed = [] {
             QAccessible::installFactory(captionedComboFactory);
             return true;
         }();
         Q_UNUSED(installed);
         combo->setProperty(kCaptioned, true);
+        // An interface made earlier (filling the combo already asks for one) is replaced by ours.
+        if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(combo);
+            made && !dynamic_cast<CaptionedCombo*>(made)) {
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+        }
         // The text box inside an editable combo is named after the same caption.
         if (combo->lineEdit()) {
             combo->lineEdit()->setAccessibleName(text);
         }
     }
+    field->setAccessibleName(text);
+    label->setBuddy(field);
     return label;
 }
 

@@ -7,6 +7,12 @@
 #include <QTimer>
 
 namespace controls {
+namespace {
+
+// How long the rows show empty after a failed read before the list asks the archive again.
+constexpr int kRetryMs = 5000;
+
+} // namespace
 
 RecordListModel::RecordListModel(QObject* parent) : QAbstractListModel(parent) {}
 
@@ -47,6 +53,7 @@ void RecordListModel::resolveColumns()
 void RecordListModel::reload()
 {
     m_reported = false;
+    m_failing = false;
     beginResetModel();
     const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
     m_rows = rs ? rs->recordCount() : 0;
@@ -61,7 +68,7 @@ int RecordListModel::rowCount(const QModelIndex& parent) const
 
 QVariant RecordListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows) {
+    if (!index.isValid() || index.row() >= m_rows || m_failing) {
         return {};
     }
     try {
@@ -84,12 +91,22 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
 
 void RecordListModel::reportOnce(const QString& description) const
 {
+    auto* self = const_cast<RecordListModel*>(this);
+    if (!m_failing) {
+        m_failing = true;
+        QTimer::singleShot(kRetryMs, self, [self] {
+            self->m_failing = false;
+            if (self->m_rows > 0) {
+                emit self->dataChanged(self->index(0), self->index(self->m_rows - 1));
+            }
+        });
+    }
     if (m_reported) {
         return;
     }
     m_reported = true;
     // Never from inside a paint: the message waits for the event loop.
-    QTimer::singleShot(0, const_cast<RecordListModel*>(this), [description] {
+    QTimer::singleShot(0, self, [description] {
         try {
             msg::show(description);
         } catch (...) {

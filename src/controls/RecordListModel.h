@@ -10,7 +10,9 @@ namespace controls {
 // A list model over a data source's recordset. Rows are read from the recordset only when a view
 // asks for them, so a list of 100,000 titles costs what the visible rows cost. The model never
 // throws: a row that cannot be read (a dropped network share, a long lock) shows empty, and the
-// first such failure after each reload is reported once, outside the painting.
+// first such failure after each reload is reported once, outside the painting. After a failure the
+// rows show empty without asking the archive for a few seconds, then the list tries again, so a
+// locked archive never makes the list wait once per row.
 class RecordListModel : public QAbstractListModel {
     Q_OBJECT
   public:
@@ -48,6 +50,7 @@ class RecordListModel : public QAbstractListModel {
     int m_keyColumn = -1;
     int m_rows = 0;
     mutable bool m_reported = false;
+    mutable bool m_failing = false;
 };
 
 } // namespace controls

@@ -4,6 +4,8 @@
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "books/FrmBiblio.h"
+#include "controls/DBList.h"
 #include "store/Archive.h"
 
 #include <QApplication>
@@ -12,6 +14,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QTest>
@@ -63,6 +66,82 @@ void resetShellState()
     dialogs::clearQueuedChoices();
     dialogs::setRecording(true);
     Modulo1::reset();
+}
+
+QString BooksWindow::catalogue()
+{
+    return QStringLiteral(
+        "INSERT INTO editori (ID_Editore, nome, residenza) VALUES (1, 'MONDADORI', 'MILANO'), (2, 'EINAUDI', "
+        "'TORINO');"
+        "INSERT INTO biblio (id, titolo, genere, anno, id_edizione, argomento, costo_E, posx, posy) VALUES"
+        " (500, 'Zeta', 'ROMANZO', '1990', 1, 'MARE', 12.5, 900, 600),"
+        " (700, 'Èlite', 'SAGGIO', '1980', NULL, 'POTERE', NULL, 5, 5),"
+        " (900, 'edera', NULL, '2001', 77, 'PIANTE', 1, 0, 0),"
+        " (300, 'Elefanti', '', '1975', 2, 'ANIMALI', 0, 10, 10);"
+        "INSERT INTO autore (ID_autore, nome) VALUES (1, 'DANTE ALIGHIERI'), (2, 'ITALO CALVINO');"
+        "INSERT INTO autbiblio VALUES (500, 1), (500, 2), (300, 2);");
+}
+
+BooksWindow::BooksWindow(const QString& populateSql, bool loadNow)
+{
+    m_path = m_folder.create(QStringLiteral("biblioteca.mdb"), populateSql);
+    Modulo1::PercorsoArchivio = m_path;
+    Modulo1::CartellaArchivio = m_folder.path() + QLatin1Char('/');
+    Modulo1::FileArchivio = QStringLiteral("biblioteca.mdb");
+    if (loadNow) {
+        load();
+    }
+}
+
+BooksWindow::~BooksWindow()
+{
+    m_window.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void BooksWindow::load()
+{
+    m_window = std::make_unique<FrmBiblio>();
+    m_window->Form_Load();
+    m_window->show();
+}
+
+FrmBiblio& BooksWindow::window() const
+{
+    if (!m_window) {
+        throw std::runtime_error("the books window is not loaded");
+    }
+    return *m_window;
+}
+
+QWidget* BooksWindow::widget(const QString& name) const
+{
+    QWidget* w = window().findChild<QWidget*>(name);
+    if (!w) {
+        throw std::runtime_error("missing control " + name.toStdString());
+    }
+    return w;
+}
+
+QString BooksWindow::text(const QString& name) const
+{
+    return control<QLineEdit>(name)->text();
+}
+
+QStringList BooksWindow::entries(const QString& listName) const
+{
+    auto* list = control<controls::DBList>(listName);
+    QStringList texts;
+    for (int r = 0; r < list->model()->rowCount(); ++r) {
+        texts << list->model()->index(r, 0).data().toString();
+    }
+    return texts;
+}
+
+void BooksWindow::select(const QString& key) const
+{
+    control<controls::DBList>(QStringLiteral("DBList1"))->setBoundText(key);
+    window().DBList1_Click();
 }
 
 NextModal::NextModal(std::function<void(QWidget*)> answer, int timeoutMs)

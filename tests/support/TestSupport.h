@@ -14,8 +14,15 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <stdexcept>
 
+class FrmBiblio;
 class QWidget;
+
+namespace controls {
+class DBList;
+}
 
 namespace testsupport {
 
@@ -46,6 +53,50 @@ class ProgramFolder {
 // Forgets queued message answers, queued file choices, recorded texts and the process-wide
 // settings, so one test's leftovers never answer the next test's dialogs.
 void resetShellState();
+
+// A books window on an archive of its own in a temporary folder, loaded and shown, with its
+// controls found by name. A missing control throws, which fails the running test only.
+class BooksWindow {
+  public:
+    // Four books with their publishers and authors: Zeta (500: ROMANZO, MONDADORI, two authors),
+    // Èlite (700: SAGGIO, no publisher), edera (900: publisher 77, which does not exist) and
+    // Elefanti (300: EINAUDI, one author), titled in mixed case.
+    static QString catalogue();
+
+    // Makes the archive with `populateSql` and points the process-wide settings at it; with `load`
+    // the window is made, loaded and shown at once.
+    explicit BooksWindow(const QString& populateSql = catalogue(), bool load = true);
+    ~BooksWindow();
+    BooksWindow(const BooksWindow&) = delete;
+    BooksWindow& operator=(const BooksWindow&) = delete;
+
+    // Makes, loads and shows the window (when it was not loaded at construction).
+    void load();
+    FrmBiblio& window() const;
+    const QString& path() const { return m_path; }
+    const ArchiveFolder& folder() const { return m_folder; }
+
+    QWidget* widget(const QString& name) const;
+    template <typename T> T* control(const QString& name) const
+    {
+        T* c = qobject_cast<T*>(widget(name));
+        if (!c) {
+            throw std::runtime_error("the control " + name.toStdString() + " is not of the expected kind");
+        }
+        return c;
+    }
+    // The text of a line edit.
+    QString text(const QString& name) const;
+    // The texts of a bound list's entries, in order.
+    QStringList entries(const QString& listName) const;
+    // Selects the title with `key` in the list and shows it, as a click on it does.
+    void select(const QString& key) const;
+
+  private:
+    ArchiveFolder m_folder;
+    QString m_path;
+    std::unique_ptr<FrmBiblio> m_window;
+};
 
 // Answers the next modal dialog: from a zero-timer it waits for a new
 // QApplication::activeModalWidget() and hands it to `answer`, which closes it (presses a
