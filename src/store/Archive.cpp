@@ -375,6 +375,28 @@ QString Archive::integerKeyOf(const QString& table)
     return count == 1 ? name : QString();
 }
 
+std::pair<qint64, qint64> Archive::changeStamp()
+{
+    Statement version = prepareExact(QStringLiteral("PRAGMA data_version"));
+    version.step();
+    return {version.int64(0), sqlite3_total_changes64(m_db)};
+}
+
+std::shared_ptr<const void> Archive::memo(const QString& key)
+{
+    if (!m_memo || key != m_memoKey || changeStamp() != m_memoStamp) {
+        return nullptr;
+    }
+    return m_memo;
+}
+
+void Archive::setMemo(const QString& key, std::shared_ptr<const void> value)
+{
+    m_memoKey = key;
+    m_memo = std::move(value);
+    m_memoStamp = changeStamp();
+}
+
 // ---------------------------------------------------------------- Transaction
 
 Transaction::Transaction(Archive& archive) : m_archive(archive)

@@ -76,6 +76,11 @@ class Archive {
     // The column that is the table's own integer key (its rowid), or empty.
     QString integerKeyOf(const QString& table);
 
+    // A result the store keeps for the next identical request, valid while nothing changes in the
+    // archive: neither a write of this connection nor a commit of any other.
+    std::shared_ptr<const void> memo(const QString& key);
+    void setMemo(const QString& key, std::shared_ptr<const void> value);
+
   private:
     struct BusyWait;
     Archive();
@@ -84,8 +89,14 @@ class Archive {
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    // What tells whether the archive changed: other connections' commits, this one's writes.
+    std::pair<qint64, qint64> changeStamp();
+
     std::unique_ptr<BusyWait> m_busy;
     std::unique_ptr<PresenceLock> m_presence;
+    QString m_memoKey;
+    std::shared_ptr<const void> m_memo;
+    std::pair<qint64, qint64> m_memoStamp{-1, -1};
 };
 
 // Several changes that stand or fall together: everything done on the archive while it lives is

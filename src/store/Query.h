@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 
@@ -12,10 +13,16 @@ namespace store {
 // `writeTable` names the table that receives the writes of a recordset opened on a join. A query
 // on one table writes to that table without saying so; a join that does not name its table, a
 // `distinct` or a compound query is read-only.
+//
+// `keyColumns` lets a large join be read in pages like a query on one table: the whole-number
+// values of these columns, together, tell the result's rows apart. The first must be the integer key
+// of the query's first table, written as `table.column`; pages are read by it. Such a result is
+// read-only; its rows come in the query's order.
 struct Query {
     QString text;
     QVariantList values;
     QString writeTable;
+    QStringList keyColumns;
 
     Query() = default;
     // The program's constant SQL texts, with no values.

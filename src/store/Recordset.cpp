@@ -5,12 +5,25 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 namespace store {
 namespace {
 
 constexpr int kPageSize = 64;
 constexpr int kMaxPages = 48;
+// The key standing for "no row" of a key column on the outer side of a join.
+constexpr qint64 kNoRow = std::numeric_limits<qint64>::min();
+
+QString memoKeyOf(const QString& sqlText, const QVariantList& values)
+{
+    QString key = sqlText;
+    for (const QVariant& v : values) {
+        key += QLatin1Char('\n') + QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
+    }
+    return key;
+}
 
 // A criterion of the form field=value, with the value as a number or a quoted text.
 struct Criterion {
@@ -158,7 +171,23 @@ void Recordset::open()
         m_writeTable = m_shape.tables.constFirst().name;
         m_writeReference = m_shape.tables.constFirst().reference;
     }
-    m_keyed = !readOnlyShape && m_shape.tables.size() == 1;
+    if (!m_query.keyColumns.isEmpty()) {
+        const QString first = m_query.keyColumns.constFirst();
+        const QString firstTable = first.left(first.indexOf(QLatin1Char('.')));
+        if (!m_query.writeTable.isEmpty() || !m_shape.select || m_shape.compound || m_shape.subquery ||
+            m_shape.tables.isEmpty() || m_query.keyColumns.size() > 2 ||
+            m_shape.tables.constFirst().reference.compare(firstTable, Qt::CaseInsensitive) != 0) {
+            throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
+                                         QStringLiteral(" (le colonne chiave non si adattano alla query)"));
+        }
+        m_keyTable = m_shape.tables.constFirst().name;
+        m_keyedJoin = true;
+        m_keyed = true;
+        m_writeTable.clear();
+        m_writeReference.clear();
+    } else {
+        m_keyed = !readOnlyShape && m_shape.tables.size() == 1;
+    }
     load();
 }
 
@@ -167,15 +196,17 @@ void Recordset::load()
     forgetCache();
     m_findQueries.clear();
     m_rowIdColumn = -1;
-    m_keys.clear();
+    m_keyList = std::make_shared<KeyList>();
     m_rows.clear();
     m_currentDeleted = false;
-    if (m_keyed) {
+    if (m_keyedJoin) {
+        loadJoinKeys();
+    } else if (m_keyed) {
         loadKeys();
     } else {
         loadWhole();
     }
-    m_pos = m_keys.empty() ? -1 : 0;
+    m_pos = keys().empty() ? -1 : 0;
 }
 
 void Recordset::readColumns(const Statement& st, int first, int count)
@@ -201,11 +232,50 @@ void Recordset::loadKeys()
     readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - 1);
     findRowIdColumn();
     m_hasRowId = true;
-    Statement keys = m_archive->prepareExact(
-        QStringLiteral("SELECT %1.rowid FROM %2 %3").arg(ref, m_shape.fromClause, m_shape.tail));
+    const QString keySql = QStringLiteral("SELECT %1.rowid FROM %2 %3").arg(ref, m_shape.fromClause, m_shape.tail);
+    const QVariantList keyValues = m_query.values.mid(m_shape.selectMarkers);
+    // Another data source of the window may have just read the same keys (the title list and the
+    // record run one query).
+    const QString memoKey = memoKeyOf(keySql, keyValues);
+    if (auto known = std::static_pointer_cast<const KeyList>(m_archive->memo(memoKey))) {
+        m_keyList = std::const_pointer_cast<KeyList>(known);
+        return;
+    }
+    Statement keys = m_archive->prepareExact(keySql);
+    keys.bindAll(keyValues);
+    while (keys.step()) {
+        m_keyList->keys.push_back(keys.int64(0));
+    }
+    m_archive->setMemo(memoKey, m_keyList);
+}
+
+void Recordset::loadJoinKeys()
+{
+    // Keys are the values of the key columns; a page reads every joined row of its first-column
+    // keys (the books) and keeps those whose key pair it asked for.
+    const QString first = m_query.keyColumns.constFirst();
+    const QString keyList = m_query.keyColumns.join(QStringLiteral(", "));
+    const int keyColumns = int(m_query.keyColumns.size());
+    const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
+    m_pageQuery = std::make_unique<Statement>(
+        m_archive->prepareExact(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4 IN (%5)")
+                                    .arg(m_shape.selectList, keyList, m_shape.fromClause, first, marks(kPageSize))));
+    m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
+    readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - keyColumns);
+    m_writeTable = m_keyTable; // only to find the integer key column
+    findRowIdColumn();
+    m_writeTable.clear();
+    for (Column& c : m_columns) {
+        c.writable = false;
+    }
+    Statement keys =
+        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 %3").arg(keyList, m_shape.fromClause, m_shape.tail));
     keys.bindAll(m_query.values.mid(m_shape.selectMarkers));
     while (keys.step()) {
-        m_keys.push_back(keys.int64(0));
+        m_keyList->keys.push_back(keys.int64(0));
+        if (keyColumns == 2) {
+            m_keyList->second.push_back(keys.value(1).isNull() ? kNoRow : keys.int64(1));
+        }
     }
 }
 
@@ -255,7 +325,7 @@ void Recordset::loadWhole()
         for (int c = first; c < st->columnCount(); ++c) {
             row.push_back(st->value(c));
         }
-        m_keys.push_back(m_hasRowId ? st->int64(0) : qint64(m_rows.size()));
+        m_keyList->keys.push_back(m_hasRowId ? st->int64(0) : qint64(m_rows.size()));
         m_rows.push_back(std::move(row));
     }
 }
@@ -277,12 +347,22 @@ void Recordset::findRowIdColumn()
     }
 }
 
+std::vector<qint64>& Recordset::mutableKeys()
+{
+    if (m_keyList.use_count() > 1) {
+        auto own = std::make_shared<KeyList>();
+        own->keys = m_keyList->keys;
+        own->second = m_keyList->second;
+        m_keyList = std::move(own);
+    }
+    m_keyList->positionsValid = false;
+    return m_keyList->keys;
+}
+
 void Recordset::forgetCache()
 {
     m_pages.clear();
     m_pageOrder.clear();
-    m_positionsValid = false;
-    m_positions.clear();
 }
 
 void Recordset::forgetPageOf(int row)
@@ -305,25 +385,40 @@ const Recordset::Page& Recordset::page(int index) const
     const int begin = index * kPageSize;
     const int end = std::min(begin + kPageSize, recordCount());
     p.rows.assign(end - begin, Row(m_columns.size()));
-    QHash<qint64, int> slot;
+    // The rows of the page by their key (a pair of rowids for a keyed join); the same book may come
+    // several times in a page of a join, once per author.
+    const bool pairs = !m_keyList->second.empty();
+    const auto keyAt = [&](int row) {
+        return std::pair<qint64, qint64>(keys()[row], pairs ? m_keyList->second[row] : 0);
+    };
+    QMultiHash<std::pair<qint64, qint64>, int> slot;
     const int firstKey = m_shape.selectMarkers + m_shape.fromMarkers + 1;
     m_pageQuery->reset();
     m_pageQuery->bindAll(m_query.values.mid(0, firstKey - 1));
-    for (int i = 0; i < kPageSize; ++i) {
-        if (begin + i < end) {
-            m_pageQuery->bindInt(firstKey + i, m_keys[begin + i]);
-            slot.insert(m_keys[begin + i], i);
+    std::vector<qint64> asked;
+    for (int i = begin; i < end; ++i) {
+        if (std::find(asked.begin(), asked.end(), keys()[i]) == asked.end()) {
+            asked.push_back(keys()[i]);
         }
+        slot.insert(keyAt(i), i - begin);
+    }
+    int bound = 0;
+    for (const qint64 key : asked) {
+        m_pageQuery->bindInt(firstKey + bound++, key);
+    }
+    for (; bound < kPageSize; ++bound) {
+        m_pageQuery->bind(firstKey + bound, QVariant());
     }
     const int rowidColumn = int(m_columns.size());
     while (m_pageQuery->step()) {
-        const auto s = slot.constFind(m_pageQuery->int64(rowidColumn));
-        if (s == slot.constEnd()) {
-            continue;
-        }
-        Row& row = p.rows[s.value()];
-        for (int c = 0; c < rowidColumn; ++c) {
-            row[c] = m_pageQuery->value(c);
+        const qint64 second =
+            pairs ? (m_pageQuery->value(rowidColumn + 1).isNull() ? kNoRow : m_pageQuery->int64(rowidColumn + 1)) : 0;
+        const auto found = slot.equal_range({m_pageQuery->int64(rowidColumn), second});
+        for (auto s = found.first; s != found.second; ++s) {
+            Row& row = p.rows[s.value()];
+            for (int c = 0; c < rowidColumn; ++c) {
+                row[c] = m_pageQuery->value(c);
+            }
         }
     }
     m_pageQuery->reset();
@@ -345,15 +440,16 @@ const Recordset::Row& Recordset::rowAt(int row) const
 
 int Recordset::positionOf(qint64 key) const
 {
-    if (!m_positionsValid) {
-        m_positions.clear();
-        m_positions.reserve(qsizetype(m_keys.size()));
-        for (int i = int(m_keys.size()) - 1; i >= 0; --i) {
-            m_positions.insert(m_keys[i], i); // the first position wins for repeated keys
+    const KeyList& list = *m_keyList;
+    if (!list.positionsValid) {
+        list.positions.clear();
+        list.positions.reserve(qsizetype(list.keys.size()));
+        for (int i = int(list.keys.size()) - 1; i >= 0; --i) {
+            list.positions.insert(list.keys[i], i); // the first position wins for repeated keys
         }
-        m_positionsValid = true;
+        list.positionsValid = true;
     }
-    return m_positions.value(key, -1);
+    return list.positions.value(key, -1);
 }
 
 // ---------------------------------------------------------------- position
@@ -375,14 +471,14 @@ void Recordset::setAbsolutePosition(int pos)
 void Recordset::moveFirst()
 {
     requireNoEdit();
-    m_pos = m_keys.empty() ? -1 : 0;
+    m_pos = keys().empty() ? -1 : 0;
     m_currentDeleted = false;
 }
 
 void Recordset::moveLast()
 {
     requireNoEdit();
-    m_pos = m_keys.empty() ? -1 : recordCount() - 1;
+    m_pos = keys().empty() ? -1 : recordCount() - 1;
     m_currentDeleted = false;
 }
 
@@ -500,7 +596,7 @@ QVariant Recordset::valueAt(int row, int column) const
         return {};
     }
     if (column == m_rowIdColumn) {
-        return QVariant(m_keys[row]);
+        return QVariant(keys()[row]);
     }
     return rowAt(row)[column];
 }
@@ -523,7 +619,7 @@ void Recordset::setValue(const QString& field, const QVariant& value)
 int Recordset::findRow(const QString& field, const QVariant& value) const
 {
     const int c = resolve(field);
-    if (c < 0 || value.isNull() || m_keys.empty()) {
+    if (c < 0 || value.isNull() || keys().empty()) {
         return -1;
     }
     if (m_keyed && c == m_rowIdColumn) {
@@ -531,7 +627,8 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         const qint64 key = value.toLongLong(&ok);
         return ok ? positionOf(key) : -1;
     }
-    if (m_keyed) {
+    const bool ownTable = !m_keyedJoin || m_columns[c].table.compare(m_keyTable, Qt::CaseInsensitive) == 0;
+    if (m_keyed && ownTable) {
         // The engine finds the matching rowids through its indexes; the first in this result's
         // order is the answer. Texts compare in the collation the indexes are built with.
         const Column& col = m_columns[c];
@@ -558,7 +655,7 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         return best;
     }
     for (int r = 0; r < recordCount(); ++r) {
-        if (sameValue(m_rows[r][c], value)) {
+        if (sameValue(m_keyed ? valueAt(r, c) : m_rows[r][c], value)) {
             return r;
         }
     }
@@ -642,7 +739,7 @@ void Recordset::edit()
     requireNoEdit();
     requireWritable();
     requireCurrent();
-    const qint64 key = m_keys[m_pos];
+    const qint64 key = keys()[m_pos];
     // Read afresh: the cached page may be older than someone else's save.
     Row stored;
     if (!readStored(key, stored)) {
@@ -713,14 +810,13 @@ void Recordset::insertNew()
     st.step();
     m_lastModified = m_archive->lastInsertRowId();
     // A new row joins the end of the result, as it does in a dynaset, until the next requery.
-    m_keys.push_back(m_lastModified);
+    mutableKeys().push_back(m_lastModified);
     if (m_keyed) {
         // The cached last page was read when it was shorter; read it again with the new row.
         forgetPageOf(recordCount() - 1);
     } else {
         m_rows.push_back(m_buffer);
     }
-    m_positionsValid = false;
 }
 
 void Recordset::updateEdited()
@@ -770,10 +866,9 @@ void Recordset::updateEdited()
     }
     m_lastModified = key;
     // Moves were refused during the edit, so the current row is still the edited one.
-    if (m_pos >= 0 && m_pos < recordCount() && m_keys[m_pos] == m_editKey) {
+    if (m_pos >= 0 && m_pos < recordCount() && keys()[m_pos] == m_editKey) {
         if (key != m_editKey) {
-            m_keys[m_pos] = key;
-            m_positionsValid = false;
+            mutableKeys()[m_pos] = key;
         }
         if (m_keyed) {
             forgetPageOf(m_pos);
@@ -790,9 +885,9 @@ void Recordset::deleteCurrent()
     requireCurrent();
     Statement st =
         m_archive->prepareExact(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(sql::quoteName(m_writeTable)));
-    st.bindInt(1, m_keys[m_pos]);
+    st.bindInt(1, keys()[m_pos]);
     st.step();
-    m_keys.erase(m_keys.begin() + m_pos);
+    mutableKeys().erase(mutableKeys().begin() + m_pos);
     if (!m_keyed) {
         m_rows.erase(m_rows.begin() + m_pos);
     }
@@ -803,7 +898,7 @@ void Recordset::deleteCurrent()
 Recordset::Bookmark Recordset::bookmark() const
 {
     requireCurrent();
-    return m_keys[m_pos];
+    return keys()[m_pos];
 }
 
 void Recordset::setBookmark(Bookmark bookmark)

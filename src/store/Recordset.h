@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <list>
 #include <map>
@@ -54,9 +55,9 @@ class Recordset {
     const QString& writeTable() const { return m_writeTable; }
 
     // Rows and position.
-    int recordCount() const { return int(m_keys.size()); }
-    bool bof() const { return m_keys.empty() || m_pos < 0; }
-    bool eof() const { return m_keys.empty() || m_pos >= recordCount(); }
+    int recordCount() const { return int(keys().size()); }
+    bool bof() const { return keys().empty() || m_pos < 0; }
+    bool eof() const { return keys().empty() || m_pos >= recordCount(); }
     bool hasCurrent() const { return !bof() && !eof() && !m_currentDeleted; }
     int absolutePosition() const { return m_pos; }
     void setAbsolutePosition(int pos);
@@ -109,9 +110,21 @@ class Recordset {
         std::vector<Row> rows;
     };
 
+    // The keys of the rows in order; shared between recordsets of the same query while nothing
+    // changed in the archive, and copied before one of them changes its own.
+    struct KeyList {
+        std::vector<qint64> keys;             // rowids of the write table or first key table, or row numbers
+        std::vector<qint64> second;           // values of the second key column of a keyed join
+        mutable QHash<qint64, int> positions; // key -> first position, built when first needed
+        mutable bool positionsValid = false;
+    };
+    const std::vector<qint64>& keys() const { return m_keyList->keys; }
+    std::vector<qint64>& mutableKeys();
+
     void open();
     void load();
     void loadKeys();
+    void loadJoinKeys();
     void loadWhole();
     void chooseWriteTable(Statement* probe);
     void readColumns(const Statement& st, int first, int count);
@@ -138,16 +151,16 @@ class Recordset {
     QString m_writeTable;     // as the archive names it
     QString m_writeReference; // how the query refers to it
     bool m_keyed = false;
-    bool m_hasRowId = false; // materialized rows carry the write table's rowid in column 0
+    bool m_keyedJoin = false; // a join read as the values of its key columns (Query::keyColumns)
+    bool m_hasRowId = false;  // materialized rows carry the write table's rowid in column 0
+    QString m_keyTable;       // the first table of a keyed join
     std::vector<Column> m_columns;
-    std::vector<qint64> m_keys; // rowids (keyed or writable) or row numbers
-    std::vector<Row> m_rows;    // materialized rows
+    std::shared_ptr<KeyList> m_keyList;
+    std::vector<Row> m_rows; // materialized rows
     int m_pos = -1;
     bool m_currentDeleted = false;
     bool m_noMatch = false;
 
-    mutable QHash<qint64, int> m_positions; // key -> position, built when first needed
-    mutable bool m_positionsValid = false;
     mutable QHash<int, Page> m_pages;
     mutable std::list<int> m_pageOrder; // most recently used first
     mutable std::unique_ptr<Statement> m_pageQuery;

@@ -362,6 +362,50 @@ Shape analyse(const QString& text)
     return shape;
 }
 
+store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all)
+{
+    // The compared column of each condition, by index.
+    static const char* const columns[kSearchConditions] = {"posizione",    "autore.nome", "genere",    "argomento",
+                                                           "editori.nome", "stato",       "periodico", "inserito_in",
+                                                           "anno",         "luogo_stampa"};
+    QString filter;
+    QVariantList bound;
+    for (int i = 0; i < kSearchConditions; ++i) {
+        if (!values[i]) {
+            continue;
+        }
+        if (!bound.isEmpty()) {
+            filter += all ? QStringLiteral(" And ") : QStringLiteral(" OR ");
+        }
+        const QString column = QString::fromLatin1(columns[i]);
+        filter += QLatin1Char(' ') + equalsBound(column, column.mid(column.indexOf(QLatin1Char('.')) + 1));
+        bound << *values[i];
+    }
+    if (bound.isEmpty()) {
+        return AllBooks;
+    }
+    // The joins of the list. Where every condition must hold, one on the author or the publisher
+    // keeps only books that have one: the join is then an inner one, which lets the engine start
+    // from that name's index (the rows are the same).
+    const bool each = all || bound.size() == 1;
+    const QString toPublisher = each && values[4] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    const QString toAuthor = each && values[1] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    store::Query query(
+        QStringLiteral("Select distinct biblio.id, biblio.titolo, biblio.genere, biblio.argomento, biblio.id_edizione, "
+                       "biblio.posizione, biblio.anno, biblio.luogo_stampa, biblio.inserito_in, "
+                       "biblio.periodico,biblio.stato, autore.id_autore, autore.nome, autbiblio.ID_Biblio, "
+                       "Autbiblio.ID_Autore, editori.ID_Editore, editori.nome from (biblio %1 editori on "
+                       "biblio.id_edizione=editori.ID_Editore) %2 autbiblio on biblio.id = autbiblio.id_biblio "
+                       "%2 autore on autbiblio.id_autore = autore.id_autore ")
+                .arg(toPublisher, toAuthor) +
+            QStringLiteral(" where ") + filter + QStringLiteral(" order  by biblio.titolo"),
+        bound);
+    // A search can match most of the catalogue: it is read in pages, a book and the author of one
+    // of its links telling each row apart (a book has each author once).
+    query.keyColumns = QStringList{QStringLiteral("biblio.id"), QStringLiteral("autbiblio.ID_autore")};
+    return query;
+}
+
 QString equalsBound(const QString& column, const QString& name)
 {
     if (store::schema::textColumns().contains(name.toLower())) {

@@ -5,6 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+#include <optional>
+
 // The SQL texts that the windows send, kept exactly as the program has always written them.
 // A key appended to a text is the decimal number, with no quotes and no spaces. A value typed by
 // the user never becomes part of an SQL text: it is bound as a parameter.
@@ -28,6 +31,15 @@ inline store::Query authorsOfBook(qint64 bookId)
 {
     return store::Query(AuthorsOfBookPrefix + QStringLiteral("?"), {bookId}, QStringLiteral("autbiblio"));
 }
+
+// The books window's search: the book list restricted to the books that match the conditions given
+// (index 0 to 9: position, author name, genre, subject, publisher name, state, periodical,
+// contained in, year, place of printing; an empty optional is a condition not ticked), all joined
+// by AND (`all`) or by OR. Each condition is the equality of its column with the value as typed,
+// bound. The list has one row per book and author that match, in title order. With no condition
+// the whole catalogue, as at the start.
+inline constexpr int kSearchConditions = 10;
+store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all);
 
 // The parts of a SELECT text, found by reading its words (quotes, brackets and parentheses
 // respected), so that a recordset can build its key and page queries from them.

@@ -87,6 +87,11 @@ class TestStore : public QObject {
     void oneComparisonRuleForTexts();
     void transactionsAndOneConnectionPerWindow();
 
+    // The catalogue's own queries (tst_store_catalogue.cpp)
+    void searchIsReadInPages();
+    void sameQueryKeysAreReadOnce();
+    void freeBookKeys();
+
     // The archive file (tst_store_archive.cpp)
     void schemaOfANewArchive();
     void doubleQuotedTextIsAName();
