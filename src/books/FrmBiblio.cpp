@@ -3,79 +3,44 @@
 #include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
-#include "books/BiblioPanels.h"
+#include "books/AuthorsPanel.h"
+#include "books/BookFields.h"
 #include "books/FloorPlan.h"
+#include "books/PublishersPanel.h"
+#include "books/SearchPanel.h"
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "store/Catalogue.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGridLayout>
-#include <QGroupBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-using controls::captionFor;
 using controls::named;
 
-struct FieldSpec {
-    const char* field; // empty: not bound
-    const char* caption;
-};
-
-// The record fields, by index of TxtFields.
-constexpr FieldSpec kFields[19] = {
-    {"TITOLO", "TITOLO"},
-    {"POSIZIONE", "POSIZ."},
-    {"", "GENERE"},
-    {"ARGOMENTO", "ARGOMENTO"},
-    {"LUOGO_STAMPA", "LUOGO DI STAMPA"},
-    {"ANNO", "ANNO"},
-    {"EDIZIONE", "EDIZ."},
-    {"DATA_ACQUISTO", "DATA ACQUISTO"},
-    {"COSTO_e", "EURO"},
-    {"COSTO_L", "LIRE"},
-    {"INSERITO_IN", "INSERITO IN"},
-    {"PERIODICO", "PERIODICI"},
-    {"ANNATA_NUM", "ANNATA/NUM"},
-    {"NOTE", "NOTE"},
-    {"POSIZIONE_ATTUALE", "POSIZIONE"},
-    {"STATO", "STATO CONSERVAZ."},
-    {"ID_Edizione", "EDITORE"},
-    {"cod_biblio", "COD."},
-    {"Num_pag", "PAG."},
-};
-
-// Prices as the regional settings write them: euro with two decimals, lire without.
-QString formatEuro(const QVariant& v)
+// A book key drawn at random, from 1 to the highest key.
+qint64 randomBookKey()
 {
-    bool ok = false;
-    const double d = v.toDouble(&ok);
-    return v.isNull() || !ok ? v.toString() : QLocale().toString(d, 'f', 2);
+    return qint64(QRandomGenerator::global()->bounded(store::catalogue::kHighestBookKey)) + 1;
 }
 
-QString formatLire(const QVariant& v)
-{
-    bool ok = false;
-    const double d = v.toDouble(&ok);
-    if (v.isNull() || !ok) {
-        return v.toString();
-    }
-    return d == 0 ? QString() : QLocale().toString(qint64(d + (d >= 0 ? 0.5 : -0.5)));
-}
+// Tries of "Nuovo" when another computer takes the key drawn at the same moment.
+constexpr int kNewBookTries = 4;
 
 } // namespace
 
@@ -102,23 +67,6 @@ FrmBiblio::FrmBiblio(QWidget* parent) : QWidget(parent)
 }
 
 FrmBiblio::~FrmBiblio() = default;
-
-void FrmBiblio::connectHandlers()
-{
-    // Every handler runs guarded: an archive that cannot be read is reported, never fatal.
-    guard::connect(Data6, &store::DataSource::reposition, this, [this] { Data6_Reposition(); });
-    guard::connect(Data1, &store::DataSource::reposition, this, [this] {
-        const store::Recordset* rs = Data1->recordset();
-        Label4->setCode(rs && rs->hasCurrent() ? rs->value(QStringLiteral("id")).toString() : QString());
-    });
-    guard::connect(DBList1, &controls::DBList::entryClicked, this, [this] { DBList1_Click(); });
-    guard::connect(DBList1, &controls::DBList::keyReleased, this, [this] { DBList1_Click(); });
-    guard::connect(DBList1, &controls::DBList::mouseMoved, this, [this] { DBList1_MouseMove(); });
-    for (int i = 0; i < 3; ++i) {
-        guard::connect(Option2[i], &QRadioButton::clicked, this, [this, i] { Option2_Click(i); });
-    }
-    guard::connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-}
 
 void FrmBiblio::buildControls()
 {
@@ -165,121 +113,14 @@ void FrmBiblio::buildControls()
     listLayout->addLayout(editButtons);
     listLayout->addLayout(printButtons);
 
-    // Record panel: usable only while a book is being edited.
-    Picture2 = named(new QWidget(this), QStringLiteral("Picture2"));
-    auto* grid = new QGridLayout(Picture2);
-    for (int i = 0; i < 19; ++i) {
-        auto* edit = named(new controls::BoundLineEdit(Picture2), QStringLiteral("TxtFields_%1").arg(i));
-        edit->setUpperCase(true);
-        const QString field = QString::fromLatin1(kFields[i].field);
-        if (!field.isEmpty()) {
-            edit->bindTo(Data1, field);
-        }
-        TxtFields[i] = edit;
-    }
-    TxtFields[8]->setFormatter(formatEuro);
-    TxtFields[9]->setFormatter(formatLire);
-    TxtFields[15]->setMaxLength(20);
-
-    DBCombo2 = named(new controls::DBCombo(Picture2), QStringLiteral("DBCombo2"));
-    DBCombo2->setEditable(true);
-    DBCombo2->setRowSource(Data4);
-    DBCombo2->setListField(QStringLiteral("genere"));
-    DBCombo2->setBoundColumn(QStringLiteral("genere"));
-    new controls::ComboFieldBinding(DBCombo2, Data1, QStringLiteral("genere"));
-    controls::applyFieldColours(DBCombo2);
-    Combo1 = named(new QComboBox(Picture2), QStringLiteral("Combo1"));
-    Combo1->setEditable(true);
-    Combo1->addItems({QStringLiteral("PESSIMO"), QStringLiteral("MALTENUTO"), QStringLiteral("DISCRETO"),
-                      QStringLiteral("BUONO"), QStringLiteral("OTTIMO"), QStringLiteral("NUOVO!")});
-    Combo1->lineEdit()->setMaxLength(20);
-    new controls::ComboFieldBinding(Combo1, Data1, QStringLiteral("stato"));
-    controls::applyFieldColours(Combo1);
-    DBCombo3 = named(new controls::DBCombo(Picture2), QStringLiteral("DBCombo3"));
-    DBCombo3->setRowSource(Data5);
-    DBCombo3->setListField(QStringLiteral("nome"));
-    DBCombo3->setBoundColumn(QStringLiteral("id_editore"));
-    controls::applyFieldColours(DBCombo3);
-    Command13 = named(new QPushButton(QStringLiteral("Nuovo"), Picture2), QStringLiteral("Command13"));
-    Command13->setAccessibleName(QStringLiteral("Nuovo editore"));
-    TxtCodice = named(new controls::BoundLineEdit(Picture2), QStringLiteral("TxtCodice"));
-    TxtCodice->bindTo(Data1, QStringLiteral("ID"));
-    TxtCodice->setReadOnly(true);
-    Label4 = named(new controls::BarcodeLabel(Picture2), QStringLiteral("Label4"));
-    Label4->setMinimumHeight(44);
-    DBList2 = named(new controls::DBList(Picture2), QStringLiteral("DBList2"));
-    DBList2->setRowSource(Data3);
-    DBList2->setListField(QStringLiteral("nome"));
-    DBList2->setBoundColumn(QStringLiteral("id_autore"));
-    DBList2->setMaximumHeight(90);
-    Command8 = named(new QPushButton(QStringLiteral("Aggiungi"), Picture2), QStringLiteral("Command8"));
-    Command8->setAccessibleName(QStringLiteral("Aggiungi autore"));
-    Command7 = named(new QPushButton(QStringLiteral("Elimina"), Picture2), QStringLiteral("Command7"));
-    Command7->setAccessibleName(QStringLiteral("Elimina autore"));
-
-    auto label = [this](int index, QWidget* buddy) {
-        return captionFor(Picture2, QStringLiteral("Label1_%1").arg(index), QString::fromLatin1(kFields[index].caption),
-                          buddy);
-    };
-    auto pair = [&](int row, int column, int index, QWidget* field, int span = 1) {
-        grid->addWidget(label(index, field), row, column);
-        grid->addWidget(field, row, column + 1, 1, span);
-    };
-    pair(0, 0, 0, TxtFields[0], 3);
-    pair(1, 0, 1, TxtFields[1]);
-    pair(1, 2, 2, DBCombo2);
-    pair(2, 0, 3, TxtFields[3]);
-    auto* publisher = new QHBoxLayout;
-    publisher->addWidget(DBCombo3, 1);
-    publisher->addWidget(Command13);
-    grid->addWidget(label(16, DBCombo3), 2, 2);
-    grid->addLayout(publisher, 2, 3);
-    pair(3, 0, 4, TxtFields[4]);
-    pair(3, 2, 5, TxtFields[5]);
-    pair(4, 0, 6, TxtFields[6]);
-    pair(4, 2, 7, TxtFields[7]);
-    pair(5, 0, 8, TxtFields[8]);
-    pair(5, 2, 9, TxtFields[9]);
-    pair(6, 0, 10, TxtFields[10]);
-    pair(6, 2, 11, TxtFields[11]);
-    pair(7, 0, 12, TxtFields[12]);
-    pair(7, 2, 18, TxtFields[18]);
-    pair(8, 0, 14, TxtFields[14]);
-    pair(8, 2, 15, Combo1);
-    pair(9, 0, 17, TxtFields[17]);
-    grid->addWidget(captionFor(Picture2, QStringLiteral("Label3"), QStringLiteral("CODICE"), TxtCodice), 9, 2);
-    grid->addWidget(TxtCodice, 9, 3);
-    grid->addWidget(Label4, 10, 3);
-    pair(11, 0, 13, TxtFields[13], 3);
-    auto* authorButtons = new QVBoxLayout;
-    authorButtons->addWidget(Command8);
-    authorButtons->addWidget(Command7);
-    authorButtons->addStretch();
-    auto* authors = new QHBoxLayout;
-    authors->addWidget(DBList2, 1);
-    authors->addLayout(authorButtons);
-    grid->addWidget(captionFor(Picture2, QStringLiteral("Label8"), QStringLiteral("AUTORE"), DBList2), 12, 0);
-    grid->addLayout(authors, 12, 1, 1, 3);
-    // The genre, state and publisher fields lie under their choosers and are not shown.
-    for (int i : {2, 15, 16}) {
-        TxtFields[i]->hide();
-    }
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(3, 1);
-    // While browsing the panel is disabled, but the book must stay as readable as when editing.
-    QPalette readable = Picture2->palette();
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText, QPalette::Base}) {
-        readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
-    }
-    Picture2->setPalette(readable);
-    Picture2->setEnabled(false);
-
-    Frame1 = new books::AuthorsPanel(Picture2, Data2);
+    // Record panel, with the author and publisher panels lying over it.
+    m_fields = new books::BookFields(this, Data1, Data4, Data5, Data3);
+    Frame1 = new books::AuthorsPanel(m_fields, Data2, Data3, Data1, m_fields);
     Frame1->setGeometry(40, 60, 420, 330);
-    Frame2 = new books::PublishersPanel(Picture2, Data5);
+    Frame2 = new books::PublishersPanel(m_fields, Data5, m_fields);
     Frame2->setGeometry(60, 80, 420, 330);
 
-    m_search = new books::SearchPanel(this);
+    m_search = new books::SearchPanel(this, Data6, [this](const QString& first) { selectTitle(first); });
     auto* bottomRight = new QWidget(this);
     m_plan = new books::FloorPlan(bottomRight, this);
     auto* planColumn = new QVBoxLayout(bottomRight);
@@ -292,13 +133,34 @@ void FrmBiblio::buildControls()
     lower->addWidget(m_search, 1);
     lower->addWidget(bottomRight);
     auto* right = new QVBoxLayout;
-    right->addWidget(Picture2);
+    right->addWidget(m_fields);
     right->addLayout(lower);
     auto* main = new QHBoxLayout(this);
     main->addWidget(listGroup, 2);
     main->addLayout(right, 5);
 
     setTabOrder(DBList1, Option2[0]);
+}
+
+void FrmBiblio::connectHandlers()
+{
+    // Every handler runs guarded: an archive that cannot be read is reported, never fatal.
+    guard::connect(Data6, &store::DataSource::reposition, this, [this] { Data6_Reposition(); });
+    guard::connect(Data1, &store::DataSource::reposition, this, [this] {
+        const store::Recordset* rs = Data1->recordset();
+        m_fields->Label4->setCode(rs && rs->hasCurrent() ? rs->value(QStringLiteral("id")).toString() : QString());
+    });
+    guard::connect(DBList1, &controls::DBList::entryClicked, this, [this] { DBList1_Click(); });
+    guard::connect(DBList1, &controls::DBList::keyReleased, this, [this] { DBList1_Click(); });
+    guard::connect(DBList1, &controls::DBList::mouseMoved, this, [this] { DBList1_MouseMove(); });
+    for (int i = 0; i < 3; ++i) {
+        guard::connect(Option2[i], &QRadioButton::clicked, this, [this, i] { Option2_Click(i); });
+    }
+    guard::connect(CmdNuovo, &QPushButton::clicked, this, [this] { CmdNuovo_Click(); });
+    guard::connect(CmdModifica, &QPushButton::clicked, this, [this] { CmdModifica_Click(); });
+    guard::connect(Cmdelimina, &QPushButton::clicked, this, [this] { Cmdelimina_Click(); });
+    guard::connect(m_fields, &books::BookFields::titleChanged, this, [this] { TxtFields0_Change(); });
+    guard::connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 }
 
 // ---------------------------------------------------------------- loading and browsing
@@ -320,7 +182,8 @@ void FrmBiblio::Form_Load()
     Data2->refresh();
     Data4->setRecordSource(sql::DistinctGenres);
     Data4->refresh();
-    Data5->setRecordSource(sql::PublishersForBooks);
+    // The publishers panel shows and stores a publisher's notes too.
+    Data5->setRecordSource(sql::PublishersWithNotes);
     Data5->refresh();
     Modulo1::NuovoRecord = false;
     Timer1->setInterval(500);
@@ -343,8 +206,7 @@ void FrmBiblio::DBList1_Click()
     Data1->findFirst(QStringLiteral("id"), Modulo1::IdLibroCorrente);
     const store::Recordset& book = Data1->rs();
 
-    Data3->setRecordSource(sql::authorsOfBook(book.value(QStringLiteral("id")).toLongLong()));
-    Data3->refresh();
+    Frame1->showAuthorsOf(book.value(QStringLiteral("id")).toLongLong());
 
     m_plan->placeSmallMarker(
         QPoint(book.value(QStringLiteral("posx")).toInt(), book.value(QStringLiteral("posy")).toInt()));
@@ -356,8 +218,9 @@ void FrmBiblio::DBList1_Click()
     Modulo1::IdEditoreCorrente = publisher.toInt();
     showPublisher(publisher);
 
-    if (DBCombo2->lineEdit() && DBCombo2->lineEdit()->hasSelectedText()) {
-        DBCombo2->lineEdit()->deselect();
+    QLineEdit* genre = m_fields->DBCombo2->lineEdit();
+    if (genre && genre->hasSelectedText()) {
+        genre->deselect();
     }
 }
 
@@ -368,14 +231,206 @@ void FrmBiblio::showPublisher(const QVariant& publisherKey)
     if (!Data5->isEditing()) {
         found = Data5->findFirst(QStringLiteral("id_Editore"), publisherKey);
     } else {
-        found = DBCombo3->listModel()->rowOfKey(publisherKey.toString()) >= 0;
+        found = m_fields->DBCombo3->listModel()->rowOfKey(publisherKey.toString()) >= 0;
     }
     if (found) {
-        DBCombo3->setBoundText(publisherKey.toString());
+        m_fields->DBCombo3->setBoundText(publisherKey.toString());
     } else {
-        DBCombo3->setCurrentIndex(-1);
+        m_fields->DBCombo3->setCurrentIndex(-1);
     }
 }
+
+void FrmBiblio::selectTitle(const QString& key)
+{
+    DBList1->setBoundText(key);
+    DBList1_Click();
+}
+
+void FrmBiblio::TxtFields0_Change()
+{
+    // Moving through the titles keeps the photo viewer in step.
+    if (!isEditing() && Modulo1::FotoAperta) {
+        emit photoRefreshRequested();
+        QCoreApplication::processEvents();
+    }
+}
+
+// ---------------------------------------------------------------- editing
+
+void FrmBiblio::enterEditMode()
+{
+    CmdNuovo->setText(QStringLiteral("Annulla"));
+    CmdModifica->setText(QStringLiteral("Salva"));
+    Cmdelimina->setEnabled(false);
+    m_fields->setEnabled(true);
+    m_plan->Picture7->setEnabled(true);
+    DBList1->setEnabled(false);
+    // The search would move the window off the book being edited.
+    m_search->setEnabled(false);
+    m_fields->TxtFields[0]->setFocus();
+    Timer1->stop();
+    m_plan->setMarkersVisible(true);
+}
+
+void FrmBiblio::leaveEditMode()
+{
+    CmdNuovo->setText(QStringLiteral("Nuovo"));
+    CmdModifica->setText(QStringLiteral("Modifica"));
+    Cmdelimina->setEnabled(true);
+    m_fields->setEnabled(false);
+    m_plan->Picture7->setEnabled(false);
+    DBList1->setEnabled(true);
+    m_search->setEnabled(true);
+}
+
+void FrmBiblio::CmdNuovo_Click()
+{
+    if (CmdNuovo->text() == QLatin1String("Nuovo")) {
+        startNewBook();
+    } else if (CmdNuovo->text() == QLatin1String("Annulla")) {
+        cancelBook();
+    }
+}
+
+void FrmBiblio::CmdModifica_Click()
+{
+    if (CmdModifica->text() == QLatin1String("Modifica")) {
+        Modulo1::NuovoRecord = false;
+        // Read afresh: a book deleted meanwhile on another computer says so here.
+        Data1->edit();
+        m_genreAtEdit = m_fields->DBCombo2->currentText();
+        enterEditMode();
+    } else if (CmdModifica->text() == QLatin1String("Salva")) {
+        saveBook();
+    }
+}
+
+void FrmBiblio::startNewBook()
+{
+    // A key no book has, stored at once with the new row. Another computer may take the same key
+    // at the same moment: then another key is drawn.
+    qint64 key = 0;
+    for (int attempt = 1;; ++attempt) {
+        const std::optional<qint64> free = store::catalogue::freeBookKey(*m_archive, randomBookKey);
+        if (!free) {
+            msg::show(QStringLiteral("L'archivio contiene già un libro per ognuno dei %1 codici possibili: non si "
+                                     "possono aggiungere altri libri.")
+                          .arg(QLocale().toString(store::catalogue::kHighestBookKey)),
+                      msg::Icon::Information);
+            return;
+        }
+        Data1->addNew();
+        m_fields->TxtCodice->setText(QString::number(*free));
+        try {
+            Data1->updateRecord();
+            key = *free;
+            break;
+        } catch (const store::DbError& e) {
+            Data1->cancelUpdate();
+            if (e.number() != store::ErrDuplicateKey || attempt == kNewBookTries) {
+                throw;
+            }
+        }
+    }
+    Data1->setBookmark(Data1->rs().lastModified());
+    try {
+        Data1->edit();
+    } catch (...) {
+        // No half-made book is left behind when its edit cannot be opened.
+        Data1->deleteCurrent();
+        throw;
+    }
+    Modulo1::NuovoRecord = true;
+    m_newBook = key;
+    m_genreAtEdit.clear();
+    m_plan->placeSmallMarker(QPoint(10, 10));
+    enterEditMode();
+    m_fields->DBCombo3->setCurrentIndex(-1);
+    Frame1->showAuthorsOf(key);
+}
+
+void FrmBiblio::saveBook()
+{
+    m_fields->fillEmptyAmounts();
+    const QString publisher = m_fields->DBCombo3->boundText();
+    if (!publisher.isEmpty()) {
+        m_fields->TxtFields[16]->setText(publisher);
+    }
+    store::Recordset& book = Data1->rs();
+    book.setValue(QStringLiteral("posx"), m_plan->smallMarker().x());
+    book.setValue(QStringLiteral("posy"), m_plan->smallMarker().y());
+    // A save that fails (someone else changed or deleted the book, a busy archive) leaves the
+    // edit open with what was typed.
+    Data1->updateRecord();
+    // Saved: a new book is a book like the others from here on, whatever fails below.
+    Modulo1::NuovoRecord = false;
+    m_newBook = 0;
+    const qint64 id = book.lastModified();
+    leaveEditMode();
+    const QString genre = m_fields->DBCombo2->currentText();
+
+    Data6->refresh();
+    Data6->findFirst(QStringLiteral("id"), id);
+    Data1->refresh();
+    // A genre typed for the first time joins the list, one that no book has any more leaves it.
+    if (genre != m_genreAtEdit && (!m_genreAtEdit.isEmpty() || m_fields->DBCombo2->listModel()->rowOfKey(genre) < 0)) {
+        Data4->refresh();
+    }
+    selectTitle(QString::number(id));
+    DBList1->setFocus();
+    Timer1->start();
+}
+
+void FrmBiblio::cancelBook()
+{
+    if (Data1->isEditing()) {
+        Data1->cancelUpdate();
+    }
+    // A new book was stored by "Nuovo": it goes again, with the authors linked to it meanwhile.
+    // Should that fail, the edit state stays, so that "Annulla" can be pressed again.
+    if (Modulo1::NuovoRecord && m_newBook != 0) {
+        if (Data1->findFirst(QStringLiteral("id"), m_newBook)) {
+            Data1->deleteCurrent();
+        }
+    }
+    Modulo1::NuovoRecord = false;
+    m_newBook = 0;
+    leaveEditMode();
+    DBList1_Click();
+    DBList1->setFocus();
+    Timer1->start();
+}
+
+void FrmBiblio::Cmdelimina_Click()
+{
+    store::Recordset& books = Data1->rs();
+    if (!books.hasCurrent()) {
+        return;
+    }
+    const QString title = books.value(QStringLiteral("titolo")).toString();
+    if (msg::show(QStringLiteral("Eliminare il titolo ") + title + QStringLiteral(" dall'elenco?"), msg::Icon::None,
+                  msg::Buttons::YesNo) == msg::Answer::No) {
+        return;
+    }
+    // Only the book's row is deleted here; the archive removes its links to authors with it.
+    Data1->deleteCurrent();
+    qint64 next = 0;
+    if (!books.eof()) {
+        Data1->moveNext();
+        if (books.hasCurrent()) {
+            next = books.value(QStringLiteral("id")).toLongLong();
+        }
+    }
+    if (next == 0) {
+        // No title follows: no book is shown any more.
+        Data1->notifyReposition();
+        Frame1->showAuthorsOf(0);
+    }
+    Data6->refresh();
+    selectTitle(next == 0 ? QString() : QString::number(next));
+}
+
+// ---------------------------------------------------------------- list, count, marker
 
 void FrmBiblio::Option2_Click(int index)
 {

@@ -4,18 +4,14 @@
 #include <array>
 #include <memory>
 
-class QComboBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTimer;
 
 namespace controls {
-class BarcodeLabel;
-class BoundLineEdit;
-class DBCombo;
 class DBList;
-} // namespace controls
+}
 
 namespace store {
 class Archive;
@@ -24,13 +20,18 @@ class DataSource;
 
 namespace books {
 class AuthorsPanel;
+class BookFields;
 class FloorPlan;
 class PublishersPanel;
 class SearchPanel;
 } // namespace books
 
 // The books window "Biblioteca": the title list and the record of the selected book, with its
-// authors, publisher, shelf marker and bar code.
+// authors, publisher, shelf marker and bar code; the creation, editing and deletion of books; the
+// live search.
+//
+// While a book is edited the title list and the search are disabled, so nothing moves the window
+// off the book being edited; other windows tell an open edit by CmdNuovo reading "Annulla".
 class FrmBiblio : public QWidget {
     Q_OBJECT
   public:
@@ -46,6 +47,11 @@ class FrmBiblio : public QWidget {
     void CaricaPianta();
     // An edit is open exactly when CmdNuovo reads "Annulla".
     bool isEditing() const;
+
+    // The edit buttons: "Nuovo"/"Annulla", "Modifica"/"Salva", "Elimina".
+    void CmdNuovo_Click();
+    void CmdModifica_Click();
+    void Cmdelimina_Click();
 
     // Handlers of the window's events.
     void Option2_Click(int index);
@@ -66,8 +72,16 @@ class FrmBiblio : public QWidget {
     store::DataSource* Data6;
 
     books::FloorPlan* floorPlan() const { return m_plan; }
+    books::BookFields* fields() const { return m_fields; }
+    books::SearchPanel* searchPanel() const { return m_search; }
+    books::AuthorsPanel* authorsPanel() const { return Frame1; }
+    books::PublishersPanel* publishersPanel() const { return Frame2; }
     // The window's one connection to the archive, shared by its data sources.
     const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
+
+  signals:
+    // The title shown changed while browsing with the photo viewer open: it shows the new book.
+    void photoRefreshRequested();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -81,26 +95,26 @@ class FrmBiblio : public QWidget {
     // Shows the book's publisher in the chooser (and in the publishers panel when no publisher
     // edit is open there).
     void showPublisher(const QVariant& publisherKey);
+    // Selects the title with `key` in the list and shows it (none for an empty key).
+    void selectTitle(const QString& key);
+    void enterEditMode();
+    void leaveEditMode();
+    void startNewBook();
+    void saveBook();
+    void cancelBook();
+    void TxtFields0_Change();
 
     std::shared_ptr<store::Archive> m_archive;
+    qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled
+    QString m_genreAtEdit; // the genre when the edit began
     controls::DBList* DBList1;
-    controls::DBList* DBList2;
     QLabel* Label2;
     std::array<QRadioButton*, 3> Option2{};
-    QWidget* Picture2; // record panel
-    std::array<controls::BoundLineEdit*, 19> TxtFields{};
-    controls::BoundLineEdit* TxtCodice;
-    controls::BarcodeLabel* Label4;
-    controls::DBCombo* DBCombo2;
-    controls::DBCombo* DBCombo3;
-    QComboBox* Combo1;
     QPushButton* CmdNuovo;
     QPushButton* CmdModifica;
     QPushButton* Cmdelimina;
-    QPushButton* Command8;  // Aggiungi author
-    QPushButton* Command7;  // Elimina author
-    QPushButton* Command13; // Nuovo publisher
     std::array<QPushButton*, 2> Command1{};
+    books::BookFields* m_fields;
     books::AuthorsPanel* Frame1;
     books::PublishersPanel* Frame2;
     books::SearchPanel* m_search;

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <cmath>
 
 namespace controls {
 namespace {
@@ -108,6 +109,7 @@ QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QW
 BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent)
 {
     applyFieldColours(this);
+    connect(this, &QLineEdit::textEdited, this, &BoundLineEdit::typed);
 }
 
 BoundLineEdit::~BoundLineEdit()
@@ -131,8 +133,69 @@ void BoundLineEdit::bindTo(store::DataSource* source, const QString& field)
 
 void BoundLineEdit::setUpperCase(bool on)
 {
-    if (on) {
-        keepUpperCase(this);
+    m_upperCase = on;
+}
+
+void BoundLineEdit::setRule(const FieldRule& rule)
+{
+    m_rule = rule;
+    m_upperCase = rule.upperCase;
+    m_accepted = rule.accepted;
+    if (rule.maxLength > 0) {
+        setMaxLength(rule.maxLength);
+    }
+    switch (rule.number) {
+    case FieldRule::Number::Lire:
+        m_formatter = formatLire;
+        break;
+    case FieldRule::Number::Euro:
+        m_formatter = formatEuro;
+        break;
+    default:
+        m_formatter = nullptr;
+        break;
+    }
+}
+
+void BoundLineEdit::typed(const QString& text)
+{
+    if (m_rule.number == FieldRule::Number::Lire) {
+        // Grouped in thousands as the digits come, the caret at the end.
+        const QString grouped = formatLireTyping(text);
+        if (grouped != text) {
+            setText(grouped);
+        }
+        setCursorPosition(int(this->text().size()));
+        return;
+    }
+    if (m_upperCase) {
+        const QString upper = text.toUpper();
+        if (upper != text) {
+            const int caret = cursorPosition();
+            setText(upper);
+            setCursorPosition(caret);
+        }
+    }
+}
+
+void BoundLineEdit::focusInEvent(QFocusEvent* event)
+{
+    QLineEdit::focusInEvent(event);
+    if (m_rule.selectOnEntry && !hasSelectedText()) {
+        setSelection(cursorPosition(), int(text().size()) - cursorPosition());
+    }
+}
+
+void BoundLineEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (isReadOnly()) {
+        return;
+    }
+    if (m_rule.number == FieldRule::Number::Lire) {
+        setText(formatLire(text()));
+    } else if (m_rule.number == FieldRule::Number::Euro) {
+        setText(formatEuro(text()));
     }
 }
 
@@ -152,7 +215,22 @@ void BoundLineEdit::showFieldValue(const QVariant& value)
 
 QVariant BoundLineEdit::fieldValueForUpdate() const
 {
-    return text().isEmpty() ? QVariant() : QVariant(text());
+    if (text().isEmpty()) {
+        return {};
+    }
+    if (m_rule.number == FieldRule::Number::None) {
+        return text();
+    }
+    const std::optional<double> amount = parseAmount(text());
+    if (!amount) {
+        throw store::DbError(
+            store::ErrTypeMismatch,
+            QStringLiteral("Il valore \"%1\" del campo %2 non è un numero.").arg(text(), accessibleName()));
+    }
+    if (m_rule.number == FieldRule::Number::Euro) {
+        return *amount;
+    }
+    return QVariant(qint64(std::llround(*amount)));
 }
 
 void BoundLineEdit::keyPressEvent(QKeyEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controls/FieldRules.h"
 #include "store/DataSource.h"
 
 #include <QColor>
@@ -48,19 +49,30 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     void setAcceptedCharacters(const QString& characters);
     // How a stored value is shown; by default its text.
     void setFormatter(Formatter formatter) { m_formatter = std::move(formatter); }
+    // The field's rule: accepted keys, case, number format, selection on entry, length.
+    void setRule(const FieldRule& rule);
+    const FieldRule& rule() const { return m_rule; }
 
     QString dataField() const override { return m_field; }
     void showFieldValue(const QVariant& value) override;
+    // The text as the field stores it: an amount as a number (read in the regional settings), an
+    // empty field as null. Throws store::DbError 3421 for an amount that is not a number.
     QVariant fieldValueForUpdate() const override;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    void typed(const QString& text);
+
     QPointer<store::DataSource> m_source;
     QString m_field;
     QString m_accepted;
     Formatter m_formatter;
+    FieldRule m_rule;
+    bool m_upperCase = false;
 };
 
 // Binds the edit text of a combo box to a field.

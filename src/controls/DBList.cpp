@@ -74,6 +74,21 @@ DBCombo::DBCombo(QWidget* parent) : QComboBox(parent), BoundRows(new RecordListM
     if (auto* popup = qobject_cast<QListView*>(view())) {
         popup->setUniformItemSizes(true);
     }
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_keptKey = boundText();
+        m_keptText = currentText();
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        try {
+            if (!m_keptKey.isEmpty() && m_model->rowOfKey(m_keptKey) >= 0) {
+                setBoundText(m_keptKey);
+                return;
+            }
+        } catch (...) {
+            // A list that cannot be read keeps the text, as below.
+        }
+        setText(m_keptText);
+    });
 }
 
 void DBCombo::setRowSource(store::DataSource* source)

@@ -49,7 +49,8 @@ class DBList : public QListView, public BoundRows {
 };
 
 // A combo box bound to a data source in the same way; free text may be typed when editable.
-// Its accessible name stays its caption whatever it shows.
+// Its accessible name stays its caption whatever it shows. When its rows are read again (a new
+// publisher saved, a genre added) it keeps the key chosen, or the text typed.
 class DBCombo : public QComboBox, public BoundRows {
     Q_OBJECT
   public:
@@ -62,6 +63,10 @@ class DBCombo : public QComboBox, public BoundRows {
     void setBoundText(const QString& key);
     QString text() const { return currentText(); }
     void setText(const QString& text);
+
+  private:
+    QString m_keptKey;
+    QString m_keptText;
 };
 
 } // namespace controls

@@ -63,6 +63,8 @@ QString DbError::describe(int number)
         return QStringLiteral("Il record è stato modificato da un altro utente dopo l'inizio della modifica.\r"
                               "Premere di nuovo Salva per sostituire i suoi dati con i propri, oppure Annulla "
                               "per vedere i dati nuovi.");
+    case ErrTypeMismatch:
+        return QStringLiteral("Errore di conversione del tipo di dati.");
     case ErrEditPending:
         return QStringLiteral("Operazione non consentita: è in corso una modifica del record. Salvare o "
                               "annullare prima.");

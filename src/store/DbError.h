@@ -33,6 +33,7 @@ enum ErrorNumber : int {
     ErrRecordDeleted = 3167, // the row being edited was deleted meanwhile by someone else
     ErrRecordChanged = 3197, // the row being edited was changed meanwhile by someone else
     ErrEditPending = 3219,   // a move, find, delete or requery while an edit is open
+    ErrTypeMismatch = 3421,  // a value that the field cannot hold (text in an amount)
     ErrDialogCancelled = 32755,
 };
 

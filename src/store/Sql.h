@@ -21,6 +21,9 @@ inline const QString AuthorsOfBookPrefix =
                    "autore on autbiblio.id_autore=autore.id_autore where autbiblio.id_biblio=");
 inline const QString PublishersForBooks =
     QStringLiteral("Select ID_Editore, nome, residenza from Editori order by nome");
+// The publishers of the books window, with their notes for the publishers panel.
+inline const QString PublishersWithNotes =
+    QStringLiteral("Select ID_Editore, nome, residenza, note from Editori order by nome");
 inline const QString AllPublishers = QStringLiteral("Select * from editori order by nome");
 inline const QString DistinctGenres =
     QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +

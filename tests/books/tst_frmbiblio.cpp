@@ -1,10 +1,10 @@
 // The books window driven as a user drives it, on real archives in a temporary folder.
+#include "app/Messages.h"
+#include "app/Modulo1.h"
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
 #include "controls/Barcode.h"
 #include "controls/DBList.h"
-#include "app/Messages.h"
-#include "app/Modulo1.h"
 #include "store/Archive.h"
 #include "support/TestSupport.h"
 

@@ -104,6 +104,9 @@ void BooksWindow::load()
     m_window = std::make_unique<FrmBiblio>();
     m_window->Form_Load();
     m_window->show();
+    // Active, as under the user's hands: focus moves between its fields.
+    QApplication::setActiveWindow(m_window.get());
+    QTest::qWaitForWindowActive(m_window.get(), 2000);
 }
 
 FrmBiblio& BooksWindow::window() const

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "store/Query.h"
+
+#include <QFrame>
+#include <QTimer>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStackedLayout;
+
+namespace store {
+class DataSource;
+}
+
+namespace books {
+
+// The search of the books window: ten conditions on two pages, each a check box and a value, all
+// joined by OR or by AND. The title list follows them as they change: at once when a box is ticked
+// or OR/AND chosen, and after a pause in the typing when a value is typed, so that fast typing
+// never queues searches.
+class SearchPanel : public QFrame {
+    Q_OBJECT
+  public:
+    // `titles` is the title list's data source; `showFirst` is given the key of the first title
+    // found (empty when none) to select and show it.
+    SearchPanel(QWidget* parent, store::DataSource* titles, std::function<void(const QString&)> showFirst);
+
+    QCheckBox* Check1[10];
+    QLineEdit* Text2[10];
+    QLabel* Label5[10];
+    QRadioButton* Option1[2]; // OR, AND
+    QWidget* Picture6;        // second page
+    QPushButton* Command2;    // >>> / <<<
+
+    // Rebuilds the title list from the conditions.
+    void Aggiorna();
+    void Check1_Click(int index);
+    void Text2_Change(int index);
+    void Option1_Click(int index);
+    void Command2_Click();
+    // The query of the last rebuild.
+    const store::Query& lastQuery() const { return m_lastQuery; }
+    // True while typed values wait for the pause before the rebuild.
+    bool rebuildPending() const { return m_typingPause.isActive() || m_pending; }
+
+  protected:
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void build();
+
+    store::DataSource* m_titles;
+    QStackedLayout* m_pages = nullptr;
+    std::function<void(const QString&)> m_showFirst;
+    QTimer m_typingPause;
+    bool m_pending = false; // a rebuild waits for the panel to be usable again
+    store::Query m_lastQuery;
+};
+
+} // namespace books
