@@ -4,6 +4,7 @@
 // Without an archive, one of 100,000 books is generated into a temporary folder (by a child
 // process, so that the generator's memory does not count towards this process's peak).
 #include "ArchiveGenerator.h"
+#include "BenchSupport.h"
 
 #include "app/Modulo1.h"
 #include "books/FrmBiblio.h"
@@ -35,11 +36,9 @@
 #include <string>
 #include <vector>
 
-#ifdef Q_OS_LINUX
-#include <sys/resource.h>
-#endif
-
 namespace {
+
+using namespace bench;
 
 constexpr int kRuns = 7;         // repetitions of whole-window and whole-query measurements
 constexpr int kClicks = 200;     // random books chosen in the list
@@ -47,138 +46,13 @@ constexpr int kArrowSteps = 500; // presses of the down arrow
 constexpr std::uint64_t kPickSeed = 7;
 constexpr int kSaves = 200; // books saved one at a time
 constexpr double kSaveTargetMs = 20.0;
+constexpr int kNewBooks = 40; // books made with "Nuovo" and "Salva"
 
 constexpr double kFirstBookTargetMs = 300;
 constexpr double kClickTargetMs = 5;
 constexpr double kPeakTargetMb = 150;
 
-// ---------------------------------------------------------------- figures
-
-struct Stats {
-    double median = 0;
-    double p95 = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Stats stats(std::vector<double> v)
-{
-    Stats s;
-    if (v.empty()) {
-        return s;
-    }
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    s.p95 = v[std::min(n - 1, std::size_t(std::ceil(0.95 * double(n))) - 1)];
-    s.min = v.front();
-    s.max = v.back();
-    return s;
-}
-
-double msSince(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-// The resident high-water mark of this process in megabytes; nullopt where it cannot be read.
-std::optional<double> peakResidentMb()
-{
-#ifdef Q_OS_LINUX
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) == 0) {
-        return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-    }
-#endif
-    return std::nullopt;
-}
-
-QString mb(std::optional<double> v)
-{
-    return v ? QString::number(*v, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a");
-}
-
-// The 1, 5 and 15 minute load averages where the system tells them: figures taken on a busy
-// machine are not comparable.
-QString loadAverage()
-{
-    QFile f(QStringLiteral("/proc/loadavg"));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("n/a");
-    }
-    return QString::fromLatin1(f.readLine()).section(QLatin1Char(' '), 0, 2);
-}
-
-void line(const char* text)
-{
-    std::printf("%s\n", text);
-}
-
-void linef(const QString& text)
-{
-    std::printf("%s\n", qPrintable(text));
-}
-
-// The offscreen platform warns once per shown window that it cannot propagate size hints; the
-// benchmark shows hundreds of windows, so those lines are counted instead of printed.
-int g_sizeHintWarnings = 0;
-QtMessageHandler g_previousHandler = nullptr;
-
-void filterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.contains(QLatin1String("does not support propagateSizeHints"))) {
-        ++g_sizeHintWarnings;
-        return;
-    }
-    g_previousHandler(type, context, message);
-}
-
 // ---------------------------------------------------------------- raw SQLite
-
-// A plain connection with nothing but the reader's collation, which the program's order needs.
-class RawDb {
-  public:
-    explicit RawDb(const QString& path, bool writable = false)
-    {
-        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
-                            nullptr) != SQLITE_OK) {
-            throw std::runtime_error("cannot open " + path.toStdString());
-        }
-        store::registerCollation(m_db);
-    }
-    ~RawDb() { sqlite3_close(m_db); }
-    RawDb(const RawDb&) = delete;
-    RawDb& operator=(const RawDb&) = delete;
-    sqlite3* handle() const { return m_db; }
-
-    // Prepares, steps through every row and finalizes; calls `row` for each row when given.
-    int run(const QString& sqlText, const std::function<void(sqlite3_stmt*)>& row = {}) const
-    {
-        sqlite3_stmt* st = nullptr;
-        const QByteArray text = sqlText.toUtf8();
-        if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK) {
-            throw std::runtime_error(std::string("prepare: ") + sqlite3_errmsg(m_db));
-        }
-        int rows = 0;
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            ++rows;
-            if (row) {
-                row(st);
-            }
-        }
-        sqlite3_finalize(st);
-        return rows;
-    }
-
-  private:
-    sqlite3* m_db = nullptr;
-};
-
-QString columnText(sqlite3_stmt* st, int column)
-{
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, column)),
-                             sqlite3_column_bytes(st, column));
-}
 
 // What the books list shows, read with raw SQLite: the order of the program and the reader's collation.
 const QString kAllBooksCollated = QStringLiteral("Select * from biblio order by titolo COLLATE ITALIANO");
@@ -254,22 +128,6 @@ double rawSaveMs(const RawDb& db, qint64 id, const QString& note)
 
 // ---------------------------------------------------------------- the window
 
-template <typename T> T* child(QWidget* w, const char* name)
-{
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    if (!c) {
-        throw std::runtime_error(std::string("missing control ") + name);
-    }
-    return c;
-}
-
-void discard(std::unique_ptr<FrmBiblio>& w)
-{
-    w.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
-
 struct OpenTimes {
     double constructMs = 0;
     double loadMs = 0;
@@ -301,94 +159,12 @@ OpenTimes openWindow(std::unique_ptr<FrmBiblio>& w)
     return o;
 }
 
-// ---------------------------------------------------------------- report
-
-struct Row {
-    QString what;
-    QString figure;
-    QString raw;
-    QString ratio;
-    QString target;
-    QString verdict;
-};
-
-QString ms(double v)
-{
-    return QString::number(v, 'f', v < 10 ? 3 : 1) + QStringLiteral(" ms");
-}
-QString times(double v)
-{
-    return QString::number(v, 'f', v < 10 ? 2 : 1) + QStringLiteral("x");
-}
-QString verdict(bool pass)
-{
-    return pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
-}
-
-void printTable(const std::vector<Row>& rows)
-{
-    const QStringList head{QStringLiteral("measure"), QStringLiteral("figure"), QStringLiteral("raw SQLite"),
-                           QStringLiteral("ratio"),   QStringLiteral("target"), QStringLiteral("result")};
-    std::vector<int> width(6);
-    for (int c = 0; c < 6; ++c) {
-        width[c] = int(head[c].size());
-    }
-    for (const Row& r : rows) {
-        const QString cells[6] = {r.what, r.figure, r.raw, r.ratio, r.target, r.verdict};
-        for (int c = 0; c < 6; ++c) {
-            width[c] = std::max(width[c], int(cells[c].size()));
-        }
-    }
-    auto print = [&](const QStringList& cells) {
-        QString out;
-        for (int c = 0; c < 6; ++c) {
-            out += (c ? QStringLiteral(" | ") : QString()) + cells[c].leftJustified(width[c]);
-        }
-        linef(out.trimmed());
-    };
-    print(head);
-    QString rule;
-    for (int c = 0; c < 6; ++c) {
-        rule += (c ? QStringLiteral("-+-") : QString()) + QString(width[c], QLatin1Char('-'));
-    }
-    linef(rule);
-    for (const Row& r : rows) {
-        print({r.what, r.figure, r.raw, r.ratio, r.target, r.verdict});
-    }
-}
-
 // ---------------------------------------------------------------- phases
-
-int generateInChild(const QString& path)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--generate"), path});
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit) {
-        return 1;
-    }
-    return p.exitCode();
-}
-
-int generateHere(const QString& path)
-{
-    try {
-        const bench::GeneratedArchive a = bench::generateArchive(path, bench::ArchiveSize{});
-        std::printf("generated %lld books, %lld authors, %lld links, %lld publishers in %.2f s\n", a.books, a.authors,
-                    a.links, a.publishers, a.seconds);
-        return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "generation failed: %s\n", e.what());
-        return 1;
-    }
-}
 
 int runBenchmark(const QString& path)
 {
     const QFileInfo info(path);
-    Modulo1::PercorsoArchivio = info.absoluteFilePath();
-    Modulo1::CartellaArchivio = info.absolutePath() + QLatin1Char('/');
-    Modulo1::FileArchivio = info.fileName();
+    useArchive(path);
 
     const RawDb raw(path);
     std::vector<qint64> ids;
@@ -616,6 +392,53 @@ int runBenchmark(const QString& path)
     if (unsaved) {
         linef(QStringLiteral("   WARNING: %1 saves did not reach the archive").arg(unsaved));
     }
+
+    // f. "Nuovo" and "Salva" through the window's buttons: a new book with a free key stored at
+    // once and opened for edit; a title typed; saved, the lists read again and the new title shown.
+    std::vector<double> news, newSaves, rawNew, rawNewSave;
+    int misplaced = 0;
+    {
+        const RawDb writer(path, true);
+        for (int i = 0; i < kNewBooks; ++i) {
+            QElapsedTimer t;
+            t.start();
+            w->CmdNuovo_Click();
+            news.push_back(msSince(t));
+            const QString title = QStringLiteral("ZZ NUOVO LIBRO %1").arg(i, 3, 10, QLatin1Char('0'));
+            titleBox->setText(title);
+            t.restart();
+            w->CmdModifica_Click();
+            newSaves.push_back(msSince(t));
+            if (w->isEditing() || titleBox->text() != title || list->text() != title) {
+                ++misplaced;
+            }
+            // Raw: the key looked up and the row stored; the save, then the title order read again.
+            t.restart();
+            const qint64 key = 300000 + i;
+            writer.run(QStringLiteral("select 1 from biblio where id=%1").arg(key));
+            writer.run(QStringLiteral("insert into biblio (id) values (%1)").arg(key));
+            rawNew.push_back(msSince(t));
+            t.restart();
+            rawSaveMs(writer, key, title);
+            writer.run(QStringLiteral("select rowid from biblio order by titolo COLLATE ITALIANO"));
+            rawNewSave.push_back(msSince(t));
+        }
+    }
+    const Stats newStats = stats(news);
+    const Stats newSaveStats = stats(newSaves);
+    line("");
+    linef(QStringLiteral("f. %1 new books (ms): Nuovo median %2, p95 %3; Salva median %4, p95 %5")
+              .arg(kNewBooks)
+              .arg(newStats.median, 0, 'f', 2)
+              .arg(newStats.p95, 0, 'f', 2)
+              .arg(newSaveStats.median, 0, 'f', 2)
+              .arg(newSaveStats.p95, 0, 'f', 2));
+    linef(QStringLiteral("   raw C API: key look-up + insert median %1; save + title order read again median %2")
+              .arg(stats(rawNew).median, 0, 'f', 2)
+              .arg(stats(rawNewSave).median, 0, 'f', 2));
+    if (misplaced) {
+        linef(QStringLiteral("   WARNING: %1 new books were not shown selected after Salva").arg(misplaced));
+    }
     discard(w);
 
     // d. Memory.
@@ -659,14 +482,21 @@ int runBenchmark(const QString& path)
     rows.push_back({QStringLiteral("e. save of one book (median)"), ms(saves.median), ms(rawSaves.median),
                     times(saves.median / rawSaves.median), QStringLiteral("< %1 ms").arg(kSaveTargetMs),
                     verdict(saves.median < kSaveTargetMs && unsaved == 0)});
+    rows.push_back({QStringLiteral("f. Nuovo (median)"), ms(newStats.median), ms(stats(rawNew).median),
+                    times(newStats.median / stats(rawNew).median), QStringLiteral("< %1 ms").arg(kSaveTargetMs),
+                    verdict(newStats.median < kSaveTargetMs && misplaced == 0)});
+    rows.push_back({QStringLiteral("f. Salva of a new book (median)"), ms(newSaveStats.median),
+                    ms(stats(rawNewSave).median), times(newSaveStats.median / stats(rawNewSave).median),
+                    QStringLiteral("< %1 ms").arg(kSaveTargetMs),
+                    verdict(newSaveStats.median < kSaveTargetMs && misplaced == 0)});
     rows.push_back({QStringLiteral("d. peak resident memory"), mb(peak), QStringLiteral("-"), QStringLiteral("-"),
                     QStringLiteral("< %1 MB").arg(kPeakTargetMb),
                     peak ? verdict(*peak < kPeakTargetMb) : QStringLiteral("n/a")});
     printTable(rows);
     linef(QStringLiteral("load average at the end: %1").arg(loadAverage()));
-    if (g_sizeHintWarnings) {
+    if (sizeHintWarnings()) {
         linef(QStringLiteral("(%1 harmless \"propagateSizeHints\" warnings of the offscreen platform not shown)")
-                  .arg(g_sizeHintWarnings));
+                  .arg(sizeHintWarnings()));
     }
     return 0;
 }
@@ -675,47 +505,5 @@ int runBenchmark(const QString& path)
 
 int main(int argc, char** argv)
 {
-    // Internal: the child process that builds the archive.
-    if (argc == 3 && std::string(argv[1]) == "--generate") {
-        QCoreApplication app(argc, argv);
-        return generateHere(QString::fromLocal8Bit(argv[2]));
-    }
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        std::fprintf(stderr, "usage: carteo_bench_biblio [archive]\n");
-        return 2;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    g_previousHandler = qInstallMessageHandler(filterMessages);
-    QApplication app(argc, argv);
-    try {
-        QTemporaryDir dir;
-        if (!dir.isValid()) {
-            std::fprintf(stderr, "cannot make a temporary folder\n");
-            return 1;
-        }
-        const QString path = dir.filePath(QStringLiteral("archivio.mdb"));
-        if (argc == 2) {
-            // The saves change the archive: they work on a copy, never on the archive given.
-            const QString given = QString::fromLocal8Bit(argv[1]);
-            if (!QFileInfo(given).isFile() || !QFile::copy(given, path)) {
-                std::fprintf(stderr, "no such archive: %s\n", argv[1]);
-                return 1;
-            }
-            return runBenchmark(path);
-        }
-        line("generating a benchmark archive (child process)...");
-        std::fflush(stdout);
-        if (const int rc = generateInChild(path); rc != 0) {
-            return rc;
-        }
-        line("");
-        return runBenchmark(path);
-    } catch (const store::DbError& e) {
-        std::fprintf(stderr, "archive error %d: %s\n", e.number(), qPrintable(e.description()));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "error: %s\n", e.what());
-    }
-    return 1;
+    return bench::benchMain(argc, argv, "carteo_bench_biblio", runBenchmark);
 }

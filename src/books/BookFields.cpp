@@ -42,19 +42,33 @@ const std::array<FieldSpec, 19>& fieldSpecs()
         {"LUOGO_STAMPA", "LUOGO DI STAMPA", {}},
         {"ANNO", "ANNO", {}},
         {"EDIZIONE", "EDIZ.", {}},
-        {"DATA_ACQUISTO", "DATA ACQUISTO", {kDigits + QStringLiteral("/")}},
+        {"DATA_ACQUISTO", "DATA ACQUISTO", {.accepted = kDigits + QStringLiteral("/")}},
         // Its keys take the decimal separator of the regional settings too (below).
-        {"COSTO_e", "EURO", {kDigits + QStringLiteral("-"), false, Number::Euro, true, QStringLiteral("0")}},
-        {"COSTO_L", "LIRE", {kDigits, false, Number::Lire, true, QStringLiteral("0")}},
+        {"COSTO_e",
+         "EURO",
+         {.accepted = kDigits + QStringLiteral("-"),
+          .upperCase = false,
+          .number = Number::Euro,
+          .selectOnEntry = true,
+          .whenEmptyOnSave = QStringLiteral("0")}},
+        {"COSTO_L",
+         "LIRE",
+         {.accepted = kDigits,
+          .upperCase = false,
+          .number = Number::Lire,
+          .selectOnEntry = true,
+          .whenEmptyOnSave = QStringLiteral("0")}},
         {"INSERITO_IN", "INSERITO IN", {}},
         {"PERIODICO", "PERIODICI", {}},
         {"ANNATA_NUM", "ANNATA/NUM", {}},
         {"NOTE", "NOTE", {}},
         {"POSIZIONE_ATTUALE", "POSIZIONE", {}},
-        {"STATO", "STATO CONSERVAZ.", {QString(), true, Number::None, false, QString(), 20}},
+        {"STATO", "STATO CONSERVAZ.", {.maxLength = 20}},
         {"ID_Edizione", "EDITORE", {}},
         {"cod_biblio", "COD.", {}},
-        {"Num_pag", "PAG.", {kDigits, true, Number::Whole, true, QStringLiteral("0")}},
+        {"Num_pag",
+         "PAG.",
+         {.accepted = kDigits, .number = Number::Whole, .selectOnEntry = true, .whenEmptyOnSave = QStringLiteral("0")}},
     }};
     return specs;
 }
@@ -113,7 +127,7 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
     Command13 = named(new QPushButton(QStringLiteral("Nuovo"), this), QStringLiteral("Command13"));
     Command13->setAccessibleName(QStringLiteral("Nuovo editore"));
     TxtCodice = named(new controls::BoundLineEdit(this), QStringLiteral("TxtCodice"));
-    TxtCodice->setRule({QString(), false, Number::Whole});
+    TxtCodice->setRule({.upperCase = false, .number = Number::Whole});
     TxtCodice->bindTo(book, QStringLiteral("ID"));
     TxtCodice->setReadOnly(true);
     Label4 = named(new controls::BarcodeLabel(this), QStringLiteral("Label4"));

@@ -443,11 +443,28 @@ int Recordset::positionOf(qint64 key) const
     const KeyList& list = *m_keyList;
     if (!list.positionsValid) {
         list.positions.clear();
-        list.positions.reserve(qsizetype(list.keys.size()));
-        for (int i = int(list.keys.size()) - 1; i >= 0; --i) {
-            list.positions.insert(list.keys[i], i); // the first position wins for repeated keys
+        list.densePositions.clear();
+        qint64 lowest = 0;
+        qint64 highest = 0;
+        for (const qint64 k : list.keys) {
+            lowest = std::min(lowest, k);
+            highest = std::max(highest, k);
+        }
+        if (lowest >= 0 && highest <= std::max<qint64>(4 * qint64(list.keys.size()), 1024)) {
+            list.densePositions.assign(std::size_t(highest) + 1, -1);
+            for (int i = int(list.keys.size()) - 1; i >= 0; --i) {
+                list.densePositions[std::size_t(list.keys[i])] = i; // the first position wins
+            }
+        } else {
+            list.positions.reserve(qsizetype(list.keys.size()));
+            for (int i = int(list.keys.size()) - 1; i >= 0; --i) {
+                list.positions.insert(list.keys[i], i); // the first position wins for repeated keys
+            }
         }
         list.positionsValid = true;
+    }
+    if (!list.densePositions.empty() || list.keys.empty()) {
+        return key >= 0 && key < qint64(list.densePositions.size()) ? list.densePositions[std::size_t(key)] : -1;
     }
     return list.positions.value(key, -1);
 }

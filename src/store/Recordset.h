@@ -113,9 +113,12 @@ class Recordset {
     // The keys of the rows in order; shared between recordsets of the same query while nothing
     // changed in the archive, and copied before one of them changes its own.
     struct KeyList {
-        std::vector<qint64> keys;             // rowids of the write table or first key table, or row numbers
-        std::vector<qint64> second;           // values of the second key column of a keyed join
-        mutable QHash<qint64, int> positions; // key -> first position, built when first needed
+        std::vector<qint64> keys;   // rowids of the write table or first key table, or row numbers
+        std::vector<qint64> second; // values of the second key column of a keyed join
+        // key -> first position, built when first needed: a table indexed by the key when the keys
+        // are small whole numbers (rowids mostly are), a hash otherwise.
+        mutable std::vector<int> densePositions;
+        mutable QHash<qint64, int> positions;
         mutable bool positionsValid = false;
     };
     const std::vector<qint64>& keys() const { return m_keyList->keys; }
