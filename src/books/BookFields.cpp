@@ -31,44 +31,55 @@ struct FieldSpec {
 
 const QString kDigits = QStringLiteral("0123456789");
 
+FieldRule typed(const QString& accepted = {})
+{
+    FieldRule rule;
+    rule.accepted = accepted;
+    return rule;
+}
+
+FieldRule amount(Number number, const QString& accepted)
+{
+    FieldRule rule;
+    rule.accepted = accepted;
+    rule.upperCase = number == Number::Whole;
+    rule.number = number;
+    rule.selectOnEntry = true;
+    rule.whenEmptyOnSave = QStringLiteral("0");
+    return rule;
+}
+
+FieldRule limited(int maxLength)
+{
+    FieldRule rule;
+    rule.maxLength = maxLength;
+    return rule;
+}
+
 // The record fields, by index of TxtFields, with their input rules.
 const std::array<FieldSpec, 19>& fieldSpecs()
 {
     static const std::array<FieldSpec, 19> specs{{
-        {"TITOLO", "TITOLO", {}},
-        {"POSIZIONE", "POSIZ.", {}},
-        {"", "GENERE", {}},
-        {"ARGOMENTO", "ARGOMENTO", {}},
-        {"LUOGO_STAMPA", "LUOGO DI STAMPA", {}},
-        {"ANNO", "ANNO", {}},
-        {"EDIZIONE", "EDIZ.", {}},
-        {"DATA_ACQUISTO", "DATA ACQUISTO", {.accepted = kDigits + QStringLiteral("/")}},
+        {"TITOLO", "TITOLO", typed()},
+        {"POSIZIONE", "POSIZ.", typed()},
+        {"", "GENERE", typed()},
+        {"ARGOMENTO", "ARGOMENTO", typed()},
+        {"LUOGO_STAMPA", "LUOGO DI STAMPA", typed()},
+        {"ANNO", "ANNO", typed()},
+        {"EDIZIONE", "EDIZ.", typed()},
+        {"DATA_ACQUISTO", "DATA ACQUISTO", typed(kDigits + QStringLiteral("/"))},
         // Its keys take the decimal separator of the regional settings too (below).
-        {"COSTO_e",
-         "EURO",
-         {.accepted = kDigits + QStringLiteral("-"),
-          .upperCase = false,
-          .number = Number::Euro,
-          .selectOnEntry = true,
-          .whenEmptyOnSave = QStringLiteral("0")}},
-        {"COSTO_L",
-         "LIRE",
-         {.accepted = kDigits,
-          .upperCase = false,
-          .number = Number::Lire,
-          .selectOnEntry = true,
-          .whenEmptyOnSave = QStringLiteral("0")}},
-        {"INSERITO_IN", "INSERITO IN", {}},
-        {"PERIODICO", "PERIODICI", {}},
-        {"ANNATA_NUM", "ANNATA/NUM", {}},
-        {"NOTE", "NOTE", {}},
-        {"POSIZIONE_ATTUALE", "POSIZIONE", {}},
-        {"STATO", "STATO CONSERVAZ.", {.maxLength = 20}},
-        {"ID_Edizione", "EDITORE", {}},
-        {"cod_biblio", "COD.", {}},
-        {"Num_pag",
-         "PAG.",
-         {.accepted = kDigits, .number = Number::Whole, .selectOnEntry = true, .whenEmptyOnSave = QStringLiteral("0")}},
+        {"COSTO_e", "EURO", amount(Number::Euro, kDigits + QStringLiteral("-"))},
+        {"COSTO_L", "LIRE", amount(Number::Lire, kDigits)},
+        {"INSERITO_IN", "INSERITO IN", typed()},
+        {"PERIODICO", "PERIODICI", typed()},
+        {"ANNATA_NUM", "ANNATA/NUM", typed()},
+        {"NOTE", "NOTE", typed()},
+        {"POSIZIONE_ATTUALE", "POSIZIONE", typed()},
+        {"STATO", "STATO CONSERVAZ.", limited(20)},
+        {"ID_Edizione", "EDITORE", typed()},
+        {"cod_biblio", "COD.", typed()},
+        {"Num_pag", "PAG.", amount(Number::Whole, kDigits)},
     }};
     return specs;
 }
@@ -127,7 +138,10 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
     Command13 = named(new QPushButton(QStringLiteral("Nuovo"), this), QStringLiteral("Command13"));
     Command13->setAccessibleName(QStringLiteral("Nuovo editore"));
     TxtCodice = named(new controls::BoundLineEdit(this), QStringLiteral("TxtCodice"));
-    TxtCodice->setRule({.upperCase = false, .number = Number::Whole});
+    FieldRule key;
+    key.upperCase = false;
+    key.number = Number::Whole;
+    TxtCodice->setRule(key);
     TxtCodice->bindTo(book, QStringLiteral("ID"));
     TxtCodice->setReadOnly(true);
     Label4 = named(new controls::BarcodeLabel(this), QStringLiteral("Label4"));

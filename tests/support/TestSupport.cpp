@@ -106,7 +106,9 @@ void BooksWindow::load()
     m_window->show();
     // Active, as under the user's hands: focus moves between its fields.
     QApplication::setActiveWindow(m_window.get());
-    QTest::qWaitForWindowActive(m_window.get(), 2000);
+    if (!QTest::qWaitForWindowActive(m_window.get(), 2000)) {
+        qWarning("the books window did not become active: focus changes will not be seen");
+    }
 }
 
 FrmBiblio& BooksWindow::window() const
