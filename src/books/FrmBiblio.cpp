@@ -8,6 +8,7 @@
 #include "books/FloorPlan.h"
 #include "books/PublishersPanel.h"
 #include "books/SearchPanel.h"
+#include "books/TitleList.h"
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
@@ -70,48 +71,13 @@ FrmBiblio::~FrmBiblio() = default;
 
 void FrmBiblio::buildControls()
 {
-    // Title list group.
-    auto* listGroup = new QWidget(this);
-    DBList1 = named(new controls::DBList(listGroup), QStringLiteral("DBList1"));
-    DBList1->setAccessibleName(QStringLiteral("Titoli"));
-    DBList1->setRowSource(Data6);
-    DBList1->setListField(QStringLiteral("titolo"));
-    DBList1->setBoundColumn(QStringLiteral("id"));
-    Label2 = named(new QLabel(QStringLiteral("0"), listGroup), QStringLiteral("Label2"));
-    Label2->setAccessibleName(QStringLiteral("Numero dei titoli: 0"));
-    const char* const optionCaptions[3] = {"TITOLO", "GENERE", "ANNO"};
-    auto* options = new QHBoxLayout;
-    for (int i = 0; i < 3; ++i) {
-        Option2[i] = named(new QRadioButton(QString::fromLatin1(optionCaptions[i]), listGroup),
-                           QStringLiteral("Option2_%1").arg(i));
-        options->addWidget(Option2[i]);
-    }
-    Option2[0]->setChecked(true);
-    CmdNuovo = named(new QPushButton(QStringLiteral("Nuovo"), listGroup), QStringLiteral("CmdNuovo"));
-    CmdModifica = named(new QPushButton(QStringLiteral("Modifica"), listGroup), QStringLiteral("CmdModifica"));
-    Cmdelimina = named(new QPushButton(QStringLiteral("Elimina"), listGroup), QStringLiteral("Cmdelimina"));
-    auto* editButtons = new QHBoxLayout;
-    editButtons->addWidget(CmdNuovo);
-    editButtons->addWidget(CmdModifica);
-    editButtons->addWidget(Cmdelimina);
-    Command1[0] = named(new QPushButton(QStringLiteral("STAMPA SCHEDA"), listGroup), QStringLiteral("Command1_0"));
-    Command1[1] = named(new QPushButton(QStringLiteral("STAMPA ELENCO"), listGroup), QStringLiteral("Command1_1"));
-    auto* printButtons = new QHBoxLayout;
-    printButtons->addWidget(Command1[0]);
-    printButtons->addWidget(Command1[1]);
-    auto* countRow = new QHBoxLayout;
-    auto* countCaption = new QLabel(QStringLiteral("TITOLI:"), listGroup);
-    countCaption->setBuddy(DBList1);
-    countRow->addWidget(countCaption);
-    countRow->addWidget(Label2);
-    countRow->addStretch();
-    auto* listLayout = new QVBoxLayout(listGroup);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->addLayout(countRow);
-    listLayout->addWidget(DBList1, 1);
-    listLayout->addLayout(options);
-    listLayout->addLayout(editButtons);
-    listLayout->addLayout(printButtons);
+    auto* listGroup = new books::TitleList(this, Data6);
+    DBList1 = listGroup->DBList1;
+    Option2 = listGroup->Option2;
+    CmdNuovo = listGroup->CmdNuovo;
+    CmdModifica = listGroup->CmdModifica;
+    Cmdelimina = listGroup->Cmdelimina;
+    m_titles = listGroup;
 
     // Record panel, with the author and publisher panels lying over it.
     m_fields = new books::BookFields(this, Data1, Data4, Data5, Data3);
@@ -444,9 +410,7 @@ void FrmBiblio::Option2_Click(int index)
 void FrmBiblio::Data6_Reposition()
 {
     const store::Recordset* rs = Data6->recordset();
-    Label2->setText(QString::number(rs ? rs->recordCount() : 0));
-    // A screen reader reads the count with its meaning.
-    Label2->setAccessibleName(QStringLiteral("Numero dei titoli: ") + Label2->text());
+    m_titles->showCount(rs ? rs->recordCount() : 0);
 }
 
 void FrmBiblio::DBList1_MouseMove()

@@ -24,6 +24,7 @@ class BookFields;
 class FloorPlan;
 class PublishersPanel;
 class SearchPanel;
+class TitleList;
 } // namespace books
 
 // The books window "Biblioteca": the title list and the record of the selected book, with its
@@ -107,13 +108,12 @@ class FrmBiblio : public QWidget {
     std::shared_ptr<store::Archive> m_archive;
     qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled
     QString m_genreAtEdit; // the genre when the edit began
+    books::TitleList* m_titles;
     controls::DBList* DBList1;
-    QLabel* Label2;
     std::array<QRadioButton*, 3> Option2{};
     QPushButton* CmdNuovo;
     QPushButton* CmdModifica;
     QPushButton* Cmdelimina;
-    std::array<QPushButton*, 2> Command1{};
     books::BookFields* m_fields;
     books::AuthorsPanel* Frame1;
     books::PublishersPanel* Frame2;
