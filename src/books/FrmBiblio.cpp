@@ -223,30 +223,24 @@ void FrmBiblio::TxtFields0_Change()
 
 // ---------------------------------------------------------------- editing
 
+void FrmBiblio::showEditState(bool editing)
+{
+    CmdNuovo->setText(editing ? QStringLiteral("Annulla") : QStringLiteral("Nuovo"));
+    CmdModifica->setText(editing ? QStringLiteral("Salva") : QStringLiteral("Modifica"));
+    Cmdelimina->setEnabled(!editing);
+    m_fields->setEnabled(editing);
+    m_plan->Picture7->setEnabled(editing);
+    DBList1->setEnabled(!editing);
+    // The search would move the window off the book being edited.
+    m_search->setEnabled(!editing);
+}
+
 void FrmBiblio::enterEditMode()
 {
-    CmdNuovo->setText(QStringLiteral("Annulla"));
-    CmdModifica->setText(QStringLiteral("Salva"));
-    Cmdelimina->setEnabled(false);
-    m_fields->setEnabled(true);
-    m_plan->Picture7->setEnabled(true);
-    DBList1->setEnabled(false);
-    // The search would move the window off the book being edited.
-    m_search->setEnabled(false);
+    showEditState(true);
     m_fields->TxtFields[0]->setFocus();
     Timer1->stop();
     m_plan->setMarkersVisible(true);
-}
-
-void FrmBiblio::leaveEditMode()
-{
-    CmdNuovo->setText(QStringLiteral("Nuovo"));
-    CmdModifica->setText(QStringLiteral("Modifica"));
-    Cmdelimina->setEnabled(true);
-    m_fields->setEnabled(false);
-    m_plan->Picture7->setEnabled(false);
-    DBList1->setEnabled(true);
-    m_search->setEnabled(true);
 }
 
 void FrmBiblio::CmdNuovo_Click()
@@ -332,7 +326,7 @@ void FrmBiblio::saveBook()
     Modulo1::NuovoRecord = false;
     m_newBook = 0;
     const qint64 id = book.lastModified();
-    leaveEditMode();
+    showEditState(false);
     const QString genre = m_fields->DBCombo2->currentText();
 
     Data6->refresh();
@@ -361,7 +355,7 @@ void FrmBiblio::cancelBook()
     }
     Modulo1::NuovoRecord = false;
     m_newBook = 0;
-    leaveEditMode();
+    showEditState(false);
     DBList1_Click();
     DBList1->setFocus();
     Timer1->start();

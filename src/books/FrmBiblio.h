@@ -98,8 +98,9 @@ class FrmBiblio : public QWidget {
     void showPublisher(const QVariant& publisherKey);
     // Selects the title with `key` in the list and shows it (none for an empty key).
     void selectTitle(const QString& key);
+    // The captions and the controls usable while browsing or editing.
+    void showEditState(bool editing);
     void enterEditMode();
-    void leaveEditMode();
     void startNewBook();
     void saveBook();
     void cancelBook();

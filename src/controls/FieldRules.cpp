@@ -29,6 +29,21 @@ qint64 rounded(double d)
     return qint64(std::llround(d));
 }
 
+// A stored number as it is, a text as the regional settings read it; nothing for null or a text
+// that is not a number.
+std::optional<double> numberOf(const QVariant& value)
+{
+    if (value.isNull()) {
+        return std::nullopt;
+    }
+    if (value.typeId() == QMetaType::QString) {
+        return readNumber(value.toString());
+    }
+    bool ok = false;
+    const double d = value.toDouble(&ok);
+    return ok ? std::optional<double>(d) : std::nullopt;
+}
+
 } // namespace
 
 std::optional<double> parseAmount(const QString& text)
@@ -44,35 +59,17 @@ QString formatLireTyping(const QString& text)
 
 QString formatLire(const QVariant& value)
 {
-    if (value.isNull()) {
-        return {};
-    }
-    bool ok = false;
-    double d = value.toDouble(&ok);
-    if (value.typeId() == QMetaType::QString) {
-        const std::optional<double> n = readNumber(value.toString());
-        ok = n.has_value();
-        d = n.value_or(0);
-    }
-    if (!ok) {
+    const std::optional<double> n = numberOf(value);
+    if (!n) {
         return value.toString();
     }
-    return rounded(d) == 0 ? QString() : QLocale().toString(rounded(d));
+    return rounded(*n) == 0 ? QString() : QLocale().toString(rounded(*n));
 }
 
 QString formatEuro(const QVariant& value)
 {
-    if (value.isNull()) {
-        return {};
-    }
-    bool ok = false;
-    double d = value.toDouble(&ok);
-    if (value.typeId() == QMetaType::QString) {
-        const std::optional<double> n = readNumber(value.toString());
-        ok = n.has_value();
-        d = n.value_or(0);
-    }
-    return ok ? QLocale().toString(d, 'f', 2) : value.toString();
+    const std::optional<double> n = numberOf(value);
+    return n ? QLocale().toString(*n, 'f', 2) : value.toString();
 }
 
 } // namespace controls
