@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -46,7 +48,8 @@ enum Owner : qint8 {
     kSequence = kArchiveTables, // sqlite_sequence: the counters of the automatic keys
     kSchemaTable,
     kOtherTable,
-    kOwnerCount
+    kOwnerCount,
+    kIndexTree = kOwnerCount // a page of an index: never a table's row, never part of a chain
 };
 
 quint32 be16(const uchar* p)
@@ -220,12 +223,252 @@ bool decodeRecord(const QByteArray& payload, quint64 fullSize, int encoding, Cel
     return true;
 }
 
+// ---------------------------------------------------------------- checks of a salvaged row
+
+// Keys and whole numbers are 32-bit in every archive the program writes, and in the windows that
+// show them: a larger one is garbage.
+constexpr qint64 kLargestKey = 2147483647;
+constexpr qint64 kSmallestWhole = -2147483647 - 1;
+// When the counter of a table's automatic keys is lost, it goes on from the highest key seen
+// anywhere plus this many: rows deleted above the highest one left no trace, and their keys must
+// not be handed out again.
+constexpr qint64 kCounterMargin = 1000;
+
+// What a column holds, by its declared type.
+enum class Expect : quint8 {
+    Anything,
+    Key,    // a key, or a link to one: a whole number from 1 to kLargestKey
+    Whole,  // a 32-bit whole number, or NULL
+    Number, // a whole or a finite real number (a price), or NULL
+    Text,   // valid UTF-8 without NUL, or NULL
+};
+
+Expect expectFor(const QString& declaredType, bool keyLike)
+{
+    if (declaredType.contains(QLatin1String("INT"))) {
+        return keyLike ? Expect::Key : Expect::Whole;
+    }
+    if (declaredType.contains(QLatin1String("CHAR")) || declaredType.contains(QLatin1String("CLOB")) ||
+        declaredType.contains(QLatin1String("TEXT"))) {
+        return Expect::Text;
+    }
+    if (declaredType.contains(QLatin1String("NUM")) || declaredType.contains(QLatin1String("REAL")) ||
+        declaredType.contains(QLatin1String("DOUB")) || declaredType.contains(QLatin1String("FLOA"))) {
+        return Expect::Number;
+    }
+    return Expect::Anything;
+}
+
+// One value as read, pointing into the record or the engine's row without a copy.
+struct ValueRef {
+    Value::Kind kind = Value::Null;
+    qint64 integer = 0;
+    double real = 0;
+    const char* data = nullptr;
+    qsizetype size = 0;
+};
+
+ValueRef refOf(const Value& v)
+{
+    return ValueRef{v.kind, v.integer, v.real, v.bytes.constData(), v.bytes.size()};
+}
+
+ValueRef keyRef(qint64 key)
+{
+    ValueRef r;
+    r.kind = Value::Integer;
+    r.integer = key;
+    return r;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF; and no NUL, which no text
+// of the program holds.
+bool validText(const char* data, qsizetype size)
+{
+    const auto* s = reinterpret_cast<const uchar*>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        const uchar c = s[i];
+        if (c == 0) {
+            return false;
+        }
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        quint32 point = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            point = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            point = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            point = c & 0x07;
+        } else {
+            return false;
+        }
+        if (size - i <= extra) {
+            return false;
+        }
+        for (int k = 1; k <= extra; ++k) {
+            const uchar next = s[i + k];
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            point = (point << 6) | (next & 0x3F);
+        }
+        if ((extra == 2 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+            (extra == 3 && (point < 0x10000 || point > 0x10FFFF))) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool fits(Expect expect, const ValueRef& v)
+{
+    switch (expect) {
+    case Expect::Key:
+        return v.kind == Value::Integer && v.integer >= 1 && v.integer <= kLargestKey;
+    case Expect::Whole:
+        return v.kind == Value::Null ||
+               (v.kind == Value::Integer && v.integer >= kSmallestWhole && v.integer <= kLargestKey);
+    case Expect::Number:
+        return v.kind == Value::Null || v.kind == Value::Integer || (v.kind == Value::Real && std::isfinite(v.real));
+    case Expect::Text:
+        return v.kind == Value::Null || (v.kind == Value::Text && validText(v.data, v.size));
+    case Expect::Anything:
+        break;
+    }
+    return true;
+}
+
+// A fingerprint of values, to tell whether a row agrees with an index entry without keeping the
+// entry's text (FNV-1a, 64 bits: a garbled row never matches by chance).
+constexpr quint64 kFingerprintSeed = 1469598103934665603ULL;
+
+quint64 fingerprint(const ValueRef& v, quint64 hash)
+{
+    const auto mix = [&hash](const void* p, size_t n) {
+        const auto* b = static_cast<const uchar*>(p);
+        for (size_t i = 0; i < n; ++i) {
+            hash = (hash ^ b[i]) * 1099511628211ULL;
+        }
+    };
+    const uchar kind = v.kind;
+    mix(&kind, 1);
+    switch (v.kind) {
+    case Value::Integer:
+        mix(&v.integer, sizeof v.integer);
+        break;
+    case Value::Real:
+        mix(&v.real, sizeof v.real);
+        break;
+    case Value::Text:
+    case Value::Blob:
+        mix(v.data, size_t(v.size));
+        break;
+    case Value::Null:
+        break;
+    }
+    return hash;
+}
+
+// The orderings an index of the archive may be built with.
+enum class Ordering : quint8 { Binary, NoCase, Reader, Unknown };
+
+Ordering orderingNamed(const QString& collation)
+{
+    if (collation.compare(QLatin1String("BINARY"), Qt::CaseInsensitive) == 0) {
+        return Ordering::Binary;
+    }
+    if (collation.compare(QLatin1String("NOCASE"), Qt::CaseInsensitive) == 0) {
+        return Ordering::NoCase;
+    }
+    if (collation.compare(QLatin1String(kCollationName), Qt::CaseInsensitive) == 0) {
+        return Ordering::Reader;
+    }
+    return Ordering::Unknown;
+}
+
+int sign(qint64 v)
+{
+    return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+// Compares two values as the engine orders them in an index: NULL, numbers, texts by their
+// collation, blobs by their bytes.
+int compareValues(const Value& a, const Value& b, Ordering ordering)
+{
+    const auto rank = [](Value::Kind k) {
+        return k == Value::Null ? 0 : (k == Value::Integer || k == Value::Real) ? 1 : k == Value::Text ? 2 : 3;
+    };
+    if (rank(a.kind) != rank(b.kind)) {
+        return rank(a.kind) < rank(b.kind) ? -1 : 1;
+    }
+    switch (rank(a.kind)) {
+    case 0:
+        return 0;
+    case 1: {
+        if (a.kind == Value::Integer && b.kind == Value::Integer) {
+            return a.integer < b.integer ? -1 : (a.integer > b.integer ? 1 : 0);
+        }
+        const long double x = a.kind == Value::Integer ? (long double)a.integer : (long double)a.real;
+        const long double y = b.kind == Value::Integer ? (long double)b.integer : (long double)b.real;
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case 2:
+        if (ordering == Ordering::Reader) {
+            return sign(
+                compareText(a.bytes.constData(), int(a.bytes.size()), b.bytes.constData(), int(b.bytes.size())));
+        }
+        if (ordering == Ordering::NoCase) {
+            const qsizetype n = qMin(a.bytes.size(), b.bytes.size());
+            for (qsizetype i = 0; i < n; ++i) {
+                const int x = std::tolower(uchar(a.bytes.at(i)));
+                const int y = std::tolower(uchar(b.bytes.at(i)));
+                if (x != y) {
+                    return x < y ? -1 : 1;
+                }
+            }
+            return sign(a.bytes.size() - b.bytes.size());
+        }
+        [[fallthrough]];
+    default: {
+        const int c =
+            std::memcmp(a.bytes.constData(), b.bytes.constData(), size_t(qMin(a.bytes.size(), b.bytes.size())));
+        return c != 0 ? sign(c) : sign(a.bytes.size() - b.bytes.size());
+    }
+    }
+}
+
 // ---------------------------------------------------------------- the fresh archive
 
 // Writes rows into the fresh archive in one transaction, keeping their keys. A row already
-// there (the same key, or the same link) is left as it is.
+// there (the same key, or the same link) is left as it is. Every row is checked before it goes
+// in: a row that fails is left out and counted, never kept as if it were sound.
 class Writer {
   public:
+    // An index of one of the archive's tables: its columns and what its intact pages hold.
+    struct Index {
+        QString name;
+        std::vector<int> columns; // of the table, in the index's order
+        std::vector<Ordering> orderings;
+        std::vector<bool> descending;
+        std::vector<std::pair<qint64, quint64>> entries; // row key → fingerprint of its values
+        // Every page of the tree was read and intact: the index lists every row of its table, as
+        // the engine keeps them in step, and a row it lacks is not one of the table's.
+        bool complete = false;
+    };
+    struct IndexId {
+        int table = -1;
+        int index = -1;
+    };
+
     explicit Writer(const QString& freshPath) : m_archive(Archive::open(freshPath, Archive::Presence::None))
     {
         sqlite3* db = m_archive->handle();
@@ -235,13 +478,19 @@ class Writer {
             QStringList columns;
             int keys = 0;
             bool firstIsIntegerKey = false;
-            Statement info(db, QStringLiteral("SELECT name, pk, upper(type) FROM pragma_table_info(?1) ORDER BY cid"));
+            Statement info(db, QStringLiteral("SELECT name, pk, upper(type), \"notnull\" FROM pragma_table_info(?1) "
+                                              "ORDER BY cid"));
             info.bind(1, name);
             while (info.step()) {
-                if (info.int64(1) > 0) {
+                const QString type = info.value(2).toString();
+                const bool key = info.int64(1) > 0;
+                if (key) {
                     ++keys;
-                    firstIsIntegerKey = columns.isEmpty() && info.value(2).toString() == QLatin1String("INTEGER");
+                    firstIsIntegerKey = columns.isEmpty() && type == QLatin1String("INTEGER");
                 }
+                // A key, and a whole number that may not be missing (a link), name a row.
+                target.expect.push_back(expectFor(type, key || info.int64(3) != 0));
+                target.plainNames << info.value(0).toString();
                 columns << quoted(info.value(0).toString());
             }
             target.columns = int(columns.size());
@@ -254,9 +503,16 @@ class Writer {
                 db, QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (%3)")
                         .arg(quoted(name), columns.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
             target.columnNames = columns;
+            Statement definition(db,
+                                 QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+            definition.bind(1, name);
+            target.automaticKeys = definition.step() && definition.value(0).toString().contains(
+                                                            QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
             m_targets.push_back(std::move(target));
             m_outcome.rowsPerTable.insert(name, 0);
         }
+        readIndexes(db);
+        readReferences();
         execute("BEGIN IMMEDIATE");
         m_inTransaction = true;
     }
@@ -274,16 +530,106 @@ class Writer {
     int columns(int table) const { return m_targets[size_t(table)].columns; }
     bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
 
-    // A row the engine read: column 0 is the key, the table's columns follow.
+    // ------------------------------------------------------------ what the pages say, first
+
+    std::optional<IndexId> indexNamed(const QString& name) const
+    {
+        for (int t = 0; t < int(m_targets.size()); ++t) {
+            const std::vector<Index>& indexes = m_targets[size_t(t)].indexes;
+            for (int i = 0; i < int(indexes.size()); ++i) {
+                if (indexes[size_t(i)].name.compare(name, Qt::CaseInsensitive) == 0) {
+                    return IndexId{t, i};
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Whether the entries of one index page can be trusted: each a record of the index's
+    // columns and a key, texts valid, in the index's order. Garbage is almost never in order.
+    bool intactIndexPage(IndexId id, const std::vector<Row>& entries) const
+    {
+        const Index& index = indexOf(id);
+        const size_t width = index.columns.size();
+        for (size_t e = 0; e < entries.size(); ++e) {
+            const Row& entry = entries[e];
+            if (entry.size() != width + 1 || entry.back().kind != Value::Integer) {
+                return false;
+            }
+            for (const Value& v : entry) {
+                if (v.kind == Value::Text && !validText(v.bytes.constData(), v.bytes.size())) {
+                    return false;
+                }
+            }
+            if (e > 0 && compareEntries(index, entries[e - 1], entry) >= 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void addIndexEntry(IndexId id, const Row& entry)
+    {
+        Target& t = m_targets[size_t(id.table)];
+        Index& index = t.indexes[size_t(id.index)];
+        const qint64 key = entry.back().integer;
+        quint64 hash = kFingerprintSeed;
+        for (size_t c = 0; c < index.columns.size(); ++c) {
+            hash = fingerprint(refOf(entry[c]), hash);
+        }
+        index.entries.emplace_back(key, hash);
+        // Keys seen here count for the counters of automatic keys, the key of the row and the
+        // keys of the rows it links to alike.
+        noteSeen(t, key);
+        for (const Reference& r : t.references) {
+            for (size_t c = 0; c < index.columns.size(); ++c) {
+                if (index.columns[c] == r.column && entry[c].kind == Value::Integer) {
+                    noteSeen(m_targets[size_t(r.target)], entry[c].integer);
+                }
+            }
+        }
+    }
+
+    void setIndexComplete(IndexId id, bool complete)
+    {
+        m_targets[size_t(id.table)].indexes[size_t(id.index)].complete = complete;
+    }
+
+    // A key found on a sound page of the table: the engine's reading of it needs no voucher.
+    void addSound(int table, qint64 key) { m_targets[size_t(table)].sound.push_back(key); }
+
+    void finishSurvey()
+    {
+        for (Target& t : m_targets) {
+            std::sort(t.sound.begin(), t.sound.end());
+            for (Index& index : t.indexes) {
+                std::sort(index.entries.begin(), index.entries.end());
+            }
+        }
+    }
+
+    // ------------------------------------------------------------ rows
+
+    // A row the engine read: column 0 is the key, the table's columns follow. A row the pages
+    // did not show on a sound page of the table is doubtful, and needs an index to vouch for it.
     void copyRead(int table, sqlite3_stmt* source)
     {
-        const Target& t = m_targets[size_t(table)];
-        sqlite3_stmt* insert = t.insert->handle();
+        Target& t = m_targets[size_t(table)];
+        const qint64 key = sqlite3_column_int64(source, 0);
         const int available = sqlite3_column_count(source) - 1;
+        m_values.clear();
+        for (int i = 0; i < t.columns && i < available; ++i) {
+            m_values.push_back(refOfColumn(source, i + 1));
+        }
+        if (!acceptable(t, key, m_values, !std::binary_search(t.sound.begin(), t.sound.end(), key))) {
+            t.rejected.insert(key);
+            return;
+        }
+        sqlite3_stmt* insert = t.insert->handle();
         for (int i = 0; i < t.columns; ++i) {
             int rc = SQLITE_OK;
             if (t.keyIsRowid && i == 0) {
-                rc = sqlite3_bind_int64(insert, 1, sqlite3_column_int64(source, 0));
+                rc = sqlite3_bind_int64(insert, 1, key);
             } else if (i < available) {
                 rc = sqlite3_bind_value(insert, i + 1, sqlite3_column_value(source, i + 1));
             } else {
@@ -291,21 +637,33 @@ class Writer {
             }
             check(rc);
         }
-        store(table, false, false);
+        store(table, key, false, false);
     }
 
-    // A row decoded from a page; missing trailing values are NULL.
-    void copyDecoded(int table, const Cell& cell)
+    // A row decoded from a page; missing trailing values are NULL. `doubtful` for a row of a
+    // damaged page.
+    void copyDecoded(int table, const Cell& cell, bool doubtful)
     {
         Target& t = m_targets[size_t(table)];
+        m_values.clear();
+        for (const Value& v : cell.values) {
+            m_values.push_back(refOf(v));
+        }
+        if (!acceptable(t, cell.key, m_values, doubtful)) {
+            t.rejected.insert(cell.key);
+            return;
+        }
         bindDecoded(t, *t.insert, cell);
-        if (!store(table, true, !cell.lost.empty()) && !cell.lost.empty() && t.keyIsRowid) {
+        if (!store(table, cell.key, true, !cell.lost.empty()) && !cell.lost.empty() && t.keyIsRowid) {
             forgetLostValues(t, cell);
         }
     }
 
     void noteCounter(const QByteArray& table, qint64 value)
     {
+        if (value < 0 || value > kLargestKey) {
+            return; // not a counter this program wrote
+        }
         const QString name = QString::fromUtf8(table).toLower();
         if (!m_counters.contains(name) || m_counters.value(name) < value) {
             m_counters.insert(name, value);
@@ -316,6 +674,12 @@ class Writer {
 
     Outcome commit()
     {
+        dropUnlinked();
+        for (const Target& t : m_targets) {
+            for (const qint64 key : t.rejected) {
+                m_outcome.rowsUnreadable += t.saved.contains(key) ? 0 : 1;
+            }
+        }
         restoreCounters();
         execute("COMMIT");
         m_inTransaction = false;
@@ -323,17 +687,195 @@ class Writer {
     }
 
   private:
+    // A column whose whole number names a row of another table.
+    struct Reference {
+        int column = 0;
+        int target = 0;
+        bool required = false; // a row naming a row that is not there is left out
+    };
+
     struct Target {
         QString name;
         int columns = 0;
         bool keyIsRowid = false;
+        bool automaticKeys = false;
         std::unique_ptr<Statement> insert;
         QStringList columnNames; // quoted
+        QStringList plainNames;
+        std::vector<Expect> expect;
+        std::vector<Index> indexes;
+        std::vector<Reference> references;
+        std::vector<qint64> sound;   // keys on sound pages, sorted
+        QSet<qint64> saved;          // keys of the rows saved (for links: their key in the damaged file)
+        QSet<qint64> rejected;       // keys of the rows that failed the checks
+        QSet<qint64> savedFromPages; // new keys of rows read from the pages, where rows may be dropped
+        bool dropsUnlinked = false;  // a row naming a row that is not there is left out
+        qint64 highest = 0;          // the highest key of this table seen anywhere
     };
+
+    const Index& indexOf(IndexId id) const { return m_targets[size_t(id.table)].indexes[size_t(id.index)]; }
 
     static QString quoted(QString name)
     {
         return QLatin1Char('"') + name.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    }
+
+    int tableNamed(const QString& name) const
+    {
+        for (int t = 0; t < int(m_targets.size()); ++t) {
+            if (m_targets[size_t(t)].name.compare(name, Qt::CaseInsensitive) == 0) {
+                return t;
+            }
+        }
+        return -1;
+    }
+
+    // The indexes of the fresh archive, which has the same schema as the damaged one.
+    void readIndexes(sqlite3* db)
+    {
+        Statement list(db, QStringLiteral("SELECT name, tbl_name FROM sqlite_master WHERE type = 'index'"));
+        while (list.step()) {
+            const int table = tableNamed(list.value(1).toString());
+            if (table < 0) {
+                continue;
+            }
+            Index index;
+            index.name = list.value(0).toString();
+            bool usable = true;
+            Statement info(db, QStringLiteral("SELECT cid, coll, \"desc\" FROM pragma_index_xinfo(?1) WHERE key = 1 "
+                                              "ORDER BY seqno"));
+            info.bind(1, index.name);
+            while (info.step()) {
+                const qint64 column = info.int64(0);
+                usable = usable && column >= 0; // an expression or the bare rowid: not compared
+                index.columns.push_back(int(column));
+                index.orderings.push_back(orderingNamed(info.value(1).toString()));
+                index.descending.push_back(info.int64(2) != 0);
+            }
+            if (usable && !index.columns.empty()) {
+                m_targets[size_t(table)].indexes.push_back(std::move(index));
+            }
+        }
+    }
+
+    // The links between the archive's tables: a link names a book and an author; a book names its
+    // publisher, and keeps it when the publisher is gone, as it always has.
+    void readReferences()
+    {
+        static const struct {
+            const char* table;
+            const char* column;
+            const char* target;
+            bool required;
+        } references[] = {{"autbiblio", "ID_biblio", "biblio", true},
+                          {"autbiblio", "ID_autore", "autore", true},
+                          {"biblio", "id_edizione", "editori", false}};
+        for (const auto& r : references) {
+            const int table = tableNamed(QString::fromLatin1(r.table));
+            const int target = tableNamed(QString::fromLatin1(r.target));
+            if (table < 0 || target < 0) {
+                continue;
+            }
+            Target& t = m_targets[size_t(table)];
+            for (int c = 0; c < t.plainNames.size(); ++c) {
+                if (t.plainNames.at(c).compare(QString::fromLatin1(r.column), Qt::CaseInsensitive) == 0) {
+                    t.references.push_back(Reference{c, target, r.required});
+                    t.dropsUnlinked = t.dropsUnlinked || r.required;
+                }
+            }
+        }
+    }
+
+    int compareEntries(const Index& index, const Row& a, const Row& b) const
+    {
+        for (size_t c = 0; c < index.columns.size(); ++c) {
+            if (index.orderings[c] == Ordering::Unknown) {
+                return -1; // an ordering this program cannot repeat: not checked
+            }
+            const int order = compareValues(a[c], b[c], index.orderings[c]);
+            if (order != 0) {
+                return index.descending[c] ? -order : order;
+            }
+        }
+        return compareValues(a.back(), b.back(), Ordering::Binary);
+    }
+
+    static ValueRef refOfColumn(sqlite3_stmt* st, int column)
+    {
+        ValueRef r;
+        switch (sqlite3_column_type(st, column)) {
+        case SQLITE_INTEGER:
+            r.kind = Value::Integer;
+            r.integer = sqlite3_column_int64(st, column);
+            break;
+        case SQLITE_FLOAT:
+            r.kind = Value::Real;
+            r.real = sqlite3_column_double(st, column);
+            break;
+        case SQLITE_TEXT:
+            r.kind = Value::Text;
+            r.data = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
+            r.size = sqlite3_column_bytes(st, column);
+            break;
+        case SQLITE_BLOB:
+            r.kind = Value::Blob;
+            r.data = static_cast<const char*>(sqlite3_column_blob(st, column));
+            r.size = sqlite3_column_bytes(st, column);
+            break;
+        default:
+            break;
+        }
+        return r;
+    }
+
+    static ValueRef columnOf(const Target& t, qint64 key, const std::vector<ValueRef>& values, int column)
+    {
+        if (t.keyIsRowid && column == 0) {
+            return keyRef(key);
+        }
+        return size_t(column) < values.size() ? values[size_t(column)] : ValueRef{};
+    }
+
+    // A row may go in when every value is of the kind its column holds, every index that knows
+    // the row's key agrees with it, no complete index lacks it, and, for a doubtful row, at least
+    // one index knows it.
+    bool acceptable(const Target& t, qint64 key, const std::vector<ValueRef>& values, bool doubtful) const
+    {
+        if (t.keyIsRowid && !fits(Expect::Key, keyRef(key))) {
+            return false;
+        }
+        for (int c = 0; c < t.columns; ++c) {
+            if (!fits(t.expect[size_t(c)], columnOf(t, key, values, c))) {
+                return false;
+            }
+        }
+        bool vouched = false;
+        for (const Index& index : t.indexes) {
+            const auto entry =
+                std::lower_bound(index.entries.begin(), index.entries.end(), std::pair<qint64, quint64>(key, 0));
+            if (entry == index.entries.end() || entry->first != key) {
+                if (index.complete) {
+                    return false;
+                }
+                continue;
+            }
+            quint64 hash = kFingerprintSeed;
+            for (const int c : index.columns) {
+                hash = fingerprint(columnOf(t, key, values, c), hash);
+            }
+            if (hash != entry->second) {
+                return false;
+            }
+            vouched = true;
+        }
+        return vouched || !doubtful;
+    }
+
+    static void noteSeen(Target& t, qint64 key)
+    {
+        if (key >= 1 && key <= kLargestKey && key > t.highest) {
+            t.highest = key;
+        }
     }
 
     static int bind(sqlite3_stmt* st, int index, const Value& v)
@@ -417,7 +959,7 @@ class Writer {
     }
 
     // Runs the table's insert; true when the row was new.
-    bool store(int table, bool fromPages, bool incomplete)
+    bool store(int table, qint64 key, bool fromPages, bool incomplete)
     {
         Target& t = m_targets[size_t(table)];
         t.insert->step();
@@ -428,38 +970,77 @@ class Writer {
             ++m_outcome.rowsPerTable[t.name];
             m_outcome.rowsFromPages += fromPages ? 1 : 0;
             m_outcome.rowsIncomplete += incomplete ? 1 : 0;
+            t.saved.insert(key);
+            if (fromPages && t.dropsUnlinked) {
+                t.savedFromPages.insert(sqlite3_last_insert_rowid(m_archive->handle()));
+            }
+        }
+        if (t.keyIsRowid) {
+            noteSeen(t, key);
+        }
+        for (const Reference& r : t.references) {
+            const ValueRef v = columnOf(t, key, m_values, r.column);
+            if (v.kind == Value::Integer) {
+                noteSeen(m_targets[size_t(r.target)], v.integer);
+            }
         }
         return saved;
     }
 
+    // A link to a book or an author that did not make it into the fresh archive would point at
+    // nothing, or at whatever later takes that key: it is left out and counted.
+    void dropUnlinked()
+    {
+        for (Target& t : m_targets) {
+            QStringList missing;
+            for (const Reference& r : t.references) {
+                if (r.required) {
+                    missing << QStringLiteral("%1 NOT IN (SELECT rowid FROM %2)")
+                                   .arg(t.columnNames.at(r.column), quoted(m_targets[size_t(r.target)].name));
+                }
+            }
+            if (missing.isEmpty()) {
+                continue;
+            }
+            Statement drop(m_archive->handle(), QStringLiteral("DELETE FROM %1 WHERE %2 RETURNING rowid")
+                                                    .arg(quoted(t.name), missing.join(QLatin1String(" OR "))));
+            while (drop.step()) {
+                ++m_outcome.linksDropped;
+                --m_outcome.rowsSaved;
+                --m_outcome.rowsPerTable[t.name];
+                m_outcome.rowsFromPages -= t.savedFromPages.contains(drop.int64(0)) ? 1 : 0;
+            }
+        }
+    }
+
     // The counters of automatic keys go on from where the damaged archive had them, so the key of
-    // a deleted author is never given to a new one (its old links may still be there).
+    // a deleted author is never given to a new one (its old links may still be there). A counter
+    // that cannot be read goes on from the highest key seen anywhere, with a margin.
     void restoreCounters()
     {
         sqlite3* db = m_archive->handle();
-        Statement exists(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name='sqlite_sequence'"));
-        if (!exists.step() || exists.int64(0) == 0) {
-            return; // no table with automatic keys
-        }
         for (const Target& t : m_targets) {
-            const QString key = t.name.toLower();
-            if (!t.keyIsRowid || !m_counters.contains(key)) {
+            if (!t.keyIsRowid || !t.automaticKeys) {
                 continue;
             }
+            const QString key = t.name.toLower();
+            const qint64 counter = m_counters.contains(key) ? qMax(m_counters.value(key), t.highest)
+                                                            : qMin(t.highest + kCounterMargin, kLargestKey);
             Statement raise(db, QStringLiteral("UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2"));
             raise.bind(1, t.name);
-            raise.bindInt(2, m_counters.value(key));
+            raise.bindInt(2, counter);
             raise.step();
             Statement add(db, QStringLiteral("INSERT INTO sqlite_sequence (name, seq) SELECT ?1, ?2 WHERE NOT EXISTS "
                                              "(SELECT 1 FROM sqlite_sequence WHERE name = ?1)"));
             add.bind(1, t.name);
-            add.bindInt(2, m_counters.value(key));
+            add.bindInt(2, counter);
             add.step();
         }
     }
 
     std::shared_ptr<Archive> m_archive;
     std::vector<Target> m_targets;
+    std::vector<ValueRef> m_values; // the row being checked
     QMap<QString, qint64> m_counters;
     bool m_inTransaction = false;
     Outcome m_outcome;
@@ -720,17 +1301,74 @@ class PageReader {
     {
     }
 
-    // True when anything of an archive was found.
-    bool copy()
+    // Before the engine reads anything: where each table's pages are, what the intact pages of
+    // the indexes hold, and which keys sit on sound pages, so that every row can be checked as
+    // it is copied.
+    void survey()
     {
         if (m_file.headerValid) {
             walkSchema();
+            for (const auto& [root, name] : m_indexRoots) {
+                if (const std::optional<Writer::IndexId> id = m_writer.indexNamed(name)) {
+                    walkIndex(root, *id);
+                }
+            }
             markFreelist();
         }
+        forEachLeaf([this](const BtreePage& page, qint8 owner) {
+            const Leaf leaf = readLeaf(page, owner, false);
+            if (leaf.damaged || leaf.table < 0 || leaf.table >= kArchiveTables) {
+                return;
+            }
+            for (size_t i = 0; i < leaf.cells.size(); ++i) {
+                if (leaf.accepted[i]) {
+                    m_writer.addSound(leaf.table, leaf.cells[i].key);
+                }
+            }
+        });
+        m_writer.finishSurvey();
+    }
+
+    // Copies the rows of every table leaf. True when anything of an archive was found.
+    bool copy()
+    {
+        forEachLeaf([this](const BtreePage& page, qint8 owner) {
+            const Leaf leaf = readLeaf(page, owner, true);
+            for (size_t i = 0; i < leaf.cells.size(); ++i) {
+                if (!leaf.accepted[i]) {
+                    continue;
+                }
+                const Cell& cell = leaf.cells[i];
+                if (leaf.table == kSequence) {
+                    m_writer.noteCounter(cell.values[0].bytes, cell.values[1].integer);
+                } else {
+                    m_found = true;
+                    m_writer.copyDecoded(leaf.table, cell, leaf.damaged);
+                }
+            }
+        });
+        return m_found;
+    }
+
+  private:
+    // A table leaf: its cells, the table they belong to (kNoOwner for none of the archive's) and
+    // which of them fit it. A page whose cells cannot all be read, or whose keys are out of
+    // order, is damaged: garbage may have taken the place of its records.
+    struct Leaf {
+        qint8 table = kNoOwner;
+        std::vector<Cell> cells;
+        std::vector<bool> accepted;
+        bool damaged = false;
+    };
+
+    // Every table leaf outside the schema, the other tables, the indexes and the freelist: those
+    // of a table's own tree first, then the orphans.
+    template <typename F> void forEachLeaf(F&& take)
+    {
         std::vector<quint32> orphans;
         for (quint32 number = 1; number <= m_file.pageCount; ++number) {
             const qint8 owner = m_owner[number];
-            if (owner == kSchemaTable || owner == kOtherTable || m_free[number]) {
+            if (owner == kSchemaTable || owner == kOtherTable || owner == kIndexTree || m_free[number]) {
                 continue;
             }
             const BtreePage page(m_file.page(number), number, m_file.usable);
@@ -740,16 +1378,116 @@ class PageReader {
             if (owner == kNoOwner) {
                 orphans.push_back(number);
             } else {
-                takeLeaf(page, owner);
+                take(page, owner);
             }
         }
         for (const quint32 number : orphans) {
-            takeLeaf(BtreePage(m_file.page(number), number, m_file.usable), kNoOwner);
+            take(BtreePage(m_file.page(number), number, m_file.usable), kNoOwner);
         }
-        return m_found;
     }
 
-  private:
+    Leaf readLeaf(const BtreePage& page, qint8 owner, bool withOverflow)
+    {
+        Leaf leaf;
+        for (int i = 0; i < page.cellCount; ++i) {
+            const qsizetype offset = page.cell(i);
+            Cell cell;
+            if (offset < 0 || !decodeCell(page, offset, cell, withOverflow)) {
+                leaf.damaged = true;
+                continue;
+            }
+            if (!leaf.cells.empty() && cell.key <= leaf.cells.back().key) {
+                leaf.damaged = true;
+            }
+            leaf.cells.push_back(std::move(cell));
+        }
+        if (leaf.cells.empty()) {
+            return leaf;
+        }
+        std::array<int, kOwnerCount> votes{};
+        for (const Cell& cell : leaf.cells) {
+            const qint8 shape = shapeOf(cell.values);
+            if (shape != kNoOwner) {
+                ++votes[size_t(shape)];
+            }
+        }
+        const auto best = qint8(std::max_element(votes.begin(), votes.end()) - votes.begin());
+        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(leaf.cells.size());
+        qint8 table = owner;
+        if (owner == kNoOwner) {
+            if (!clearShape) {
+                return leaf; // not a page of this archive's tables
+            }
+            table = best;
+        } else if (clearShape && votes[size_t(best)] > votes[size_t(owner)]) {
+            table = best; // a damaged interior page pointed at another table's page
+        }
+        if (table != kSequence && table >= kArchiveTables) {
+            return leaf;
+        }
+        leaf.table = table;
+        leaf.accepted.reserve(leaf.cells.size());
+        for (const Cell& cell : leaf.cells) {
+            // A page found by shape proves its records one by one; a page of the table's own tree
+            // may hold records written before the table had all its columns.
+            leaf.accepted.push_back(table != owner ? shapeOf(cell.values) == table : fits(table, cell.values));
+        }
+        return leaf;
+    }
+
+    // Reads the pages of one index from its root. The entries of each intact page go to the
+    // writer; a damaged page is passed over, and its children are still read.
+    void walkIndex(quint32 root, Writer::IndexId id)
+    {
+        std::vector<quint32> pending{root};
+        bool complete = true;
+        while (!pending.empty()) {
+            const quint32 number = pending.back();
+            pending.pop_back();
+            if (number < 1 || number > m_file.pageCount || m_owner[number] != kNoOwner) {
+                complete = false;
+                continue;
+            }
+            const BtreePage page(m_file.page(number), number, m_file.usable);
+            if (!page.valid || (page.type != kIndexLeaf && page.type != kIndexInterior)) {
+                complete = false;
+                continue;
+            }
+            m_owner[number] = kIndexTree;
+            const bool interior = page.type == kIndexInterior;
+            std::vector<Row> entries;
+            bool intact = true;
+            for (int i = 0; i < page.cellCount; ++i) {
+                qsizetype offset = page.cell(i);
+                if (offset >= 0 && interior) {
+                    if (offset + 4 > page.usable) {
+                        offset = -1;
+                    } else {
+                        pending.push_back(be32(bytesOf(page.data) + offset));
+                        offset += 4;
+                    }
+                }
+                Cell cell;
+                if (offset < 0 || !decodeIndexCell(page, offset, cell)) {
+                    intact = false;
+                    continue;
+                }
+                entries.push_back(std::move(cell.values));
+            }
+            if (interior) {
+                pending.push_back(page.rightChild());
+            }
+            if (intact && m_writer.intactIndexPage(id, entries)) {
+                for (const Row& entry : entries) {
+                    m_writer.addIndexEntry(id, entry);
+                }
+            } else {
+                complete = false;
+            }
+        }
+        m_writer.setIndexComplete(id, complete);
+    }
+
     // Freed pages may hold rows deleted long ago: never read them back. A page of a tree is never
     // free, so a freelist that claims one is itself damaged and is not followed further.
     void markFreelist()
@@ -820,8 +1558,14 @@ class PageReader {
             }
             for (const Cell& cell : decodeLeaf(page)) {
                 const Row& row = cell.values;
-                if (row.size() < 5 || !isText(row, 0) || row[0].bytes != "table" || !isText(row, 1) ||
-                    !isInteger(row, 3) || row[3].integer < 2 || row[3].integer > qint64(m_file.pageCount)) {
+                if (row.size() < 5 || !isText(row, 0) || !isText(row, 1) || !isInteger(row, 3) || row[3].integer < 2 ||
+                    row[3].integer > qint64(m_file.pageCount)) {
+                    continue;
+                }
+                if (row[0].bytes == "index") {
+                    m_indexRoots.append({quint32(row[3].integer), QString::fromUtf8(row[1].bytes)});
+                }
+                if (row[0].bytes != "table") {
                     continue;
                 }
                 const qint8 owner = ownerNamed(QString::fromUtf8(row[1].bytes));
@@ -863,19 +1607,40 @@ class PageReader {
         return cells;
     }
 
-    // A table leaf cell: payload size, key, the payload's local part and its overflow chain.
-    bool decodeCell(const BtreePage& page, qsizetype pos, Cell& cell)
+    // A table leaf cell: payload size, key, the payload's local part and its overflow chain
+    // (unless `withOverflow` is false: the values past the local part are then lost).
+    bool decodeCell(const BtreePage& page, qsizetype pos, Cell& cell, bool withOverflow = true)
+    {
+        const uchar* d = bytesOf(page.data);
+        quint64 payloadSize = 0;
+        quint64 key = 0;
+        if (!readVarint(d, pos, page.usable, payloadSize) || !readVarint(d, pos, page.usable, key)) {
+            return false;
+        }
+        cell.key = qint64(key);
+        return decodePayload(page, pos, payloadSize, page.usable - 35, withOverflow, cell);
+    }
+
+    // An index cell (after the child page number of an interior page): payload size, payload.
+    bool decodeIndexCell(const BtreePage& page, qsizetype pos, Cell& cell)
+    {
+        quint64 payloadSize = 0;
+        if (!readVarint(bytesOf(page.data), pos, page.usable, payloadSize)) {
+            return false;
+        }
+        const qint64 maxLocal = (qint64(page.usable) - 12) * 64 / 255 - 23;
+        return decodePayload(page, pos, payloadSize, maxLocal, true, cell) && cell.lost.empty();
+    }
+
+    bool decodePayload(const BtreePage& page, qsizetype pos, quint64 payloadSize, qint64 maxLocal, bool withOverflow,
+                       Cell& cell)
     {
         const uchar* d = bytesOf(page.data);
         const qsizetype usable = page.usable;
-        quint64 payloadSize = 0;
-        quint64 key = 0;
-        if (!readVarint(d, pos, usable, payloadSize) || !readVarint(d, pos, usable, key) || payloadSize == 0 ||
-            payloadSize > kMaxPayload) {
+        if (payloadSize == 0 || payloadSize > kMaxPayload) {
             return false;
         }
         const qint64 total = qint64(payloadSize);
-        const qint64 maxLocal = usable - 35;
         qint64 local = total;
         if (total > maxLocal) {
             const qint64 minLocal = (qint64(usable) - 12) * 32 / 255 - 23;
@@ -886,10 +1651,9 @@ class PageReader {
             return false;
         }
         QByteArray payload(reinterpret_cast<const char*>(d + pos), local);
-        if (local < total) {
+        if (local < total && withOverflow) {
             readOverflow(be32(d + pos + local), total - local, payload);
         }
-        cell.key = qint64(key);
         return decodeRecord(payload, payloadSize, m_file.encoding, cell);
     }
 
@@ -963,53 +1727,11 @@ class PageReader {
         return !m_writer.keyIsRowid(table) || row[0].kind == Value::Null || row[0].kind == Value::Integer;
     }
 
-    void takeLeaf(const BtreePage& page, qint8 owner)
-    {
-        const std::vector<Cell> cells = decodeLeaf(page);
-        if (cells.empty()) {
-            return;
-        }
-        std::array<int, kOwnerCount> votes{};
-        for (const Cell& cell : cells) {
-            const qint8 shape = shapeOf(cell.values);
-            if (shape != kNoOwner) {
-                ++votes[size_t(shape)];
-            }
-        }
-        const auto best = qint8(std::max_element(votes.begin(), votes.end()) - votes.begin());
-        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(cells.size());
-        qint8 table = owner;
-        if (owner == kNoOwner) {
-            if (!clearShape) {
-                return; // not a page of this archive's tables
-            }
-            table = best;
-        } else if (clearShape && votes[size_t(best)] > votes[size_t(owner)]) {
-            table = best; // a damaged interior page pointed at another table's page
-        }
-        if (table != kSequence && table >= kArchiveTables) {
-            return;
-        }
-        for (const Cell& cell : cells) {
-            // A page found by shape proves its records one by one; a page of the table's own tree
-            // may hold records written before the table had all its columns.
-            const bool accepted = table != owner ? shapeOf(cell.values) == table : fits(table, cell.values);
-            if (!accepted) {
-                continue;
-            }
-            if (table == kSequence) {
-                m_writer.noteCounter(cell.values[0].bytes, cell.values[1].integer);
-            } else {
-                m_found = true;
-                m_writer.copyDecoded(table, cell);
-            }
-        }
-    }
-
     PageFile& m_file;
     Writer& m_writer;
     std::vector<qint8> m_owner;
     std::vector<bool> m_free;
+    QList<QPair<quint32, QString>> m_indexRoots; // root page and name of each index in the schema
     bool m_found = false;
 };
 
@@ -1051,6 +1773,8 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
     }
     Writer writer(freshPath);
     watch(writer.handle(), progress);
+    PageReader pages(file, writer);
+    pages.survey();
 
     bool found = false;
     {
@@ -1061,7 +1785,7 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
         }
         engine.copyCounters(writer);
     }
-    found = PageReader(file, writer).copy() || found;
+    found = pages.copy() || found;
     if (!found) {
         throw DbError(ErrFileNotArchive);
     }

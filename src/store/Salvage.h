@@ -12,6 +12,8 @@ struct Outcome {
     QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
     qint64 rowsFromPages = 0;           // of those, rows the engine could not reach, read from the raw pages
     qint64 rowsIncomplete = 0;          // rows saved with a value lost in a broken overflow chain (left NULL)
+    qint64 rowsUnreadable = 0;          // rows found that failed the checks below: left out
+    qint64 linksDropped = 0;            // links to a book or an author that was not saved: left out
 };
 
 // Copies every row of the archive file at `damagedPath` that can still be read into the fresh,
