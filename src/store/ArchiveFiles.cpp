@@ -11,8 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QStorageInfo>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -308,9 +310,13 @@ DbError explained(const DbError& error, const QList<Written>& written)
             return *cause;
         }
     }
-    // The space freed when the unfinished file was removed hides a full disk from the check.
-    if (error.number() == ErrDiskFull && written.size() == 1) {
-        return diskFull(written.first().folder);
+    // The space freed when the unfinished file was removed, or a last block too small for the
+    // engine's next write, hides a full disk from the check: the fullest one is named.
+    if (error.number() == ErrDiskFull && !written.isEmpty()) {
+        const auto fullest = std::min_element(written.begin(), written.end(), [](const Written& a, const Written& b) {
+            return QStorageInfo(a.folder).bytesAvailable() < QStorageInfo(b.folder).bytesAvailable();
+        });
+        return diskFull(fullest->folder);
     }
     return error;
 }
