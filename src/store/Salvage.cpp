@@ -349,7 +349,7 @@ bool fits(Expect expect, const ValueRef& v)
 
 // A fingerprint of values, to tell whether a row agrees with an index entry without keeping the
 // entry's text (FNV-1a, 64 bits: a garbled row never matches by chance).
-constexpr quint64 kFingerprintSeed = 1469598103934665603ULL;
+constexpr quint64 kFingerprintStart = 1469598103934665603ULL;
 
 quint64 fingerprint(const ValueRef& v, quint64 hash)
 {
@@ -573,7 +573,7 @@ class Writer {
         Target& t = m_targets[size_t(id.table)];
         Index& index = t.indexes[size_t(id.index)];
         const qint64 key = entry.back().integer;
-        quint64 hash = kFingerprintSeed;
+        quint64 hash = kFingerprintStart;
         for (size_t c = 0; c < index.columns.size(); ++c) {
             hash = fingerprint(refOf(entry[c]), hash);
         }
@@ -859,7 +859,7 @@ class Writer {
                 }
                 continue;
             }
-            quint64 hash = kFingerprintSeed;
+            quint64 hash = kFingerprintStart;
             for (const int c : index.columns) {
                 hash = fingerprint(columnOf(t, key, values, c), hash);
             }
