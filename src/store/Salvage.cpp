@@ -101,6 +101,17 @@ qint64 serialSize(quint64 type)
     return qint64((type - 12) / 2);
 }
 
+// The part of a payload of `total` bytes kept on its page, as the engine splits a long one.
+qint64 localPart(qint64 total, qint64 usable, qint64 maxLocal)
+{
+    if (total <= maxLocal) {
+        return total;
+    }
+    const qint64 minLocal = (usable - 12) * 32 / 255 - 23;
+    const qint64 surplus = minLocal + (total - minLocal) % (usable - 4);
+    return surplus <= maxLocal ? surplus : minLocal;
+}
+
 // key + step, held at the largest key instead of wrapping.
 qint64 addClamped(qint64 key, quint64 step)
 {
@@ -133,6 +144,44 @@ bool isText(const Row& row, size_t i)
 bool isInteger(const Row& row, size_t i)
 {
     return i < row.size() && row[i].kind == Value::Integer;
+}
+
+// What tells which table a record belongs to: the number of its values, the kinds of the first
+// two, whether all are whole numbers, and the first one's text (a schema row's type). Read from a
+// decoded row, or straight from a record's bytes when only the shape is wanted.
+struct Shape {
+    int count = 0;
+    Value::Kind first = Value::Null;
+    Value::Kind second = Value::Null;
+    bool allIntegers = true;
+    QByteArrayView firstText;
+};
+
+Shape shapeOfRow(const Row& row)
+{
+    Shape shape;
+    shape.count = int(row.size());
+    shape.first = row.empty() ? Value::Null : row[0].kind;
+    shape.second = row.size() < 2 ? Value::Null : row[1].kind;
+    shape.allIntegers = std::all_of(row.begin(), row.end(), [](const Value& v) { return v.kind == Value::Integer; });
+    if (shape.first == Value::Text) {
+        shape.firstText = row[0].bytes;
+    }
+    return shape;
+}
+
+Value::Kind kindOf(quint64 serialType)
+{
+    if (serialType == 0) {
+        return Value::Null;
+    }
+    if (serialType == 7) {
+        return Value::Real;
+    }
+    if (serialType < 12) {
+        return Value::Integer;
+    }
+    return serialType % 2 == 0 ? Value::Blob : Value::Text;
 }
 
 Value decodeValue(quint64 type, const uchar* d, qint64 size, int encoding)
@@ -513,6 +562,9 @@ class Writer {
         }
         readIndexes(db);
         readReferences();
+        // The links go in last, in no order of their indexes: a larger cache keeps those pages at
+        // hand instead of rereading them from the file for every row.
+        execute("PRAGMA cache_size = -32768");
         execute("BEGIN IMMEDIATE");
         m_inTransaction = true;
     }
@@ -598,13 +650,40 @@ class Writer {
     // A key found on a sound page of the table: the engine's reading of it needs no voucher.
     void addSound(int table, qint64 key) { m_targets[size_t(table)].sound.push_back(key); }
 
+    // Gathers what the pages said about each key into one entry, so that a row is looked up once.
     void finishSurvey()
     {
         for (Target& t : m_targets) {
-            std::sort(t.sound.begin(), t.sound.end());
-            for (Index& index : t.indexes) {
-                std::sort(index.entries.begin(), index.entries.end());
+            // An index past the 32nd is not compared (the archive's tables have four at most).
+            t.indexes.resize(qMin<size_t>(t.indexes.size(), 32));
+            const size_t width = t.indexes.size();
+            std::vector<qint64>& known = t.known.keys;
+            known = t.sound;
+            for (const Index& index : t.indexes) {
+                for (const auto& entry : index.entries) {
+                    known.push_back(entry.first);
+                }
             }
+            std::sort(known.begin(), known.end());
+            known.erase(std::unique(known.begin(), known.end()), known.end());
+            const auto slotOf = [&known](qint64 key) {
+                return size_t(std::lower_bound(known.begin(), known.end(), key) - known.begin());
+            };
+            t.known.sound.assign(known.size(), false);
+            t.known.listed.assign(known.size(), 0);
+            t.known.fingerprints.assign(known.size() * width, 0);
+            for (const qint64 key : t.sound) {
+                t.known.sound[slotOf(key)] = true;
+            }
+            for (size_t i = 0; i < width; ++i) {
+                for (const auto& [key, hash] : t.indexes[i].entries) {
+                    const size_t slot = slotOf(key);
+                    t.known.listed[slot] |= quint32(1) << i;
+                    t.known.fingerprints[slot * width + i] = hash;
+                }
+                t.indexes[i].entries = {};
+            }
+            t.sound = {};
         }
     }
 
@@ -621,8 +700,12 @@ class Writer {
         for (int i = 0; i < t.columns && i < available; ++i) {
             m_values.push_back(refOfColumn(source, i + 1));
         }
-        if (!acceptable(t, key, m_values, !std::binary_search(t.sound.begin(), t.sound.end(), key))) {
+        if (!acceptable(t, key, m_values, std::nullopt)) {
             t.rejected.insert(key);
+            return;
+        }
+        if (t.dropsUnlinked) {
+            defer(t, key, false);
             return;
         }
         sqlite3_stmt* insert = t.insert->handle();
@@ -653,7 +736,11 @@ class Writer {
             t.rejected.insert(cell.key);
             return;
         }
-        bindDecoded(t, *t.insert, cell);
+        if (t.dropsUnlinked) {
+            defer(t, cell.key, true);
+            return;
+        }
+        bindDecoded(t, *t.insert, cell.key, cell.values);
         if (!store(table, cell.key, true, !cell.lost.empty()) && !cell.lost.empty() && t.keyIsRowid) {
             forgetLostValues(t, cell);
         }
@@ -674,7 +761,7 @@ class Writer {
 
     Outcome commit()
     {
-        dropUnlinked();
+        storePending();
         for (const Target& t : m_targets) {
             for (const qint64 key : t.rejected) {
                 m_outcome.rowsUnreadable += t.saved.contains(key) ? 0 : 1;
@@ -705,12 +792,26 @@ class Writer {
         std::vector<Expect> expect;
         std::vector<Index> indexes;
         std::vector<Reference> references;
-        std::vector<qint64> sound;   // keys on sound pages, sorted
-        QSet<qint64> saved;          // keys of the rows saved (for links: their key in the damaged file)
-        QSet<qint64> rejected;       // keys of the rows that failed the checks
-        QSet<qint64> savedFromPages; // new keys of rows read from the pages, where rows may be dropped
-        bool dropsUnlinked = false;  // a row naming a row that is not there is left out
-        qint64 highest = 0;          // the highest key of this table seen anywhere
+        std::vector<qint64> sound; // keys on sound pages, until the survey is finished
+        // What the pages said about each key seen: on a sound page, listed by which indexes, and
+        // the fingerprint of the row each of them lists.
+        struct {
+            std::vector<qint64> keys; // sorted
+            std::vector<bool> sound;
+            std::vector<quint32> listed;       // bit i: index i lists the key
+            std::vector<quint64> fingerprints; // key × index
+        } known;
+        QSet<qint64> saved;         // keys of the rows saved (for links: their key in the damaged file)
+        QSet<qint64> rejected;      // keys of the rows that failed the checks
+        bool dropsUnlinked = false; // a row naming a row that is not there is left out
+        // Rows that name other rows wait for the end, when every row they may name is in.
+        struct Pending {
+            qint64 key;
+            bool fromPages;
+            Row values;
+        };
+        std::vector<Pending> pending;
+        qint64 highest = 0; // the highest key of this table seen anywhere
     };
 
     const Index& indexOf(IndexId id) const { return m_targets[size_t(id.table)].indexes[size_t(id.index)]; }
@@ -838,8 +939,10 @@ class Writer {
 
     // A row may go in when every value is of the kind its column holds, every index that knows
     // the row's key agrees with it, no complete index lacks it, and, for a doubtful row, at least
-    // one index knows it.
-    bool acceptable(const Target& t, qint64 key, const std::vector<ValueRef>& values, bool doubtful) const
+    // one index knows it. A row of a damaged page is doubtful; a row the engine read is doubtful
+    // unless the pages showed its key on a sound page (`doubtful` is then left empty).
+    bool acceptable(const Target& t, qint64 key, const std::vector<ValueRef>& values,
+                    std::optional<bool> doubtful) const
     {
         if (t.keyIsRowid && !fits(Expect::Key, keyRef(key))) {
             return false;
@@ -849,11 +952,14 @@ class Writer {
                 return false;
             }
         }
+        const auto found = std::lower_bound(t.known.keys.begin(), t.known.keys.end(), key);
+        const bool seen = found != t.known.keys.end() && *found == key;
+        const size_t slot = size_t(found - t.known.keys.begin());
+        const quint32 listed = seen ? t.known.listed[slot] : 0;
         bool vouched = false;
-        for (const Index& index : t.indexes) {
-            const auto entry =
-                std::lower_bound(index.entries.begin(), index.entries.end(), std::pair<qint64, quint64>(key, 0));
-            if (entry == index.entries.end() || entry->first != key) {
+        for (size_t i = 0; i < t.indexes.size(); ++i) {
+            const Index& index = t.indexes[i];
+            if (!(listed & (quint32(1) << i))) {
                 if (index.complete) {
                     return false;
                 }
@@ -863,12 +969,12 @@ class Writer {
             for (const int c : index.columns) {
                 hash = fingerprint(columnOf(t, key, values, c), hash);
             }
-            if (hash != entry->second) {
+            if (hash != t.known.fingerprints[slot * t.indexes.size() + i]) {
                 return false;
             }
             vouched = true;
         }
-        return vouched || !doubtful;
+        return vouched || !doubtful.value_or(!(seen && t.known.sound[slot]));
     }
 
     static void noteSeen(Target& t, qint64 key)
@@ -910,14 +1016,14 @@ class Writer {
         }
     }
 
-    void bindDecoded(const Target& t, Statement& st, const Cell& cell)
+    void bindDecoded(const Target& t, Statement& st, qint64 key, const Row& values)
     {
         sqlite3_stmt* h = st.handle();
         for (int i = 0; i < t.columns; ++i) {
             if (t.keyIsRowid && i == 0) {
-                check(sqlite3_bind_int64(h, 1, cell.key));
-            } else if (size_t(i) < cell.values.size()) {
-                check(bind(h, i + 1, cell.values[size_t(i)]));
+                check(sqlite3_bind_int64(h, 1, key));
+            } else if (size_t(i) < values.size()) {
+                check(bind(h, i + 1, values[size_t(i)]));
             } else {
                 check(sqlite3_bind_null(h, i + 1));
             }
@@ -971,9 +1077,6 @@ class Writer {
             m_outcome.rowsFromPages += fromPages ? 1 : 0;
             m_outcome.rowsIncomplete += incomplete ? 1 : 0;
             t.saved.insert(key);
-            if (fromPages && t.dropsUnlinked) {
-                t.savedFromPages.insert(sqlite3_last_insert_rowid(m_archive->handle()));
-            }
         }
         if (t.keyIsRowid) {
             noteSeen(t, key);
@@ -987,29 +1090,56 @@ class Writer {
         return saved;
     }
 
-    // A link to a book or an author that did not make it into the fresh archive would point at
-    // nothing, or at whatever later takes that key: it is left out and counted.
-    void dropUnlinked()
+    // A row that names other rows: kept aside, with the rows it names noted as seen.
+    void defer(Target& t, qint64 key, bool fromPages)
     {
-        for (Target& t : m_targets) {
-            QStringList missing;
-            for (const Reference& r : t.references) {
-                if (r.required) {
-                    missing << QStringLiteral("%1 NOT IN (SELECT rowid FROM %2)")
-                                   .arg(t.columnNames.at(r.column), quoted(m_targets[size_t(r.target)].name));
+        Row values;
+        values.reserve(m_values.size());
+        for (const ValueRef& v : m_values) {
+            Value owned;
+            owned.kind = v.kind;
+            owned.integer = v.integer;
+            owned.real = v.real;
+            if (v.kind == Value::Text || v.kind == Value::Blob) {
+                owned.bytes = QByteArray(v.data, v.size);
+            }
+            values.push_back(std::move(owned));
+        }
+        for (const Reference& r : t.references) {
+            const ValueRef v = columnOf(t, key, m_values, r.column);
+            if (v.kind == Value::Integer) {
+                noteSeen(m_targets[size_t(r.target)], v.integer);
+            }
+        }
+        t.pending.push_back(Target::Pending{key, fromPages, std::move(values)});
+    }
+
+    // A link to a book or an author that did not make it into the fresh archive would point at
+    // nothing, or at whatever later takes that key: it is left out and counted. The others go in.
+    void storePending()
+    {
+        for (size_t table = 0; table < m_targets.size(); ++table) {
+            Target& t = m_targets[table];
+            QSet<qint64> dropped; // the same row read by the engine and from its page counts once
+            for (const Target::Pending& row : t.pending) {
+                m_values.clear();
+                for (const Value& v : row.values) {
+                    m_values.push_back(refOf(v));
                 }
+                const bool linked = std::all_of(t.references.begin(), t.references.end(), [&](const Reference& r) {
+                    const ValueRef v = columnOf(t, row.key, m_values, r.column);
+                    return !r.required ||
+                           (v.kind == Value::Integer && m_targets[size_t(r.target)].saved.contains(v.integer));
+                });
+                if (!linked) {
+                    dropped.insert(row.key);
+                    continue;
+                }
+                bindDecoded(t, *t.insert, row.key, row.values);
+                store(int(table), row.key, row.fromPages, false);
             }
-            if (missing.isEmpty()) {
-                continue;
-            }
-            Statement drop(m_archive->handle(), QStringLiteral("DELETE FROM %1 WHERE %2 RETURNING rowid")
-                                                    .arg(quoted(t.name), missing.join(QLatin1String(" OR "))));
-            while (drop.step()) {
-                ++m_outcome.linksDropped;
-                --m_outcome.rowsSaved;
-                --m_outcome.rowsPerTable[t.name];
-                m_outcome.rowsFromPages -= t.savedFromPages.contains(drop.int64(0)) ? 1 : 0;
-            }
+            m_outcome.linksDropped += dropped.size();
+            t.pending = {};
         }
     }
 
@@ -1064,7 +1194,9 @@ class EngineReader {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         const QByteArray uri = QByteArray("file://") + (absolute.startsWith(QLatin1Char('/')) ? "" : "/") +
                                QUrl::toPercentEncoding(absolute, "/:") + "?immutable=1";
-        if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+        // Used by this thread alone: the connection need not lock itself on every call.
+        if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
             sqlite3_close(m_db);
             m_db = nullptr;
             return;
@@ -1315,17 +1447,7 @@ class PageReader {
             }
             markFreelist();
         }
-        forEachLeaf([this](const BtreePage& page, qint8 owner) {
-            const Leaf leaf = readLeaf(page, owner, false);
-            if (leaf.damaged || leaf.table < 0 || leaf.table >= kArchiveTables) {
-                return;
-            }
-            for (size_t i = 0; i < leaf.cells.size(); ++i) {
-                if (leaf.accepted[i]) {
-                    m_writer.addSound(leaf.table, leaf.cells[i].key);
-                }
-            }
-        });
+        forEachLeaf([this](const BtreePage& page, qint8 owner) { surveyLeaf(page, owner); });
         m_writer.finishSurvey();
     }
 
@@ -1334,7 +1456,7 @@ class PageReader {
     {
         forEachLeaf([this](const BtreePage& page, qint8 owner) {
             const Leaf leaf = readLeaf(page, owner, true);
-            for (size_t i = 0; i < leaf.cells.size(); ++i) {
+            for (size_t i = 0; i < leaf.accepted.size(); ++i) {
                 if (!leaf.accepted[i]) {
                     continue;
                 }
@@ -1401,38 +1523,78 @@ class PageReader {
             }
             leaf.cells.push_back(std::move(cell));
         }
-        if (leaf.cells.empty()) {
-            return leaf;
+        m_shapes.clear();
+        for (const Cell& cell : leaf.cells) {
+            m_shapes.push_back(shapeOfRow(cell.values));
+        }
+        leaf.table = classify(m_shapes, owner, leaf.accepted);
+        return leaf;
+    }
+
+    // The same reading as readLeaf, from the records' headers alone: which keys of which table sit
+    // on a sound page.
+    void surveyLeaf(const BtreePage& page, qint8 owner)
+    {
+        m_shapes.clear();
+        m_keys.clear();
+        for (int i = 0; i < page.cellCount; ++i) {
+            const qsizetype offset = page.cell(i);
+            qint64 key = 0;
+            Shape shape;
+            if (offset < 0 || !surveyCell(page, offset, key, shape) || (!m_keys.empty() && key <= m_keys.back())) {
+                return; // a damaged page: none of its keys is sound
+            }
+            m_keys.push_back(key);
+            m_shapes.push_back(shape);
+        }
+        std::vector<bool> accepted;
+        const qint8 table = classify(m_shapes, owner, accepted);
+        if (table < 0 || table >= kArchiveTables) {
+            return;
+        }
+        for (size_t i = 0; i < m_keys.size(); ++i) {
+            if (accepted[i]) {
+                m_writer.addSound(table, m_keys[i]);
+            }
+        }
+    }
+
+    // The table the records of a leaf belong to (kNoOwner for none of the archive's), by their
+    // shapes and the tree the page belongs to, and which of them fit it.
+    qint8 classify(const std::vector<Shape>& shapes, qint8 owner, std::vector<bool>& accepted) const
+    {
+        accepted.clear();
+        if (shapes.empty()) {
+            return kNoOwner;
         }
         std::array<int, kOwnerCount> votes{};
-        for (const Cell& cell : leaf.cells) {
-            const qint8 shape = shapeOf(cell.values);
-            if (shape != kNoOwner) {
-                ++votes[size_t(shape)];
+        for (const Shape& shape : shapes) {
+            const qint8 kind = shapeOf(shape);
+            if (kind != kNoOwner) {
+                ++votes[size_t(kind)];
             }
         }
         const auto best = qint8(std::max_element(votes.begin(), votes.end()) - votes.begin());
-        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(leaf.cells.size());
+        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(shapes.size());
         qint8 table = owner;
         if (owner == kNoOwner) {
             if (!clearShape) {
-                return leaf; // not a page of this archive's tables
+                return kNoOwner; // not a page of this archive's tables
             }
             table = best;
         } else if (clearShape && votes[size_t(best)] > votes[size_t(owner)]) {
             table = best; // a damaged interior page pointed at another table's page
         }
         if (table != kSequence && table >= kArchiveTables) {
-            return leaf;
+            return kNoOwner;
         }
-        leaf.table = table;
-        leaf.accepted.reserve(leaf.cells.size());
-        for (const Cell& cell : leaf.cells) {
+        accepted.reserve(shapes.size());
+        for (const Shape& shape : shapes) {
             // A page found by shape proves its records one by one; a page of the table's own tree
             // may hold records written before the table had all its columns.
-            leaf.accepted.push_back(table != owner ? shapeOf(cell.values) == table : fits(table, cell.values));
+            accepted.push_back(table != owner ? shapeOf(shape) == table : fits(table, shape));
         }
-        return leaf;
+        return table;
     }
 
     // Reads the pages of one index from its root. The entries of each intact page go to the
@@ -1621,6 +1783,68 @@ class PageReader {
         return decodePayload(page, pos, payloadSize, page.usable - 35, withOverflow, cell);
     }
 
+    // A table leaf cell read for its key and the shape of its record only, without a copy.
+    bool surveyCell(const BtreePage& page, qsizetype pos, qint64& key, Shape& shape)
+    {
+        const uchar* d = bytesOf(page.data);
+        const qsizetype usable = page.usable;
+        quint64 payloadSize = 0;
+        quint64 rowKey = 0;
+        if (!readVarint(d, pos, usable, payloadSize) || !readVarint(d, pos, usable, rowKey) || payloadSize == 0 ||
+            payloadSize > kMaxPayload) {
+            return false;
+        }
+        const qint64 local = localPart(qint64(payloadSize), usable, usable - 35);
+        if (pos + local > usable || (local < qint64(payloadSize) && pos + local + 4 > usable)) {
+            return false;
+        }
+        key = qint64(rowKey);
+        return recordShape(d + pos, local, payloadSize, shape);
+    }
+
+    // The record's header checked as decodeRecord checks it; values past `available` count as lost
+    // (NULL), as they do there.
+    bool recordShape(const uchar* d, qsizetype available, quint64 fullSize, Shape& shape)
+    {
+        qsizetype pos = 0;
+        quint64 headerSize = 0;
+        if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) ||
+            headerSize > quint64(available)) {
+            return false;
+        }
+        quint64 bodySize = 0;
+        while (pos < qsizetype(headerSize)) {
+            quint64 type = 0;
+            if (!readVarint(d, pos, qsizetype(headerSize), type)) {
+                return false;
+            }
+            const qint64 size = serialSize(type);
+            if (size < 0 || quint64(size) > kMaxPayload || shape.count >= kMaxColumns) {
+                return false;
+            }
+            const quint64 offset = headerSize + bodySize;
+            const bool lost = size > 0 && offset + quint64(size) > quint64(available);
+            const Value::Kind kind = lost ? Value::Null : kindOf(type);
+            if (shape.count == 0 && kind == Value::Text) {
+                if (m_file.encoding == Utf8) {
+                    shape.firstText = QByteArrayView(d + offset, qsizetype(size));
+                } else {
+                    m_firstText = decodeValue(type, d + offset, size, m_file.encoding).bytes;
+                    shape.firstText = m_firstText;
+                }
+            }
+            if (shape.count == 0) {
+                shape.first = kind;
+            } else if (shape.count == 1) {
+                shape.second = kind;
+            }
+            shape.allIntegers = shape.allIntegers && kind == Value::Integer;
+            ++shape.count;
+            bodySize += quint64(size);
+        }
+        return shape.count > 0 && headerSize + bodySize == fullSize;
+    }
+
     // An index cell (after the child page number of an interior page): payload size, payload.
     bool decodeIndexCell(const BtreePage& page, qsizetype pos, Cell& cell)
     {
@@ -1641,12 +1865,7 @@ class PageReader {
             return false;
         }
         const qint64 total = qint64(payloadSize);
-        qint64 local = total;
-        if (total > maxLocal) {
-            const qint64 minLocal = (qint64(usable) - 12) * 32 / 255 - 23;
-            const qint64 surplus = minLocal + (total - minLocal) % (usable - 4);
-            local = surplus <= maxLocal ? surplus : minLocal;
-        }
+        const qint64 local = localPart(total, usable, maxLocal);
         if (pos + local > usable || (local < total && pos + local + 4 > usable)) {
             return false;
         }
@@ -1692,39 +1911,37 @@ class PageReader {
 
     // The table a record belongs to, by its shape alone: the number of values, the key stored as
     // NULL in the tables whose key is the row's key, two whole numbers for a link.
-    qint8 shapeOf(const Row& row) const
+    qint8 shapeOf(const Shape& shape) const
     {
         for (int t = 0; t < kArchiveTables; ++t) {
-            if (int(row.size()) != m_writer.columns(t)) {
+            if (shape.count != m_writer.columns(t)) {
                 continue;
             }
-            if (m_writer.keyIsRowid(t)
-                    ? row[0].kind == Value::Null
-                    : std::all_of(row.begin(), row.end(), [](const Value& v) { return v.kind == Value::Integer; })) {
+            if (m_writer.keyIsRowid(t) ? shape.first == Value::Null : shape.allIntegers) {
                 return qint8(t);
             }
         }
-        if (row.size() == 2 && isText(row, 0) && isInteger(row, 1)) {
+        if (shape.count == 2 && shape.first == Value::Text && shape.second == Value::Integer) {
             return kSequence;
         }
-        if (row.size() == 5 && isText(row, 0) &&
-            (row[0].bytes == "table" || row[0].bytes == "index" || row[0].bytes == "trigger" ||
-             row[0].bytes == "view")) {
+        if (shape.count == 5 && shape.first == Value::Text &&
+            (shape.firstText == "table" || shape.firstText == "index" || shape.firstText == "trigger" ||
+             shape.firstText == "view")) {
             return kSchemaTable;
         }
         return kNoOwner;
     }
 
     // Whether a record read from a page of `table`'s own tree fits that table.
-    bool fits(qint8 table, const Row& row) const
+    bool fits(qint8 table, const Shape& shape) const
     {
         if (table == kSequence) {
-            return shapeOf(row) == kSequence;
+            return shapeOf(shape) == kSequence;
         }
-        if (row.empty() || int(row.size()) > m_writer.columns(table)) {
+        if (shape.count == 0 || shape.count > m_writer.columns(table)) {
             return false;
         }
-        return !m_writer.keyIsRowid(table) || row[0].kind == Value::Null || row[0].kind == Value::Integer;
+        return !m_writer.keyIsRowid(table) || shape.first == Value::Null || shape.first == Value::Integer;
     }
 
     PageFile& m_file;
@@ -1733,6 +1950,9 @@ class PageReader {
     std::vector<bool> m_free;
     QList<QPair<quint32, QString>> m_indexRoots; // root page and name of each index in the schema
     bool m_found = false;
+    std::vector<Shape> m_shapes; // of the leaf being read
+    std::vector<qint64> m_keys;
+    QByteArray m_firstText; // a schema row's type, converted from a UTF-16 file
 };
 
 } // namespace
