@@ -704,7 +704,11 @@ QStringList companionFiles(const QString& archivePath)
 QStringList removeLeftovers(const QString& archivePath, const QString& workFolder)
 {
     QStringList stayed;
-    if (!workFolder.isEmpty()) {
+    const auto anyExists = [](const QStringList& files) {
+        return std::any_of(files.begin(), files.end(), [](const QString& f) { return QFileInfo::exists(f); });
+    };
+    // Nothing is locked, and no lock file made, where nothing is left.
+    if (!workFolder.isEmpty() && anyExists(compactionFiles(workFolder))) {
         // A compaction under way holds the work folder's lock: its files are not leftovers.
         bool busy = false;
         std::unique_ptr<PresenceLock> lock;
@@ -717,7 +721,7 @@ QStringList removeLeftovers(const QString& archivePath, const QString& workFolde
             removeFiles(compactionFiles(workFolder), stayed);
         }
     }
-    if (!archivePath.isEmpty() && QFileInfo::exists(archivePath)) {
+    if (!archivePath.isEmpty() && QFileInfo::exists(archivePath) && anyExists(companionFiles(archivePath))) {
         // A repair or a copy onto the archive holds it exclusively while its files exist; a shared
         // hold proves there is none.
         bool busy = false;
