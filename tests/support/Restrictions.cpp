@@ -18,6 +18,8 @@
 namespace testsupport {
 namespace {
 
+#if defined(Q_OS_LINUX)
+
 // True when a file can be created in `folder` now.
 bool canCreateIn(const QString& folder)
 {
@@ -29,8 +31,6 @@ bool canCreateIn(const QString& folder)
     probe.remove();
     return true;
 }
-
-#if defined(Q_OS_LINUX)
 
 QByteArray native(const QString& path)
 {

@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -43,7 +44,11 @@ void stopAt(const QString& wanted, const QString& how)
         }
         reached = true;
         if (how == QLatin1String("uccidi")) {
+#if defined(SIGKILL)
             std::raise(SIGKILL);
+#else
+            std::abort(); // no kill -9 here: the nearest end without any clean-up
+#endif
         }
         say("fermo");
         waitForTheEnd();
