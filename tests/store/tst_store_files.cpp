@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -154,6 +155,10 @@ class TestArchiveFiles : public QObject {
                 } else {
                     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
                 }
+                // Saves come one after another, never back to back: a writer that commits again
+                // the instant it has committed shuts every reader out for as long as it likes,
+                // and on a busy machine the copy's reading gave up after its five seconds.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             sqlite3_close(db);
         });
