@@ -114,7 +114,8 @@ int main(int argc, char** argv)
                 QFile::remove(outcome.keptAs);
             });
         report("repair of a damaged archive (salvage)", salvage, fileCopy);
-        std::printf("  rows saved: %lld\n", outcome.rowsSaved);
+        std::printf("  rows saved: %lld, left out as unreadable: %lld, links to lost rows left out: %lld\n",
+                    outcome.rowsSaved, outcome.rowsUnreadable, outcome.linksDropped);
     } catch (const store::DbError& e) {
         std::fprintf(stderr, "error %d: %s\n", e.number(), qPrintable(e.description()));
         return 1;

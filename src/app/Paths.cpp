@@ -1,6 +1,7 @@
 #include "app/Paths.h"
 
 #include "store/DbError.h"
+#include "store/Folders.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -94,6 +95,11 @@ QString readStartupFile()
 
 void writeStartupFile(const QString& archivePath)
 {
+    // The file holds one line: a line break in the path would cut it, another control character
+    // would come back as something else.
+    if (store::folders::hasControlCharacters(archivePath)) {
+        throw store::DbError(store::ErrControlCharacters);
+    }
     // Written aside and renamed into place, so a full disk never leaves a half-written file.
     QSaveFile file(startupFilePath());
     file.setDirectWriteFallback(true);

@@ -27,7 +27,8 @@ QString startupFilePath();
 // Reads the first line; throws store::DbError 62 when the file is empty, 53 when missing, 70
 // when it cannot be read.
 QString readStartupFile();
-// Replaces the whole file with one line; throws store::DbError 70 or 75 when it cannot be written.
+// Replaces the whole file with one line; throws store::DbError 70 or 75 when it cannot be written,
+// 3904 for a path with a line break or another control character.
 void writeStartupFile(const QString& archivePath);
 
 // True for an existing ordinary file; a hidden file or a folder counts as missing. Throws

@@ -301,6 +301,19 @@ void MDIForm1::MDIForm_Load()
     if (!findArchive()) {
         return;
     }
+    // Whole copies of the catalogue that a repair or compaction killed half-way left behind go
+    // now, silently; the user hears only of files that stay although nobody is using them.
+    if (const QStringList stayed = store::files::removeLeftovers(Modulo1::PercorsoArchivio, paths::programFolder());
+        !stayed.isEmpty()) {
+        QStringList names;
+        for (const QString& file : stayed) {
+            names << QDir::toNativeSeparators(file);
+        }
+        msg::show(QStringLiteral("Impossibile eliminare i file lasciati da una riparazione o da una compattazione "
+                                 "interrotta:\r") +
+                      names.join(QLatin1Char('\r')),
+                  msg::Icon::Information);
+    }
 
     Text1->setText(Modulo1::PercorsoArchivio);
     TrovaPercoServ();
@@ -437,9 +450,12 @@ void MDIForm1::MnuFileNew_Click()
         const Busy busy(this);
         store::files::copyTemplate(paths::templateArchivePath(), chosen);
     } catch (const store::DbError& e) {
-        // An archive that someone has open is never overwritten.
+        // An archive that someone has open is never overwritten, nor one that may be open under
+        // another name.
         if (e.number() == store::ErrPermissionDenied || e.number() == store::ErrInUse) {
             msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
+        } else if (e.number() == store::ErrSeveralNames) {
+            msg::show(QStringLiteral("Autorizzazione negata!\r") + e.description(), msg::Icon::Critical);
         } else {
             msg::show(e.description());
         }
@@ -481,6 +497,9 @@ void MDIForm1::MnuOpzioniCopia_Click()
     } catch (const store::DbError& e) {
         if (e.number() == store::ErrInUse || e.number() == store::ErrPermissionDenied) {
             msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
+        } else if (e.number() == store::ErrSeveralNames) {
+            // Closing windows would not help: the file may be open under another name anywhere.
+            msg::show(QStringLiteral("Autorizzazione negata!\r") + e.description(), msg::Icon::Critical);
         } else {
             msg::show(e.description());
         }
@@ -516,7 +535,17 @@ void MDIForm1::MnuOpzioniRipara_Click()
                 text += QStringLiteral(", di cui %1 senza un testo lungo che non era più leggibile")
                             .arg(outcome.rowsIncomplete);
             }
-            text += QStringLiteral(".\rL'archivio danneggiato è stato conservato come ") +
+            // Rows that failed the checks are not in the archive: the user learns they exist.
+            if (outcome.rowsUnreadable > 0) {
+                text += QStringLiteral(", di cui %1 record illeggibili non recuperati: restano nella copia danneggiata")
+                            .arg(outcome.rowsUnreadable);
+            }
+            text += QLatin1Char('.');
+            if (outcome.linksDropped > 0) {
+                text += QStringLiteral("\rSono stati tolti %1 legami a libri o autori non recuperati.")
+                            .arg(outcome.linksDropped);
+            }
+            text += QStringLiteral("\rL'archivio danneggiato è stato conservato come ") +
                     QDir::toNativeSeparators(outcome.keptAs);
             msg::show(text, msg::Icon::Information);
         }
@@ -538,6 +567,10 @@ void MDIForm1::reportRepairFailure(const store::DbError& error)
     int number = error.number();
     if (number == store::ErrInUse) {
         msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
+        return;
+    }
+    if (number == store::ErrSeveralNames) {
+        msg::show(QStringLiteral("Autorizzazione negata!\r") + error.description(), msg::Icon::Critical);
         return;
     }
     if (number == store::ErrObjectInvalid) {

@@ -1,6 +1,7 @@
 #include "store/ArchiveFiles.h"
 
 #include "store/Collation.h"
+#include "store/Folders.h"
 #include "store/Salvage.h"
 #include "store/Schema.h"
 
@@ -10,9 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QStorageInfo>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace store::files {
@@ -23,6 +27,18 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr int kBackupPatienceMs = 10000;
 // Pages replaced per step when an archive is rewritten in place (about 1 MB).
 constexpr int kPagesPerStep = 256;
+
+// The working files beside an archive, by what the program adds to its name: the rebuilt archive
+// of a repair and the new file it is first made as, a new file not yet moved into place, the copy
+// of a damaged original not yet given its dated name, and their journals.
+const QStringList kCompanionSuffixes{QStringLiteral(".riparato"),       QStringLiteral(".riparato-journal"),
+                                     QStringLiteral(".riparato.nuovo"), QStringLiteral(".riparato.nuovo-journal"),
+                                     QStringLiteral(".nuovo"),          QStringLiteral(".nuovo-journal"),
+                                     QStringLiteral(".originale")};
+// The longest of those suffixes: an archive's name must leave room for it.
+constexpr int kLongestSuffix = 23; // ".riparato.nuovo-journal"
+const QString kRebuilt = QStringLiteral(".riparato");
+const QString kOriginalCopy = QStringLiteral(".originale");
 
 std::function<void(const QString&)>& stepHook()
 {
@@ -226,19 +242,152 @@ void removeLeftover(const QString& path)
     }
 }
 
+QString nativeFolder(const QString& folder)
+{
+    return QDir::toNativeSeparators(QDir(folder).absolutePath());
+}
+
+QString folderOf(const QString& path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+DbError diskFull(const QString& folder)
+{
+    return DbError(ErrDiskFull, QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
+                                    .arg(nativeFolder(folder)));
+}
+
+// The cause, named with its folder, when `folder` cannot be written; `readOnly` is the number a
+// folder without permission gets (the archive's folder or the program folder).
+std::optional<DbError> folderError(const QString& folder, int readOnly)
+{
+    switch (folders::writeProblem(folder)) {
+    case folders::Problem::ReadOnly:
+        if (readOnly == ErrProgramFolderNotWritable) {
+            return DbError(readOnly, QStringLiteral("Impossibile scrivere nella cartella del programma '%1': la "
+                                                    "compattazione vi prepara l'archivio compattato.")
+                                         .arg(nativeFolder(folder)));
+        }
+        return DbError(readOnly, QStringLiteral("La cartella '%1' è di sola lettura: il programma non può scrivervi "
+                                                "l'archivio.")
+                                     .arg(nativeFolder(folder)));
+    case folders::Problem::Full:
+        return diskFull(folder);
+    case folders::Problem::Missing:
+        return DbError(ErrPathNotFound,
+                       QStringLiteral("Impossibile trovare la cartella '%1'.").arg(nativeFolder(folder)));
+    case folders::Problem::None:
+    case folders::Problem::Unknown:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Checked before the work starts, so that nothing is begun that cannot be finished.
+void requireWritable(const QString& folder, int readOnly)
+{
+    if (const std::optional<DbError> error = folderError(folder, readOnly)) {
+        throw *error;
+    }
+}
+
+struct Written {
+    QString folder;
+    int readOnly; // ErrArchiveFolderReadOnly or ErrProgramFolderNotWritable
+};
+
+// A write that failed with a vague number (a disk error, a file that cannot be created or
+// written) gets the cause the folders it wrote to show now, named with the folder.
+DbError explained(const DbError& error, const QList<Written>& written)
+{
+    static const QList<int> vague{ErrDiskFull, ErrDiskOrNetwork, ErrReadOnly, ErrPermissionDenied, ErrPathFileAccess};
+    if (!vague.contains(error.number()) || error.errors().size() != 1) {
+        return error;
+    }
+    for (const Written& w : written) {
+        if (std::optional<DbError> cause = folderError(w.folder, w.readOnly)) {
+            return *cause;
+        }
+    }
+    // The space freed when the unfinished file was removed, or a last block too small for the
+    // engine's next write, hides a full disk from the check: the fullest one is named.
+    if (error.number() == ErrDiskFull && !written.isEmpty()) {
+        const auto fullest = std::min_element(written.begin(), written.end(), [](const Written& a, const Written& b) {
+            return QStorageInfo(a.folder).bytesAvailable() < QStorageInfo(b.folder).bytesAvailable();
+        });
+        return diskFull(fullest->folder);
+    }
+    return error;
+}
+
+// Removes each of `files` that exists; adds those that stay to `stayed`.
+void removeFiles(const QStringList& files, QStringList& stayed)
+{
+    for (const QString& file : files) {
+        if (QFileInfo::exists(file) && !QFile::remove(file)) {
+            stayed << file;
+        }
+    }
+}
+
+QStringList compactionFiles(const QString& workFolder)
+{
+    QStringList files;
+    for (const QString& name : {kBeforeCompaction, kCompacted}) {
+        files << QDir(workFolder).filePath(name) << QDir(workFolder).filePath(name + QStringLiteral("-journal"));
+    }
+    return files;
+}
+
+QString workLockName(const QString& workFolder)
+{
+    return QDir(workFolder).filePath(QStringLiteral("compattazione"));
+}
+
 QString datedName(const QString& path)
 {
     const QFileInfo info(path);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    // The kept original must be an archive the program can open: its name leaves room for the
+    // program's suffixes too, so a long base name is shortened.
+    const int limit = folders::nameLimit(info.absolutePath()) - kLongestSuffix;
     QString candidate;
     for (int n = 1;; ++n) {
-        candidate = info.dir().filePath(info.completeBaseName() + QStringLiteral("-danneggiato-") + stamp +
-                                        (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix);
+        const QString tail =
+            QStringLiteral("-danneggiato-") + stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
+        QString base = info.completeBaseName();
+        while (!base.isEmpty() && folders::nameLength(base + tail) > limit) {
+            base.chop(1);
+        }
+        candidate = info.dir().filePath(base + tail);
         if (!QFileInfo::exists(candidate)) {
             return candidate;
         }
     }
+}
+
+// Copies the damaged original under a working name first, so that a copy cut short never
+// wears the dated name of a kept original; only the complete copy is renamed.
+void keepOriginal(const QString& path, const QString& keptAs)
+{
+    const QString temp = path + kOriginalCopy;
+    std::error_code error;
+    std::filesystem::copy_file(fsPath(path), fsPath(temp), std::filesystem::copy_options::overwrite_existing, error);
+    if (!error) {
+        std::filesystem::rename(fsPath(temp), fsPath(keptAs), error);
+    }
+    if (!error) {
+        return;
+    }
+    QFile::remove(temp);
+    const DbError failure(ErrPathFileAccess,
+                          QStringLiteral("Impossibile conservare l'archivio danneggiato come '%1'.").arg(keptAs));
+    if (error == std::errc::no_space_on_device) {
+        throw diskFull(folderOf(path));
+    }
+    throw explained(failure, {{folderOf(path), ErrArchiveFolderReadOnly}});
 }
 
 ErrorItem damageItem(const QStringList& problems)
@@ -270,9 +419,24 @@ ExclusiveUse::ExclusiveUse(const QString& archivePath)
       m_lock(PresenceLock::acquire(m_path, PresenceLock::Mode::Exclusive))
 {
     // A lock file that exists but cannot be locked (another user's, on a share) may stand for
-    // windows open elsewhere: refuse rather than guess.
+    // windows open elsewhere: refuse rather than guess. On a read-only medium, say that instead.
     if (!m_lock && QFileInfo::exists(PresenceLock::lockFilePath(m_path))) {
+        if (std::optional<DbError> cause = folderError(folderOf(m_path), ErrArchiveFolderReadOnly);
+            cause && cause->number() == ErrArchiveFolderReadOnly) {
+            throw *cause;
+        }
         throw DbError(ErrInUse);
+    }
+    // The lock follows the file's name (and the names a link leads to), not the file: a window
+    // open under another hard link of the same file holds a lock this one never sees.
+    std::error_code error;
+    const std::uintmax_t names = std::filesystem::hard_link_count(fsPath(m_path), error);
+    if (!error && names > 1) {
+        throw DbError(ErrSeveralNames, QStringLiteral("Il file '%1' ha %2 nomi (collegamenti fisici): finché ne ha più "
+                                                      "d'uno non può essere sovrascritto, riparato o compattato, "
+                                                      "perché potrebbe essere aperto con un altro nome.")
+                                           .arg(QDir::toNativeSeparators(m_path))
+                                           .arg(qulonglong(names)));
     }
 }
 
@@ -295,9 +459,42 @@ ExclusiveUse::~ExclusiveUse()
 
 // ---------------------------------------------------------------- copies
 
+void checkTargetName(const QString& target)
+{
+    if (folders::hasControlCharacters(target)) {
+        throw DbError(ErrControlCharacters);
+    }
+    const QFileInfo info(target);
+    const int limit = folders::nameLimit(info.absolutePath()) - kLongestSuffix;
+    if (folders::nameLength(info.fileName()) > limit) {
+        throw DbError(
+            ErrNameTooLong,
+            QStringLiteral("Il nome del file è troppo lungo: sono ammessi al massimo %1 caratteri.").arg(limit));
+    }
+}
+
+namespace {
+
+// Puts `source` in the place of the archive held by `use`, in a folder checked beforehand.
+void writeTarget(sqlite3* source, const ExclusiveUse& use)
+{
+    QStringList stayed;
+    removeFiles(companionFiles(use.path()), stayed);
+    const QList<Written> written{{folderOf(use.path()), ErrArchiveFolderReadOnly}};
+    requireWritable(written.first().folder, written.first().readOnly);
+    try {
+        replaceContents(source, use.path());
+    } catch (const DbError& e) {
+        throw explained(e, written);
+    }
+}
+
+} // namespace
+
 void copyArchive(const QString& source, const QString& target)
 {
     return wholeFile([&] {
+        checkTargetName(target);
         // Opened as any window opens it: a repair or compaction under way elsewhere refuses the copy.
         const std::shared_ptr<Archive> archive = Archive::open(source);
         if (sameFile(source, target)) {
@@ -305,13 +502,14 @@ void copyArchive(const QString& source, const QString& target)
         }
         const ExclusiveUse use(target);
         beginStage(QStringLiteral("Copia dell'archivio..."));
-        replaceContents(archive->handle(), use.path());
+        writeTarget(archive->handle(), use);
     });
 }
 
 void copyTemplate(const QString& templatePath, const QString& target)
 {
     return wholeFile([&] {
+        checkTargetName(target);
         if (sameFile(templatePath, target)) {
             throw DbError(ErrPermissionDenied);
         }
@@ -321,7 +519,7 @@ void copyTemplate(const QString& templatePath, const QString& target)
         const ExclusiveUse use(target);
         const Db source(templatePath, SQLITE_OPEN_READONLY);
         schema::check(source.get());
-        replaceContents(source.get(), use.path());
+        writeTarget(source.get(), use);
     });
 }
 
@@ -340,6 +538,9 @@ RepairOutcome repair(const ExclusiveUse& archive)
     return wholeFile([&] {
         const QString& path = archive.path();
         RepairOutcome outcome;
+        // Left by a repair killed half-way: held exclusively now, nobody else can be using them.
+        QStringList stayed;
+        removeFiles(companionFiles(path), stayed);
         beginStage(QStringLiteral("Controllo dell'archivio..."));
         {
             // Read-write, so that a change left half-written by a crash is rolled back first.
@@ -352,9 +553,17 @@ RepairOutcome repair(const ExclusiveUse& archive)
             }
         }
         outcome.damaged = true;
+        const QList<Written> written{{folderOf(path), ErrArchiveFolderReadOnly}};
+        const auto failed = [&](const DbError& e) {
+            QList<ErrorItem> items{damageItem(outcome.problems)};
+            items.append(explained(e, written).errors());
+            return DbError(items);
+        };
+        if (std::optional<DbError> cause = folderError(written.first().folder, written.first().readOnly)) {
+            throw failed(*cause);
+        }
 
-        const QString fresh = path + QStringLiteral(".riparato");
-        QFile::remove(fresh);
+        const QString fresh = path + kRebuilt;
         struct RemoveFresh {
             const QString& name;
             ~RemoveFresh() { QFile::remove(name); }
@@ -366,27 +575,26 @@ RepairOutcome repair(const ExclusiveUse& archive)
             outcome.rowsSaved = saved.rowsSaved;
             outcome.rowsPerTable = saved.rowsPerTable;
             outcome.rowsIncomplete = saved.rowsIncomplete;
+            outcome.rowsUnreadable = saved.rowsUnreadable;
+            outcome.linksDropped = saved.linksDropped;
         } catch (const DbError& e) {
-            QList<ErrorItem> items{damageItem(outcome.problems)};
-            items.append(e.errors());
-            throw DbError(items);
+            throw failed(e);
         }
+        step(QStringLiteral("riparato"));
 
         // The damaged file is kept as it was, for whoever may still recover more from it.
         outcome.keptAs = datedName(path);
-        if (!QFile::copy(path, outcome.keptAs)) {
-            throw DbError({damageItem(outcome.problems),
-                           ErrorItem{ErrPathFileAccess, QStringLiteral("Impossibile conservare l'archivio danneggiato "
-                                                                       "come '%1'.")
-                                                            .arg(outcome.keptAs)}});
+        try {
+            keepOriginal(path, outcome.keptAs);
+        } catch (const DbError& e) {
+            throw failed(e);
         }
+        step(QStringLiteral("conservato"));
         try {
             const Db source(fresh, SQLITE_OPEN_READONLY);
-            replaceContents(source.get(), path);
+            replaceContents(source.get(), path, QStringLiteral("ripristino"));
         } catch (const DbError& e) {
-            QList<ErrorItem> items{damageItem(outcome.problems)};
-            items.append(e.errors());
-            throw DbError(items);
+            throw failed(e);
         }
         return outcome;
     });
@@ -394,74 +602,140 @@ RepairOutcome repair(const ExclusiveUse& archive)
 
 // ---------------------------------------------------------------- compaction
 
+namespace {
+
+// The compaction proper: the copy as it was, the compacted copy, its check, and its placing.
+void compactThrough(const QString& path, const QString& before, const QString& compacted)
+{
+    beginStage(QStringLiteral("Compattazione dell'archivio..."));
+    QMap<QString, qint64> counts;
+    {
+        const Db source(path, SQLITE_OPEN_READWRITE);
+        const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        backupInto(source.get(), copy.get(), -1);
+        counts = rowCounts(copy.get());
+    }
+    step(QStringLiteral("dacomp1"));
+
+    {
+        const Db copy(before, SQLITE_OPEN_READONLY);
+        Statement vacuum(copy.get(), QStringLiteral("VACUUM INTO ?1"));
+        vacuum.bind(1, QFileInfo(compacted).absoluteFilePath());
+        vacuum.step();
+    }
+    step(QStringLiteral("comp1"));
+
+    beginStage(QStringLiteral("Verifica dell'archivio compattato..."));
+    {
+        const Db result(compacted, SQLITE_OPEN_READONLY);
+        const QStringList problems = checkIntegrity(result.get());
+        if (!problems.isEmpty()) {
+            throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non è integra: ") + problems.first());
+        }
+        schema::check(result.get());
+        if (rowCounts(result.get()) != counts) {
+            throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non contiene tutti i record."));
+        }
+    }
+    step(QStringLiteral("verifica"));
+
+    beginStage(QStringLiteral("Sostituzione dell'archivio..."));
+    {
+        const Db result(compacted, SQLITE_OPEN_READONLY);
+        replaceContents(result.get(), path, QStringLiteral("sostituzione"));
+    }
+    {
+        const Db placed(path, SQLITE_OPEN_READONLY);
+        if (rowCounts(placed.get()) != counts) {
+            // Never expected; the copy taken first puts the archive back as it was.
+            const Db original(before, SQLITE_OPEN_READONLY);
+            replaceContents(original.get(), path);
+            throw DbError(ErrDiskOrNetwork);
+        }
+    }
+}
+
+} // namespace
+
 void compact(const ExclusiveUse& archive, const QString& workFolder)
 {
     return wholeFile([&] {
         const QString& path = archive.path();
         const QString before = QDir(workFolder).filePath(kBeforeCompaction);
         const QString compacted = QDir(workFolder).filePath(kCompacted);
+        // The copies go to the work folder, the archive's journal beside the archive.
+        const QList<Written> written{{workFolder, ErrProgramFolderNotWritable},
+                                     {folderOf(path), ErrArchiveFolderReadOnly}};
+        for (const Written& w : written) {
+            requireWritable(w.folder, w.readOnly);
+        }
         // One compaction at a time in a work folder: another one (a second computer running the
         // program from the same folder) would take these files for its own.
-        const QString workName = QDir(workFolder).filePath(QStringLiteral("compattazione"));
+        const QString workName = workLockName(workFolder);
         const std::unique_ptr<PresenceLock> workLock = PresenceLock::acquire(workName, PresenceLock::Mode::Exclusive);
         if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
             throw DbError(ErrInUse);
         }
         // Left over from a compaction that failed: the archive itself was whole then, as it is now.
-        removeLeftover(before);
-        removeLeftover(compacted);
-
-        beginStage(QStringLiteral("Compattazione dell'archivio..."));
-        QMap<QString, qint64> counts;
-        {
-            const Db source(path, SQLITE_OPEN_READWRITE);
-            const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-            backupInto(source.get(), copy.get(), -1);
-            counts = rowCounts(copy.get());
+        for (const QString& file : compactionFiles(workFolder)) {
+            removeLeftover(file);
         }
-        step(QStringLiteral("dacomp1"));
-
-        {
-            const Db copy(before, SQLITE_OPEN_READONLY);
-            Statement vacuum(copy.get(), QStringLiteral("VACUUM INTO ?1"));
-            vacuum.bind(1, QFileInfo(compacted).absoluteFilePath());
-            vacuum.step();
+        try {
+            compactThrough(path, before, compacted);
+            step(QStringLiteral("pulizia"));
+        } catch (const DbError& e) {
+            throw explained(e, written);
         }
-        step(QStringLiteral("comp1"));
-
-        beginStage(QStringLiteral("Verifica dell'archivio compattato..."));
-        {
-            const Db result(compacted, SQLITE_OPEN_READONLY);
-            const QStringList problems = checkIntegrity(result.get());
-            if (!problems.isEmpty()) {
-                throw DbError(ErrFileNotArchive,
-                              QStringLiteral("La copia compattata non è integra: ") + problems.first());
-            }
-            schema::check(result.get());
-            if (rowCounts(result.get()) != counts) {
-                throw DbError(ErrFileNotArchive, QStringLiteral("La copia compattata non contiene tutti i record."));
-            }
-        }
-        step(QStringLiteral("verifica"));
-
-        beginStage(QStringLiteral("Sostituzione dell'archivio..."));
-        {
-            const Db result(compacted, SQLITE_OPEN_READONLY);
-            replaceContents(result.get(), path, QStringLiteral("sostituzione"));
-        }
-        {
-            const Db placed(path, SQLITE_OPEN_READONLY);
-            if (rowCounts(placed.get()) != counts) {
-                // Never expected; the copy taken first puts the archive back as it was.
-                const Db original(before, SQLITE_OPEN_READONLY);
-                replaceContents(original.get(), path);
-                throw DbError(ErrDiskOrNetwork);
-            }
-        }
-        step(QStringLiteral("pulizia"));
         QFile::remove(before);
         QFile::remove(compacted);
     });
+}
+
+QStringList companionFiles(const QString& archivePath)
+{
+    QStringList files;
+    const QString absolute = QFileInfo(archivePath).absoluteFilePath();
+    for (const QString& suffix : kCompanionSuffixes) {
+        files << absolute + suffix;
+    }
+    return files;
+}
+
+QStringList removeLeftovers(const QString& archivePath, const QString& workFolder)
+{
+    QStringList stayed;
+    const auto anyExists = [](const QStringList& files) {
+        return std::any_of(files.begin(), files.end(), [](const QString& f) { return QFileInfo::exists(f); });
+    };
+    // Nothing is locked, and no lock file made, where nothing is left.
+    if (!workFolder.isEmpty() && anyExists(compactionFiles(workFolder))) {
+        // A compaction under way holds the work folder's lock: its files are not leftovers.
+        bool busy = false;
+        std::unique_ptr<PresenceLock> lock;
+        try {
+            lock = PresenceLock::acquire(workLockName(workFolder), PresenceLock::Mode::Exclusive);
+        } catch (const DbError&) {
+            busy = true;
+        }
+        if (!busy) {
+            removeFiles(compactionFiles(workFolder), stayed);
+        }
+    }
+    if (!archivePath.isEmpty() && QFileInfo::exists(archivePath) && anyExists(companionFiles(archivePath))) {
+        // A repair or a copy onto the archive holds it exclusively while its files exist; a shared
+        // hold proves there is none.
+        bool busy = false;
+        std::unique_ptr<PresenceLock> presence;
+        try {
+            presence = PresenceLock::acquire(archivePath, PresenceLock::Mode::Shared);
+        } catch (const DbError&) {
+            busy = true;
+        }
+        if (!busy) {
+            removeFiles(companionFiles(archivePath), stayed);
+        }
+    }
+    return stayed;
 }
 
 void setProgress(std::function<void(const QString& stage)> report)

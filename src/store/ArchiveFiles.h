@@ -17,7 +17,9 @@
 namespace store::files {
 
 // Keeps an archive closed to everyone else while it lives: no window of this program and no other
-// computer can open it. Throws DbError 3356 while anyone has it open.
+// computer can open it. Throws DbError 3356 while anyone has it open, 3905 when the file has more
+// than one name (a hard link: the lock follows names, so a window open under another name would
+// go unseen), 3901 when its folder is read-only and its lock cannot be taken.
 class ExclusiveUse {
   public:
     explicit ExclusiveUse(const QString& archivePath);
@@ -35,12 +37,18 @@ class ExclusiveUse {
 // True when both names lead to the same existing file (links and other spellings included).
 bool sameFile(const QString& a, const QString& b);
 
+// Refuses a name the program cannot work with: 3904 for a control character (avvio.ini holds one
+// line), 3903 for a name too long to take the suffixes of the program's working files.
+void checkTargetName(const QString& target);
+
 // Writes a consistent copy of the archive at `source` to `target`, even while other connections
-// write to the source. Throws 3356 while `target` is in use (the open archive itself included).
+// write to the source. Throws 3356 while `target` is in use (the open archive itself included),
+// the errors of checkTargetName and ExclusiveUse, 3901 when the target's folder cannot be
+// written, 61 when the disk fills up.
 void copyArchive(const QString& source, const QString& target);
 
-// Makes `target` an empty archive, a copy of the template. Throws 3356 while `target` is in use,
-// 70 when `target` is the template itself.
+// Makes `target` an empty archive, a copy of the template. Throws as copyArchive does, and 70
+// when `target` is the template itself.
 void copyTemplate(const QString& templatePath, const QString& target);
 
 // The problems the engine's integrity check finds in the archive; empty for a healthy archive.
@@ -53,21 +61,36 @@ struct RepairOutcome {
     qint64 rowsSaved = 0;
     QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
     qint64 rowsIncomplete = 0;          // saved with a long value that could not be read back (left empty)
+    qint64 rowsUnreadable = 0;          // found, but failed the checks of a salvaged row: left out
+    qint64 linksDropped = 0;            // links to a book or an author that was not saved: left out
     QStringList problems;               // what the integrity check found
 };
 
 // Checks the archive; a damaged one is rebuilt with every row that can still be read, and the
 // damaged original is kept beside it under a dated name. Throws DbError with every failed step.
+// Leftovers of an earlier repair killed half-way are removed first.
 RepairOutcome repair(const ExclusiveUse& archive);
 
 // Compacts the archive through `workFolder`/dacomp1.tmp (the archive as it was) and
 // `workFolder`/comp1.tmp (the compacted copy, checked before it is put in place). Both are
 // deleted on success and kept after a failure. Only one compaction at a time can use a work
-// folder (it holds the lock file "compattazione-presenza" there): another one gets 3356.
+// folder (it holds the lock file "compattazione-presenza" there): another one gets 3356. Throws
+// 3902 when the work folder cannot be written, 3901 when the archive's folder cannot, 61 when a
+// disk fills up.
 void compact(const ExclusiveUse& archive, const QString& workFolder);
 
 inline const QString kBeforeCompaction = QStringLiteral("dacomp1.tmp");
 inline const QString kCompacted = QStringLiteral("comp1.tmp");
+
+// Removes what an operation killed half-way left behind: the compaction's files in `workFolder`,
+// unless a compaction is under way there, and the working files beside `archivePath` (a rebuilt
+// archive, a new file not yet in place, a copy of a damaged original not yet named), unless a
+// repair or a copy holds the archive. Never touches the archive, its journal or a kept damaged
+// original. Returns the files that stay although nobody is using them.
+QStringList removeLeftovers(const QString& archivePath, const QString& workFolder);
+
+// The working files the program may leave beside an archive at `archivePath`.
+QStringList companionFiles(const QString& archivePath);
 
 // Called with a short Italian description of the stage under way when each stage of a long
 // operation starts, and again now and then while the engine works, so a window can show that work
@@ -75,7 +98,9 @@ inline const QString kCompacted = QStringLiteral("comp1.tmp");
 void setProgress(std::function<void(const QString& stage)> progress);
 
 // For tests: called at each named step of compaction ("dacomp1", "comp1", "verifica",
-// "sostituzione" after each part of the archive is replaced, "pulizia"); a throwing hook
+// "sostituzione" after each part of the archive is replaced, "pulizia") and of the repair of a
+// damaged archive ("riparato" when the rebuilt archive is complete, "conservato" when the damaged
+// original is kept, "ripristino" after each part of the archive is replaced); a throwing hook
 // simulates a failure there. An empty function removes it.
 void setStepHook(std::function<void(const QString& step)> hook);
 

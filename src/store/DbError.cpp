@@ -80,6 +80,22 @@ QString DbError::describe(int number)
         return QStringLiteral("L'archivio è stato creato da una versione più recente del programma.");
     case ErrDialogCancelled:
         return QStringLiteral("È stato scelto Annulla.");
+    case ErrDiskFull:
+        return QStringLiteral("Il disco è pieno: non c'è più spazio per scrivere.");
+    case ErrArchiveFolderReadOnly:
+        return QStringLiteral("La cartella dell'archivio è di sola lettura: il programma non può scrivervi.");
+    case ErrProgramFolderNotWritable:
+        return QStringLiteral("Impossibile scrivere nella cartella del programma, dove la compattazione prepara "
+                              "l'archivio compattato.");
+    case ErrNameTooLong:
+        return QStringLiteral("Il nome del file è troppo lungo.");
+    case ErrControlCharacters:
+        return QStringLiteral("Il nome del file contiene un a capo, una tabulazione o un altro carattere di "
+                              "controllo, che non sono ammessi.");
+    case ErrSeveralNames:
+        return QStringLiteral("Il file ha più di un nome (collegamenti fisici): finché ne ha più d'uno non può "
+                              "essere sovrascritto, riparato o compattato, perché potrebbe essere aperto con un "
+                              "altro nome.");
     default:
         return QStringLiteral("Errore %1.").arg(number);
     }
@@ -91,8 +107,9 @@ int errorNumberFor(int sqliteResult)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return ErrLocked;
-    case SQLITE_IOERR:
     case SQLITE_FULL:
+        return ErrDiskFull;
+    case SQLITE_IOERR:
     case SQLITE_PROTOCOL:
         return ErrDiskOrNetwork;
     case SQLITE_CANTOPEN:

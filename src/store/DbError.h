@@ -35,6 +35,13 @@ enum ErrorNumber : int {
     ErrEditPending = 3219,   // a move, find, delete or requery while an edit is open
     ErrTypeMismatch = 3421,  // a value that the field cannot hold (text in an amount)
     ErrDialogCancelled = 32755,
+    // Causes of a failed file operation that the user can act on, each named in its message.
+    ErrDiskFull = 61,                   // no room left on the disk (or over the user's quota)
+    ErrArchiveFolderReadOnly = 3901,    // the folder that holds (or would hold) an archive cannot be written
+    ErrProgramFolderNotWritable = 3902, // the program folder, where compaction works, cannot be written
+    ErrNameTooLong = 3903,              // a file name longer than the file system takes with the program's suffixes
+    ErrControlCharacters = 3904,        // a line break or another control character in a file name
+    ErrSeveralNames = 3905,             // a file with more than one name (hard links): its users cannot be known
 };
 
 // One entry of an error's collection: what went wrong at one step, by number and description.

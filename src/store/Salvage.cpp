@@ -3,6 +3,7 @@
 #include "store/Archive.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
+#include "store/SalvageRecords.h"
 #include "store/Schema.h"
 
 #include <QFile>
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -22,21 +22,18 @@
 namespace store::salvage {
 namespace {
 
+using namespace records;
+
 constexpr qint64 kMinKey = std::numeric_limits<qint64>::min();
 constexpr qint64 kMaxKey = std::numeric_limits<qint64>::max();
 
 // What Archive::create writes; used when the file's own header is unreadable.
 constexpr int kDefaultPageSize = 4096;
-// The engine's own limits on one value and on the columns of a table: anything larger is garbage.
-constexpr quint64 kMaxPayload = 1000000000;
-constexpr int kMaxColumns = 2000;
 
 constexpr quint8 kTableLeaf = 0x0D;
 constexpr quint8 kTableInterior = 0x05;
 constexpr quint8 kIndexLeaf = 0x0A;
 constexpr quint8 kIndexInterior = 0x02;
-
-enum TextEncoding { Utf8 = 1, Utf16le = 2, Utf16be = 3 };
 
 // Who a page belongs to: the archive's tables are 0..3, in the order of schema::tables(), then
 // the engine's own tables and any other table a file may hold.
@@ -46,57 +43,9 @@ enum Owner : qint8 {
     kSequence = kArchiveTables, // sqlite_sequence: the counters of the automatic keys
     kSchemaTable,
     kOtherTable,
-    kOwnerCount
+    kOwnerCount,
+    kIndexTree = kOwnerCount // a page of an index: never a table's row, never part of a chain
 };
-
-quint32 be16(const uchar* p)
-{
-    return (quint32(p[0]) << 8) | p[1];
-}
-
-quint32 be32(const uchar* p)
-{
-    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
-}
-
-const uchar* bytesOf(const QByteArray& data)
-{
-    return reinterpret_cast<const uchar*>(data.constData());
-}
-
-// Reads a varint at `pos`, never past `end`; false when it would run past.
-bool readVarint(const uchar* data, qsizetype& pos, qsizetype end, quint64& value)
-{
-    value = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (pos >= end) {
-            return false;
-        }
-        const uchar byte = data[pos++];
-        value = (value << 7) | (byte & 0x7f);
-        if (!(byte & 0x80)) {
-            return true;
-        }
-    }
-    if (pos >= end) {
-        return false;
-    }
-    value = (value << 8) | data[pos++];
-    return true;
-}
-
-// Size of a value of this serial type, or -1 for the reserved types 10 and 11.
-qint64 serialSize(quint64 type)
-{
-    static constexpr std::array<qint64, 10> fixed{0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
-    if (type < fixed.size()) {
-        return fixed[type];
-    }
-    if (type < 12) {
-        return -1;
-    }
-    return qint64((type - 12) / 2);
-}
 
 // key + step, held at the largest key instead of wrapping.
 qint64 addClamped(qint64 key, quint64 step)
@@ -105,127 +54,29 @@ qint64 addClamped(qint64 key, quint64 step)
     return step >= room ? kMaxKey : qint64(quint64(key) + step);
 }
 
-// ---------------------------------------------------------------- values
-
-struct Value {
-    enum Kind : quint8 { Null, Integer, Real, Text, Blob };
-    Kind kind = Null;
-    qint64 integer = 0;
-    double real = 0;
-    QByteArray bytes; // text as UTF-8, or the blob
-};
-using Row = std::vector<Value>;
-
-struct Cell {
-    qint64 key = 0;
-    Row values;
-    std::vector<int> lost; // values cut off with a broken overflow chain, left NULL
-};
-
-bool isText(const Row& row, size_t i)
-{
-    return i < row.size() && row[i].kind == Value::Text;
-}
-
-bool isInteger(const Row& row, size_t i)
-{
-    return i < row.size() && row[i].kind == Value::Integer;
-}
-
-Value decodeValue(quint64 type, const uchar* d, qint64 size, int encoding)
-{
-    Value v;
-    if (type >= 1 && type <= 6) {
-        quint64 u = 0;
-        for (qint64 i = 0; i < size; ++i) {
-            u = (u << 8) | d[i];
-        }
-        if (size < 8 && (d[0] & 0x80)) {
-            u |= ~quint64(0) << (8 * size); // sign extension
-        }
-        v.kind = Value::Integer;
-        v.integer = qint64(u);
-    } else if (type == 7) {
-        quint64 u = 0;
-        for (int i = 0; i < 8; ++i) {
-            u = (u << 8) | d[i];
-        }
-        v.kind = Value::Real;
-        std::memcpy(&v.real, &u, sizeof u);
-    } else if (type == 8 || type == 9) {
-        v.kind = Value::Integer;
-        v.integer = type == 9 ? 1 : 0;
-    } else if (type >= 12 && type % 2 == 0) {
-        v.kind = Value::Blob;
-        v.bytes = QByteArray(reinterpret_cast<const char*>(d), size);
-    } else if (type >= 13) {
-        v.kind = Value::Text;
-        if (encoding == Utf8) {
-            v.bytes = QByteArray(reinterpret_cast<const char*>(d), size);
-        } else {
-            QString text(size / 2, Qt::Uninitialized);
-            for (qint64 i = 0; i < size / 2; ++i) {
-                const uchar a = d[2 * i];
-                const uchar b = d[2 * i + 1];
-                text[i] = QChar(encoding == Utf16le ? ushort(a | (b << 8)) : ushort((a << 8) | b));
-            }
-            v.bytes = text.toUtf8();
-        }
-    }
-    return v;
-}
-
-// Decodes a record: header size, serial types, values. `payload` may be shorter than
-// `fullSize` when its overflow chain is broken; values past its end become NULL.
-bool decodeRecord(const QByteArray& payload, quint64 fullSize, int encoding, Cell& cell)
-{
-    const uchar* d = bytesOf(payload);
-    const qsizetype available = payload.size();
-    qsizetype pos = 0;
-    quint64 headerSize = 0;
-    if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) || headerSize > quint64(available)) {
-        return false;
-    }
-    std::vector<quint64> types;
-    quint64 bodySize = 0;
-    while (pos < qsizetype(headerSize)) {
-        quint64 type = 0;
-        if (!readVarint(d, pos, qsizetype(headerSize), type)) {
-            return false;
-        }
-        const qint64 size = serialSize(type);
-        if (size < 0 || quint64(size) > kMaxPayload || types.size() >= size_t(kMaxColumns)) {
-            return false;
-        }
-        types.push_back(type);
-        bodySize += quint64(size);
-    }
-    // A record fills its payload exactly; garbage almost never does.
-    if (types.empty() || headerSize + bodySize != fullSize) {
-        return false;
-    }
-    cell.values.clear();
-    cell.values.reserve(types.size());
-    quint64 offset = headerSize;
-    for (const quint64 type : types) {
-        const qint64 size = serialSize(type);
-        if (size > 0 && offset + quint64(size) > quint64(available)) {
-            cell.lost.push_back(int(cell.values.size()));
-            cell.values.push_back(Value{});
-        } else {
-            cell.values.push_back(decodeValue(type, d + qMin(offset, quint64(available)), size, encoding));
-        }
-        offset += quint64(size);
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------- the fresh archive
 
 // Writes rows into the fresh archive in one transaction, keeping their keys. A row already
-// there (the same key, or the same link) is left as it is.
+// there (the same key, or the same link) is left as it is. Every row is checked before it goes
+// in: a row that fails is left out and counted, never kept as if it were sound.
 class Writer {
   public:
+    // An index of one of the archive's tables: its columns and what its intact pages hold.
+    struct Index {
+        QString name;
+        std::vector<int> columns; // of the table, in the index's order
+        std::vector<Ordering> orderings;
+        std::vector<bool> descending;
+        std::vector<std::pair<qint64, quint64>> entries; // row key → fingerprint of its values
+        // Every page of the tree was read and intact: the index lists every row of its table, as
+        // the engine keeps them in step, and a row it lacks is not one of the table's.
+        bool complete = false;
+    };
+    struct IndexId {
+        int table = -1;
+        int index = -1;
+    };
+
     explicit Writer(const QString& freshPath) : m_archive(Archive::open(freshPath, Archive::Presence::None))
     {
         sqlite3* db = m_archive->handle();
@@ -235,13 +86,19 @@ class Writer {
             QStringList columns;
             int keys = 0;
             bool firstIsIntegerKey = false;
-            Statement info(db, QStringLiteral("SELECT name, pk, upper(type) FROM pragma_table_info(?1) ORDER BY cid"));
+            Statement info(db, QStringLiteral("SELECT name, pk, upper(type), \"notnull\" FROM pragma_table_info(?1) "
+                                              "ORDER BY cid"));
             info.bind(1, name);
             while (info.step()) {
-                if (info.int64(1) > 0) {
+                const QString type = info.value(2).toString();
+                const bool key = info.int64(1) > 0;
+                if (key) {
                     ++keys;
-                    firstIsIntegerKey = columns.isEmpty() && info.value(2).toString() == QLatin1String("INTEGER");
+                    firstIsIntegerKey = columns.isEmpty() && type == QLatin1String("INTEGER");
                 }
+                // A key, and a whole number that may not be missing (a link), name a row.
+                target.expect.push_back(expectFor(type, key || info.int64(3) != 0));
+                target.plainNames << info.value(0).toString();
                 columns << quoted(info.value(0).toString());
             }
             target.columns = int(columns.size());
@@ -254,9 +111,19 @@ class Writer {
                 db, QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (%3)")
                         .arg(quoted(name), columns.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
             target.columnNames = columns;
+            Statement definition(db,
+                                 QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+            definition.bind(1, name);
+            target.automaticKeys = definition.step() && definition.value(0).toString().contains(
+                                                            QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
             m_targets.push_back(std::move(target));
             m_outcome.rowsPerTable.insert(name, 0);
         }
+        readIndexes(db);
+        readReferences();
+        // The links go in last, in no order of their indexes: a larger cache keeps those pages at
+        // hand instead of rereading them from the file for every row.
+        execute("PRAGMA cache_size = -32768");
         execute("BEGIN IMMEDIATE");
         m_inTransaction = true;
     }
@@ -274,16 +141,137 @@ class Writer {
     int columns(int table) const { return m_targets[size_t(table)].columns; }
     bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
 
-    // A row the engine read: column 0 is the key, the table's columns follow.
+    // ------------------------------------------------------------ what the pages say, first
+
+    std::optional<IndexId> indexNamed(const QString& name) const
+    {
+        for (int t = 0; t < int(m_targets.size()); ++t) {
+            const std::vector<Index>& indexes = m_targets[size_t(t)].indexes;
+            for (int i = 0; i < int(indexes.size()); ++i) {
+                if (indexes[size_t(i)].name.compare(name, Qt::CaseInsensitive) == 0) {
+                    return IndexId{t, i};
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Whether the entries of one index page can be trusted: each a record of the index's
+    // columns and a key, texts valid, in the index's order. Garbage is almost never in order.
+    bool intactIndexPage(IndexId id, const std::vector<Row>& entries) const
+    {
+        const Index& index = indexOf(id);
+        const size_t width = index.columns.size();
+        for (size_t e = 0; e < entries.size(); ++e) {
+            const Row& entry = entries[e];
+            if (entry.size() != width + 1 || entry.back().kind != Value::Integer) {
+                return false;
+            }
+            for (const Value& v : entry) {
+                if (v.kind == Value::Text && !validText(v.bytes.constData(), v.bytes.size())) {
+                    return false;
+                }
+            }
+            if (e > 0 && compareEntries(index, entries[e - 1], entry) >= 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void addIndexEntry(IndexId id, const Row& entry)
+    {
+        Target& t = m_targets[size_t(id.table)];
+        Index& index = t.indexes[size_t(id.index)];
+        const qint64 key = entry.back().integer;
+        quint64 hash = kFingerprintStart;
+        for (size_t c = 0; c < index.columns.size(); ++c) {
+            hash = fingerprint(refOf(entry[c]), hash);
+        }
+        index.entries.emplace_back(key, hash);
+        // Keys seen here count for the counters of automatic keys, the key of the row and the
+        // keys of the rows it links to alike.
+        noteSeen(t, key);
+        for (const Reference& r : t.references) {
+            for (size_t c = 0; c < index.columns.size(); ++c) {
+                if (index.columns[c] == r.column && entry[c].kind == Value::Integer) {
+                    noteSeen(m_targets[size_t(r.target)], entry[c].integer);
+                }
+            }
+        }
+    }
+
+    void setIndexComplete(IndexId id, bool complete)
+    {
+        m_targets[size_t(id.table)].indexes[size_t(id.index)].complete = complete;
+    }
+
+    // A key found on a sound page of the table: the engine's reading of it needs no voucher.
+    void addSound(int table, qint64 key) { m_targets[size_t(table)].sound.push_back(key); }
+
+    // Gathers what the pages said about each key into one entry, so that a row is looked up once.
+    void finishSurvey()
+    {
+        for (Target& t : m_targets) {
+            // An index past the 32nd is not compared (the archive's tables have four at most).
+            t.indexes.resize(qMin<size_t>(t.indexes.size(), 32));
+            const size_t width = t.indexes.size();
+            std::vector<qint64>& known = t.known.keys;
+            known = t.sound;
+            for (const Index& index : t.indexes) {
+                for (const auto& entry : index.entries) {
+                    known.push_back(entry.first);
+                }
+            }
+            std::sort(known.begin(), known.end());
+            known.erase(std::unique(known.begin(), known.end()), known.end());
+            const auto slotOf = [&known](qint64 key) {
+                return size_t(std::lower_bound(known.begin(), known.end(), key) - known.begin());
+            };
+            t.known.sound.assign(known.size(), false);
+            t.known.listed.assign(known.size(), 0);
+            t.known.fingerprints.assign(known.size() * width, 0);
+            for (const qint64 key : t.sound) {
+                t.known.sound[slotOf(key)] = true;
+            }
+            for (size_t i = 0; i < width; ++i) {
+                for (const auto& [key, hash] : t.indexes[i].entries) {
+                    const size_t slot = slotOf(key);
+                    t.known.listed[slot] |= quint32(1) << i;
+                    t.known.fingerprints[slot * width + i] = hash;
+                }
+                t.indexes[i].entries = {};
+            }
+            t.sound = {};
+        }
+    }
+
+    // ------------------------------------------------------------ rows
+
+    // A row the engine read: column 0 is the key, the table's columns follow. A row the pages
+    // did not show on a sound page of the table is doubtful, and needs an index to vouch for it.
     void copyRead(int table, sqlite3_stmt* source)
     {
-        const Target& t = m_targets[size_t(table)];
-        sqlite3_stmt* insert = t.insert->handle();
+        Target& t = m_targets[size_t(table)];
+        const qint64 key = sqlite3_column_int64(source, 0);
         const int available = sqlite3_column_count(source) - 1;
+        m_values.clear();
+        for (int i = 0; i < t.columns && i < available; ++i) {
+            m_values.push_back(refOfColumn(source, i + 1));
+        }
+        if (!acceptable(t, key, m_values, std::nullopt)) {
+            t.rejected.insert(key);
+            return;
+        }
+        if (t.dropsUnlinked) {
+            defer(t, key, false);
+            return;
+        }
+        sqlite3_stmt* insert = t.insert->handle();
         for (int i = 0; i < t.columns; ++i) {
             int rc = SQLITE_OK;
             if (t.keyIsRowid && i == 0) {
-                rc = sqlite3_bind_int64(insert, 1, sqlite3_column_int64(source, 0));
+                rc = sqlite3_bind_int64(insert, 1, key);
             } else if (i < available) {
                 rc = sqlite3_bind_value(insert, i + 1, sqlite3_column_value(source, i + 1));
             } else {
@@ -291,21 +279,37 @@ class Writer {
             }
             check(rc);
         }
-        store(table, false, false);
+        store(table, key, false, false);
     }
 
-    // A row decoded from a page; missing trailing values are NULL.
-    void copyDecoded(int table, const Cell& cell)
+    // A row decoded from a page; missing trailing values are NULL. `doubtful` for a row of a
+    // damaged page.
+    void copyDecoded(int table, const Cell& cell, bool doubtful)
     {
         Target& t = m_targets[size_t(table)];
-        bindDecoded(t, *t.insert, cell);
-        if (!store(table, true, !cell.lost.empty()) && !cell.lost.empty() && t.keyIsRowid) {
+        m_values.clear();
+        for (const Value& v : cell.values) {
+            m_values.push_back(refOf(v));
+        }
+        if (!acceptable(t, cell.key, m_values, doubtful)) {
+            t.rejected.insert(cell.key);
+            return;
+        }
+        if (t.dropsUnlinked) {
+            defer(t, cell.key, true);
+            return;
+        }
+        bindDecoded(t, *t.insert, cell.key, cell.values);
+        if (!store(table, cell.key, true, !cell.lost.empty()) && !cell.lost.empty() && t.keyIsRowid) {
             forgetLostValues(t, cell);
         }
     }
 
     void noteCounter(const QByteArray& table, qint64 value)
     {
+        if (value < 0 || value > kLargestKey) {
+            return; // not a counter this program wrote
+        }
         const QString name = QString::fromUtf8(table).toLower();
         if (!m_counters.contains(name) || m_counters.value(name) < value) {
             m_counters.insert(name, value);
@@ -316,6 +320,12 @@ class Writer {
 
     Outcome commit()
     {
+        storePending();
+        for (const Target& t : m_targets) {
+            for (const qint64 key : t.rejected) {
+                m_outcome.rowsUnreadable += t.saved.contains(key) ? 0 : 1;
+            }
+        }
         restoreCounters();
         execute("COMMIT");
         m_inTransaction = false;
@@ -323,17 +333,214 @@ class Writer {
     }
 
   private:
+    // A column whose whole number names a row of another table.
+    struct Reference {
+        int column = 0;
+        int target = 0;
+        bool required = false; // a row naming a row that is not there is left out
+    };
+
     struct Target {
         QString name;
         int columns = 0;
         bool keyIsRowid = false;
+        bool automaticKeys = false;
         std::unique_ptr<Statement> insert;
         QStringList columnNames; // quoted
+        QStringList plainNames;
+        std::vector<Expect> expect;
+        std::vector<Index> indexes;
+        std::vector<Reference> references;
+        std::vector<qint64> sound; // keys on sound pages, until the survey is finished
+        // What the pages said about each key seen: on a sound page, listed by which indexes, and
+        // the fingerprint of the row each of them lists.
+        struct {
+            std::vector<qint64> keys; // sorted
+            std::vector<bool> sound;
+            std::vector<quint32> listed;       // bit i: index i lists the key
+            std::vector<quint64> fingerprints; // key × index
+        } known;
+        QSet<qint64> saved;         // keys of the rows saved (for links: their key in the damaged file)
+        QSet<qint64> rejected;      // keys of the rows that failed the checks
+        bool dropsUnlinked = false; // a row naming a row that is not there is left out
+        // Rows that name other rows wait for the end, when every row they may name is in.
+        struct Pending {
+            qint64 key;
+            bool fromPages;
+            Row values;
+        };
+        std::vector<Pending> pending;
+        qint64 highest = 0; // the highest key of this table seen anywhere
     };
+
+    const Index& indexOf(IndexId id) const { return m_targets[size_t(id.table)].indexes[size_t(id.index)]; }
 
     static QString quoted(QString name)
     {
         return QLatin1Char('"') + name.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    }
+
+    int tableNamed(const QString& name) const
+    {
+        for (int t = 0; t < int(m_targets.size()); ++t) {
+            if (m_targets[size_t(t)].name.compare(name, Qt::CaseInsensitive) == 0) {
+                return t;
+            }
+        }
+        return -1;
+    }
+
+    // The indexes of the fresh archive, which has the same schema as the damaged one.
+    void readIndexes(sqlite3* db)
+    {
+        Statement list(db, QStringLiteral("SELECT name, tbl_name FROM sqlite_master WHERE type = 'index'"));
+        while (list.step()) {
+            const int table = tableNamed(list.value(1).toString());
+            if (table < 0) {
+                continue;
+            }
+            Index index;
+            index.name = list.value(0).toString();
+            bool usable = true;
+            Statement info(db, QStringLiteral("SELECT cid, coll, \"desc\" FROM pragma_index_xinfo(?1) WHERE key = 1 "
+                                              "ORDER BY seqno"));
+            info.bind(1, index.name);
+            while (info.step()) {
+                const qint64 column = info.int64(0);
+                usable = usable && column >= 0; // an expression or the bare rowid: not compared
+                index.columns.push_back(int(column));
+                index.orderings.push_back(orderingNamed(info.value(1).toString()));
+                index.descending.push_back(info.int64(2) != 0);
+            }
+            if (usable && !index.columns.empty()) {
+                m_targets[size_t(table)].indexes.push_back(std::move(index));
+            }
+        }
+    }
+
+    // The links between the archive's tables: a link names a book and an author; a book names its
+    // publisher, and keeps it when the publisher is gone, as it always has.
+    void readReferences()
+    {
+        static const struct {
+            const char* table;
+            const char* column;
+            const char* target;
+            bool required;
+        } references[] = {{"autbiblio", "ID_biblio", "biblio", true},
+                          {"autbiblio", "ID_autore", "autore", true},
+                          {"biblio", "id_edizione", "editori", false}};
+        for (const auto& r : references) {
+            const int table = tableNamed(QString::fromLatin1(r.table));
+            const int target = tableNamed(QString::fromLatin1(r.target));
+            if (table < 0 || target < 0) {
+                continue;
+            }
+            Target& t = m_targets[size_t(table)];
+            for (int c = 0; c < t.plainNames.size(); ++c) {
+                if (t.plainNames.at(c).compare(QString::fromLatin1(r.column), Qt::CaseInsensitive) == 0) {
+                    t.references.push_back(Reference{c, target, r.required});
+                    t.dropsUnlinked = t.dropsUnlinked || r.required;
+                }
+            }
+        }
+    }
+
+    int compareEntries(const Index& index, const Row& a, const Row& b) const
+    {
+        for (size_t c = 0; c < index.columns.size(); ++c) {
+            if (index.orderings[c] == Ordering::Unknown) {
+                return -1; // an ordering this program cannot repeat: not checked
+            }
+            const int order = compareValues(a[c], b[c], index.orderings[c]);
+            if (order != 0) {
+                return index.descending[c] ? -order : order;
+            }
+        }
+        return compareValues(a.back(), b.back(), Ordering::Binary);
+    }
+
+    static ValueRef refOfColumn(sqlite3_stmt* st, int column)
+    {
+        ValueRef r;
+        switch (sqlite3_column_type(st, column)) {
+        case SQLITE_INTEGER:
+            r.kind = Value::Integer;
+            r.integer = sqlite3_column_int64(st, column);
+            break;
+        case SQLITE_FLOAT:
+            r.kind = Value::Real;
+            r.real = sqlite3_column_double(st, column);
+            break;
+        case SQLITE_TEXT:
+            r.kind = Value::Text;
+            r.data = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
+            r.size = sqlite3_column_bytes(st, column);
+            break;
+        case SQLITE_BLOB:
+            r.kind = Value::Blob;
+            r.data = static_cast<const char*>(sqlite3_column_blob(st, column));
+            r.size = sqlite3_column_bytes(st, column);
+            break;
+        default:
+            break;
+        }
+        return r;
+    }
+
+    static ValueRef columnOf(const Target& t, qint64 key, const std::vector<ValueRef>& values, int column)
+    {
+        if (t.keyIsRowid && column == 0) {
+            return keyRef(key);
+        }
+        return size_t(column) < values.size() ? values[size_t(column)] : ValueRef{};
+    }
+
+    // A row may go in when every value is of the kind its column holds, every index that knows
+    // the row's key agrees with it, no complete index lacks it, and, for a doubtful row, at least
+    // one index knows it. A row of a damaged page is doubtful; a row the engine read is doubtful
+    // unless the pages showed its key on a sound page (`doubtful` is then left empty).
+    bool acceptable(const Target& t, qint64 key, const std::vector<ValueRef>& values,
+                    std::optional<bool> doubtful) const
+    {
+        if (t.keyIsRowid && !fits(Expect::Key, keyRef(key))) {
+            return false;
+        }
+        for (int c = 0; c < t.columns; ++c) {
+            if (!fits(t.expect[size_t(c)], columnOf(t, key, values, c))) {
+                return false;
+            }
+        }
+        const auto found = std::lower_bound(t.known.keys.begin(), t.known.keys.end(), key);
+        const bool seen = found != t.known.keys.end() && *found == key;
+        const size_t slot = size_t(found - t.known.keys.begin());
+        const quint32 listed = seen ? t.known.listed[slot] : 0;
+        bool vouched = false;
+        for (size_t i = 0; i < t.indexes.size(); ++i) {
+            const Index& index = t.indexes[i];
+            if (!(listed & (quint32(1) << i))) {
+                if (index.complete) {
+                    return false;
+                }
+                continue;
+            }
+            quint64 hash = kFingerprintStart;
+            for (const int c : index.columns) {
+                hash = fingerprint(columnOf(t, key, values, c), hash);
+            }
+            if (hash != t.known.fingerprints[slot * t.indexes.size() + i]) {
+                return false;
+            }
+            vouched = true;
+        }
+        return vouched || !doubtful.value_or(!(seen && t.known.sound[slot]));
+    }
+
+    static void noteSeen(Target& t, qint64 key)
+    {
+        if (key >= 1 && key <= kLargestKey && key > t.highest) {
+            t.highest = key;
+        }
     }
 
     static int bind(sqlite3_stmt* st, int index, const Value& v)
@@ -368,14 +575,14 @@ class Writer {
         }
     }
 
-    void bindDecoded(const Target& t, Statement& st, const Cell& cell)
+    void bindDecoded(const Target& t, Statement& st, qint64 key, const Row& values)
     {
         sqlite3_stmt* h = st.handle();
         for (int i = 0; i < t.columns; ++i) {
             if (t.keyIsRowid && i == 0) {
-                check(sqlite3_bind_int64(h, 1, cell.key));
-            } else if (size_t(i) < cell.values.size()) {
-                check(bind(h, i + 1, cell.values[size_t(i)]));
+                check(sqlite3_bind_int64(h, 1, key));
+            } else if (size_t(i) < values.size()) {
+                check(bind(h, i + 1, values[size_t(i)]));
             } else {
                 check(sqlite3_bind_null(h, i + 1));
             }
@@ -417,7 +624,7 @@ class Writer {
     }
 
     // Runs the table's insert; true when the row was new.
-    bool store(int table, bool fromPages, bool incomplete)
+    bool store(int table, qint64 key, bool fromPages, bool incomplete)
     {
         Target& t = m_targets[size_t(table)];
         t.insert->step();
@@ -428,38 +635,101 @@ class Writer {
             ++m_outcome.rowsPerTable[t.name];
             m_outcome.rowsFromPages += fromPages ? 1 : 0;
             m_outcome.rowsIncomplete += incomplete ? 1 : 0;
+            t.saved.insert(key);
+        }
+        if (t.keyIsRowid) {
+            noteSeen(t, key);
+        }
+        for (const Reference& r : t.references) {
+            const ValueRef v = columnOf(t, key, m_values, r.column);
+            if (v.kind == Value::Integer) {
+                noteSeen(m_targets[size_t(r.target)], v.integer);
+            }
         }
         return saved;
     }
 
+    // A row that names other rows: kept aside, with the rows it names noted as seen.
+    void defer(Target& t, qint64 key, bool fromPages)
+    {
+        Row values;
+        values.reserve(m_values.size());
+        for (const ValueRef& v : m_values) {
+            Value owned;
+            owned.kind = v.kind;
+            owned.integer = v.integer;
+            owned.real = v.real;
+            if (v.kind == Value::Text || v.kind == Value::Blob) {
+                owned.bytes = QByteArray(v.data, v.size);
+            }
+            values.push_back(std::move(owned));
+        }
+        for (const Reference& r : t.references) {
+            const ValueRef v = columnOf(t, key, m_values, r.column);
+            if (v.kind == Value::Integer) {
+                noteSeen(m_targets[size_t(r.target)], v.integer);
+            }
+        }
+        t.pending.push_back(Target::Pending{key, fromPages, std::move(values)});
+    }
+
+    // A link to a book or an author that did not make it into the fresh archive would point at
+    // nothing, or at whatever later takes that key: it is left out and counted. The others go in.
+    void storePending()
+    {
+        for (size_t table = 0; table < m_targets.size(); ++table) {
+            Target& t = m_targets[table];
+            QSet<qint64> dropped; // the same row read by the engine and from its page counts once
+            for (const Target::Pending& row : t.pending) {
+                m_values.clear();
+                for (const Value& v : row.values) {
+                    m_values.push_back(refOf(v));
+                }
+                const bool linked = std::all_of(t.references.begin(), t.references.end(), [&](const Reference& r) {
+                    const ValueRef v = columnOf(t, row.key, m_values, r.column);
+                    return !r.required ||
+                           (v.kind == Value::Integer && m_targets[size_t(r.target)].saved.contains(v.integer));
+                });
+                if (!linked) {
+                    dropped.insert(row.key);
+                    continue;
+                }
+                bindDecoded(t, *t.insert, row.key, row.values);
+                store(int(table), row.key, row.fromPages, false);
+            }
+            m_outcome.linksDropped += dropped.size();
+            t.pending = {};
+        }
+    }
+
     // The counters of automatic keys go on from where the damaged archive had them, so the key of
-    // a deleted author is never given to a new one (its old links may still be there).
+    // a deleted author is never given to a new one (its old links may still be there). A counter
+    // that cannot be read goes on from the highest key seen anywhere, with a margin.
     void restoreCounters()
     {
         sqlite3* db = m_archive->handle();
-        Statement exists(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name='sqlite_sequence'"));
-        if (!exists.step() || exists.int64(0) == 0) {
-            return; // no table with automatic keys
-        }
         for (const Target& t : m_targets) {
-            const QString key = t.name.toLower();
-            if (!t.keyIsRowid || !m_counters.contains(key)) {
+            if (!t.keyIsRowid || !t.automaticKeys) {
                 continue;
             }
+            const QString key = t.name.toLower();
+            const qint64 counter = m_counters.contains(key) ? qMax(m_counters.value(key), t.highest)
+                                                            : qMin(t.highest + kCounterMargin, kLargestKey);
             Statement raise(db, QStringLiteral("UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2"));
             raise.bind(1, t.name);
-            raise.bindInt(2, m_counters.value(key));
+            raise.bindInt(2, counter);
             raise.step();
             Statement add(db, QStringLiteral("INSERT INTO sqlite_sequence (name, seq) SELECT ?1, ?2 WHERE NOT EXISTS "
                                              "(SELECT 1 FROM sqlite_sequence WHERE name = ?1)"));
             add.bind(1, t.name);
-            add.bindInt(2, m_counters.value(key));
+            add.bindInt(2, counter);
             add.step();
         }
     }
 
     std::shared_ptr<Archive> m_archive;
     std::vector<Target> m_targets;
+    std::vector<ValueRef> m_values; // the row being checked
     QMap<QString, qint64> m_counters;
     bool m_inTransaction = false;
     Outcome m_outcome;
@@ -483,7 +753,9 @@ class EngineReader {
         const QString absolute = QFileInfo(path).absoluteFilePath();
         const QByteArray uri = QByteArray("file://") + (absolute.startsWith(QLatin1Char('/')) ? "" : "/") +
                                QUrl::toPercentEncoding(absolute, "/:") + "?immutable=1";
-        if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+        // Used by this thread alone: the connection need not lock itself on every call.
+        if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
             sqlite3_close(m_db);
             m_db = nullptr;
             return;
@@ -720,17 +992,64 @@ class PageReader {
     {
     }
 
-    // True when anything of an archive was found.
-    bool copy()
+    // Before the engine reads anything: where each table's pages are, what the intact pages of
+    // the indexes hold, and which keys sit on sound pages, so that every row can be checked as
+    // it is copied.
+    void survey()
     {
         if (m_file.headerValid) {
             walkSchema();
+            for (const auto& [root, name] : m_indexRoots) {
+                if (const std::optional<Writer::IndexId> id = m_writer.indexNamed(name)) {
+                    walkIndex(root, *id);
+                }
+            }
             markFreelist();
         }
+        forEachLeaf([this](const BtreePage& page, qint8 owner) { surveyLeaf(page, owner); });
+        m_writer.finishSurvey();
+    }
+
+    // Copies the rows of every table leaf. True when anything of an archive was found.
+    bool copy()
+    {
+        forEachLeaf([this](const BtreePage& page, qint8 owner) {
+            const Leaf leaf = readLeaf(page, owner, true);
+            for (size_t i = 0; i < leaf.accepted.size(); ++i) {
+                if (!leaf.accepted[i]) {
+                    continue;
+                }
+                const Cell& cell = leaf.cells[i];
+                if (leaf.table == kSequence) {
+                    m_writer.noteCounter(cell.values[0].bytes, cell.values[1].integer);
+                } else {
+                    m_found = true;
+                    m_writer.copyDecoded(leaf.table, cell, leaf.damaged);
+                }
+            }
+        });
+        return m_found;
+    }
+
+  private:
+    // A table leaf: its cells, the table they belong to (kNoOwner for none of the archive's) and
+    // which of them fit it. A page whose cells cannot all be read, or whose keys are out of
+    // order, is damaged: garbage may have taken the place of its records.
+    struct Leaf {
+        qint8 table = kNoOwner;
+        std::vector<Cell> cells;
+        std::vector<bool> accepted;
+        bool damaged = false;
+    };
+
+    // Every table leaf outside the schema, the other tables, the indexes and the freelist: those
+    // of a table's own tree first, then the orphans.
+    template <typename F> void forEachLeaf(F&& take)
+    {
         std::vector<quint32> orphans;
         for (quint32 number = 1; number <= m_file.pageCount; ++number) {
             const qint8 owner = m_owner[number];
-            if (owner == kSchemaTable || owner == kOtherTable || m_free[number]) {
+            if (owner == kSchemaTable || owner == kOtherTable || owner == kIndexTree || m_free[number]) {
                 continue;
             }
             const BtreePage page(m_file.page(number), number, m_file.usable);
@@ -740,16 +1059,156 @@ class PageReader {
             if (owner == kNoOwner) {
                 orphans.push_back(number);
             } else {
-                takeLeaf(page, owner);
+                take(page, owner);
             }
         }
         for (const quint32 number : orphans) {
-            takeLeaf(BtreePage(m_file.page(number), number, m_file.usable), kNoOwner);
+            take(BtreePage(m_file.page(number), number, m_file.usable), kNoOwner);
         }
-        return m_found;
     }
 
-  private:
+    Leaf readLeaf(const BtreePage& page, qint8 owner, bool withOverflow)
+    {
+        Leaf leaf;
+        for (int i = 0; i < page.cellCount; ++i) {
+            const qsizetype offset = page.cell(i);
+            Cell cell;
+            if (offset < 0 || !decodeCell(page, offset, cell, withOverflow)) {
+                leaf.damaged = true;
+                continue;
+            }
+            if (!leaf.cells.empty() && cell.key <= leaf.cells.back().key) {
+                leaf.damaged = true;
+            }
+            leaf.cells.push_back(std::move(cell));
+        }
+        m_shapes.clear();
+        for (const Cell& cell : leaf.cells) {
+            m_shapes.push_back(shapeOfRow(cell.values));
+        }
+        leaf.table = classify(m_shapes, owner, leaf.accepted);
+        return leaf;
+    }
+
+    // The same reading as readLeaf, from the records' headers alone: which keys of which table sit
+    // on a sound page.
+    void surveyLeaf(const BtreePage& page, qint8 owner)
+    {
+        m_shapes.clear();
+        m_keys.clear();
+        for (int i = 0; i < page.cellCount; ++i) {
+            const qsizetype offset = page.cell(i);
+            qint64 key = 0;
+            Shape shape;
+            if (offset < 0 || !surveyCell(page, offset, key, shape) || (!m_keys.empty() && key <= m_keys.back())) {
+                return; // a damaged page: none of its keys is sound
+            }
+            m_keys.push_back(key);
+            m_shapes.push_back(shape);
+        }
+        std::vector<bool> accepted;
+        const qint8 table = classify(m_shapes, owner, accepted);
+        if (table < 0 || table >= kArchiveTables) {
+            return;
+        }
+        for (size_t i = 0; i < m_keys.size(); ++i) {
+            if (accepted[i]) {
+                m_writer.addSound(table, m_keys[i]);
+            }
+        }
+    }
+
+    // The table the records of a leaf belong to (kNoOwner for none of the archive's), by their
+    // shapes and the tree the page belongs to, and which of them fit it.
+    qint8 classify(const std::vector<Shape>& shapes, qint8 owner, std::vector<bool>& accepted) const
+    {
+        accepted.clear();
+        if (shapes.empty()) {
+            return kNoOwner;
+        }
+        std::array<int, kOwnerCount> votes{};
+        for (const Shape& shape : shapes) {
+            const qint8 kind = shapeOf(shape);
+            if (kind != kNoOwner) {
+                ++votes[size_t(kind)];
+            }
+        }
+        const auto best = qint8(std::max_element(votes.begin(), votes.end()) - votes.begin());
+        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(shapes.size());
+        qint8 table = owner;
+        if (owner == kNoOwner) {
+            if (!clearShape) {
+                return kNoOwner; // not a page of this archive's tables
+            }
+            table = best;
+        } else if (clearShape && votes[size_t(best)] > votes[size_t(owner)]) {
+            table = best; // a damaged interior page pointed at another table's page
+        }
+        if (table != kSequence && table >= kArchiveTables) {
+            return kNoOwner;
+        }
+        accepted.reserve(shapes.size());
+        for (const Shape& shape : shapes) {
+            // A page found by shape proves its records one by one; a page of the table's own tree
+            // may hold records written before the table had all its columns.
+            accepted.push_back(table != owner ? shapeOf(shape) == table : fits(table, shape));
+        }
+        return table;
+    }
+
+    // Reads the pages of one index from its root. The entries of each intact page go to the
+    // writer; a damaged page is passed over, and its children are still read.
+    void walkIndex(quint32 root, Writer::IndexId id)
+    {
+        std::vector<quint32> pending{root};
+        bool complete = true;
+        while (!pending.empty()) {
+            const quint32 number = pending.back();
+            pending.pop_back();
+            if (number < 1 || number > m_file.pageCount || m_owner[number] != kNoOwner) {
+                complete = false;
+                continue;
+            }
+            const BtreePage page(m_file.page(number), number, m_file.usable);
+            if (!page.valid || (page.type != kIndexLeaf && page.type != kIndexInterior)) {
+                complete = false;
+                continue;
+            }
+            m_owner[number] = kIndexTree;
+            const bool interior = page.type == kIndexInterior;
+            std::vector<Row> entries;
+            bool intact = true;
+            for (int i = 0; i < page.cellCount; ++i) {
+                qsizetype offset = page.cell(i);
+                if (offset >= 0 && interior) {
+                    if (offset + 4 > page.usable) {
+                        offset = -1;
+                    } else {
+                        pending.push_back(be32(bytesOf(page.data) + offset));
+                        offset += 4;
+                    }
+                }
+                Cell cell;
+                if (offset < 0 || !decodeIndexCell(page, offset, cell)) {
+                    intact = false;
+                    continue;
+                }
+                entries.push_back(std::move(cell.values));
+            }
+            if (interior) {
+                pending.push_back(page.rightChild());
+            }
+            if (intact && m_writer.intactIndexPage(id, entries)) {
+                for (const Row& entry : entries) {
+                    m_writer.addIndexEntry(id, entry);
+                }
+            } else {
+                complete = false;
+            }
+        }
+        m_writer.setIndexComplete(id, complete);
+    }
+
     // Freed pages may hold rows deleted long ago: never read them back. A page of a tree is never
     // free, so a freelist that claims one is itself damaged and is not followed further.
     void markFreelist()
@@ -820,8 +1279,14 @@ class PageReader {
             }
             for (const Cell& cell : decodeLeaf(page)) {
                 const Row& row = cell.values;
-                if (row.size() < 5 || !isText(row, 0) || row[0].bytes != "table" || !isText(row, 1) ||
-                    !isInteger(row, 3) || row[3].integer < 2 || row[3].integer > qint64(m_file.pageCount)) {
+                if (row.size() < 5 || !isText(row, 0) || !isText(row, 1) || !isInteger(row, 3) || row[3].integer < 2 ||
+                    row[3].integer > qint64(m_file.pageCount)) {
+                    continue;
+                }
+                if (row[0].bytes == "index") {
+                    m_indexRoots.append({quint32(row[3].integer), QString::fromUtf8(row[1].bytes)});
+                }
+                if (row[0].bytes != "table") {
                     continue;
                 }
                 const qint8 owner = ownerNamed(QString::fromUtf8(row[1].bytes));
@@ -863,33 +1328,110 @@ class PageReader {
         return cells;
     }
 
-    // A table leaf cell: payload size, key, the payload's local part and its overflow chain.
-    bool decodeCell(const BtreePage& page, qsizetype pos, Cell& cell)
+    // A table leaf cell: payload size, key, the payload's local part and its overflow chain
+    // (unless `withOverflow` is false: the values past the local part are then lost).
+    bool decodeCell(const BtreePage& page, qsizetype pos, Cell& cell, bool withOverflow = true)
+    {
+        const uchar* d = bytesOf(page.data);
+        quint64 payloadSize = 0;
+        quint64 key = 0;
+        if (!readVarint(d, pos, page.usable, payloadSize) || !readVarint(d, pos, page.usable, key)) {
+            return false;
+        }
+        cell.key = qint64(key);
+        return decodePayload(page, pos, payloadSize, page.usable - 35, withOverflow, cell);
+    }
+
+    // A table leaf cell read for its key and the shape of its record only, without a copy.
+    bool surveyCell(const BtreePage& page, qsizetype pos, qint64& key, Shape& shape)
     {
         const uchar* d = bytesOf(page.data);
         const qsizetype usable = page.usable;
         quint64 payloadSize = 0;
-        quint64 key = 0;
-        if (!readVarint(d, pos, usable, payloadSize) || !readVarint(d, pos, usable, key) || payloadSize == 0 ||
+        quint64 rowKey = 0;
+        if (!readVarint(d, pos, usable, payloadSize) || !readVarint(d, pos, usable, rowKey) || payloadSize == 0 ||
             payloadSize > kMaxPayload) {
             return false;
         }
-        const qint64 total = qint64(payloadSize);
-        const qint64 maxLocal = usable - 35;
-        qint64 local = total;
-        if (total > maxLocal) {
-            const qint64 minLocal = (qint64(usable) - 12) * 32 / 255 - 23;
-            const qint64 surplus = minLocal + (total - minLocal) % (usable - 4);
-            local = surplus <= maxLocal ? surplus : minLocal;
+        const qint64 local = localPart(qint64(payloadSize), usable, usable - 35);
+        if (pos + local > usable || (local < qint64(payloadSize) && pos + local + 4 > usable)) {
+            return false;
         }
+        key = qint64(rowKey);
+        return recordShape(d + pos, local, payloadSize, shape);
+    }
+
+    // The record's header checked as decodeRecord checks it; values past `available` count as lost
+    // (NULL), as they do there.
+    bool recordShape(const uchar* d, qsizetype available, quint64 fullSize, Shape& shape)
+    {
+        qsizetype pos = 0;
+        quint64 headerSize = 0;
+        if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) ||
+            headerSize > quint64(available)) {
+            return false;
+        }
+        quint64 bodySize = 0;
+        while (pos < qsizetype(headerSize)) {
+            quint64 type = 0;
+            if (!readVarint(d, pos, qsizetype(headerSize), type)) {
+                return false;
+            }
+            const qint64 size = serialSize(type);
+            if (size < 0 || quint64(size) > kMaxPayload || shape.count >= kMaxColumns) {
+                return false;
+            }
+            const quint64 offset = headerSize + bodySize;
+            const bool lost = size > 0 && offset + quint64(size) > quint64(available);
+            const Value::Kind kind = lost ? Value::Null : kindOf(type);
+            if (shape.count == 0 && kind == Value::Text) {
+                if (m_file.encoding == Utf8) {
+                    shape.firstText = QByteArrayView(d + offset, qsizetype(size));
+                } else {
+                    m_firstText = decodeValue(type, d + offset, size, m_file.encoding).bytes;
+                    shape.firstText = m_firstText;
+                }
+            }
+            if (shape.count == 0) {
+                shape.first = kind;
+            } else if (shape.count == 1) {
+                shape.second = kind;
+            }
+            shape.allIntegers = shape.allIntegers && kind == Value::Integer;
+            ++shape.count;
+            bodySize += quint64(size);
+        }
+        return shape.count > 0 && headerSize + bodySize == fullSize;
+    }
+
+    // An index cell (after the child page number of an interior page): payload size, payload.
+    bool decodeIndexCell(const BtreePage& page, qsizetype pos, Cell& cell)
+    {
+        quint64 payloadSize = 0;
+        if (!readVarint(bytesOf(page.data), pos, page.usable, payloadSize)) {
+            return false;
+        }
+        const qint64 maxLocal = (qint64(page.usable) - 12) * 64 / 255 - 23;
+        return decodePayload(page, pos, payloadSize, maxLocal, true, cell) && cell.lost.empty();
+    }
+
+    bool decodePayload(const BtreePage& page, qsizetype pos, quint64 payloadSize, qint64 maxLocal, bool withOverflow,
+                       Cell& cell)
+    {
+        const uchar* d = bytesOf(page.data);
+        const qsizetype usable = page.usable;
+        if (payloadSize == 0 || payloadSize > kMaxPayload) {
+            return false;
+        }
+        const qint64 total = qint64(payloadSize);
+        const qint64 local = localPart(total, usable, maxLocal);
         if (pos + local > usable || (local < total && pos + local + 4 > usable)) {
             return false;
         }
         QByteArray payload(reinterpret_cast<const char*>(d + pos), local);
-        if (local < total) {
+        if (local < total && withOverflow) {
             readOverflow(be32(d + pos + local), total - local, payload);
         }
-        cell.key = qint64(key);
         return decodeRecord(payload, payloadSize, m_file.encoding, cell);
     }
 
@@ -928,89 +1470,48 @@ class PageReader {
 
     // The table a record belongs to, by its shape alone: the number of values, the key stored as
     // NULL in the tables whose key is the row's key, two whole numbers for a link.
-    qint8 shapeOf(const Row& row) const
+    qint8 shapeOf(const Shape& shape) const
     {
         for (int t = 0; t < kArchiveTables; ++t) {
-            if (int(row.size()) != m_writer.columns(t)) {
+            if (shape.count != m_writer.columns(t)) {
                 continue;
             }
-            if (m_writer.keyIsRowid(t)
-                    ? row[0].kind == Value::Null
-                    : std::all_of(row.begin(), row.end(), [](const Value& v) { return v.kind == Value::Integer; })) {
+            if (m_writer.keyIsRowid(t) ? shape.first == Value::Null : shape.allIntegers) {
                 return qint8(t);
             }
         }
-        if (row.size() == 2 && isText(row, 0) && isInteger(row, 1)) {
+        if (shape.count == 2 && shape.first == Value::Text && shape.second == Value::Integer) {
             return kSequence;
         }
-        if (row.size() == 5 && isText(row, 0) &&
-            (row[0].bytes == "table" || row[0].bytes == "index" || row[0].bytes == "trigger" ||
-             row[0].bytes == "view")) {
+        if (shape.count == 5 && shape.first == Value::Text &&
+            (shape.firstText == "table" || shape.firstText == "index" || shape.firstText == "trigger" ||
+             shape.firstText == "view")) {
             return kSchemaTable;
         }
         return kNoOwner;
     }
 
     // Whether a record read from a page of `table`'s own tree fits that table.
-    bool fits(qint8 table, const Row& row) const
+    bool fits(qint8 table, const Shape& shape) const
     {
         if (table == kSequence) {
-            return shapeOf(row) == kSequence;
+            return shapeOf(shape) == kSequence;
         }
-        if (row.empty() || int(row.size()) > m_writer.columns(table)) {
+        if (shape.count == 0 || shape.count > m_writer.columns(table)) {
             return false;
         }
-        return !m_writer.keyIsRowid(table) || row[0].kind == Value::Null || row[0].kind == Value::Integer;
-    }
-
-    void takeLeaf(const BtreePage& page, qint8 owner)
-    {
-        const std::vector<Cell> cells = decodeLeaf(page);
-        if (cells.empty()) {
-            return;
-        }
-        std::array<int, kOwnerCount> votes{};
-        for (const Cell& cell : cells) {
-            const qint8 shape = shapeOf(cell.values);
-            if (shape != kNoOwner) {
-                ++votes[size_t(shape)];
-            }
-        }
-        const auto best = qint8(std::max_element(votes.begin(), votes.end()) - votes.begin());
-        const bool clearShape = votes[size_t(best)] > 0 && 2 * votes[size_t(best)] >= int(cells.size());
-        qint8 table = owner;
-        if (owner == kNoOwner) {
-            if (!clearShape) {
-                return; // not a page of this archive's tables
-            }
-            table = best;
-        } else if (clearShape && votes[size_t(best)] > votes[size_t(owner)]) {
-            table = best; // a damaged interior page pointed at another table's page
-        }
-        if (table != kSequence && table >= kArchiveTables) {
-            return;
-        }
-        for (const Cell& cell : cells) {
-            // A page found by shape proves its records one by one; a page of the table's own tree
-            // may hold records written before the table had all its columns.
-            const bool accepted = table != owner ? shapeOf(cell.values) == table : fits(table, cell.values);
-            if (!accepted) {
-                continue;
-            }
-            if (table == kSequence) {
-                m_writer.noteCounter(cell.values[0].bytes, cell.values[1].integer);
-            } else {
-                m_found = true;
-                m_writer.copyDecoded(table, cell);
-            }
-        }
+        return !m_writer.keyIsRowid(table) || shape.first == Value::Null || shape.first == Value::Integer;
     }
 
     PageFile& m_file;
     Writer& m_writer;
     std::vector<qint8> m_owner;
     std::vector<bool> m_free;
+    QList<QPair<quint32, QString>> m_indexRoots; // root page and name of each index in the schema
     bool m_found = false;
+    std::vector<Shape> m_shapes; // of the leaf being read
+    std::vector<qint64> m_keys;
+    QByteArray m_firstText; // a schema row's type, converted from a UTF-16 file
 };
 
 } // namespace
@@ -1051,6 +1552,8 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
     }
     Writer writer(freshPath);
     watch(writer.handle(), progress);
+    PageReader pages(file, writer);
+    pages.survey();
 
     bool found = false;
     {
@@ -1061,7 +1564,7 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
         }
         engine.copyCounters(writer);
     }
-    found = PageReader(file, writer).copy() || found;
+    found = pages.copy() || found;
     if (!found) {
         throw DbError(ErrFileNotArchive);
     }

@@ -12,6 +12,8 @@ struct Outcome {
     QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
     qint64 rowsFromPages = 0;           // of those, rows the engine could not reach, read from the raw pages
     qint64 rowsIncomplete = 0;          // rows saved with a value lost in a broken overflow chain (left NULL)
+    qint64 rowsUnreadable = 0;          // rows found that failed the checks: left out
+    qint64 linksDropped = 0;            // links to a book or an author that was not saved: left out
 };
 
 // Copies every row of the archive file at `damagedPath` that can still be read into the fresh,
@@ -23,7 +25,15 @@ struct Outcome {
 // leaf page of the file is decoded directly, so rows under a destroyed interior page or behind a
 // destroyed first page are found too. Keys are kept (the engine's reading wins for the same key),
 // and so are the counters of the tables with automatic keys, so deleted keys are never handed out
-// again.
+// again; a counter that cannot be read goes on from the highest key seen anywhere (rows, links,
+// index pages) plus 1,000.
+//
+// Before either pass, the file's index pages and the shape of its table pages are read, so that
+// every row is checked before it is saved: text is valid UTF-8, each value is of the kind its
+// column holds (a key a whole number from 1 to 2^31-1), every intact index that lists the row
+// agrees with it, a complete index lists it, and a row of a damaged page is vouched for by an
+// index. A row that fails is left out and counted (rowsUnreadable); it stays in the damaged file.
+// Links to a book or an author that was not saved are left out and counted too (linksDropped).
 // `progress`, when given, is called now and then while the work goes on; it must not throw.
 Outcome salvage(const QString& damagedPath, const QString& freshPath, const std::function<void()>& progress = {});
 

@@ -12,6 +12,7 @@
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
+#include "support/Restrictions.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -23,6 +24,7 @@
 #include <QtTest>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <memory>
 
 using testsupport::digest;
@@ -490,6 +492,305 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(rowCount(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
         m_main->MnuVisualBiblio_Click();
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    // ------------------------------------------------------------ another instance, other names
+
+    void anotherInstanceUnderAnotherName_data()
+    {
+        QTest::addColumn<bool>("hardLink");
+        QTest::newRow("collegamento fisico") << true;
+        QTest::newRow("collegamento simbolico") << false;
+    }
+
+    void anotherInstanceUnderAnotherName()
+    {
+        QFETCH(bool, hardLink);
+        const QString shared =
+            m_folder->createArchive(QStringLiteral("archivio/condiviso.mdb"),
+                                    QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (1, 'A')"));
+        const QString alias = m_folder->filePath(QStringLiteral("archivio/altro-nome.mdb"));
+        std::error_code error;
+        if (hardLink) {
+            std::filesystem::create_hard_link(shared.toStdString(), alias.toStdString(), error);
+        } else {
+            std::filesystem::create_symlink(shared.toStdString(), alias.toStdString(), error);
+        }
+        QVERIFY(!error);
+        testsupport::OtherProcess window;
+        QVERIFY2(window.start({QStringLiteral("tieni"), shared}), qPrintable(window.output()));
+        const QByteArray before = digest(shared);
+        // Overwritten under any of its names: a hard link is refused for what it is, a symbolic
+        // link leads to the file in use.
+        const auto check = [&](const SeenBox& seen, const QString& inUse, QMessageBox::Icon inUseIcon) {
+            if (hardLink) {
+                QVERIFY2(seen.text.startsWith(QStringLiteral("Autorizzazione negata!\nIl file ")) &&
+                             seen.text.contains(QStringLiteral("altro-nome.mdb")) &&
+                             seen.text.contains(QStringLiteral(" ha 2 nomi (collegamenti fisici)")),
+                         qPrintable(seen.text));
+                QCOMPARE(seen.icon, QMessageBox::Critical);
+            } else {
+                QCOMPARE(seen.text, inUse);
+                QCOMPARE(seen.icon, inUseIcon);
+            }
+        };
+        {
+            dialogs::queueChoice(alias);
+            SeenBox seen;
+            const auto answer = pressOk(seen);
+            m_main->MnuFileNew_Click();
+            check(seen, QStringLiteral("Autorizzazione negata!"), QMessageBox::Critical);
+        }
+        {
+            dialogs::queueChoice(alias);
+            SeenBox seen;
+            const auto answer = pressOk(seen);
+            m_main->MnuOpzioniCopia_Click();
+            check(seen, kCloseWindows, QMessageBox::Information);
+        }
+        {
+            // The program's own archive is the other name; its windows are closed.
+            closeBooksWindow();
+            Modulo1::CartellaArchivio = m_folder->filePath(QStringLiteral("archivio/"));
+            Modulo1::FileArchivio = QStringLiteral("altro-nome.mdb");
+            msg::queueAnswer(msg::Answer::Yes);
+            SeenBox seen;
+            const auto answer = pressOk(seen);
+            m_main->MnuOpzioniRipara_Click();
+            check(seen, kCloseWindows, QMessageBox::Information);
+        }
+        QCOMPARE(digest(shared), before);
+        QCOMPARE(tempFiles(), QStringList());
+        QVERIFY2(window.finish(), qPrintable(window.output()));
+    }
+
+    // ------------------------------------------------------------ leftovers at the start
+
+    void leftoversOfAKilledOperationGoAtTheNextStart_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("step");
+        QTest::newRow("compattazione") << QStringLiteral("compatta") << QStringLiteral("sostituzione");
+        QTest::newRow("riparazione") << QStringLiteral("ripara") << QStringLiteral("riparato");
+    }
+
+    void leftoversOfAKilledOperationGoAtTheNextStart()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, step);
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+                           "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"
+                           "DELETE FROM biblio WHERE id % 2 = 1 AND id > 1000;"));
+        // The program ends; another run of it is killed half-way through the command.
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QStringList arguments{command, archive};
+        if (command == QLatin1String("compatta")) {
+            arguments << m_folder->path();
+        } else {
+            QVERIFY(testsupport::damagePages(archive, {int(QFileInfo(archive).size() / 4096 / 2) + 1}));
+        }
+        const QByteArray before = digest(archive);
+        testsupport::OtherProcess killed;
+        QVERIFY2(killed.runUntilKilled(arguments << step << QStringLiteral("uccidi")), qPrintable(killed.output()));
+        const QString rebuilt = archive + QStringLiteral(".riparato");
+        QVERIFY(!tempFiles().isEmpty() || QFileInfo::exists(rebuilt));
+
+        // The next start removes them and says nothing.
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(tempFiles(), QStringList());
+        QVERIFY(!QFileInfo::exists(rebuilt));
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(digest(archive), before);
+    }
+
+    void leftoversThatStayAreReportedAtTheStart()
+    {
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const QString leftover = m_folder->filePath(store::files::kBeforeCompaction);
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), leftover));
+        {
+            const testsupport::ReadOnlyFolder readOnly(m_folder->path(), testsupport::ReadOnlyFolder::Way::Permissions);
+            if (!readOnly.isValid()) {
+                QSKIP(qPrintable(QStringLiteral("a read-only folder cannot be made here: ") + readOnly.whyNot()));
+            }
+            m_main = std::make_unique<MDIForm1>();
+            m_main->show();
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MDIForm_Load();
+        }
+        QCOMPARE(msg::shownTexts(),
+                 QStringList{QStringLiteral("Impossibile eliminare i file lasciati da una riparazione o da una "
+                                            "compattazione interrotta:\r") +
+                             QDir::toNativeSeparators(leftover)});
+        QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Information});
+        // The start goes on.
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    // ------------------------------------------------------------ messages that name the cause
+
+    void aProgramFolderThatCannotBeWrittenIsNamed()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QByteArray before = digest(archive);
+        {
+            const testsupport::ReadOnlyFolder readOnly(m_folder->path(), testsupport::ReadOnlyFolder::Way::Permissions);
+            if (!readOnly.isValid()) {
+                QSKIP(qPrintable(QStringLiteral("a read-only folder cannot be made here: ") + readOnly.whyNot()));
+            }
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuOpzioniRipara_Click();
+        }
+        const QString description =
+            QStringLiteral("Impossibile scrivere nella cartella del programma '%1': la compattazione vi prepara "
+                           "l'archivio compattato.")
+                .arg(QDir::toNativeSeparators(m_folder->path()));
+        QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
+                                                 failure(store::ErrProgramFolderNotWritable, description)}));
+        QCOMPARE(digest(archive), before);
+    }
+
+    void aReadOnlyArchiveFolderIsNamed()
+    {
+        const QString folder = m_folder->filePath(QStringLiteral("copie"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString expected = QStringLiteral("La cartella '%1' è di sola lettura: il programma non può scrivervi "
+                                                "l'archivio.")
+                                     .arg(QDir::toNativeSeparators(folder));
+        {
+            const testsupport::ReadOnlyFolder readOnly(folder, testsupport::ReadOnlyFolder::Way::Permissions);
+            if (!readOnly.isValid()) {
+                QSKIP(qPrintable(QStringLiteral("a read-only folder cannot be made here: ") + readOnly.whyNot()));
+            }
+            dialogs::queueChoice(folder + QStringLiteral("/riserva.mdb"));
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuOpzioniCopia_Click();
+            dialogs::queueChoice(folder + QStringLiteral("/nuovo.mdb"));
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuFileNew_Click();
+        }
+        QCOMPARE(msg::shownTexts(), QStringList({expected, expected}));
+        QCOMPARE(msg::shownIcons(), QList<msg::Icon>({msg::Icon::None, msg::Icon::None}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+        QCOMPARE(text1(), m_folder->defaultArchive());
+    }
+
+    void aFullDiskIsNamed()
+    {
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+            "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 500, 'x') FROM n;"));
+        const QString small = m_folder->filePath(QStringLiteral("piccolo"));
+        const testsupport::SmallDisk disk(small, 256 * 1024);
+        if (!disk.isValid()) {
+            QSKIP(qPrintable(QStringLiteral("a small disk cannot be mounted here: ") + disk.whyNot()));
+        }
+        const QString full = QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
+                                 .arg(QDir::toNativeSeparators(small));
+        dialogs::queueChoice(small + QStringLiteral("/copia.mdb"));
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniCopia_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{full});
+
+        // A compaction from a program folder on the full disk.
+        closeBooksWindow();
+        const QByteArray before = digest(archive);
+        msg::shownTexts().clear();
+        paths::setProgramFolderForTests(small);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        paths::setProgramFolderForTests(m_folder->path());
+        QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
+                                                 failure(store::ErrDiskFull, full)}));
+        QCOMPARE(digest(archive), before);
+    }
+
+    void namesThatCannotBeKeptAreRefused()
+    {
+        const QString tooLong =
+            m_folder->filePath(QStringLiteral("archivio/") + QString(251, QLatin1Char('n')) + QStringLiteral(".mdb"));
+        const QString lineBreak = m_folder->filePath(QStringLiteral("archivio/riga\nnuova.mdb"));
+        const QString longText = store::DbError::describe(store::ErrNameTooLong).chopped(1) +
+                                 QStringLiteral(": sono ammessi al massimo 232 caratteri.");
+        const QString controlText = store::DbError::describe(store::ErrControlCharacters);
+        const QStringList before = QDir(m_folder->filePath(QStringLiteral("archivio"))).entryList(QDir::Files);
+        for (const QString& name : {tooLong, lineBreak}) {
+            dialogs::queueChoice(name);
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuFileNew_Click();
+            dialogs::queueChoice(name);
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuOpzioniCopia_Click();
+        }
+        QCOMPARE(msg::shownTexts(), QStringList({longText, longText, controlText, controlText}));
+        QCOMPARE(QDir(m_folder->filePath(QStringLiteral("archivio"))).entryList(QDir::Files), before);
+
+        // Such a file made by other means is not written into avvio.ini, which holds one line.
+        const QByteArray startupFile = readFile(paths::startupFilePath());
+        QVERIFY(writeFile(lineBreak, readFile(m_folder->defaultArchive())));
+        dialogs::queueChoice(lineBreak);
+        m_main->MnuFileApri_Click();
+        QCOMPARE(readFile(paths::startupFilePath()), startupFile);
+        QVERIFY(QFile::remove(lineBreak));
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void repairSaysWhatWasLeftOut()
+    {
+        const QString archive = m_folder->defaultArchive();
+        store::Archive::open(archive)->exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 2999) "
+                           "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 300, 'x') FROM n;"
+                           "INSERT INTO autbiblio SELECT id, 1 FROM biblio WHERE id >= 1000;"));
+        closeBooksWindow();
+        // One title changed on the books' page, not in the index of titles: the row is garbage now.
+        QByteArray content = readFile(archive);
+        const QList<int> leaves = testsupport::pageNumbers(testsupport::pagesOf(archive, "biblio", "leaf"));
+        qsizetype at = -1;
+        for (qsizetype found = content.indexOf("T1500"); found >= 0; found = content.indexOf("T1500", found + 1)) {
+            if (leaves.contains(int(found / 4096) + 1)) {
+                at = found;
+            }
+        }
+        QVERIFY(at >= 0);
+        content[at] = 'X';
+        QVERIFY(writeFile(archive, content));
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        const QStringList kept = QDir(m_folder->filePath(QStringLiteral("archivio")))
+                                     .entryList({QStringLiteral("archivio-danneggiato-*.mdb")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(shown.at(1),
+                 QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2001 libri, 1 autori, 0 editori e "
+                                "2001 legami tra libri e autori, di cui 1 record illeggibili non recuperati: restano "
+                                "nella copia danneggiata.\rSono stati tolti 1 legami a libri o autori non recuperati.\r"
+                                "L'archivio danneggiato è stato conservato come ") +
+                     QDir::toNativeSeparators(m_folder->filePath(QStringLiteral("archivio/") + kept.first())));
+        QCOMPARE(rowCount(archive, "biblio"), 2001);
+        QCOMPARE(
+            testsupport::scalar(archive, QStringLiteral("SELECT count(*) FROM biblio WHERE id = 1500")).toLongLong(),
+            qint64(0));
     }
 
     void repairErrorsAreReportedByNumber_data()

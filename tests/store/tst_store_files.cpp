@@ -4,6 +4,7 @@
 #include "store/ArchiveFiles.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
+#include "support/Restrictions.h"
 #include "support/StoreSupport.h"
 
 #include <QDir>
@@ -12,6 +13,9 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 using testsupport::damagePages;
@@ -50,6 +54,52 @@ QStringList integrity(const QString& path)
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+QString nativeFolder(const QString& folder)
+{
+    return QDir::toNativeSeparators(QDir(folder).absolutePath());
+}
+
+// The numbers of every error an action collects, or none.
+QList<int> errorsOf(const std::function<void()>& action)
+{
+    QList<int> numbers;
+    try {
+        action();
+    } catch (const store::DbError& e) {
+        for (const store::ErrorItem& item : e.errors()) {
+            numbers << item.number;
+        }
+    }
+    return numbers;
+}
+
+// The files an operation killed half-way may leave: beside the archive and in the work folder.
+QStringList leftoversOf(const QString& archive, const QString& work)
+{
+    QStringList candidates = archive.isEmpty() ? QStringList() : store::files::companionFiles(archive);
+    for (const QString& name : {store::files::kBeforeCompaction, store::files::kCompacted}) {
+        candidates << QDir(work).filePath(name) << QDir(work).filePath(name + QStringLiteral("-journal"));
+    }
+    QStringList found;
+    for (const QString& file : candidates) {
+        if (QFileInfo::exists(file)) {
+            found << QFileInfo(file).fileName();
+        }
+    }
+    return found;
+}
+
+bool makeLink(const QString& target, const QString& link, bool hard)
+{
+    std::error_code error;
+    if (hard) {
+        std::filesystem::create_hard_link(target.toStdString(), link.toStdString(), error);
+    } else {
+        std::filesystem::create_symlink(target.toStdString(), link.toStdString(), error);
+    }
+    return !error;
 }
 
 } // namespace
@@ -105,6 +155,10 @@ class TestArchiveFiles : public QObject {
                 } else {
                     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
                 }
+                // Saves come one after another, never back to back: a writer that commits again
+                // the instant it has committed shuts every reader out for as long as it likes,
+                // and on a busy machine the copy's reading gave up after its five seconds.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             sqlite3_close(db);
         });
@@ -307,8 +361,11 @@ class TestArchiveFiles : public QObject {
         QVERIFY2(books >= 1500 - 10 && books < 1500, qPrintable(QString::number(books)));
         QCOMPARE(rowCount(path, QStringLiteral("autore")), 200);
         QCOMPARE(rowCount(path, QStringLiteral("editori")), 20);
-        QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 3000);
-        QVERIFY(outcome.rowsSaved >= books + 200 + 20 + 3000);
+        // The links of the lost books went with them, counted; every other one is there.
+        QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 2 * books);
+        QCOMPARE(outcome.linksDropped, 2 * (1500 - books));
+        QCOMPARE(outcome.rowsUnreadable, qint64(0));
+        QCOMPARE(outcome.rowsSaved, books + 200 + 20 + 2 * books);
         QVERIFY(store::Archive::open(path));
 
         // The repaired archive is sound: a second repair leaves it alone.
@@ -334,6 +391,328 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(readFile(path), noise);
         QCOMPARE(filesIn(m_dir.path()),
                  QStringList({QStringLiteral("rumore.mdb"), QStringLiteral("rumore.mdb-presenza")}));
+    }
+
+    // ------------------------------------------------------------ two program instances
+
+    void aFileInUseUnderAnotherNameIsNeverOverwritten_data()
+    {
+        QTest::addColumn<bool>("hardLink");
+        QTest::newRow("collegamento fisico") << true;
+        QTest::newRow("collegamento simbolico") << false;
+    }
+
+    void aFileInUseUnderAnotherNameIsNeverOverwritten()
+    {
+        QFETCH(bool, hardLink);
+        const QString shared = archive(QStringLiteral("condiviso.mdb"), 300);
+        const QString alias = m_dir.filePath(QStringLiteral("altro-nome.mdb"));
+        QVERIFY(makeLink(shared, alias, hardLink));
+        const QString source = archive(QStringLiteral("fonte.mdb"), 5);
+        const QString empty = archive(QStringLiteral("$vuoto$.md$"), 0);
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        // A hard link is a second name the presence lock cannot follow: such a file is refused as
+        // long as it has one. A symbolic link leads to the file's own lock.
+        const int refused = hardLink ? store::ErrSeveralNames : store::ErrInUse;
+        const QByteArray before = digest(shared);
+        for (const auto& [held, target] : {std::pair{shared, alias}, std::pair{alias, shared}}) {
+            testsupport::OtherProcess window;
+            QVERIFY2(window.start({QStringLiteral("tieni"), held}), qPrintable(window.output()));
+            QString description;
+            QCOMPARE(errorOf([&] { store::files::copyTemplate(empty, target); }, &description), refused);
+            QCOMPARE(errorOf([&] { store::files::copyArchive(source, target); }), refused);
+            QCOMPARE(errorOf([&] {
+                         const store::files::ExclusiveUse use(target);
+                         store::files::repair(use);
+                         store::files::compact(use, work);
+                     }),
+                     refused);
+            if (hardLink) {
+                QVERIFY2(description.contains(QFileInfo(target).fileName()) &&
+                             description.contains(QStringLiteral("2")),
+                         qPrintable(description));
+            }
+            QCOMPARE(digest(shared), before);
+            QVERIFY2(window.finish(), qPrintable(window.output()));
+        }
+        QCOMPARE(filesIn(work), QStringList());
+
+        if (hardLink) {
+            // Nobody has it open now, yet its users cannot be known: still refused, until the
+            // second name goes.
+            QCOMPARE(errorOf([&] { store::files::copyArchive(source, shared); }), int(store::ErrSeveralNames));
+            QCOMPARE(digest(shared), before);
+            QVERIFY(QFile::remove(alias));
+        }
+        store::files::copyArchive(source, hardLink ? shared : alias);
+        QCOMPARE(rowCount(shared, QStringLiteral("biblio")), 5);
+        QCOMPARE(QFileInfo(alias).isSymLink(), !hardLink);
+    }
+
+    // ------------------------------------------------------------ names, folders, disks
+
+    void namesTheProgramCannotKeepAreRefused()
+    {
+        const QString source = archive(QStringLiteral("fonte.mdb"), 300);
+        const QString empty = archive(QStringLiteral("$vuoto$.md$"), 0);
+        const QStringList before = filesIn(m_dir.path());
+        // avvio.ini holds one line: no name with a line break or another control character.
+        for (const QString& name :
+             {QStringLiteral("riga\nnuova.mdb"), QStringLiteral("tab\tulata.mdb"), QStringLiteral("ritorno\r.mdb")}) {
+            const QString target = m_dir.filePath(name);
+            QCOMPARE(errorOf([&] { store::files::copyTemplate(empty, target); }), int(store::ErrControlCharacters));
+            QCOMPARE(errorOf([&] { store::files::copyArchive(source, target); }), int(store::ErrControlCharacters));
+        }
+        // 255 characters is a legal name, but the working files named after it would not be.
+        QString description;
+        const QString tooLong = m_dir.filePath(QString(251, QLatin1Char('n')) + QStringLiteral(".mdb"));
+        QCOMPARE(errorOf([&] { store::files::copyArchive(source, tooLong); }, &description),
+                 int(store::ErrNameTooLong));
+        QVERIFY2(description.contains(QStringLiteral("232")), qPrintable(description));
+        QCOMPARE(errorOf([&] { store::files::copyTemplate(empty, tooLong); }), int(store::ErrNameTooLong));
+        QCOMPARE(filesIn(m_dir.path()), before);
+
+        // The longest name taken works for every command, the repair of a damaged archive included.
+        const QString longest = m_dir.filePath(QString(228, QLatin1Char('n')) + QStringLiteral(".mdb"));
+        store::files::copyArchive(source, longest);
+        const QList<int> leaves = pageNumbers(pagesOf(longest, QStringLiteral("biblio"), QStringLiteral("leaf")));
+        QVERIFY(damagePages(longest, {leaves.at(leaves.size() / 2)}));
+        store::files::RepairOutcome outcome;
+        {
+            const store::files::ExclusiveUse use(longest);
+            outcome = store::files::repair(use);
+            store::files::compact(use, m_dir.path());
+        }
+        QVERIFY(outcome.damaged);
+        QVERIFY(QFileInfo::exists(outcome.keptAs));
+        QVERIFY(QFileInfo(outcome.keptAs).fileName().size() <= 232);
+        QCOMPARE(integrity(longest), QStringList());
+        QVERIFY(rowCount(longest, QStringLiteral("biblio")) > 280);
+        QCOMPARE(leftoversOf(longest, m_dir.path()), QStringList());
+    }
+
+    void readOnlyFoldersAreNamed_data()
+    {
+        QTest::addColumn<int>("way");
+        QTest::newRow("permessi") << int(testsupport::ReadOnlyFolder::Way::Permissions);
+        QTest::newRow("montata in sola lettura") << int(testsupport::ReadOnlyFolder::Way::Mount);
+    }
+
+    void readOnlyFoldersAreNamed()
+    {
+        QFETCH(int, way);
+        const QString source = archive(QStringLiteral("fonte.mdb"), 50);
+        const QString empty = archive(QStringLiteral("$vuoto$.md$"), 0);
+        const QString folder = m_dir.filePath(QStringLiteral("sola-lettura"));
+        const QString existing = archive(QStringLiteral("sola-lettura/esistente.mdb"), 10);
+        const QString damaged = archive(QStringLiteral("sola-lettura/rotto.mdb"), 300);
+        const QList<int> leaves = pageNumbers(pagesOf(damaged, QStringLiteral("biblio"), QStringLiteral("leaf")));
+        QVERIFY(damagePages(damaged, {leaves.at(leaves.size() / 2)}));
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        const QByteArray existingBefore = digest(existing);
+        const QByteArray damagedBefore = digest(damaged);
+        const QStringList filesBefore = filesIn(folder);
+        {
+            const testsupport::ReadOnlyFolder readOnly(folder, testsupport::ReadOnlyFolder::Way(way));
+            if (!readOnly.isValid()) {
+                QSKIP(qPrintable(QStringLiteral("a read-only folder cannot be made here: ") + readOnly.whyNot()));
+            }
+            QString description;
+            QCOMPARE(errorOf([&] { store::files::copyArchive(source, folder + QStringLiteral("/nuovo.mdb")); },
+                             &description),
+                     int(store::ErrArchiveFolderReadOnly));
+            QVERIFY2(description.contains(nativeFolder(folder)), qPrintable(description));
+            QCOMPARE(errorOf([&] { store::files::copyArchive(source, existing); }),
+                     int(store::ErrArchiveFolderReadOnly));
+            QCOMPARE(errorOf([&] { store::files::copyTemplate(empty, existing); }),
+                     int(store::ErrArchiveFolderReadOnly));
+            QCOMPARE(errorOf([&] {
+                         const store::files::ExclusiveUse use(existing);
+                         store::files::compact(use, work);
+                     }),
+                     int(store::ErrArchiveFolderReadOnly));
+            // Why nothing could be rebuilt, after the damage found when the check could run (where
+            // the archive cannot even be held, the folder is the only cause).
+            const QList<int> repair = errorsOf([&] {
+                const store::files::ExclusiveUse use(damaged);
+                store::files::repair(use);
+            });
+            QVERIFY(!repair.isEmpty());
+            QCOMPARE(repair.constLast(), int(store::ErrArchiveFolderReadOnly));
+            QVERIFY(repair.size() == 1 ||
+                    repair == QList<int>({store::ErrFileNotArchive, store::ErrArchiveFolderReadOnly}));
+        }
+        QCOMPARE(digest(existing), existingBefore);
+        QCOMPARE(digest(damaged), damagedBefore);
+        QCOMPARE(filesIn(folder), filesBefore);
+        QCOMPARE(leftoversOf(existing, work), QStringList());
+
+        // The program folder, where compaction works: named as such.
+        {
+            const testsupport::ReadOnlyFolder readOnly(work, testsupport::ReadOnlyFolder::Way(way));
+            QVERIFY2(readOnly.isValid(), qPrintable(readOnly.whyNot()));
+            QString description;
+            QCOMPARE(errorOf(
+                         [&] {
+                             const store::files::ExclusiveUse use(source);
+                             store::files::compact(use, work);
+                         },
+                         &description),
+                     int(store::ErrProgramFolderNotWritable));
+            QVERIFY2(description.contains(nativeFolder(work)), qPrintable(description));
+        }
+        QCOMPARE(rowCount(source, QStringLiteral("biblio")), 50);
+    }
+
+    void aFullDiskIsNamed()
+    {
+        const QString source = archive(QStringLiteral("grande.mdb"), 1500);
+        const QString small = m_dir.filePath(QStringLiteral("piccolo"));
+        const testsupport::SmallDisk disk(small, 384 * 1024);
+        if (!disk.isValid()) {
+            QSKIP(qPrintable(QStringLiteral("a small disk cannot be mounted here: ") + disk.whyNot()));
+        }
+        QString description;
+        QCOMPARE(
+            errorOf([&] { store::files::copyArchive(source, small + QStringLiteral("/copia.mdb")); }, &description),
+            int(store::ErrDiskFull));
+        QVERIFY2(description.contains(nativeFolder(small)), qPrintable(description));
+        QCOMPARE(filesIn(small), QStringList());
+
+        // Over an archive on the full disk: it stays as it was.
+        const QString resident = small + QStringLiteral("/residente.mdb");
+        store::Archive::create(resident);
+        const QByteArray residentBefore = digest(resident);
+        QCOMPARE(errorOf([&] { store::files::copyArchive(source, resident); }), int(store::ErrDiskFull));
+        QCOMPARE(digest(resident), residentBefore);
+        QVERIFY(!QFileInfo::exists(resident + QStringLiteral("-journal")));
+
+        // Compaction through the full disk: the archive is whole, and its leftovers go.
+        QCOMPARE(errorOf([&] {
+                     const store::files::ExclusiveUse use(source);
+                     store::files::compact(use, small);
+                 }),
+                 int(store::ErrDiskFull));
+        QCOMPARE(integrity(source), QStringList());
+        QCOMPARE(rowCount(source, QStringLiteral("biblio")), 1500);
+        QCOMPARE(store::files::removeLeftovers(source, small), QStringList());
+        QCOMPARE(leftoversOf(source, small), QStringList());
+
+        // A damaged archive whose disk has no room for the rebuilt one.
+        store::Archive::open(resident)->exec(populate(120));
+        const QList<int> leaves = pageNumbers(pagesOf(resident, QStringLiteral("biblio"), QStringLiteral("leaf")));
+        QVERIFY(damagePages(resident, {leaves.at(leaves.size() / 2)}));
+        const QByteArray damaged = digest(resident);
+        const QString filler = small + QStringLiteral("/riempitivo");
+        QVERIFY(writeFile(filler, QByteArray(int(384 * 1024 - QFileInfo(resident).size() - 64 * 1024), 'x')));
+        QCOMPARE(errorsOf([&] {
+                     const store::files::ExclusiveUse use(resident);
+                     store::files::repair(use);
+                 }),
+                 (QList<int>{store::ErrFileNotArchive, store::ErrDiskFull}));
+        QCOMPARE(digest(resident), damaged);
+        QCOMPARE(leftoversOf(resident, small), QStringList());
+    }
+
+    // ------------------------------------------------------------ leftovers
+
+    void leftoversOfAKilledOperationGo_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("step");
+        for (const char* step : {"dacomp1", "comp1", "verifica", "sostituzione"}) {
+            QTest::addRow("compatta %s", step) << QStringLiteral("compatta") << QString::fromLatin1(step);
+        }
+        for (const char* step : {"riparato", "conservato", "ripristino"}) {
+            QTest::addRow("ripara %s", step) << QStringLiteral("ripara") << QString::fromLatin1(step);
+        }
+    }
+
+    void leftoversOfAKilledOperationGo()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, step);
+        const QString path = archive(QStringLiteral("interrotto.mdb"), 3000);
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        QStringList arguments{command, path};
+        if (command == QLatin1String("compatta")) {
+            store::Archive::open(path)->exec(QStringLiteral("DELETE FROM biblio WHERE id % 3 = 0"));
+            arguments << work;
+        } else {
+            const QList<int> leaves = pageNumbers(pagesOf(path, QStringLiteral("biblio"), QStringLiteral("leaf")));
+            QVERIFY(damagePages(path, {leaves.at(leaves.size() / 2)}));
+        }
+        const QByteArray before = digest(path);
+        testsupport::OtherProcess killed;
+        QVERIFY2(killed.runUntilKilled(arguments << step << QStringLiteral("uccidi")), qPrintable(killed.output()));
+        QVERIFY2(!leftoversOf(path, work).isEmpty(), "the kill left nothing behind");
+
+        QCOMPARE(store::files::removeLeftovers(path, work), QStringList());
+        QCOMPARE(leftoversOf(path, work), QStringList());
+        // The archive is exactly as it was: a change cut short is rolled back when it is opened.
+        QVERIFY(store::Archive::open(path));
+        QCOMPARE(digest(path), before);
+        // A damaged original already kept is no leftover: it stays, whole.
+        const QStringList kept = QDir(m_dir.path()).entryList({QStringLiteral("interrotto-danneggiato-*")});
+        QCOMPARE(kept.size(), step == QLatin1String("ripristino") || step == QLatin1String("conservato") ? 1 : 0);
+        if (!kept.isEmpty()) {
+            QCOMPARE(digest(m_dir.filePath(kept.first())), before);
+        }
+    }
+
+    void leftoversInUseStay()
+    {
+        const QString path = archive(QStringLiteral("compattato.mdb"), 1000);
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        // A compaction under way in another instance: its files are not leftovers.
+        {
+            testsupport::OtherProcess compaction;
+            QVERIFY2(compaction.start(
+                         {QStringLiteral("compatta"), path, work, QStringLiteral("comp1"), QStringLiteral("aspetta")},
+                         "fermo"),
+                     qPrintable(compaction.output()));
+            QCOMPARE(store::files::removeLeftovers(QString(), work), QStringList());
+            QCOMPARE(leftoversOf(QString(), work),
+                     (QStringList{store::files::kBeforeCompaction, store::files::kCompacted}));
+            QVERIFY2(compaction.finish(), qPrintable(compaction.output()));
+        }
+        QCOMPARE(leftoversOf(path, work), QStringList());
+
+        // A repair under way keeps its rebuilt archive.
+        const QList<int> leaves = pageNumbers(pagesOf(path, QStringLiteral("biblio"), QStringLiteral("leaf")));
+        QVERIFY(damagePages(path, {leaves.at(leaves.size() / 2)}));
+        testsupport::OtherProcess repair;
+        QVERIFY2(repair.start({QStringLiteral("ripara"), path, QStringLiteral("riparato"), QStringLiteral("aspetta")},
+                              "fermo"),
+                 qPrintable(repair.output()));
+        QCOMPARE(store::files::removeLeftovers(path, QString()), QStringList());
+        QCOMPARE(leftoversOf(path, work), QStringList{QStringLiteral("compattato.mdb.riparato")});
+        QVERIFY2(repair.finish(), qPrintable(repair.output()));
+        QCOMPARE(leftoversOf(path, work), QStringList());
+        QCOMPARE(integrity(path), QStringList());
+    }
+
+    void leftoversThatStayAreReported()
+    {
+        const QString path = archive(QStringLiteral("archivio.mdb"), 10);
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        const QString before = QDir(work).filePath(store::files::kBeforeCompaction);
+        QVERIFY(QFile::copy(path, before));
+        QVERIFY(writeFile(path + QStringLiteral(".riparato"), "mezzo archivio"));
+        {
+            const testsupport::ReadOnlyFolder readOnly(work, testsupport::ReadOnlyFolder::Way::Permissions);
+            if (!readOnly.isValid()) {
+                QSKIP(qPrintable(QStringLiteral("a read-only folder cannot be made here: ") + readOnly.whyNot()));
+            }
+            // The one beside the archive goes; the one in the read-only folder is reported.
+            QCOMPARE(store::files::removeLeftovers(path, work), QStringList{before});
+        }
+        QCOMPARE(leftoversOf(path, work), QStringList{store::files::kBeforeCompaction});
     }
 
     // ------------------------------------------------------------ compaction

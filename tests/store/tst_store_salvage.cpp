@@ -90,6 +90,79 @@ int be16At(const QByteArray& file, qint64 offset)
     return (uchar(file.at(offset)) << 8) | uchar(file.at(offset + 1));
 }
 
+qint64 varintAt(const QByteArray& file, qint64& pos)
+{
+    qint64 value = 0;
+    for (int i = 0; i < 9; ++i) {
+        const uchar byte = uchar(file.at(pos++));
+        if (i == 8) {
+            return (value << 8) | byte;
+        }
+        value = (value << 7) | (byte & 0x7f);
+        if (!(byte & 0x80)) {
+            break;
+        }
+    }
+    return value;
+}
+
+// A cell of a table leaf page, by its offsets in the file: its key, and the body of its record
+// as far as it lies on the page.
+struct RawCell {
+    qint64 key = 0;
+    qint64 keyAt = 0;
+    int keyLength = 0;
+    qint64 bodyAt = 0;
+    qint64 bodyEnd = 0;
+};
+
+QList<RawCell> cellsOn(const QByteArray& file, int page)
+{
+    QList<RawCell> cells;
+    const int count = be16At(file, offsetOf(page, 3));
+    for (int i = 0; i < count; ++i) {
+        qint64 pos = offsetOf(page, be16At(file, offsetOf(page, 8 + 2 * i)));
+        RawCell cell;
+        const qint64 payload = varintAt(file, pos);
+        cell.keyAt = pos;
+        cell.key = varintAt(file, pos);
+        cell.keyLength = int(pos - cell.keyAt);
+        const qint64 recordAt = pos;
+        cell.bodyAt = recordAt + varintAt(file, pos);
+        // The part of the payload kept on the page, as the engine splits a long one.
+        qint64 local = payload;
+        if (payload > kPageSize - 35) {
+            const qint64 minLocal = (kPageSize - 12) * 32 / 255 - 23;
+            const qint64 surplus = minLocal + (payload - minLocal) % (kPageSize - 4);
+            local = surplus <= kPageSize - 35 ? surplus : minLocal;
+        }
+        cell.bodyEnd = recordAt + local;
+        cells << cell;
+    }
+    return cells;
+}
+
+QSet<qint64> keysOn(const QList<RawCell>& cells)
+{
+    QSet<qint64> keys;
+    for (const RawCell& c : cells) {
+        keys << c.key;
+    }
+    return keys;
+}
+
+// Links whose book and author are both among the rows.
+QSet<QPair<qint64, qint64>> linksBetween(const Contents& c, const QSet<QPair<qint64, qint64>>& links)
+{
+    QSet<QPair<qint64, qint64>> kept;
+    for (const auto& link : links) {
+        if (c.tables["biblio"].contains(link.first) && c.tables["autore"].contains(link.second)) {
+            kept << link;
+        }
+    }
+    return kept;
+}
+
 // Overflow pages of books: those inside a chain (they link on) and those ending one.
 void overflowPages(const QString& archive, QList<int>& inside, QList<int>& last)
 {
@@ -179,6 +252,11 @@ class TestSalvage : public QObject {
     void brokenOverflowChainsKeepTheirBooks();
     void hostileBytesEndOnlyTheirCellOrPage();
     void deletedRowsStayDeleted();
+    void garbledCellsAreNeverSaved_data();
+    void garbledCellsAreNeverSaved();
+    void aRecordUnderAKeyNoBookHasIsLeftOut();
+    void linksToLostAuthorsAreDropped();
+    void lostKeyCountersGoOnPastEveryKeySeen();
     void nothingOfAnArchive_data();
     void nothingOfAnArchive();
     void refusals();
@@ -324,7 +402,12 @@ void TestSalvage::destroyedLeafPageLosesOnlyItsRows()
     // A page holds a run of consecutive keys: nothing outside that run is lost.
     const QList<qint64> keys = expected.keys();
     QCOMPARE(keys.mid(keys.indexOf(lost.first()), lost.size()), lost);
-    QVERIFY(s.saved.links == m_expected.links);
+    // The links of the lost books went with them; no other link was lost.
+    const QSet<QPair<qint64, qint64>> kept = linksBetween(s.saved, m_expected.links);
+    QVERIFY(s.saved.links == kept);
+    QCOMPARE(s.outcome.linksDropped, qint64(m_expected.links.size() - kept.size()));
+    QVERIFY(s.outcome.linksDropped > 0);
+    QCOMPARE(s.outcome.rowsUnreadable, qint64(0));
     // The engine read on past the damaged page by itself: the page pass had nothing to add.
     QCOMPARE(s.outcome.rowsFromPages, qint64(0));
 }
@@ -361,7 +444,10 @@ void TestSalvage::brokenOverflowChainsKeepTheirBooks()
     QCOMPARE(differences(m_expected.tables["biblio"], books).size(), 2);
     QCOMPARE(differences(m_expected.tables["biblio"], books, lostOnlyItsNote), QStringList());
     QCOMPARE(s.outcome.rowsIncomplete, qint64(2));
-    QCOMPARE(s.outcome.rowsFromPages, qint64(1));
+    // The engine's reading of the second note ends in garbage that is not valid text: that book
+    // comes from the pages too, with the note it could not read left empty.
+    QCOMPARE(s.outcome.rowsFromPages, qint64(2));
+    QCOMPARE(s.outcome.rowsUnreadable, qint64(0));
 }
 
 void TestSalvage::hostileBytesEndOnlyTheirCellOrPage()
@@ -403,6 +489,136 @@ void TestSalvage::deletedRowsStayDeleted()
     QVERIFY(scalar(damaged, "PRAGMA freelist_count").toLongLong() > 10);
     const Contents expected = contentsOf(damaged);
     QCOMPARE(allDifferences(expected, salvageChecked(damaged).saved), QStringList());
+}
+
+void TestSalvage::garbledCellsAreNeverSaved_data()
+{
+    // Pages that kept their header and cell pointers: either the whole cell area overwritten, or
+    // every record keeping its header (so it reads as a book) over a body of random bytes.
+    QTest::addColumn<bool>("keepRecordHeaders");
+    QTest::newRow("area delle celle") << false;
+    QTest::newRow("intestazioni valide") << true;
+}
+
+void TestSalvage::garbledCellsAreNeverSaved()
+{
+    QFETCH(bool, keepRecordHeaders);
+    const QList<Page> leaves = pagesOf(m_base, "biblio", "leaf");
+    const QByteArray base = readFile(m_base);
+    const QString damaged = damagedCopy(keepRecordHeaders ? "intestazioni" : "celle");
+    QSet<qint64> garbled;
+    int records = 0;
+    for (const int page : {leaves.at(4).number, leaves.at(leaves.size() / 2).number}) {
+        const QList<RawCell> cells = cellsOn(base, page);
+        garbled += keysOn(cells);
+        records += int(cells.size());
+        if (keepRecordHeaders) {
+            for (const RawCell& c : cells) {
+                patch(damaged, c.bodyAt, garbage(int(c.bodyEnd - c.bodyAt), quint32(c.key)));
+            }
+        } else {
+            const int area = be16At(base, offsetOf(page, 5));
+            patch(damaged, offsetOf(page, area), garbage(kPageSize - area, quint32(page)));
+        }
+    }
+    QVERIFY(!QTest::currentTestFailed());
+
+    const Salvaged s = salvageChecked(damaged);
+    const Rows& expected = m_expected.tables["biblio"];
+    // Not one saved book differs from the book written; the books lost are those of the pages.
+    QCOMPARE(differences(expected, s.saved.tables["biblio"]), QStringList());
+    const QList<qint64> lost = missing(expected, s.saved.tables["biblio"]);
+    QCOMPARE(QSet<qint64>(lost.begin(), lost.end()), garbled);
+    if (keepRecordHeaders) {
+        // Each of them read as a record, and each was left out and counted.
+        QCOMPARE(s.outcome.rowsUnreadable, qint64(records));
+    }
+    // No link points at a book that is not there.
+    QVERIFY(s.saved.links == linksBetween(s.saved, m_expected.links));
+    QCOMPARE(s.outcome.linksDropped, qint64(m_expected.links.size() - s.saved.links.size()));
+    QCOMPARE(s.saved.tables["autore"], m_expected.tables["autore"]);
+}
+
+void TestSalvage::aRecordUnderAKeyNoBookHasIsLeftOut()
+{
+    // A cell whose key bytes changed into a key that no book has, still in order on its page: its
+    // record is a sound book's, but not under that key.
+    const QList<Page> leaves = pagesOf(m_base, "biblio", "leaf");
+    const QByteArray base = readFile(m_base);
+    const Rows& expected = m_expected.tables["biblio"];
+    const QList<RawCell> cells = cellsOn(base, leaves.at(leaves.size() / 3).number);
+    int victim = -1;
+    for (int i = 0; i + 1 < cells.size() && victim < 0; ++i) {
+        const qint64 key = cells.at(i).key;
+        if (cells.at(i).keyLength == 2 && key + 1 < 16384 && key + 1 < cells.at(i + 1).key &&
+            !expected.contains(key + 1)) {
+            victim = i;
+        }
+    }
+    QVERIFY(victim >= 0);
+    const RawCell& c = cells.at(victim);
+    const qint64 changed = c.key + 1;
+    const QString damaged = damagedCopy("chiave");
+    const char bytes[2] = {char(0x80 | (changed >> 7)), char(changed & 0x7f)};
+    patch(damaged, c.keyAt, QByteArray(bytes, 2));
+
+    const Salvaged s = salvageChecked(damaged);
+    QCOMPARE(differences(expected, s.saved.tables["biblio"]), QStringList());
+    QCOMPARE(missing(expected, s.saved.tables["biblio"]), QList<qint64>{c.key});
+    QCOMPARE(s.outcome.rowsUnreadable, qint64(1));
+}
+
+void TestSalvage::linksToLostAuthorsAreDropped()
+{
+    const QList<Page> leaves = pagesOf(m_base, "autore", "leaf");
+    QVERIFY(leaves.size() > 2);
+    const Salvaged s = salvageChecked(damagedCopy("autori", {leaves.at(1).number}));
+    const Rows& authors = s.saved.tables["autore"];
+    QCOMPARE(authors.size(), m_expected.tables["autore"].size() - leaves.at(1).cells);
+    QCOMPARE(differences(m_expected.tables["autore"], authors), QStringList());
+    // Every book is there; each link to a lost author is gone, and counted.
+    QCOMPARE(s.saved.tables["biblio"], m_expected.tables["biblio"]);
+    const QSet<QPair<qint64, qint64>> kept = linksBetween(s.saved, m_expected.links);
+    QVERIFY(kept.size() < m_expected.links.size());
+    QVERIFY(s.saved.links == kept);
+    QCOMPARE(s.outcome.linksDropped, qint64(m_expected.links.size() - kept.size()));
+    QCOMPARE(scalar(s.fresh, "SELECT count(*) FROM autbiblio WHERE ID_autore NOT IN (SELECT ID_autore FROM autore) "
+                             "OR ID_biblio NOT IN (SELECT id FROM biblio)")
+                 .toLongLong(),
+             qint64(0));
+    // The lost authors' keys are not handed out again.
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
+}
+
+void TestSalvage::lostKeyCountersGoOnPastEveryKeySeen()
+{
+    // A link to an author deleted long ago, and a book of a publisher that is gone: their keys
+    // were handed out once, and are the highest ones anywhere.
+    const QString damaged = damagedCopy("contatori");
+    store::Archive::open(damaged, store::Archive::Presence::None)
+        ->exec(QStringLiteral("INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (4, 450);"
+                              "UPDATE biblio SET id_edizione = 150 WHERE id = 7;"));
+    Contents expected = contentsOf(damaged);
+    const QList<Page> counters = pagesOf(damaged, "sqlite_sequence", "leaf");
+    QCOMPARE(counters.size(), 1);
+    patch(damaged, offsetOf(counters.first().number), garbage(kPageSize, 99));
+
+    const Salvaged s = salvageChecked(damaged);
+    expected.links.remove({4, 450});
+    QCOMPARE(allDifferences(expected, s.saved), QStringList());
+    QCOMPARE(s.outcome.linksDropped, qint64(1));
+    // The highest key seen (in a row, a link or an index) and a margin of 1,000.
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(450 + 1000));
+    QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='editori'").toLongLong(), qint64(150 + 1000));
+
+    // Without those two, the highest surviving key goes on with the same margin.
+    const QString plain = damagedCopy("contatori-semplici");
+    patch(plain, offsetOf(pagesOf(plain, "sqlite_sequence", "leaf").first().number), garbage(kPageSize, 98));
+    const Salvaged p = salvageChecked(plain);
+    QCOMPARE(scalar(p.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(),
+             qint64(kAuthors - kAuthorsDeleted + 1000));
+    QCOMPARE(scalar(p.fresh, "SELECT seq FROM sqlite_sequence WHERE name='editori'").toLongLong(),
+             qint64(kPublishers + 1000));
 }
 
 void TestSalvage::nothingOfAnArchive_data()

@@ -6,6 +6,7 @@
 #include "store/Recordset.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -157,6 +158,54 @@ int errorOf(const std::function<void()>& action, QString* description)
         return e.number();
     }
     return 0;
+}
+
+namespace {
+constexpr int kPatienceMs = 60000;
+}
+
+OtherProcess::~OtherProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(kPatienceMs);
+    }
+}
+
+bool OtherProcess::start(const QStringList& arguments, const QByteArray& word)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(QStringLiteral(CARTEO_TEST_HELPER), arguments);
+    if (!m_process.waitForStarted(kPatienceMs)) {
+        return false;
+    }
+    QDeadlineTimer deadline(kPatienceMs);
+    while (!m_output.contains(word)) {
+        if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            m_output += m_process.readAll();
+            return m_output.contains(word);
+        }
+        m_process.waitForReadyRead(100);
+        m_output += m_process.readAll();
+    }
+    return true;
+}
+
+bool OtherProcess::finish()
+{
+    m_process.closeWriteChannel();
+    const bool ended = m_process.waitForFinished(kPatienceMs);
+    m_output += m_process.readAll();
+    return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+bool OtherProcess::runUntilKilled(const QStringList& arguments)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(QStringLiteral(CARTEO_TEST_HELPER), arguments);
+    const bool ended = m_process.waitForStarted(kPatienceMs) && m_process.waitForFinished(kPatienceMs);
+    m_output += m_process.readAll();
+    return ended && m_process.exitStatus() == QProcess::CrashExit;
 }
 
 QStringList columnOf(store::Recordset& rs, const QString& field)

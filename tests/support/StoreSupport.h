@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -65,5 +66,28 @@ int errorOf(const std::function<void()>& action, QString* description = nullptr)
 
 // Values of one field over the whole result, from the first row to the end.
 QStringList columnOf(store::Recordset& rs, const QString& field);
+
+// Another program instance in its own process: the test helper (see helper.cpp), which holds an
+// archive open as a window does, or compacts or repairs one and is killed, or stops, on the way.
+class OtherProcess {
+  public:
+    OtherProcess() = default;
+    ~OtherProcess(); // kills it if it is still there
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+
+    // Starts the helper with `arguments` and waits until it prints `word` (true), or ends or
+    // takes too long (false).
+    bool start(const QStringList& arguments, const QByteArray& word = "pronto");
+    // Closes its input, so it goes on to its end, and waits for it; true when it ended well.
+    bool finish();
+    // Starts it and waits for it to end; true when it was killed on its way (kill -9).
+    bool runUntilKilled(const QStringList& arguments);
+    QString output() const { return QString::fromLocal8Bit(m_output); }
+
+  private:
+    QProcess m_process;
+    QByteArray m_output;
+};
 
 } // namespace testsupport

@@ -1,0 +1,91 @@
+// A second program instance for the tests, in its own process:
+//   carteo_test_helper tieni <archivio>
+//       holds the archive open as a window does (its presence and a connection that has read),
+//       prints "pronto" and waits until its input is closed;
+//   carteo_test_helper compatta <archivio> <cartella> <passo> uccidi|aspetta
+//   carteo_test_helper ripara <archivio> <passo> uccidi|aspetta
+//       compacts (through <cartella>) or repairs the archive; at the first <passo> it kills itself
+//       as kill -9 would, or prints "fermo" and waits until its input is closed, then goes on.
+// Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
+#include "store/Archive.h"
+#include "store/ArchiveFiles.h"
+#include "store/DbError.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void say(const char* text)
+{
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+// Returns when the test closes this process's input.
+void waitForTheEnd()
+{
+    QFile input;
+    if (input.open(stdin, QIODevice::ReadOnly)) {
+        input.readAll();
+    }
+}
+
+void stopAt(const QString& wanted, const QString& how)
+{
+    store::files::setStepHook([wanted, how, reached = false](const QString& step) mutable {
+        if (step != wanted || reached) {
+            return;
+        }
+        reached = true;
+        if (how == QLatin1String("uccidi")) {
+#if defined(SIGKILL)
+            std::raise(SIGKILL);
+#else
+            std::abort(); // no kill -9 here: the nearest end without any clean-up
+#endif
+        }
+        say("fermo");
+        waitForTheEnd();
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    try {
+        if (args.size() == 2 && args.at(0) == QLatin1String("tieni")) {
+            const auto archive = store::Archive::open(args.at(1));
+            store::Statement books = archive->prepare(QStringLiteral("SELECT count(*) FROM biblio"));
+            books.step();
+            say("pronto");
+            waitForTheEnd();
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("compatta")) {
+            stopAt(args.at(3), args.at(4));
+            const store::files::ExclusiveUse use(args.at(1));
+            store::files::compact(use, args.at(2));
+            return 0;
+        }
+        if (args.size() == 4 && args.at(0) == QLatin1String("ripara")) {
+            stopAt(args.at(2), args.at(3));
+            const store::files::ExclusiveUse use(args.at(1));
+            store::files::repair(use);
+            return 0;
+        }
+    } catch (const store::DbError& e) {
+        std::printf("errore %d: %s\n", e.number(), qPrintable(e.description()));
+        return 3;
+    }
+    std::fprintf(stderr, "argomenti non validi\n");
+    return 2;
+}
