@@ -219,7 +219,7 @@ void BookFields::fillEmptyAmounts()
     for (int i = 0; i < 19; ++i) {
         const QString& empty = fieldSpecs()[i].rule.whenEmptyOnSave;
         if (!empty.isEmpty() && TxtFields[i]->text().isEmpty()) {
-            TxtFields[i]->setText(empty);
+            TxtFields[i]->setTextToStore(empty);
         }
     }
 }

@@ -168,10 +168,24 @@ void FrmBiblio::DBList1_Click()
     if (key.isEmpty()) {
         return;
     }
-    Modulo1::IdLibroCorrente = key.toLongLong();
-    Data1->findFirst(QStringLiteral("id"), Modulo1::IdLibroCorrente);
-    const store::Recordset& book = Data1->rs();
+    showBook(key.toLongLong());
+}
 
+void FrmBiblio::showBook(qint64 id)
+{
+    if (!Data1->findFirst(QStringLiteral("id"), id)) {
+        // Deleted meanwhile on another computer: no book is shown rather than the wrong one.
+        showNoBook();
+        return;
+    }
+    Modulo1::IdLibroCorrente = id;
+    showBookDetails();
+}
+
+void FrmBiblio::showBookDetails()
+{
+    // From the current row, or from the row just read afresh for an edit.
+    const store::Recordset& book = Data1->rs();
     Frame1->showAuthorsOf(book.value(QStringLiteral("id")).toLongLong());
 
     m_plan->placeSmallMarker(
@@ -188,6 +202,16 @@ void FrmBiblio::DBList1_Click()
     if (genre && genre->hasSelectedText()) {
         genre->deselect();
     }
+}
+
+void FrmBiblio::showNoBook()
+{
+    Data1->rs().setAbsolutePosition(-1);
+    Data1->notifyReposition();
+    Frame1->showAuthorsOf(0);
+    m_plan->setMarkersVisible(false);
+    m_fields->DBCombo3->setCurrentIndex(-1);
+    Modulo1::IdLibroCorrente = 0;
 }
 
 void FrmBiblio::showPublisher(const QVariant& publisherKey)
@@ -256,8 +280,10 @@ void FrmBiblio::CmdModifica_Click()
 {
     if (CmdModifica->text() == QLatin1String("Modifica")) {
         Modulo1::NuovoRecord = false;
-        // Read afresh: a book deleted meanwhile on another computer says so here.
+        // Read afresh: a book deleted meanwhile on another computer says so here, and what another
+        // user changed since the book was shown (its publisher, its place) is what the edit starts from.
         Data1->edit();
+        showBookDetails();
         m_genreAtEdit = m_fields->DBCombo2->currentText();
         enterEditMode();
     } else if (CmdModifica->text() == QLatin1String("Salva")) {
@@ -296,8 +322,12 @@ void FrmBiblio::startNewBook()
     try {
         Data1->edit();
     } catch (...) {
-        // No half-made book is left behind when its edit cannot be opened.
-        Data1->deleteCurrent();
+        // No half-made book is left behind when its edit cannot be opened (if the archive lets
+        // it go); the first error is the one reported.
+        try {
+            Data1->deleteCurrent();
+        } catch (...) {
+        }
         throw;
     }
     Modulo1::NuovoRecord = true;
@@ -314,7 +344,7 @@ void FrmBiblio::saveBook()
     m_fields->fillEmptyAmounts();
     const QString publisher = m_fields->DBCombo3->boundText();
     if (!publisher.isEmpty()) {
-        m_fields->TxtFields[16]->setText(publisher);
+        m_fields->TxtFields[16]->setTextToStore(publisher);
     }
     store::Recordset& book = Data1->rs();
     book.setValue(QStringLiteral("posx"), m_plan->smallMarker().x());
@@ -322,23 +352,31 @@ void FrmBiblio::saveBook()
     // A save that fails (someone else changed or deleted the book, a busy archive) leaves the
     // edit open with what was typed.
     Data1->updateRecord();
-    // Saved: a new book is a book like the others from here on, whatever fails below.
+    // Saved: a new book is a book like the others from here on, and the window browses again,
+    // whatever fails below.
     Modulo1::NuovoRecord = false;
     m_newBook = 0;
     const qint64 id = book.lastModified();
+    const bool searchPending = m_search->consumePending();
     showEditState(false);
+    Timer1->start();
     const QString genre = m_fields->DBCombo2->currentText();
 
-    Data6->refresh();
+    if (searchPending) {
+        m_search->refreshTitles(); // the values typed before the edit
+    } else {
+        Data6->refresh();
+    }
     Data6->findFirst(QStringLiteral("id"), id);
     Data1->refresh();
     // A genre typed for the first time joins the list, one that no book has any more leaves it.
     if (genre != m_genreAtEdit && (!m_genreAtEdit.isEmpty() || m_fields->DBCombo2->listModel()->rowOfKey(genre) < 0)) {
         Data4->refresh();
     }
-    selectTitle(QString::number(id));
+    // The saved book is shown, selected when the list (perhaps a search) holds it.
+    DBList1->setBoundText(QString::number(id));
+    showBook(id);
     DBList1->setFocus();
-    Timer1->start();
 }
 
 void FrmBiblio::cancelBook()
@@ -347,18 +385,35 @@ void FrmBiblio::cancelBook()
         Data1->cancelUpdate();
     }
     // A new book was stored by "Nuovo": it goes again, with the authors linked to it meanwhile.
-    // Should that fail, the edit state stays, so that "Annulla" can be pressed again.
-    if (Modulo1::NuovoRecord && m_newBook != 0) {
-        if (Data1->findFirst(QStringLiteral("id"), m_newBook)) {
+    // Should that fail, the edit is opened again, so that the window and the archive agree and
+    // "Annulla" can be pressed again.
+    if (Modulo1::NuovoRecord && m_newBook != 0 && Data1->findFirst(QStringLiteral("id"), m_newBook)) {
+        try {
             Data1->deleteCurrent();
+        } catch (...) {
+            try {
+                Data1->edit();
+            } catch (...) {
+            }
+            throw;
         }
     }
     Modulo1::NuovoRecord = false;
     m_newBook = 0;
+    const QString selected = DBList1->boundText();
+    const bool searchPending = m_search->consumePending();
     showEditState(false);
-    DBList1_Click();
-    DBList1->setFocus();
     Timer1->start();
+    if (searchPending) {
+        m_search->refreshTitles();
+        DBList1->setBoundText(selected);
+    }
+    if (DBList1->boundText().isEmpty()) {
+        showNoBook();
+    } else {
+        DBList1_Click();
+    }
+    DBList1->setFocus();
 }
 
 void FrmBiblio::Cmdelimina_Click()
@@ -367,9 +422,16 @@ void FrmBiblio::Cmdelimina_Click()
     if (!books.hasCurrent()) {
         return;
     }
+    const qint64 id = books.value(QStringLiteral("id")).toLongLong();
     const QString title = books.value(QStringLiteral("titolo")).toString();
     if (msg::show(QStringLiteral("Eliminare il titolo ") + title + QStringLiteral(" dall'elenco?"), msg::Icon::None,
                   msg::Buttons::YesNo) == msg::Answer::No) {
+        return;
+    }
+    // The book deleted is the one the question named, wherever the record moved while it was
+    // asked; gone meanwhile (another computer), nothing is deleted.
+    if (!Data1->findFirst(QStringLiteral("id"), id)) {
+        showNoBook();
         return;
     }
     // Only the book's row is deleted here; the archive removes its links to authors with it.
@@ -381,13 +443,15 @@ void FrmBiblio::Cmdelimina_Click()
             next = books.value(QStringLiteral("id")).toLongLong();
         }
     }
-    if (next == 0) {
-        // No title follows: no book is shown any more.
-        Data1->notifyReposition();
-        Frame1->showAuthorsOf(0);
-    }
     Data6->refresh();
-    selectTitle(next == 0 ? QString() : QString::number(next));
+    // The next title is shown when the list (perhaps a search) holds it; otherwise no book is.
+    const QString nextKey = next == 0 ? QString() : QString::number(next);
+    DBList1->setBoundText(nextKey);
+    if (DBList1->boundText().isEmpty()) {
+        showNoBook();
+    } else {
+        DBList1_Click();
+    }
 }
 
 // ---------------------------------------------------------------- list, count, marker

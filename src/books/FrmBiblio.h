@@ -98,6 +98,12 @@ class FrmBiblio : public QWidget {
     void showPublisher(const QVariant& publisherKey);
     // Selects the title with `key` in the list and shows it (none for an empty key).
     void selectTitle(const QString& key);
+    // Shows the book `id`: its record, authors, marker and publisher.
+    void showBook(qint64 id);
+    // Shows the authors, marker and publisher of the record's current row (or edit).
+    void showBookDetails();
+    // Shows no book at all.
+    void showNoBook();
     // The captions and the controls usable while browsing or editing.
     void showEditState(bool editing);
     void enterEditMode();

@@ -95,7 +95,7 @@ void PublishersPanel::DBCombo3_Click()
         // Read from the list without moving it: a publisher edit may be open in the panel.
         const int row = m_fields->DBCombo3->listModel()->rowOfKey(key);
         if (row >= 0) {
-            m_fields->TxtFields[4]->setText(
+            m_fields->TxtFields[4]->setTextToStore(
                 publishers.valueAt(row, publishers.columnIndex(QStringLiteral("residenza"))).toString());
         }
     } catch (...) {

@@ -5,6 +5,7 @@
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -36,10 +37,12 @@ SearchPanel::SearchPanel(QWidget* parent, store::DataSource* titles, std::functi
     m_typingPause.setSingleShot(true);
     m_typingPause.setInterval(kTypingPauseMs);
     guard::connect(&m_typingPause, &QTimer::timeout, this, [this] {
-        if (isEnabled()) {
-            Aggiorna();
+        if (!isEnabled()) {
+            m_pending = true; // a book is being edited: the window rebuilds the list when it ends
+        } else if (QApplication::activeModalWidget()) {
+            m_typingPause.start(); // never under a question that is waiting for its answer
         } else {
-            m_pending = true;
+            Aggiorna();
         }
     });
     for (int i = 0; i < 10; ++i) {
@@ -98,6 +101,14 @@ void SearchPanel::build()
 
 void SearchPanel::Aggiorna()
 {
+    refreshTitles();
+    const store::Recordset& titles = m_titles->rs();
+    m_showFirst(titles.recordCount() > 0 ? titles.valueAt(0, titles.columnIndex(QStringLiteral("id"))).toString()
+                                         : QString());
+}
+
+void SearchPanel::refreshTitles()
+{
     m_typingPause.stop();
     m_pending = false;
     std::array<std::optional<QString>, sql::kSearchConditions> values;
@@ -110,9 +121,14 @@ void SearchPanel::Aggiorna()
     m_titles->setRecordSource(query);
     m_titles->refresh();
     m_lastQuery = query;
-    const store::Recordset& titles = m_titles->rs();
-    m_showFirst(titles.recordCount() > 0 ? titles.valueAt(0, titles.columnIndex(QStringLiteral("id"))).toString()
-                                         : QString());
+}
+
+bool SearchPanel::consumePending()
+{
+    const bool pending = m_pending || m_typingPause.isActive();
+    m_pending = false;
+    m_typingPause.stop();
+    return pending;
 }
 
 void SearchPanel::Check1_Click(int index)
@@ -140,15 +156,6 @@ void SearchPanel::Command2_Click()
     } else {
         m_pages->setCurrentIndex(0);
         Command2->setText(QStringLiteral(">>>"));
-    }
-}
-
-void SearchPanel::changeEvent(QEvent* event)
-{
-    QFrame::changeEvent(event);
-    // Values typed just before an edit began are searched once the edit is over.
-    if (event->type() == QEvent::EnabledChange && isEnabled() && m_pending) {
-        m_typingPause.start();
     }
 }
 

@@ -37,8 +37,13 @@ class SearchPanel : public QFrame {
     QWidget* Picture6;        // second page
     QPushButton* Command2;    // >>> / <<<
 
-    // Rebuilds the title list from the conditions.
+    // Rebuilds the title list from the conditions and shows its first title.
     void Aggiorna();
+    // Rebuilds the title list from the conditions, and nothing more.
+    void refreshTitles();
+    // Whether values were typed that the list does not follow yet (the typing pause, or an edit
+    // that began meanwhile); the caller then rebuilds the list itself.
+    bool consumePending();
     void Check1_Click(int index);
     void Text2_Change(int index);
     void Option1_Click(int index);
@@ -48,9 +53,6 @@ class SearchPanel : public QFrame {
     // True while typed values wait for the pause before the rebuild.
     bool rebuildPending() const { return m_typingPause.isActive() || m_pending; }
 
-  protected:
-    void changeEvent(QEvent* event) override;
-
   private:
     void build();
 
@@ -58,7 +60,7 @@ class SearchPanel : public QFrame {
     QStackedLayout* m_pages = nullptr;
     std::function<void(const QString&)> m_showFirst;
     QTimer m_typingPause;
-    bool m_pending = false; // a rebuild waits for the panel to be usable again
+    bool m_pending = false; // a rebuild waits for the edit under way to end
     store::Query m_lastQuery;
 };
 

@@ -157,13 +157,19 @@ void BoundLineEdit::setRule(const FieldRule& rule)
     }
 }
 
+void BoundLineEdit::setTextToStore(const QString& text)
+{
+    setText(text);
+    setModified(true);
+}
+
 void BoundLineEdit::typed(const QString& text)
 {
     if (m_rule.number == FieldRule::Number::Lire) {
         // Grouped in thousands as the digits come, the caret at the end.
         const QString grouped = formatLireTyping(text);
         if (grouped != text) {
-            setText(grouped);
+            setTextToStore(grouped);
         }
         setCursorPosition(int(this->text().size()));
         return;
@@ -172,7 +178,7 @@ void BoundLineEdit::typed(const QString& text)
         const QString upper = text.toUpper();
         if (upper != text) {
             const int caret = cursorPosition();
-            setText(upper);
+            setTextToStore(upper);
             setCursorPosition(caret);
         }
     }
@@ -192,11 +198,13 @@ void BoundLineEdit::focusOutEvent(QFocusEvent* event)
     if (isReadOnly()) {
         return;
     }
+    const bool changed = isModified();
     if (m_rule.number == FieldRule::Number::Lire) {
         setText(formatLire(text()));
     } else if (m_rule.number == FieldRule::Number::Euro) {
         setText(formatEuro(text()));
     }
+    setModified(changed);
 }
 
 void BoundLineEdit::setAcceptedCharacters(const QString& characters)
@@ -210,6 +218,7 @@ void BoundLineEdit::showFieldValue(const QVariant& value)
     if (shown != text()) { // an unchanged text costs no layout or repaint
         setText(shown);
     }
+    setModified(false);
     setCursorPosition(0);
 }
 
@@ -258,8 +267,14 @@ ComboFieldBinding::~ComboFieldBinding()
     }
 }
 
+std::optional<bool> ComboFieldBinding::fieldModified() const
+{
+    return m_combo->currentText() != m_shown;
+}
+
 void ComboFieldBinding::showFieldValue(const QVariant& value)
 {
+    m_shown = value.toString();
     m_combo->setCurrentIndex(-1);
     if (m_combo->isEditable()) {
         m_combo->setEditText(value.toString());

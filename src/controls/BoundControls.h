@@ -58,6 +58,10 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     // The text as the field stores it: an amount as a number (read in the regional settings), an
     // empty field as null. Throws store::DbError 3421 for an amount that is not a number.
     QVariant fieldValueForUpdate() const override;
+    std::optional<bool> fieldModified() const override { return isModified(); }
+    // Sets the text as the program does, marking it as a change to store (a "0" for an empty
+    // amount, a chosen publisher's key).
+    void setTextToStore(const QString& text);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -84,9 +88,11 @@ class ComboFieldBinding : public QObject, public store::FieldBinding {
     QString dataField() const override { return m_field; }
     void showFieldValue(const QVariant& value) override;
     QVariant fieldValueForUpdate() const override;
+    std::optional<bool> fieldModified() const override;
 
   private:
     QComboBox* m_combo;
+    QString m_shown;
     QPointer<store::DataSource> m_source;
     QString m_field;
 };

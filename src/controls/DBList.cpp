@@ -75,8 +75,12 @@ DBCombo::DBCombo(QWidget* parent) : QComboBox(parent), BoundRows(new RecordListM
         popup->setUniformItemSizes(true);
     }
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        m_keptKey = boundText();
         m_keptText = currentText();
+        try {
+            m_keptKey = boundText();
+        } catch (...) {
+            m_keptKey.clear(); // a list that cannot be read keeps the text only
+        }
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         try {

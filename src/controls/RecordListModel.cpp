@@ -23,7 +23,10 @@ void RecordListModel::setSource(store::DataSource* source)
     }
     m_source = source;
     if (m_source) {
-        connect(m_source, &store::DataSource::requeried, this, &RecordListModel::reload);
+        connect(m_source, &store::DataSource::aboutToRequery, this, &RecordListModel::beginRequery);
+        connect(m_source, &store::DataSource::requeried, this, &RecordListModel::endRequery);
+        connect(m_source, &store::DataSource::rowDeleted, this, &RecordListModel::removeRow);
+        connect(m_source, &store::DataSource::rowAppended, this, &RecordListModel::appendRow);
     }
     reload();
 }
@@ -50,6 +53,46 @@ void RecordListModel::resolveColumns()
     m_keyColumn = rs ? rs->columnIndex(m_boundColumn) : -1;
 }
 
+void RecordListModel::beginRequery()
+{
+    if (!m_requerying) {
+        m_requerying = true;
+        beginResetModel();
+    }
+}
+
+void RecordListModel::endRequery()
+{
+    if (!m_requerying) {
+        reload();
+        return;
+    }
+    m_requerying = false;
+    m_reported = false;
+    m_failing = false;
+    const store::Recordset* rs = m_source ? m_source->recordset() : nullptr;
+    m_rows = rs ? rs->recordCount() : 0;
+    resolveColumns();
+    endResetModel();
+}
+
+void RecordListModel::removeRow(int position)
+{
+    if (position < 0 || position >= m_rows) {
+        return;
+    }
+    beginRemoveRows(QModelIndex(), position, position);
+    --m_rows;
+    endRemoveRows();
+}
+
+void RecordListModel::appendRow()
+{
+    beginInsertRows(QModelIndex(), m_rows, m_rows);
+    ++m_rows;
+    endInsertRows();
+}
+
 void RecordListModel::reload()
 {
     m_reported = false;
@@ -74,6 +117,7 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
     try {
         switch (role) {
         case Qt::DisplayRole:
+        case Qt::EditRole: // what an editable combo puts in its text box when an entry is chosen
         case Qt::ToolTipRole:
             return textAt(index.row());
         case KeyRole:

@@ -39,6 +39,14 @@ class RecordListModel : public QAbstractListModel {
     // Re-reads the recordset (after its data source was refreshed).
     void reload();
 
+  private slots:
+    // A refresh of the data source in two steps: the views let go of the old rows while they are
+    // still there, then take the new ones.
+    void beginRequery();
+    void endRequery();
+    void removeRow(int position);
+    void appendRow();
+
   private:
     void resolveColumns();
     void reportOnce(const QString& description) const;
@@ -50,6 +58,7 @@ class RecordListModel : public QAbstractListModel {
     int m_keyColumn = -1;
     int m_rows = 0;
     mutable bool m_reported = false;
+    bool m_requerying = false;
     mutable bool m_failing = false;
 };
 

@@ -395,6 +395,11 @@ std::shared_ptr<const void> Archive::memo(const QString& key)
 
 void Archive::setMemo(const QString& key, std::shared_ptr<const void> value)
 {
+    // What is read inside a transaction may be rolled back, and a rollback leaves no stamp.
+    if (inTransaction()) {
+        m_memo.reset();
+        return;
+    }
     m_memoKey = key;
     m_memo = std::move(value);
     m_memoStamp = changeStamp();

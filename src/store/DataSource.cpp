@@ -46,8 +46,10 @@ void DataSource::refresh()
     if (isEditing()) {
         throw DbError(ErrEditPending);
     }
+    storePendingChanges();
     std::shared_ptr<Archive> archive = m_archive ? m_archive : Archive::open(m_databaseName);
     auto fresh = std::make_unique<Recordset>(archive, m_recordSource);
+    emit aboutToRequery();
     m_archive = std::move(archive);
     m_recordset = std::move(fresh);
     emit requeried();
@@ -56,6 +58,7 @@ void DataSource::refresh()
 
 bool DataSource::findFirst(const QString& field, const QVariant& value)
 {
+    storePendingChanges();
     const bool found = rs().findFirst(field, value);
     notifyReposition();
     return found;
@@ -63,6 +66,7 @@ bool DataSource::findFirst(const QString& field, const QVariant& value)
 
 bool DataSource::findFirst(const QString& criterion)
 {
+    storePendingChanges();
     const bool found = rs().findFirst(criterion);
     notifyReposition();
     return found;
@@ -70,18 +74,21 @@ bool DataSource::findFirst(const QString& criterion)
 
 void DataSource::moveFirst()
 {
+    storePendingChanges();
     rs().moveFirst();
     notifyReposition();
 }
 
 void DataSource::moveNext()
 {
+    storePendingChanges();
     rs().moveNext();
     notifyReposition();
 }
 
 void DataSource::setBookmark(Recordset::Bookmark bookmark)
 {
+    storePendingChanges();
     rs().setBookmark(bookmark);
     notifyReposition();
 }
@@ -124,7 +131,10 @@ void DataSource::cancelUpdate()
 
 void DataSource::deleteCurrent()
 {
-    rs().deleteCurrent();
+    Recordset& r = rs();
+    const int position = r.absolutePosition();
+    r.deleteCurrent();
+    emit rowDeleted(position);
 }
 
 void DataSource::updateRecord()
@@ -134,13 +144,15 @@ void DataSource::updateRecord()
     if (opened) {
         r.edit();
     }
+    const int rows = r.recordCount();
     try {
-        for (FieldBinding* b : m_bindings) {
-            if (r.isWritable(r.columnIndex(b->dataField()))) {
-                r.setValue(b->dataField(), b->fieldValueForUpdate());
-            }
-        }
+        writeBound(r, r.editMode() == Recordset::EditMode::Add);
         r.update();
+        if (r.recordCount() > rows) {
+            emit rowAppended();
+        }
+        // The controls now show what is stored, with nothing left to store.
+        showBound();
     } catch (...) {
         // An edit the caller opened stays open with what the controls hold: the user corrects it or
         // cancels. One opened here only for this save is closed again; the controls keep the text.
@@ -148,6 +160,28 @@ void DataSource::updateRecord()
             r.cancelUpdate();
         }
         throw;
+    }
+}
+
+void DataSource::writeBound(Recordset& r, bool everything)
+{
+    for (FieldBinding* b : m_bindings) {
+        if (r.isWritable(r.columnIndex(b->dataField())) && (everything || b->fieldModified() != false)) {
+            r.setValue(b->dataField(), b->fieldValueForUpdate());
+        }
+    }
+}
+
+void DataSource::storePendingChanges()
+{
+    if (!m_recordset || isEditing() || !m_recordset->hasCurrent()) {
+        return;
+    }
+    for (FieldBinding* b : m_bindings) {
+        if (b->fieldModified() == true && m_recordset->isWritable(m_recordset->columnIndex(b->dataField()))) {
+            updateRecord();
+            return;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace store {
@@ -19,12 +20,19 @@ class FieldBinding {
     virtual void showFieldValue(const QVariant& value) = 0;
     // The value to write into the row on UpdateRecord.
     virtual QVariant fieldValueForUpdate() const = 0;
+    // Whether the user changed the value since it was last shown; nothing when the control cannot
+    // tell (its value is then written by every save, and never stored on its own).
+    virtual std::optional<bool> fieldModified() const { return std::nullopt; }
 };
 
 // A window's data source: the window's archive, a query, and the recordset they give. A window
 // opens its archive once and gives it to all its data sources, so they share one connection.
 // Every operation keeps the recordset's editing contract (see Recordset): while an edit is open,
 // moves and refreshes are refused with 3219, and a failed save leaves the edit open.
+//
+// As with any bound form, a value the user changed in a bound control while no edit was open is
+// stored when the data source moves to another row or is refreshed; should that fail, the move
+// does not happen and the typed value stays.
 class DataSource : public QObject {
     Q_OBJECT
   public:
@@ -72,10 +80,21 @@ class DataSource : public QObject {
 
   signals:
     void reposition();
+    // Around a refresh: the old rows are still there when the first is raised, the new ones when
+    // the second is.
+    void aboutToRequery();
     void requeried();
+    // One row left the result, at `position`, or joined it at its end (a new row stored).
+    void rowDeleted(int position);
+    void rowAppended();
 
   private:
     void showBound();
+    // Stores what the user changed in bound controls with no edit open (see above).
+    void storePendingChanges();
+    // Writes the bound controls into the row being edited or added: in a new row every one, in an
+    // edited row those the user changed.
+    void writeBound(Recordset& r, bool everything);
 
     QString m_databaseName;
     Query m_recordSource;

@@ -118,7 +118,9 @@ bool identical(const QVariant& a, const QVariant& b)
 bool unchangedForUser(const QVariant& now, const QVariant& before)
 {
     if (now.isNull() || before.isNull()) {
-        return now.isNull() == before.isNull();
+        // An empty text box stands for a stored empty text as well as for no value.
+        const QVariant& other = now.isNull() ? before : now;
+        return other.isNull() || (other.typeId() == QMetaType::QString && other.toString().isEmpty());
     }
     return identical(now, before) || now.toString() == before.toString();
 }
@@ -162,8 +164,14 @@ void Recordset::open()
         }
         const sql::Shape::Table* table = m_shape.table(m_query.writeTable);
         if (!table) {
+            const bool twice = std::count_if(m_shape.tables.begin(), m_shape.tables.end(), [&](const auto& t) {
+                                   return t.name.compare(m_query.writeTable, Qt::CaseInsensitive) == 0;
+                               }) > 1;
             throw DbError(ErrItemNotFound,
-                          QStringLiteral("La tabella '%1' non fa parte della query.").arg(m_query.writeTable));
+                          twice ? QStringLiteral("La tabella '%1' compare più volte nella query: non si può dire quale "
+                                                 "riceva le modifiche.")
+                                      .arg(m_query.writeTable)
+                                : QStringLiteral("La tabella '%1' non fa parte della query.").arg(m_query.writeTable));
         }
         m_writeTable = table->name;
         m_writeReference = table->reference;
@@ -261,8 +269,9 @@ void Recordset::loadJoinKeys()
         m_archive->prepareExact(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4 IN (%5)")
                                     .arg(m_shape.selectList, keyList, m_shape.fromClause, first, marks(kPageSize))));
     m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
+    // The first table's integer key answers from the held keys; nothing is writable.
+    m_writeTable = m_keyTable;
     readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - keyColumns);
-    m_writeTable = m_keyTable; // only to find the integer key column
     findRowIdColumn();
     m_writeTable.clear();
     for (Column& c : m_columns) {

@@ -133,6 +133,11 @@ std::vector<Token> tokenize(const QString& text)
             }
             continue;
         }
+        if (c == QLatin1Char('/') && i + 1 < n && text.at(i + 1) == QLatin1Char('*')) {
+            const qsizetype end = text.indexOf(QStringLiteral("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+            continue;
+        }
         const qsizetype start = i;
         if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('[')) {
             const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
@@ -205,12 +210,16 @@ bool isKeyword(const QString& word)
 
 const Shape::Table* Shape::table(const QString& name) const
 {
+    const Table* found = nullptr;
     for (const Table& t : tables) {
         if (t.name.compare(name, Qt::CaseInsensitive) == 0) {
-            return &t;
+            if (found) {
+                return nullptr; // named twice (a self-join): which one is meant cannot be told
+            }
+            found = &t;
         }
     }
-    return nullptr;
+    return found;
 }
 
 Shape analyse(const QString& text)
@@ -276,6 +285,15 @@ Shape analyse(const QString& text)
         const QString w = word(k);
         if (w == QLatin1String("union") || w == QLatin1String("intersect") || w == QLatin1String("except") ||
             w == QLatin1String("group") || w == QLatin1String("having")) {
+            shape.compound = true;
+        }
+    }
+    // A total over the rows (count(*), sum(...)) is one row that no table row stands for.
+    static const QSet<QString> aggregates{QStringLiteral("count"),       QStringLiteral("sum"), QStringLiteral("total"),
+                                          QStringLiteral("avg"),         QStringLiteral("min"), QStringLiteral("max"),
+                                          QStringLiteral("group_concat")};
+    for (size_t k = listBegin; k + 1 < fromAt; ++k) {
+        if (aggregates.contains(word(k)) && punct(k + 1, '(')) {
             shape.compound = true;
         }
     }

@@ -63,7 +63,7 @@ struct Shape {
     int fromMarkers = 0;
     int tailMarkers = 0;
 
-    // The table named `name` (any letter case), or nullptr.
+    // The table named `name` (any letter case), or nullptr (also when the query names it twice).
     const Table* table(const QString& name) const;
 };
 Shape analyse(const QString& text);

@@ -5,15 +5,18 @@
 #include "books/BookFields.h"
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
+#include "books/SearchPanel.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
 #include "support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -129,6 +132,11 @@ class TestBiblioEditing : public QObject {
         genre->setFocus();
         QTest::keyClicks(genre, QStringLiteral("fantasy"));
         QCOMPARE(genre->currentText(), QStringLiteral("FANTASY"));
+        // A genre chosen from the list shows as listed.
+        const QString typedGenre = genre->currentText();
+        genre->setCurrentIndex(genre->findText(QStringLiteral("SAGGIO")));
+        QCOMPARE(genre->currentText(), QStringLiteral("SAGGIO"));
+        genre->setEditText(typedGenre);
         auto* state = books.control<QComboBox>(QStringLiteral("Combo1"));
         state->setFocus();
         QTest::keyClicks(state, QStringLiteral("buono"));
@@ -272,7 +280,8 @@ class TestBiblioEditing : public QObject {
         // Pasted text is not filtered; an amount that is not a number is refused at the save and
         // the edit stays open with it.
         click(books, "CmdModifica");
-        field(books, 8)->setText(QStringLiteral("dodici"));
+        field(books, 8)->selectAll();
+        field(books, 8)->insert(QStringLiteral("dodici")); // as a paste does
         msg::queueAnswer(msg::Answer::Ok);
         click(books, "CmdModifica");
         QCOMPARE(msg::shownTexts().size(), 1);
@@ -386,6 +395,93 @@ class TestBiblioEditing : public QObject {
         QVERIFY(Modulo1::NuovoRecord);
         click(books, "CmdNuovo");
         QCOMPARE(stored(books, "count(*)", id).toInt(), 0);
+    }
+
+    void anotherUsersPublisherAndPlaceAreWhatAnEditStartsFrom()
+    {
+        BooksWindow books;
+        books.select(kZeta); // MONDADORI, at 900, 600
+        store::Archive::open(books.path())
+            ->exec(QStringLiteral("UPDATE biblio SET id_edizione=2, posx=50, posy=60, genere='' WHERE id=500"));
+        click(books, "CmdModifica");
+        QCOMPARE(books.control<QComboBox>(QStringLiteral("DBCombo3"))->currentText(), QStringLiteral("EINAUDI"));
+        QCOMPARE(books.window().floorPlan()->smallMarker(), QPoint(50, 60));
+        type(books, 0, QStringLiteral(" II"));
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(stored(books, "titolo", 500).toString(), QStringLiteral("ZETA II"));
+        QCOMPARE(stored(books, "id_edizione", 500), QVariant(qint64(2)));
+        QCOMPARE(stored(books, "posx", 500), QVariant(qint64(50)));
+        // A field left alone keeps an empty text as it is.
+        QCOMPARE(scalar(books.path(), "SELECT typeof(genere) FROM biblio WHERE id=500").toString(),
+                 QStringLiteral("text"));
+    }
+
+    void aSecondSaveOverwritesOnlyWhatWasTyped()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        books.select(QStringLiteral("300")); // Elefanti: an empty genre, 0 euro
+        click(books, "CmdModifica");
+        type(books, 13, QStringLiteral("nota"));
+        other->exec(QStringLiteral("UPDATE biblio SET genere='ZOOLOGIA', costo_E=7.25, note='LORO' WHERE id=300"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        click(books, "CmdModifica");
+        QCOMPARE(stored(books, "note", 300).toString(), QStringLiteral("NOTA"));
+        QCOMPARE(stored(books, "genere", 300).toString(), QStringLiteral("ZOOLOGIA"));
+        QCOMPARE(stored(books, "costo_E", 300).toDouble(), 7.25);
+    }
+
+    void savingUnderASearchShowsTheSavedBook()
+    {
+        BooksWindow books;
+        auto* search = books.window().searchPanel();
+        search->Text2[2]->setText(QStringLiteral("ROMANZO"));
+        QTest::mouseClick(search->Check1[2], Qt::LeftButton);
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Zeta"));
+        click(books, "CmdModifica");
+        auto* genre = books.control<QComboBox>(QStringLiteral("DBCombo2"));
+        genre->setEditText(QString());
+        genre->setFocus();
+        QTest::keyClicks(genre, QStringLiteral("saggio"));
+        click(books, "CmdModifica");
+        // Zeta no longer matches the search: no title is selected, and all of the record shows
+        // Zeta, not another book.
+        QCOMPARE(books.entries(QStringLiteral("DBList1")), QStringList());
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Zeta"));
+        QCOMPARE(books.text(QStringLiteral("TxtCodice")), QStringLiteral("500"));
+        QCOMPARE(books.control<QComboBox>(QStringLiteral("DBCombo3"))->currentText(), QStringLiteral("MONDADORI"));
+        QCOMPARE(books.entries(QStringLiteral("DBList2")).size(), 2);
+        QCOMPARE(Modulo1::IdLibroCorrente, 500);
+        // An edit of what is shown writes to Zeta, and to no other book.
+        click(books, "CmdModifica");
+        type(books, 13, QStringLiteral("x"));
+        click(books, "CmdModifica");
+        QCOMPARE(stored(books, "note", 500).toString(), QStringLiteral("X"));
+        QVERIFY(stored(books, "note", 900).isNull());
+        QCOMPARE(stored(books, "id_edizione", 900), QVariant(qint64(77)));
+        QCOMPARE(stored(books, "genere", 500).toString(), QStringLiteral("SAGGIO"));
+    }
+
+    void deletingDeletesTheBookTheQuestionNamed()
+    {
+        BooksWindow books;
+        books.select(QStringLiteral("300")); // Elefanti
+        // A search value typed a moment before: its rebuild comes due while the question waits.
+        books.window().searchPanel()->Check1[2]->setChecked(true);
+        books.window().searchPanel()->Text2[2]->setText(QStringLiteral("ROMANZO"));
+        testsupport::NextModal answer([](QWidget* box) {
+            QTest::qWait(400);
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+        });
+        click(books, "Cmdelimina");
+        QVERIFY(answer.answered());
+        QCOMPARE(answer.seenText(), QStringLiteral("Eliminare il titolo Elefanti dall'elenco?"));
+        QCOMPARE(stored(books, "count(*)", 300).toInt(), 0);
+        QCOMPARE(stored(books, "count(*)", 500).toInt(), 1);
+        QTRY_COMPARE(books.entries(QStringLiteral("DBList1")), (QStringList{"Zeta", "Zeta"}));
     }
 
     void photoFollowsTheTitleOnlyWhileBrowsing()

@@ -92,16 +92,16 @@ class TestBiblioPanels : public QObject {
         click(books, QStringLiteral("Command6"));
         QVERIFY(!panel->isVisible());
         QCOMPARE(books.entries(QStringLiteral("DBList2")), (QStringList{"ITALO CALVINO", "UMBERTO ECO"}));
-        QCOMPARE(count(books, QStringLiteral("SELECT count(*) FROM autbiblio WHERE ID_biblio=300 AND ID_autore=%1")
-                                  .arg(eco)),
+        QCOMPARE(count(books,
+                       QStringLiteral("SELECT count(*) FROM autbiblio WHERE ID_biblio=300 AND ID_autore=%1").arg(eco)),
                  1);
         // Linked again: one link stays, and the user is told.
         click(books, QStringLiteral("Command8"));
         msg::queueAnswer(msg::Answer::Ok);
         click(books, QStringLiteral("Command6"));
         QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("L'autore è già tra gli autori di questo libro.")});
-        QCOMPARE(count(books, QStringLiteral("SELECT count(*) FROM autbiblio WHERE ID_biblio=300 AND ID_autore=%1")
-                                  .arg(eco)),
+        QCOMPARE(count(books,
+                       QStringLiteral("SELECT count(*) FROM autbiblio WHERE ID_biblio=300 AND ID_autore=%1").arg(eco)),
                  1);
         QCOMPARE(books.entries(QStringLiteral("DBList2")).size(), 2);
 
@@ -261,6 +261,41 @@ class TestBiblioPanels : public QObject {
         click(books, QStringLiteral("Command10"));
         QCOMPARE(panel->DBList4->boundText(), QString());
         QCOMPARE(books.entries(QStringLiteral("DBList4")), QStringList{"EINAUDI"});
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+    }
+
+    void theChooserKeepsItsPublisherWhenTheListChanges()
+    {
+        BooksWindow books;
+        books.select(QStringLiteral("500")); // MONDADORI
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        auto* chooser = books.control<QComboBox>(QStringLiteral("DBCombo3"));
+        // A new publisher that sorts before the chosen one.
+        click(books, QStringLiteral("Command13"));
+        click(books, QStringLiteral("Command12"));
+        typeInto(books, QStringLiteral("Text1_5"), QStringLiteral("adelphi"));
+        click(books, QStringLiteral("Command11"));
+        QCOMPARE(chooser->currentText(), QStringLiteral("MONDADORI"));
+        // And one deleted before it.
+        clickEntry(books, QStringLiteral("DBList4"), 0); // ADELPHI
+        msg::queueAnswer(msg::Answer::Yes);
+        click(books, QStringLiteral("Command10"));
+        QCOMPARE(chooser->currentText(), QStringLiteral("MONDADORI"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        QCOMPARE(scalar(books.path(), "SELECT id_edizione FROM biblio WHERE id=500").toInt(), 1);
+    }
+
+    void aTownTypedWhileBrowsingIsStoredWhenAnotherPublisherIsChosen()
+    {
+        BooksWindow books;
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        click(books, QStringLiteral("Command13"));
+        clickEntry(books, QStringLiteral("DBList4"), 0); // EINAUDI, TORINO
+        typeInto(books, QStringLiteral("Text1_4"), QStringLiteral(" nord"));
+        clickEntry(books, QStringLiteral("DBList4"), 1); // MONDADORI
+        QCOMPARE(scalar(books.path(), "SELECT residenza FROM editori WHERE ID_Editore=2").toString(),
+                 QStringLiteral("TORINO NORD"));
+        QCOMPARE(books.text(QStringLiteral("Text1_4")), QStringLiteral("MILANO"));
         QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
     }
 

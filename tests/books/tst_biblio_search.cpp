@@ -135,8 +135,8 @@ class TestBiblioSearch : public QObject {
         BooksWindow books(searchable() + QStringLiteral("UPDATE biblio SET genere='IL \"GIALLO\"' WHERE id=900;"));
         tick(books, 2, QStringLiteral("il \"giallo\""));
         QCOMPARE(titles(books), QStringList{"edera"});
-        for (const QString& hostile : {QStringLiteral("\""), QStringLiteral("x' OR '1'='1"),
-                                       QStringLiteral("\"; DELETE FROM biblio; --")}) {
+        for (const QString& hostile :
+             {QStringLiteral("\""), QStringLiteral("x' OR '1'='1"), QStringLiteral("\"; DELETE FROM biblio; --")}) {
             panel(books)->Text2[2]->setText(hostile);
             panel(books)->Aggiorna();
             QCOMPARE(titles(books), QStringList());

@@ -98,13 +98,19 @@ class TestControls : public QObject {
         source.findFirst(QStringLiteral("ID_Editore=9"));
         QCOMPARE(name.text(), QStringLiteral("EDITORE 00003"));
         QVERIFY(town.text().isEmpty());
-        town.setText(QStringLiteral("ROMA"));
+        // A value the program sets is not the user's change until it says so.
+        town.setText(QStringLiteral("MILANO"));
+        source.updateRecord();
+        source.refresh();
+        source.findFirst(QStringLiteral("ID_Editore=9"));
+        QVERIFY(town.text().isEmpty());
+        town.setTextToStore(QStringLiteral("ROMA"));
         source.updateRecord();
         source.refresh();
         source.findFirst(QStringLiteral("ID_Editore=9"));
         QCOMPARE(town.text(), QStringLiteral("ROMA"));
         // An emptied text box stores no value.
-        town.clear();
+        town.setTextToStore(QString());
         source.updateRecord();
         auto check = store::Archive::open(m_path)->prepare(
             QStringLiteral("SELECT residenza IS NULL FROM editori WHERE ID_Editore = 9"));

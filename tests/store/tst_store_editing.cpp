@@ -314,6 +314,22 @@ void TestStore::queriesWithAliasesAndQuotedNames()
                  Recordset r(archive, Query(QStringLiteral("Select distinct genere from biblio"), {}, "biblio"));
              }),
              int(store::ErrReadOnly));
+
+    // A table named twice cannot tell which of its rows an edit means: read-only, or an error
+    // when it is named as the table to write.
+    const QString selfJoin = QStringLiteral("Select b.titolo from biblio a inner join biblio b on a.id = b.id "
+                                            "order by b.titolo");
+    Recordset twice(archive, selfJoin);
+    QVERIFY(twice.writeTable().isEmpty());
+    QCOMPARE(errorOf([&] { twice.edit(); }), int(store::ErrReadOnly));
+    QCOMPARE(errorOf([&] { Recordset r(archive, Query(selfJoin, {}, QStringLiteral("biblio"))); }, &description),
+             int(store::ErrItemNotFound));
+    QVERIFY(description.contains(QStringLiteral("più volte")));
+    // A total is one row of its own; a comment says nothing.
+    Recordset total(archive, QStringLiteral("select count(*) /* from autore */ from biblio"));
+    QCOMPARE(total.recordCount(), 1);
+    QCOMPARE(total.valueAt(0, 0).toLongLong(), 6);
+    QVERIFY(total.writeTable().isEmpty());
 }
 
 void TestStore::oneComparisonRuleForTexts()
