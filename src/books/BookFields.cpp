@@ -99,14 +99,14 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
 {
     auto* grid = new QGridLayout(this);
     for (int i = 0; i < 19; ++i) {
-        const FieldSpec& spec = fieldSpecs()[i];
+        const FieldSpec& entry = fieldSpecs()[i];
         auto* edit = named(new controls::BoundLineEdit(this), QStringLiteral("TxtFields_%1").arg(i));
-        FieldRule rule = spec.rule;
+        FieldRule rule = entry.rule;
         if (rule.number == Number::Euro) {
             rule.accepted += QLocale().decimalPoint(); // "," with Italian settings
         }
         edit->setRule(rule);
-        const QString field = QString::fromLatin1(spec.field);
+        const QString field = QString::fromLatin1(entry.field);
         if (!field.isEmpty()) {
             edit->bindTo(book, field);
         }
