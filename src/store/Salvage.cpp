@@ -1365,43 +1365,31 @@ class PageReader {
     // (NULL), as they do there.
     bool recordShape(const uchar* d, qsizetype available, quint64 fullSize, Shape& shape)
     {
-        qsizetype pos = 0;
-        quint64 headerSize = 0;
-        if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) ||
-            headerSize > quint64(available)) {
-            return false;
-        }
-        quint64 bodySize = 0;
-        while (pos < qsizetype(headerSize)) {
-            quint64 type = 0;
-            if (!readVarint(d, pos, qsizetype(headerSize), type)) {
-                return false;
-            }
-            const qint64 size = serialSize(type);
-            if (size < 0 || quint64(size) > kMaxPayload || shape.count >= kMaxColumns) {
-                return false;
-            }
-            const quint64 offset = headerSize + bodySize;
-            const bool lost = size > 0 && offset + quint64(size) > quint64(available);
-            const Value::Kind kind = lost ? Value::Null : kindOf(type);
-            if (shape.count == 0 && kind == Value::Text) {
-                if (m_file.encoding == Utf8) {
-                    shape.firstText = QByteArrayView(d + offset, qsizetype(size));
-                } else {
-                    m_firstText = decodeValue(type, d + offset, size, m_file.encoding).bytes;
-                    shape.firstText = m_firstText;
+        quint64 recordSize = 0;
+        const bool header = walkRecordHeader(
+            d, available,
+            [&](quint64 type, qint64 size, quint64 offset) {
+                const bool lost = size > 0 && offset + quint64(size) > quint64(available);
+                const Value::Kind kind = lost ? Value::Null : kindOf(type);
+                if (shape.count == 0 && kind == Value::Text) {
+                    if (m_file.encoding == Utf8) {
+                        shape.firstText = QByteArrayView(d + offset, qsizetype(size));
+                    } else {
+                        m_firstText = decodeValue(type, d + offset, size, m_file.encoding).bytes;
+                        shape.firstText = m_firstText;
+                    }
                 }
-            }
-            if (shape.count == 0) {
-                shape.first = kind;
-            } else if (shape.count == 1) {
-                shape.second = kind;
-            }
-            shape.allIntegers = shape.allIntegers && kind == Value::Integer;
-            ++shape.count;
-            bodySize += quint64(size);
-        }
-        return shape.count > 0 && headerSize + bodySize == fullSize;
+                if (shape.count == 0) {
+                    shape.first = kind;
+                } else if (shape.count == 1) {
+                    shape.second = kind;
+                }
+                shape.allIntegers = shape.allIntegers && kind == Value::Integer;
+                ++shape.count;
+                return true;
+            },
+            recordSize);
+        return header && recordSize == fullSize;
     }
 
     // An index cell (after the child page number of an interior page): payload size, payload.

@@ -140,28 +140,22 @@ bool decodeRecord(const QByteArray& payload, quint64 fullSize, int encoding, Cel
 {
     const uchar* d = bytesOf(payload);
     const qsizetype available = payload.size();
-    qsizetype pos = 0;
-    quint64 headerSize = 0;
-    if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) || headerSize > quint64(available)) {
-        return false;
-    }
     std::vector<quint64> types;
-    quint64 bodySize = 0;
-    while (pos < qsizetype(headerSize)) {
-        quint64 type = 0;
-        if (!readVarint(d, pos, qsizetype(headerSize), type)) {
-            return false;
-        }
-        const qint64 size = serialSize(type);
-        if (size < 0 || quint64(size) > kMaxPayload || types.size() >= size_t(kMaxColumns)) {
-            return false;
-        }
-        types.push_back(type);
-        bodySize += quint64(size);
-    }
+    quint64 recordSize = 0;
+    const bool header = walkRecordHeader(
+        d, available,
+        [&types](quint64 type, qint64, quint64) {
+            types.push_back(type);
+            return true;
+        },
+        recordSize);
     // A record fills its payload exactly; garbage almost never does.
-    if (types.empty() || headerSize + bodySize != fullSize) {
+    if (!header || recordSize != fullSize) {
         return false;
+    }
+    quint64 headerSize = recordSize;
+    for (const quint64 type : types) {
+        headerSize -= quint64(serialSize(type));
     }
     cell.values.clear();
     cell.values.reserve(types.size());

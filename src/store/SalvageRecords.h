@@ -42,6 +42,37 @@ qint64 serialSize(quint64 type);
 // The part of a payload of `total` bytes kept on its page, as the engine splits a long one.
 qint64 localPart(qint64 total, qint64 usable, qint64 maxLocal);
 
+// Walks the header of the record at `d` (`available` bytes of it at hand): for each column in
+// order, `column(type, size, offset)` is called with the value's serial type, its size and its
+// offset from the record's start, and may stop the walk by returning false. Gives the size the
+// header and the values add up to; false when the header is not a record's (or the walk stopped).
+template <typename Column>
+bool walkRecordHeader(const uchar* d, qsizetype available, Column column, quint64& recordSize)
+{
+    qsizetype pos = 0;
+    quint64 headerSize = 0;
+    if (!readVarint(d, pos, available, headerSize) || headerSize < quint64(pos) || headerSize > quint64(available)) {
+        return false;
+    }
+    quint64 bodySize = 0;
+    int columns = 0;
+    while (pos < qsizetype(headerSize)) {
+        quint64 type = 0;
+        if (!readVarint(d, pos, qsizetype(headerSize), type)) {
+            return false;
+        }
+        const qint64 size = serialSize(type);
+        if (size < 0 || quint64(size) > kMaxPayload || columns >= kMaxColumns ||
+            !column(type, size, headerSize + bodySize)) {
+            return false;
+        }
+        ++columns;
+        bodySize += quint64(size);
+    }
+    recordSize = headerSize + bodySize;
+    return columns > 0;
+}
+
 // ---------------------------------------------------------------- values
 
 struct Value {
