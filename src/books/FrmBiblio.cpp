@@ -154,6 +154,7 @@ void FrmBiblio::Form_Load()
     Modulo1::NuovoRecord = false;
     Timer1->setInterval(500);
     Timer1->start();
+    m_choosersStamp = m_archive->changeStamp();
     CaricaPianta();
     if (Data6->rs().recordCount() > 0) {
         const qint64 id = Data6->rs().value(QStringLiteral("id")).toLongLong();
@@ -234,6 +235,20 @@ void FrmBiblio::selectTitle(const QString& key)
 {
     DBList1->setBoundText(key);
     DBList1_Click();
+}
+
+bool FrmBiblio::showTitle(qint64 id)
+{
+    refreshChoosers();
+    const QString before = DBList1->boundText();
+    const QString wanted = QString::number(id);
+    DBList1->setBoundText(wanted);
+    if (DBList1->boundText() != wanted) {
+        DBList1->setBoundText(before);
+        return false;
+    }
+    DBList1_Click();
+    return true;
 }
 
 void FrmBiblio::TxtFields0_Change()
@@ -500,8 +515,27 @@ bool FrmBiblio::isEditing() const
 
 // ---------------------------------------------------------------- keys, focus, closing
 
+void FrmBiblio::refreshChoosers()
+{
+    if (isEditing() || Frame1->isEditing() || Frame2->isEditing()) {
+        return;
+    }
+    if (m_archive->changeStamp() == m_choosersStamp) {
+        return;
+    }
+    Data2->refresh();
+    Data4->refresh();
+    Data5->refresh();
+    m_choosersStamp = m_archive->changeStamp();
+    // A publisher deleted meanwhile is no longer offered, nor shown for its books.
+    if (Data1->rs().hasCurrent()) {
+        showPublisher(Data1->rs().value(QStringLiteral("ID_Edizione")));
+    }
+}
+
 void FrmBiblio::Form_Activate()
 {
+    refreshChoosers();
     if (DBList1->isEnabled() && DBList1->isVisible()) {
         DBList1->setFocus();
     }

@@ -44,6 +44,10 @@ class FrmBiblio : public QWidget {
     void Form_Load();
     // Shows the book whose key is the title list's bound value.
     void DBList1_Click();
+    // Selects the title `id` in the list and shows the book, as another window's cross-reference
+    // does. False when the list has no such title (a search may hide it): the list and the book
+    // shown stay as they were.
+    bool showTitle(qint64 id);
     // Loads the floor plan of the open archive into both plan views.
     void CaricaPianta();
     // An edit is open exactly when CmdNuovo reads "Annulla".
@@ -93,6 +97,10 @@ class FrmBiblio : public QWidget {
     void buildControls();
     void connectHandlers();
     void Form_Activate();
+    // Reads the author, genre and publisher choosers again when the archive changed since they
+    // were read (another window or computer added or deleted authors or publishers), unless an
+    // edit is open.
+    void refreshChoosers();
     // Shows the book's publisher in the chooser (and in the publishers panel when no publisher
     // edit is open there).
     void showPublisher(const QVariant& publisherKey);
@@ -113,6 +121,7 @@ class FrmBiblio : public QWidget {
     void TxtFields0_Change();
 
     std::shared_ptr<store::Archive> m_archive;
+    std::pair<qint64, qint64> m_choosersStamp{-1, -1};
     qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled
     QString m_genreAtEdit; // the genre when the edit began
     books::TitleList* m_titles;

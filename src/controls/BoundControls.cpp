@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QInputMethodEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <cmath>
 
 namespace controls {
@@ -250,6 +252,89 @@ void BoundLineEdit::keyPressEvent(QKeyEvent* event)
         return;
     }
     QLineEdit::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------- BoundTextEdit
+
+BoundTextEdit::BoundTextEdit(QWidget* parent) : QPlainTextEdit(parent)
+{
+    applyFieldColours(this);
+    setTabChangesFocus(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+BoundTextEdit::~BoundTextEdit()
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+}
+
+void BoundTextEdit::bindTo(store::DataSource* source, const QString& field)
+{
+    if (m_source) {
+        m_source->unbind(this);
+    }
+    m_source = source;
+    m_field = field;
+    if (m_source) {
+        m_source->bind(this);
+    }
+}
+
+void BoundTextEdit::showFieldValue(const QVariant& value)
+{
+    QString shown = value.toString();
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (shown != toPlainText()) {
+        setPlainText(shown);
+    }
+    document()->setModified(false);
+}
+
+QVariant BoundTextEdit::fieldValueForUpdate() const
+{
+    QString stored = toPlainText();
+    if (stored.isEmpty()) {
+        return {};
+    }
+    return stored.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+void BoundTextEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString typed = event->text();
+    if (m_upperCase && !typed.isEmpty() && typed.toUpper() != typed) {
+        QKeyEvent upper(event->type(), event->key(), event->modifiers(), typed.toUpper(), event->isAutoRepeat(),
+                        ushort(event->count()));
+        QPlainTextEdit::keyPressEvent(&upper);
+        event->setAccepted(upper.isAccepted());
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void BoundTextEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    // Accented letters composed with dead keys arrive here.
+    if (m_upperCase && event->commitString().toUpper() != event->commitString()) {
+        QInputMethodEvent upper(event->preeditString(), event->attributes());
+        upper.setCommitString(event->commitString().toUpper(), event->replacementStart(),
+                              event->replacementLength());
+        QPlainTextEdit::inputMethodEvent(&upper);
+        return;
+    }
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void BoundTextEdit::insertFromMimeData(const QMimeData* source)
+{
+    if (!m_upperCase || !source->hasText()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    // Pasted text is plain and in capitals, like typed text.
+    insertPlainText(source->text().toUpper());
 }
 
 // ---------------------------------------------------------------- ComboFieldBinding

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <functional>
 
@@ -76,6 +77,35 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     QString m_accepted;
     Formatter m_formatter;
     FieldRule m_rule;
+    bool m_upperCase = false;
+};
+
+// A text box of several lines bound to a field of a data source, for notes. Line breaks are
+// stored as CR LF, as the program has always written them; typed and pasted text can be turned
+// to upper case, the caret kept. An empty box stores a null.
+class BoundTextEdit : public QPlainTextEdit, public store::FieldBinding {
+    Q_OBJECT
+  public:
+    explicit BoundTextEdit(QWidget* parent = nullptr);
+    ~BoundTextEdit() override;
+
+    void bindTo(store::DataSource* source, const QString& field);
+    void setUpperCase(bool on) { m_upperCase = on; }
+    QString text() const { return toPlainText(); }
+
+    QString dataField() const override { return m_field; }
+    void showFieldValue(const QVariant& value) override;
+    QVariant fieldValueForUpdate() const override;
+    std::optional<bool> fieldModified() const override { return document()->isModified(); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+
+  private:
+    QPointer<store::DataSource> m_source;
+    QString m_field;
     bool m_upperCase = false;
 };
 

@@ -59,6 +59,12 @@ BoundLineEdit* RecordPanel::addField(const QString& objectName, const QString& d
     return edit;
 }
 
+void RecordPanel::lockWhileBrowsing(QWidget* control)
+{
+    m_locked.append(control);
+    control->setEnabled(m_state == EditState::Editing);
+}
+
 void RecordPanel::setEditState(EditState state)
 {
     m_state = state;

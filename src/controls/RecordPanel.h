@@ -41,8 +41,9 @@ class RecordPanel : public QFrame {
     void editOrSave();
     // Drops an open edit, if any.
     void cancelEdit();
-    // Shows the record selected in the list.
-    void showSelected();
+    // Shows the record selected in the list. A window that shows more of a record (its linked
+    // lists) does so here.
+    virtual void showSelected();
     // "Elimina": asks `prefix` + the record's name + `suffix` (Yes/No); on Yes deletes the record
     // and selects the one after it (none after the last). Returns false when nothing was deleted.
     bool remove(const QString& prefix, const QString& suffix);
@@ -59,6 +60,8 @@ class RecordPanel : public QFrame {
     void setButtons(QPushButton* newOrCancel, QPushButton* editOrSave, QPushButton* remove);
     // A text box bound to a field of the records; `locked` ones are usable only while editing.
     BoundLineEdit* addField(const QString& objectName, const QString& dataField, int maxLength, bool locked);
+    // A control usable only while editing.
+    void lockWhileBrowsing(QWidget* control);
 
   private:
     void setEditState(EditState state);

@@ -1,11 +1,14 @@
 #include "shell/MDIForm1.h"
 
+#include "app/ChildWindows.h"
 #include "app/FileDialogs.h"
 #include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
 #include "books/FrmBiblio.h"
+#include "people/FrmEditori.h"
+#include "people/frmAutori.h"
 #include "shell/FrmCopertina.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
@@ -114,9 +117,14 @@ QAction* menuItem(QMenu* menu, const QString& name, const QString& caption)
     return action;
 }
 
-QMdiSubWindow* subWindowOf(const QWidget* window)
+// Makes and loads a record window; throws what its load throws.
+template <typename Window> childwindows::Factory windowFactory()
 {
-    return window ? qobject_cast<QMdiSubWindow*>(window->parentWidget()) : nullptr;
+    return [] {
+        auto window = std::make_unique<Window>();
+        window->Form_Load();
+        return std::unique_ptr<QWidget>(std::move(window));
+    };
 }
 
 } // namespace
@@ -132,6 +140,10 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
+    childwindows::setArea(m_area);
+    childwindows::setFactory(childwindows::Kind::Books, windowFactory<FrmBiblio>());
+    childwindows::setFactory(childwindows::Kind::Authors, windowFactory<frmAutori>());
+    childwindows::setFactory(childwindows::Kind::Publishers, windowFactory<FrmEditori>());
     buildMenus();
     buildToolbar();
     // The design size, but never larger than the screen, so the frame can be centred on it.
@@ -142,24 +154,29 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     resize(size);
 }
 
-MDIForm1::~MDIForm1() = default;
+MDIForm1::~MDIForm1()
+{
+    childwindows::reset();
+}
 
 void MDIForm1::setEndProgram(std::function<void()> end)
 {
     endProgram() = end ? std::move(end) : std::function<void()>(leaveEventLoop);
 }
 
-QWidget* MDIForm1::openChild(const QPointer<QWidget>& slot) const
-{
-    // A closed sub-window is deleted only when control returns to the event loop; until then
-    // it no longer counts as open.
-    const QMdiSubWindow* sub = subWindowOf(slot);
-    return sub && !sub->isHidden() ? slot.data() : nullptr;
-}
-
 FrmBiblio* MDIForm1::booksWindow() const
 {
-    return qobject_cast<FrmBiblio*>(openChild(m_books));
+    return qobject_cast<FrmBiblio*>(childwindows::find(childwindows::Kind::Books));
+}
+
+frmAutori* MDIForm1::authorsWindow() const
+{
+    return qobject_cast<frmAutori*>(childwindows::find(childwindows::Kind::Authors));
+}
+
+FrmEditori* MDIForm1::publishersWindow() const
+{
+    return qobject_cast<FrmEditori*>(childwindows::find(childwindows::Kind::Publishers));
 }
 
 void MDIForm1::buildMenus()
@@ -178,8 +195,10 @@ void MDIForm1::buildMenus()
     view->setObjectName(QStringLiteral("MnuVisual"));
     guard::connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered,
                    this, [this] { MnuVisualBiblio_Click(); });
-    menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori"));
-    menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori"));
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori")), &QAction::triggered,
+                   this, [this] { MnuVisualAutori_Click(); });
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori")), &QAction::triggered,
+                   this, [this] { MnuVisualEditori_Click(); });
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Opzioni"));
     options->setObjectName(QStringLiteral("MnuOpzionI"));
@@ -440,7 +459,7 @@ void MDIForm1::MnuFileNew_Click()
 {
     // The books window could not close on an open edit, and would go on writing to the old
     // archive while every other command used the new one.
-    if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
+    if (childwindows::anyEditOpen()) {
         msg::show(msg::kEditingOpen, msg::Icon::Information);
         return;
     }
@@ -600,8 +619,9 @@ void MDIForm1::mnuabaut_Click()
 void MDIForm1::closeDataWindows()
 {
     // Each window's own close guard may keep it open.
-    if (FrmBiblio* books = booksWindow(); books && books->closeWindow()) {
-        m_books = nullptr;
+    for (childwindows::Kind kind :
+         {childwindows::Kind::Books, childwindows::Kind::Authors, childwindows::Kind::Publishers}) {
+        childwindows::close(kind);
     }
 }
 
@@ -617,39 +637,31 @@ void MDIForm1::MnuVisualBiblio_Click()
     }
 }
 
-QWidget* MDIForm1::showChild(QPointer<QWidget>& slot, const std::function<std::unique_ptr<QWidget>()>& open)
-{
-    if (QWidget* window = openChild(slot)) {
-        QMdiSubWindow* sub = subWindowOf(window);
-        if (sub->isMinimized()) {
-            sub->showNormal();
-        }
-        m_area->setActiveSubWindow(sub);
-        sub->raise();
-        return window;
-    }
-    std::unique_ptr<QWidget> made = open();
-    const QSize designSize = made->size();
-    QMdiSubWindow* sub = m_area->addSubWindow(made.get());
-    QWidget* window = made.release(); // owned by its sub-window from here on
-    // Closing the sub-window (its close box, or Escape in the window) deletes both.
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->setWindowTitle(window->windowTitle());
-    // The window keeps its own size inside the title bar and frame; the frame scrolls to it.
-    sub->resize(designSize.grownBy(sub->contentsMargins()));
-    slot = window;
-    sub->show();
-    m_area->setActiveSubWindow(sub);
-    return window;
-}
-
 void MDIForm1::showBooksWindow()
 {
-    showChild(m_books, [] {
-        auto books = std::make_unique<FrmBiblio>();
-        books->Form_Load();
-        return books;
-    });
+    childwindows::show(childwindows::Kind::Books);
+}
+
+void MDIForm1::MnuVisualAutori_Click()
+{
+    reopen(childwindows::Kind::Authors);
+}
+
+void MDIForm1::MnuVisualEditori_Click()
+{
+    reopen(childwindows::Kind::Publishers);
+}
+
+void MDIForm1::reopen(childwindows::Kind kind)
+{
+    // An open window is closed and opened again, so it shows the archive as it is now; one with
+    // an edit open stays, in front, and its close guard has said why.
+    if (!childwindows::close(kind)) {
+        childwindows::show(kind);
+        return;
+    }
+    QCoreApplication::processEvents();
+    childwindows::show(kind);
 }
 
 void MDIForm1::MnFileEsci_Click()
@@ -663,6 +675,12 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
     case 1:
         MnuVisualBiblio_Click();
         break;
+    case 3:
+        MnuVisualAutori_Click();
+        break;
+    case 5:
+        MnuVisualEditori_Click();
+        break;
     case 9:
         MnFileEsci_Click();
         break;
@@ -675,7 +693,7 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
 
 void MDIForm1::closeEvent(QCloseEvent* event)
 {
-    if (const FrmBiblio* books = booksWindow(); books && books->isEditing()) {
+    if (childwindows::anyEditOpen()) {
         msg::show(msg::kEditingOpen, msg::Icon::Information);
         event->ignore();
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ChildWindows.h"
 #include "books/FrmBiblio.h"
 
 #include <QMainWindow>
@@ -10,7 +11,9 @@ namespace store {
 class DbError;
 }
 
+class FrmEditori;
 class QLineEdit;
+class frmAutori;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -40,12 +43,17 @@ class MDIForm1 : public QMainWindow {
     // The about window, modal until it is clicked.
     void mnuabaut_Click();
     void MnuVisualBiblio_Click();
+    // The authors and publishers windows, opened anew each time (closed first when open).
+    void MnuVisualAutori_Click();
+    void MnuVisualEditori_Click();
     void MnFileEsci_Click();
     // Toolbar buttons are numbered from 1; 2, 4, 6 and 8 are separators.
     void Toolbar1_ButtonClick(int index);
 
     // The books window while it is open; nullptr once it is closed.
     FrmBiblio* booksWindow() const;
+    frmAutori* authorsWindow() const;
+    FrmEditori* publishersWindow() const;
     QMdiArea* mdiArea() const { return m_area; }
 
     // How the program ends after the quit guard's Yes (by default the application's event loop
@@ -67,12 +75,8 @@ class MDIForm1 : public QMainWindow {
     // empty when it can.
     QString unusableArchive(const QString& path);
     void closeDataWindows();
-    // Shows the child window held in `slot` and brings it forward; when it is closed, `open` makes
-    // and loads a new one, which joins the frame only once loaded (a window whose archive cannot
-    // be read is never shown). Throws what `open` throws.
-    QWidget* showChild(QPointer<QWidget>& slot, const std::function<std::unique_ptr<QWidget>()>& open);
-    // The child window held in `slot` while it is open; nullptr once it is closed.
-    QWidget* openChild(const QPointer<QWidget>& slot) const;
+    // Closes the window of `kind` when open (its guard may keep it) and opens it again.
+    void reopen(childwindows::Kind kind);
     // Shows the books window, opening it when it is closed; throws store::DbError from its load.
     void showBooksWindow();
     // The start-up's error trap: true when the error is passed over and the sequence goes on.
@@ -86,7 +90,6 @@ class MDIForm1 : public QMainWindow {
     QLineEdit* Text1;
     QLineEdit* Text2;
     QMenu* MnuData;
-    QPointer<QWidget> m_books;
     bool m_inStartup = false;
     bool m_ending = false;
 };

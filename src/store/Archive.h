@@ -81,6 +81,10 @@ class Archive {
     std::shared_ptr<const void> memo(const QString& key);
     void setMemo(const QString& key, std::shared_ptr<const void> value);
 
+    // What tells whether the archive changed: other connections' commits, this one's writes. Two
+    // equal stamps mean nothing changed in between.
+    std::pair<qint64, qint64> changeStamp();
+
   private:
     struct BusyWait;
     Archive();
@@ -89,9 +93,6 @@ class Archive {
 
     sqlite3* m_db = nullptr;
     QString m_path;
-    // What tells whether the archive changed: other connections' commits, this one's writes.
-    std::pair<qint64, qint64> changeStamp();
-
     std::unique_ptr<BusyWait> m_busy;
     std::unique_ptr<PresenceLock> m_presence;
     QString m_memoKey;

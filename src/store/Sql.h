@@ -35,6 +35,43 @@ inline store::Query authorsOfBook(qint64 bookId)
     return store::Query(AuthorsOfBookPrefix + QStringLiteral("?"), {bookId}, QStringLiteral("autbiblio"));
 }
 
+// The authors window: the titles of one author and the publishers of those titles (one row per
+// title), the author's key bound.
+inline store::Query titlesOfAuthor(qint64 authorId)
+{
+    return store::Query(
+        QStringLiteral("Select * from autore inner join (autbiblio inner join biblio on "
+                       "autbiblio.id_biblio=biblio.id) on autore.id_autore=autbiblio.id_autore where "
+                       "autbiblio.id_autore=? order by biblio.titolo"),
+        {authorId});
+}
+inline store::Query publishersOfAuthor(qint64 authorId)
+{
+    return store::Query(
+        QStringLiteral("Select * from autore inner join (autbiblio inner join (biblio inner join editori on "
+                       "biblio.id_edizione=editori.id_editore) on autbiblio.id_biblio=biblio.id) on "
+                       "autore.id_autore=autbiblio.id_autore where autbiblio.id_autore=? order by editori.nome"),
+        {authorId});
+}
+
+// The publishers window: the titles of one publisher and the authors of those titles (one row per
+// title and author, in title order), the publisher's key bound.
+inline store::Query titlesOfPublisher(qint64 publisherId)
+{
+    return store::Query(QStringLiteral("Select * from editori inner join biblio on "
+                                       "editori.id_editore=biblio.id_edizione where editori.id_editore=? "
+                                       "order by titolo"),
+                        {publisherId});
+}
+inline store::Query authorsOfPublisher(qint64 publisherId)
+{
+    return store::Query(
+        QStringLiteral("Select * from editori inner join (biblio inner join (autbiblio inner join autore on "
+                       "autbiblio.id_autore=autore.id_autore) on biblio.id=autbiblio.id_biblio) on "
+                       "editori.id_editore=biblio.id_edizione where editori.id_editore=? order by titolo"),
+        {publisherId});
+}
+
 // The books window's search: the book list restricted to the books that match the conditions given
 // (index 0 to 9: position, author name, genre, subject, publisher name, state, periodical,
 // contained in, year, place of printing; an empty optional is a condition not ticked), all joined
