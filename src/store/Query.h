@@ -16,7 +16,9 @@ namespace store {
 //
 // `keyColumns` lets a large join be read in pages like a query on one table: the whole-number
 // values of these columns, together, tell the result's rows apart. The first must be the integer key
-// of the query's first table, written as `table.column`; pages are read by it. Such a result is
+// of one of the query's tables, written as `table.column`; pages are read by it, joined as the query
+// joins but without its conditions, so the columns must also tell apart every row that the joins
+// give for those keys (the authors of a book: the book's key and the author's). Such a result is
 // read-only; its rows come in the query's order.
 struct Query {
     QString text;

@@ -182,13 +182,15 @@ void Recordset::open()
     if (!m_query.keyColumns.isEmpty()) {
         const QString first = m_query.keyColumns.constFirst();
         const QString firstTable = first.left(first.indexOf(QLatin1Char('.')));
+        const auto keyTable = std::find_if(m_shape.tables.begin(), m_shape.tables.end(), [&](const auto& t) {
+            return t.reference.compare(firstTable, Qt::CaseInsensitive) == 0;
+        });
         if (!m_query.writeTable.isEmpty() || !m_shape.select || m_shape.compound || m_shape.subquery ||
-            m_shape.tables.isEmpty() || m_query.keyColumns.size() > 2 ||
-            m_shape.tables.constFirst().reference.compare(firstTable, Qt::CaseInsensitive) != 0) {
+            keyTable == m_shape.tables.end() || m_query.keyColumns.size() > 2) {
             throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
                                          QStringLiteral(" (le colonne chiave non si adattano alla query)"));
         }
-        m_keyTable = m_shape.tables.constFirst().name;
+        m_keyTable = keyTable->name;
         m_keyedJoin = true;
         m_keyed = true;
         m_writeTable.clear();

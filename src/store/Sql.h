@@ -35,41 +35,49 @@ inline store::Query authorsOfBook(qint64 bookId)
     return store::Query(AuthorsOfBookPrefix + QStringLiteral("?"), {bookId}, QStringLiteral("autbiblio"));
 }
 
+inline store::Query keyed(store::Query query, QStringList keyColumns)
+{
+    query.keyColumns = std::move(keyColumns);
+    return query;
+}
+
 // The authors window: the titles of one author and the publishers of those titles (one row per
 // title), the author's key bound.
+// They are read in pages by the books' keys (and the authors', where a book comes with all its
+// authors), so a publisher of thousands of titles is listed at the cost of the rows on screen.
 inline store::Query titlesOfAuthor(qint64 authorId)
 {
-    return store::Query(
+    return keyed(store::Query(
         QStringLiteral("Select * from autore inner join (autbiblio inner join biblio on "
                        "autbiblio.id_biblio=biblio.id) on autore.id_autore=autbiblio.id_autore where "
                        "autbiblio.id_autore=? order by biblio.titolo"),
-        {authorId});
+        {authorId}), {QStringLiteral("biblio.id"), QStringLiteral("autore.id_autore")});
 }
 inline store::Query publishersOfAuthor(qint64 authorId)
 {
-    return store::Query(
+    return keyed(store::Query(
         QStringLiteral("Select * from autore inner join (autbiblio inner join (biblio inner join editori on "
                        "biblio.id_edizione=editori.id_editore) on autbiblio.id_biblio=biblio.id) on "
                        "autore.id_autore=autbiblio.id_autore where autbiblio.id_autore=? order by editori.nome"),
-        {authorId});
+        {authorId}), {QStringLiteral("biblio.id"), QStringLiteral("autore.id_autore")});
 }
 
 // The publishers window: the titles of one publisher and the authors of those titles (one row per
 // title and author, in title order), the publisher's key bound.
 inline store::Query titlesOfPublisher(qint64 publisherId)
 {
-    return store::Query(QStringLiteral("Select * from editori inner join biblio on "
+    return keyed(store::Query(QStringLiteral("Select * from editori inner join biblio on "
                                        "editori.id_editore=biblio.id_edizione where editori.id_editore=? "
                                        "order by titolo"),
-                        {publisherId});
+                        {publisherId}), {QStringLiteral("biblio.id")});
 }
 inline store::Query authorsOfPublisher(qint64 publisherId)
 {
-    return store::Query(
+    return keyed(store::Query(
         QStringLiteral("Select * from editori inner join (biblio inner join (autbiblio inner join autore on "
                        "autbiblio.id_autore=autore.id_autore) on biblio.id=autbiblio.id_biblio) on "
                        "editori.id_editore=biblio.id_edizione where editori.id_editore=? order by titolo"),
-        {publisherId});
+        {publisherId}), {QStringLiteral("biblio.id"), QStringLiteral("autore.id_autore")});
 }
 
 // The books window's search: the book list restricted to the books that match the conditions given
