@@ -224,8 +224,7 @@ Markers readMarkers(const QByteArray& data)
         const uchar* segment = p + pos + 4;
         const qsizetype segmentSize = length - 2;
         if (marker == 0xda) { // start of scan: the picture data follows, up to the end marker
-            static const QByteArray kEnd("\xff\xd9", 2);
-            markers.complete = data.indexOf(kEnd, pos + 2 + length) >= 0;
+            markers.scanStart = pos + 2 + length;
             return markers;
         }
         if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
@@ -241,6 +240,14 @@ Markers readMarkers(const QByteArray& data)
         pos += 2 + length;
     }
     return markers;
+}
+
+bool endsWhole(const QByteArray& data, const Markers& markers)
+{
+    // Inside the picture data a 0xff byte is always followed by 0 or a restart marker, so the
+    // first end marker after the scan's start is the real one.
+    static const QByteArray kEnd("\xff\xd9", 2);
+    return markers.scanStart >= 0 && data.indexOf(kEnd, markers.scanStart) >= 0;
 }
 
 QSize fitted(QSize natural, QSize frame)
@@ -314,7 +321,7 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
     if (result != 0) {
         // A warning leaves a whole picture: accepted unless the data was cut short, in which case
         // the rest is only filler.
-        if (tjGetErrorCode(handle.get()) != TJERR_WARNING || !markers.complete) {
+        if (tjGetErrorCode(handle.get()) != TJERR_WARNING || !endsWhole(data, markers)) {
             return {Failure::Damaged, lastError(handle.get()), size};
         }
     }

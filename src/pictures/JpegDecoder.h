@@ -22,9 +22,12 @@ struct Markers {
     bool adobe = false;        // an Adobe APP14 block: CMYK values are stored inverted
     int frameType = -1;        // n of the SOFn marker: 0-2 Huffman, 3 lossless, 9-11 arithmetic...
     int precision = 0;         // bits per sample of the frame
-    bool complete = false;     // an end-of-image marker follows the picture data
+    qsizetype scanStart = -1;  // where the compressed picture data starts, -1 when it was not found
 };
 Markers readMarkers(const QByteArray& data);
+
+// True when an end-of-image marker follows the picture data, so that none of it was cut off.
+bool endsWhole(const QByteArray& data, const Markers& markers);
 
 // True when `data` starts with the JPEG start-of-image marker.
 bool looksLikeJpeg(const QByteArray& data);
