@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   libgl-dev
   libsqlite3-dev sqlite3
-  libturbojpeg0-dev
+  libturbojpeg0-dev libjpeg62-turbo-dev
   libzint-dev
   fonts-liberation2
   zbar-tools poppler-utils xvfb
