@@ -80,10 +80,6 @@ class FrmBiblio : public QWidget {
     // The window's one connection to the archive, shared by its data sources.
     const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
 
-  signals:
-    // The title shown changed while browsing with the photo viewer open: it shows the new book.
-    void photoRefreshRequested();
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -110,7 +106,8 @@ class FrmBiblio : public QWidget {
     void startNewBook();
     void saveBook();
     void cancelBook();
-    void TxtFields0_Change();
+    // The photo viewer, when open, shows the current book.
+    void showPhoto();
 
     std::shared_ptr<store::Archive> m_archive;
     qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled

@@ -6,6 +6,7 @@
 #include "app/Modulo1.h"
 #include "app/Paths.h"
 #include "books/FrmBiblio.h"
+#include "pictures/frmpicture.h"
 #include "shell/FrmCopertina.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
@@ -662,6 +663,10 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
     switch (index) {
     case 1:
         MnuVisualBiblio_Click();
+        break;
+    case 7:
+        // The photo viewer, in front of the frame; a second press brings the open one forward.
+        frmpicture::showViewer(this);
         break;
     case 9:
         MnFileEsci_Click();

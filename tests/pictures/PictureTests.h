@@ -48,6 +48,7 @@ template <typename Body> void body(Body&& run)
 }
 
 // The test classes of the program, run one after the other by its main.
+std::unique_ptr<QObject> makeViewerTests();
 std::unique_ptr<QObject> makeFloorPlanDragTests();
 
 } // namespace picturetests

@@ -1,4 +1,4 @@
-// The pictures test program: the floor plan's markers. Test functions named
+// The pictures test program: the photo viewer, then the floor plan's markers. Test functions named
 // on the command line go to the class that has them; options go to both.
 #include "PictureTests.h"
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     int failed = 0;
-    for (const auto& make : {picturetests::makeFloorPlanDragTests}) {
+    for (const auto& make : {picturetests::makeViewerTests, picturetests::makeFloorPlanDragTests}) {
         const std::unique_ptr<QObject> tests = make();
         failed += run(*tests, argc, argv);
     }
