@@ -21,6 +21,7 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace bench {
@@ -92,6 +93,22 @@ std::optional<double> peakResidentMb()
     rusage usage{};
     if (getrusage(RUSAGE_SELF, &usage) == 0) {
         return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+    }
+#endif
+    return std::nullopt;
+}
+
+std::optional<double> residentMb()
+{
+#ifdef Q_OS_LINUX
+    // The second field of statm: resident pages.
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (statm.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const qint64 pages = QString::fromLatin1(statm.readAll()).section(QLatin1Char(' '), 1, 1).toLongLong(&ok);
+        if (ok) {
+            return double(pages) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+        }
     }
 #endif
     return std::nullopt;

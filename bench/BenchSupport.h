@@ -32,6 +32,8 @@ Stats stats(std::vector<double> v);
 double msSince(const QElapsedTimer& t);
 // The resident high-water mark of this process in megabytes; nullopt where it cannot be read.
 std::optional<double> peakResidentMb();
+// The resident memory of this process now, in megabytes; nullopt where it cannot be read.
+std::optional<double> residentMb();
 QString mb(std::optional<double> v);
 // The 1, 5 and 15 minute load averages where the system tells them.
 QString loadAverage();

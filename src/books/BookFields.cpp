@@ -112,7 +112,6 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
         }
         TxtFields[i] = edit;
     }
-    guard::connect(TxtFields[0], &QLineEdit::textChanged, this, [this] { emit titleChanged(); });
 
     DBCombo2 = named(new controls::DBCombo(this), QStringLiteral("DBCombo2"));
     DBCombo2->setEditable(true);

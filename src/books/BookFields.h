@@ -44,10 +44,6 @@ class BookFields : public QWidget {
     // Gives the fields that store "0" when empty their "0" (the euro, lire and page fields).
     void fillEmptyAmounts();
 
-  signals:
-    // The title changed (shown or typed): the photo viewer may follow the book.
-    void titleChanged();
-
   private:
     void build(store::DataSource* book, store::DataSource* genres, store::DataSource* publishers,
                store::DataSource* bookAuthors);

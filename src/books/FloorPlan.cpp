@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRubberBand>
 #include <QStyle>
 
 namespace books {
@@ -34,6 +36,17 @@ QPixmap markerIcon()
     return icon;
 }
 
+// The scale between the two views: each direction has its own pair of factors.
+constexpr double kLargeFromSmallX = 2.22;
+constexpr double kLargeFromSmallY = 2.28;
+constexpr double kSmallFromLargeX = 2.195;
+constexpr double kSmallFromLargeY = 2.26;
+
+QPointF twipsOf(QPoint pixels)
+{
+    return QPointF(pixels.x() * kTwipsPerPixel, pixels.y() * kTwipsPerPixel);
+}
+
 QLabel* marker(QWidget* parent, const QString& name)
 {
     auto* label = new QLabel(parent);
@@ -56,8 +69,11 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Image1 = new QLabel(Picture5);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setScaledContents(true);
+    // Without a plan the empty picture covers the panel, so markers still move over it.
+    Image1->setGeometry(QRect(QPoint(0, 0), Picture5->contentsRect().size()));
     Image1->installEventFilter(this);
     Image2 = marker(Picture5, QStringLiteral("Image2"));
+    Image2->installEventFilter(this);
 
     Picture8 = new QFrame(window);
     Picture8->setObjectName(QStringLiteral("Picture8"));
@@ -74,7 +90,9 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Image4 = new QLabel(Picture7);
     Image4->setObjectName(QStringLiteral("Image4"));
     Image4->setScaledContents(true);
+    Image4->setGeometry(QRect(QPoint(0, 0), Picture7->contentsRect().size()));
     Image5 = marker(Picture7, QStringLiteral("Image5"));
+    Image5->installEventFilter(this);
     Command16 = new QPushButton(QStringLiteral("Chiudi"), Picture8);
     Command16->setObjectName(QStringLiteral("Command16"));
     Command16->setGeometry(twipsRect(6600, 6120, 1575, 375));
@@ -146,6 +164,10 @@ void FloorPlan::setMarkersVisible(bool visible)
 void FloorPlan::blink()
 {
     // A marker at 10, 10 or above-left of it means the book has no place yet: it does not blink.
+    // Nor does a marker being dragged.
+    if (m_dragged) {
+        return;
+    }
     if (m_small.y() > 10 || m_small.x() > 10) {
         setMarkersVisible(!Image2->isVisibleTo(Picture5));
     }
@@ -153,7 +175,7 @@ void FloorPlan::blink()
 
 void FloorPlan::openLargeView()
 {
-    placeLargeMarker(QPointF(m_small.x() * 2.22, m_small.y() * 2.28));
+    placeLargeMarker(QPointF(m_small.x() * kLargeFromSmallX, m_small.y() * kLargeFromSmallY));
     Image5->show();
     Picture8->show();
     Picture8->raise();
@@ -164,11 +186,146 @@ void FloorPlan::closeLargeView()
     Picture8->hide();
 }
 
+// ---------------------------------------------------------------- moving the markers
+
+QPointF FloorPlan::dropPlace(QPointF drop, const QWidget* marker, const QWidget* panel)
+{
+    // The marker's centre on the drop point; positions and sizes in twips.
+    double top = drop.y() - marker->height() * kTwipsPerPixel / 2.0;
+    double left = drop.x() - marker->width() * kTwipsPerPixel / 2.0;
+    const double height = panel->height() * kTwipsPerPixel;
+    const double width = panel->width() * kTwipsPerPixel;
+    if (top < 0) {
+        top = 10;
+    } else if (top > height) {
+        top = height;
+    }
+    if (left < 0) {
+        left = 10;
+    } else if (left > width) {
+        left = width;
+    }
+    return QPointF(left, top);
+}
+
+void FloorPlan::Image1_DragDrop(QPointF drop, const QWidget* source)
+{
+    const QPointF place = dropPlace(drop, source ? source : Image2, Picture5);
+    placeSmallMarker(QPoint(qRound(place.x()), qRound(place.y())));
+}
+
+void FloorPlan::Image4_DragDrop(QPointF drop, const QWidget* source)
+{
+    const QPointF place = dropPlace(drop, source ? source : Image5, Picture7);
+    placeLargeMarker(place);
+    // The place a book stores is the small marker's.
+    placeSmallMarker(QPoint(qRound(place.x() / kSmallFromLargeX), qRound(place.y() / kSmallFromLargeY)));
+}
+
+bool FloorPlan::dragEvent(QLabel* marker, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        // A marker in a disabled panel (the large plan while browsing) stays where it is.
+        if (press->button() != Qt::LeftButton || !marker->isEnabled()) {
+            return false;
+        }
+        m_dragged = marker;
+        m_pressedAt = press->globalPosition().toPoint();
+        m_dragging = false;
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (marker != m_dragged) {
+            return false;
+        }
+        const auto* move = static_cast<QMouseEvent*>(event);
+        if (!(move->buttons() & Qt::LeftButton)) {
+            endDrag();
+            return false;
+        }
+        const QPoint global = move->globalPosition().toPoint();
+        if (!m_dragging && (global - m_pressedAt).manhattanLength() < QApplication::startDragDistance()) {
+            return true; // a click, so far
+        }
+        m_dragging = true;
+        guard::run([this, global] { moveOutline(global); });
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        if (marker != m_dragged || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) {
+            return false;
+        }
+        const bool dragged = m_dragging;
+        const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+        endDrag();
+        if (dragged) {
+            guard::run([this, marker, global] { dropAt(marker, global); });
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void FloorPlan::moveOutline(QPoint global)
+{
+    // The outline of the marker follows the pointer, centred on it as the marker will land.
+    QWidget* top = m_dragged->window();
+    if (!m_outline || m_outline->parentWidget() != top) {
+        delete m_outline.data();
+        m_outline = new QRubberBand(QRubberBand::Rectangle, top);
+        m_outline->setObjectName(QStringLiteral("MarkerOutline"));
+        m_outline->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    QRect where(QPoint(0, 0), m_dragged->size());
+    where.moveCenter(top->mapFromGlobal(global));
+    m_outline->setGeometry(where);
+    m_outline->show();
+    m_outline->raise();
+}
+
+void FloorPlan::dropAt(const QLabel* source, QPoint global)
+{
+    QWidget* top = Image2->window();
+    QWidget* target = top->childAt(top->mapFromGlobal(global));
+    // A marker lies over its own plan: a release over it is a release over the plan beneath.
+    if (target == Image2) {
+        target = Image1->geometry().contains(Picture5->mapFromGlobal(global)) ? Image1 : nullptr;
+    } else if (target == Image5) {
+        target = Image4->geometry().contains(Picture7->mapFromGlobal(global)) ? Image4 : nullptr;
+    }
+    if (!target || !target->isEnabled()) {
+        return;
+    }
+    if (target == Image1) {
+        Image1_DragDrop(twipsOf(Image1->mapFromGlobal(global)), source);
+    } else if (target == Image4) {
+        Image4_DragDrop(twipsOf(Image4->mapFromGlobal(global)), source);
+    }
+}
+
+void FloorPlan::endDrag()
+{
+    m_dragged = nullptr;
+    m_dragging = false;
+    if (m_outline) {
+        m_outline->hide();
+    }
+}
+
 bool FloorPlan::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Image1 && event->type() == QEvent::MouseButtonDblClick) {
         guard::run([this] { openLargeView(); });
         return true;
+    }
+    if (watched == Image2 || watched == Image5) {
+        if (dragEvent(static_cast<QLabel*>(watched), event)) {
+            return true;
+        }
     }
     return QObject::eventFilter(watched, event);
 }

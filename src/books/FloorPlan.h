@@ -2,10 +2,12 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 
 class QFrame;
 class QLabel;
 class QPushButton;
+class QRubberBand;
 class QWidget;
 
 namespace books {
@@ -20,6 +22,11 @@ inline int twipsToPixels(double twips)
 
 // The two views of the archive's floor plan in the books window, with the shelf marker of the
 // current book. Marker positions are kept in twips, the unit stored in the book's posx and posy.
+//
+// A marker is moved by dragging it with the mouse and releasing it over a plan picture: the marker
+// of that plan's view moves there (the small marker follows a drop on the large plan). The small
+// plan takes drops always, the large one only while its panel Picture7 is enabled (a book is
+// edited); elsewhere a release does nothing.
 class FloorPlan : public QObject {
     Q_OBJECT
   public:
@@ -51,14 +58,35 @@ class FloorPlan : public QObject {
     void openLargeView();  // Command17_Click, Image1_DblClick
     void closeLargeView(); // Command16_Click
 
+    // A marker released over the small plan Image1, or over the large plan Image4. `drop` is the
+    // point released over in twips of the plan picture (which sits at 0, 0 of its panel); `source`
+    // the marker dragged, by default the marker of that view. The marker's centre lands on the
+    // point; a marker that would start above or left of the panel is put at 10, one beyond the
+    // panel's height or width at that height or width. A drop on the large plan carries the place
+    // back to the small marker, which is what a book stores.
+    void Image1_DragDrop(QPointF drop, const QWidget* source = nullptr);
+    void Image4_DragDrop(QPointF drop, const QWidget* source = nullptr);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     static void fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan);
+    // Where a marker dropped at `drop` lands in `panel`, clamped as above.
+    static QPointF dropPlace(QPointF drop, const QWidget* marker, const QWidget* panel);
+    bool dragEvent(QLabel* marker, QEvent* event);
+    void moveOutline(QPoint global);
+    void dropAt(const QLabel* source, QPoint global);
+    void endDrag();
 
     QPoint m_small{10, 10};
     QPointF m_large{22.2, 22.8};
+
+    // The marker being dragged, where the press began, and the outline that follows the pointer.
+    QPointer<QLabel> m_dragged;
+    QPoint m_pressedAt;
+    bool m_dragging = false;
+    QPointer<QRubberBand> m_outline;
 };
 
 } // namespace books

@@ -12,13 +12,13 @@
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "pictures/frmpicture.h"
 #include "store/Catalogue.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -125,7 +125,6 @@ void FrmBiblio::connectHandlers()
     guard::connect(CmdNuovo, &QPushButton::clicked, this, [this] { CmdNuovo_Click(); });
     guard::connect(CmdModifica, &QPushButton::clicked, this, [this] { CmdModifica_Click(); });
     guard::connect(Cmdelimina, &QPushButton::clicked, this, [this] { Cmdelimina_Click(); });
-    guard::connect(m_fields, &books::BookFields::titleChanged, this, [this] { TxtFields0_Change(); });
     guard::connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 }
 
@@ -133,7 +132,9 @@ void FrmBiblio::connectHandlers()
 
 void FrmBiblio::Form_Load()
 {
-    Modulo1::FotoAperta = false;
+    // A viewer left open while the window was closed and opened again (another archive) goes on
+    // following the books.
+    Modulo1::FotoAperta = frmpicture::openViewer() != nullptr;
     // One connection for the whole window: its data sources share it, so one transaction can
     // cover a book and its links.
     m_archive = store::Archive::open(Modulo1::PercorsoArchivio);
@@ -181,6 +182,7 @@ void FrmBiblio::showBook(qint64 id)
     }
     Modulo1::IdLibroCorrente = id;
     showBookDetails();
+    showPhoto();
 }
 
 void FrmBiblio::showBookDetails()
@@ -213,6 +215,7 @@ void FrmBiblio::showNoBook()
     m_plan->setMarkersVisible(false);
     m_fields->DBCombo3->setCurrentIndex(-1);
     Modulo1::IdLibroCorrente = 0;
+    showPhoto();
 }
 
 void FrmBiblio::showPublisher(const QVariant& publisherKey)
@@ -251,12 +254,12 @@ bool FrmBiblio::showTitle(qint64 id)
     return true;
 }
 
-void FrmBiblio::TxtFields0_Change()
+void FrmBiblio::showPhoto()
 {
-    // Moving through the titles keeps the photo viewer in step.
+    // Moving through the titles keeps the photo viewer in step: it shows the book once its key is
+    // the current one.
     if (!isEditing() && Modulo1::FotoAperta) {
-        emit photoRefreshRequested();
-        QCoreApplication::processEvents();
+        frmpicture::CercaFotoSeAperta();
     }
 }
 

@@ -84,10 +84,6 @@ class FrmBiblio : public QWidget {
     // The window's one connection to the archive, shared by its data sources.
     const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
 
-  signals:
-    // The title shown changed while browsing with the photo viewer open: it shows the new book.
-    void photoRefreshRequested();
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -118,7 +114,8 @@ class FrmBiblio : public QWidget {
     void startNewBook();
     void saveBook();
     void cancelBook();
-    void TxtFields0_Change();
+    // The photo viewer, when open, shows the current book.
+    void showPhoto();
 
     std::shared_ptr<store::Archive> m_archive;
     std::pair<qint64, qint64> m_choosersStamp{-1, -1};

@@ -6,6 +6,7 @@
 #include "books/FrmBiblio.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "pictures/frmpicture.h"
 #include "store/Archive.h"
 #include "store/DataSource.h"
 
@@ -267,10 +268,8 @@ void RecordWindow::showCount(store::DataSource* source, QLabel* counter)
 void RecordWindow::DBList2_Click()
 {
     Modulo1::IdLibroCorrente = DBList2->boundText().toLongLong();
-    if (Modulo1::FotoAperta) {
-        emit photoRefreshRequested();
-        QCoreApplication::processEvents();
-    }
+    // The photo viewer, when open, shows the chosen title's photo at once.
+    frmpicture::CercaFotoSeAperta();
 }
 
 // ---------------------------------------------------------------- editing

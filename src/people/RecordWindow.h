@@ -119,10 +119,6 @@ class RecordWindow : public controls::RecordPanel {
 
     const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
 
-  signals:
-    // A title was chosen while the photo viewer is open: it shows that book.
-    void photoRefreshRequested();
-
   protected:
     explicit RecordWindow(const Description& description, QWidget* parent = nullptr);
 

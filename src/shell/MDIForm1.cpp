@@ -9,6 +9,7 @@
 #include "books/FrmBiblio.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/frmpicture.h"
 #include "shell/FrmCopertina.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
@@ -680,6 +681,10 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
         break;
     case 5:
         MnuVisualEditori_Click();
+        break;
+    case 7:
+        // The photo viewer, in front of the frame; a second press brings the open one forward.
+        frmpicture::showViewer(this);
         break;
     case 9:
         MnFileEsci_Click();

@@ -483,22 +483,6 @@ class TestBiblioEditing : public QObject {
         QCOMPARE(stored(books, "count(*)", 500).toInt(), 1);
         QTRY_COMPARE(books.entries(QStringLiteral("DBList1")), (QStringList{"Zeta", "Zeta"}));
     }
-
-    void photoFollowsTheTitleOnlyWhileBrowsing()
-    {
-        BooksWindow books;
-        QSignalSpy photo(&books.window(), &FrmBiblio::photoRefreshRequested);
-        books.select(kZeta);
-        QCOMPARE(photo.count(), 0); // the photo viewer is closed
-        Modulo1::FotoAperta = true;
-        books.select(QStringLiteral("700"));
-        QCOMPARE(photo.count(), 1);
-        click(books, "CmdModifica");
-        type(books, 0, QStringLiteral("X"));
-        QCOMPARE(photo.count(), 1);
-        click(books, "CmdNuovo");
-        Modulo1::FotoAperta = false;
-    }
 };
 
 QTEST_MAIN(TestBiblioEditing)

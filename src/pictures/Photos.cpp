@@ -1,0 +1,35 @@
+#include "pictures/Photos.h"
+
+#include "app/Paths.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pictures {
+
+QString photoFile(qint64 bookId)
+{
+    return paths::join(paths::join(paths::programFolder(), QStringLiteral("foto")),
+                       QString::number(bookId) + QStringLiteral(".jpg"));
+}
+
+QSize fittedSize(QSize natural, QSize inner)
+{
+    if (natural.isEmpty() || inner.isEmpty()) {
+        return {};
+    }
+    double width = natural.width();
+    double height = natural.height();
+    // First the width, then the height; each reduction keeps the proportions.
+    if (width > inner.width()) {
+        height = height * inner.width() / width;
+        width = inner.width();
+    }
+    if (height > inner.height()) {
+        width = width * inner.height() / height;
+        height = inner.height();
+    }
+    return QSize(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
+}
+
+} // namespace pictures

@@ -1,0 +1,207 @@
+#include "pictures/frmpicture.h"
+
+#include "app/Guard.h"
+#include "app/Modulo1.h"
+#include "pictures/Photos.h"
+#include "pictures/PictureReader.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace {
+
+// The layout is designed in twips, 15 to a pixel.
+int pixels(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
+}
+
+// Where the viewer opens on the screen, and its size with its title bar and borders.
+constexpr QPoint kScreenPosition(500, 20);
+constexpr QSize kOuterSize(290, 230);
+
+QPointer<frmpicture>& openOne()
+{
+    static QPointer<frmpicture> viewer;
+    return viewer;
+}
+
+std::function<void()>& importDialog()
+{
+    static std::function<void()> open;
+    return open;
+}
+
+QPushButton* button(QWidget* parent, const QString& name, const QString& caption, QRect where)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    QFont bold = b->font();
+    bold.setBold(true);
+    b->setFont(bold);
+    b->setGeometry(where);
+    return b;
+}
+
+} // namespace
+
+frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("frmpicture"));
+    setWindowTitle(QStringLiteral("Picture"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The user goes on browsing the list while the viewer follows it.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+
+    Picture1 = new QFrame(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Picture1->setLineWidth(2);
+    Picture1->setGeometry(twipsRect(120, 120, 2895, 2895));
+    Picture1->setAutoFillBackground(true);
+    QPalette white = Picture1->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Picture1->setPalette(white);
+    Image1 = new QLabel(Picture1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(twipsRect(600, 600, 1575, 1455));
+    Image1->hide();
+
+    Command2 = button(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"), twipsRect(3160, 240, 975, 375));
+    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"), twipsRect(3160, 2520, 975, 375));
+    guard::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    resize(twipsRect(0, 0, 4350, 3120).size());
+}
+
+frmpicture::~frmpicture()
+{
+    // Closed with the window that owns it, without a close event.
+    if (openOne() == this) {
+        Form_Unload();
+    }
+}
+
+frmpicture* frmpicture::showViewer(QWidget* owner)
+{
+    if (frmpicture* viewer = openViewer()) {
+        viewer->show();
+        viewer->raise();
+        return viewer;
+    }
+    auto* viewer = new frmpicture(owner); // deleted when closed, or with its owner
+    viewer->Form_Load();
+    viewer->show();
+    return viewer;
+}
+
+frmpicture* frmpicture::openViewer()
+{
+    return openOne().data();
+}
+
+void frmpicture::CercaFotoSeAperta()
+{
+    if (frmpicture* viewer = openViewer()) {
+        viewer->CercaFoto();
+    }
+}
+
+void frmpicture::setImportDialog(std::function<void()> showModally)
+{
+    importDialog() = std::move(showModally);
+}
+
+void frmpicture::Form_Load()
+{
+    placeOnScreen();
+    openOne() = this;
+    Modulo1::FotoAperta = true;
+    CercaFoto();
+}
+
+void frmpicture::placeOnScreen()
+{
+    // The borders and title bar are known once the window manager has framed the window; until
+    // then the window counts as having none.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize(kOuterSize - frame);
+    move(kScreenPosition);
+}
+
+void frmpicture::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (frameGeometry().size() != kOuterSize) {
+        placeOnScreen();
+    }
+}
+
+void frmpicture::CercaFoto()
+{
+    Image1->hide();
+    const QSize inner = Picture1->contentsRect().size();
+    const pictures::DisplayPicture photo =
+        pictures::readForDisplay(pictures::photoFile(Modulo1::IdLibroCorrente), inner);
+    if (photo.image.isNull() || photo.naturalSize.isEmpty()) {
+        // No photo, or one that cannot be read: an empty frame, and nothing to report.
+        Image1->clear();
+        return;
+    }
+    // Fitted by the picture's own size; the decoded picture may be smaller or larger than that.
+    const QSize size = pictures::fittedSize(photo.naturalSize, inner);
+    const QImage shown = photo.image.size() == size
+                             ? photo.image
+                             : photo.image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    Image1->setPixmap(QPixmap::fromImage(shown));
+    Image1->setGeometry((Picture1->width() - size.width()) / 2, (Picture1->height() - size.height()) / 2, size.width(),
+                        size.height());
+    Image1->show();
+}
+
+void frmpicture::Command1_Click()
+{
+    close();
+}
+
+void frmpicture::Command2_Click()
+{
+    Modulo1::ImportaFoto = true;
+    const std::function<void()> open = importDialog();
+    if (!open) {
+        return;
+    }
+    // The dialog shows the viewer again after a photo import.
+    hide();
+    try {
+        open();
+    } catch (...) {
+        show();
+        throw;
+    }
+}
+
+void frmpicture::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmpicture::Form_Unload()
+{
+    if (openOne() == this) {
+        openOne() = nullptr;
+        Modulo1::FotoAperta = false;
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// The photo viewer "Picture": a small window in front of the others that shows the photo of the
+// current book (Modulo1::IdLibroCorrente) and follows it as the windows change the current book.
+// At most one is open; Modulo1::FotoAperta is set while it is.
+//
+// It is a tool window of its own, not a child window of the frame: it stays in front of the
+// program's windows, opens without taking the focus from the list being browsed, and goes with
+// the window that owns it.
+class frmpicture : public QWidget {
+    Q_OBJECT
+  public:
+    explicit frmpicture(QWidget* owner = nullptr);
+    ~frmpicture() override;
+
+    // Opens the viewer in front of `owner`, or shows and raises the one already open.
+    static frmpicture* showViewer(QWidget* owner);
+    // The open viewer (perhaps hidden while a photo is imported); nullptr when it is closed.
+    static frmpicture* openViewer();
+    // What the windows call when the current book changes: the open viewer shows its photo; nothing
+    // happens while the viewer is closed.
+    static void CercaFotoSeAperta();
+
+    // What "Inserisci" runs after setting Modulo1::ImportaFoto: the image import dialog, modally,
+    // while the viewer is hidden. Until one is set "Inserisci" only sets the flag.
+    static void setImportDialog(std::function<void()> showModally);
+
+    // Places the window, sets FotoAperta and shows the current book's photo.
+    void Form_Load();
+    // Shows the photo of the current book fitted into the frame, or an empty frame when the book
+    // has no photo or its file cannot be read. Never reports anything.
+    void CercaFoto();
+    void Command1_Click(); // "Chiudi"
+    void Command2_Click(); // "Inserisci"
+
+    QFrame* Picture1;      // white frame
+    QLabel* Image1;        // the photo, inside the frame
+    QPushButton* Command2; // "Inserisci"
+    QPushButton* Command1; // "Chiudi"
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void placeOnScreen();
+    void Form_Unload();
+};
