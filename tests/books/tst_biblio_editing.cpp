@@ -10,6 +10,7 @@
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
@@ -485,5 +486,5 @@ class TestBiblioEditing : public QObject {
     }
 };
 
-QTEST_MAIN(TestBiblioEditing)
+CARTEO_TEST_MAIN(TestBiblioEditing)
 #include "tst_biblio_editing.moc"

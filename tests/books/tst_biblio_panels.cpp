@@ -9,6 +9,7 @@
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>
@@ -326,5 +327,5 @@ class TestBiblioPanels : public QObject {
     }
 };
 
-QTEST_MAIN(TestBiblioPanels)
+CARTEO_TEST_MAIN(TestBiblioPanels)
 #include "tst_biblio_panels.moc"

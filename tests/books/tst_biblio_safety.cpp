@@ -5,6 +5,7 @@
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QAccessible>
@@ -170,5 +171,5 @@ class TestBiblioSafety : public QObject {
     }
 };
 
-QTEST_MAIN(TestBiblioSafety)
+CARTEO_TEST_MAIN(TestBiblioSafety)
 #include "tst_biblio_safety.moc"

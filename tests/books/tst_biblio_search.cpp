@@ -7,6 +7,7 @@
 #include "controls/DBList.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
@@ -213,5 +214,5 @@ class TestBiblioSearch : public QObject {
     static books::SearchPanel* p(const BooksWindow& books) { return panel(books); }
 };
 
-QTEST_MAIN(TestBiblioSearch)
+CARTEO_TEST_MAIN(TestBiblioSearch)
 #include "tst_biblio_search.moc"

@@ -6,6 +6,7 @@
 #include "controls/Barcode.h"
 #include "controls/DBList.h"
 #include "store/Archive.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 using testsupport::BooksWindow;
@@ -287,5 +288,5 @@ class TestFrmBiblio : public QObject {
     }
 };
 
-QTEST_MAIN(TestFrmBiblio)
+CARTEO_TEST_MAIN(TestFrmBiblio)
 #include "tst_frmbiblio.moc"

@@ -4,6 +4,7 @@
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DataSource.h"
+#include "support/TestMain.h"
 
 #include <QAbstractItemModelTester>
 #include <QTemporaryDir>
@@ -174,5 +175,5 @@ class TestControls : public QObject {
     }
 };
 
-QTEST_MAIN(TestControls)
+CARTEO_TEST_MAIN(TestControls)
 #include "tst_controls.moc"

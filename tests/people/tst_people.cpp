@@ -14,6 +14,7 @@
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
@@ -501,5 +502,5 @@ class TestPeople : public QObject {
     }
 };
 
-QTEST_MAIN(TestPeople)
+CARTEO_TEST_MAIN(TestPeople)
 #include "tst_people.moc"

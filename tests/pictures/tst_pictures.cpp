@@ -9,6 +9,7 @@
 #include "pictures/PictureReader.h"
 #include "pictures/cDIBSection.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/Restrictions.h"
 #include "support/TestSupport.h"
 
@@ -598,5 +599,5 @@ class TestPictures : public QObject {
     }
 };
 
-QTEST_MAIN(TestPictures)
+CARTEO_TEST_MAIN(TestPictures)
 #include "tst_pictures.moc"

@@ -12,6 +12,7 @@
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
+#include "support/TestMain.h"
 #include "support/Restrictions.h"
 #include "support/TestSupport.h"
 
@@ -865,5 +866,5 @@ class TestArchiveCommands : public QObject {
     }
 };
 
-QTEST_MAIN(TestArchiveCommands)
+CARTEO_TEST_MAIN(TestArchiveCommands)
 #include "tst_archive_commands.moc"

@@ -6,6 +6,7 @@
 
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QDesktopServices>
@@ -318,5 +319,5 @@ class TestCopertina : public QObject {
     }
 };
 
-QTEST_MAIN(TestCopertina)
+CARTEO_TEST_MAIN(TestCopertina)
 #include "tst_copertina.moc"

@@ -9,6 +9,7 @@
 #include "shell/MDIForm1.h"
 #include "shell/Startup.h"
 #include "store/Archive.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QEventLoop>
@@ -743,5 +744,5 @@ class TestShell : public QObject {
     }
 };
 
-QTEST_MAIN(TestShell)
+CARTEO_TEST_MAIN(TestShell)
 #include "tst_shell.moc"

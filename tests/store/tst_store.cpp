@@ -4,6 +4,7 @@
 #include "store/Collation.h"
 #include "store/DbError.h"
 #include "store/Sql.h"
+#include "support/TestMain.h"
 
 #include <QRandomGenerator>
 #include <sqlite3.h>
@@ -483,4 +484,4 @@ void TestStore::lazyPagesOverManyBooks()
     }
 }
 
-QTEST_GUILESS_MAIN(TestStore)
+CARTEO_TEST_GUILESS_MAIN(TestStore)

@@ -4,6 +4,7 @@
 #include "store/ArchiveFiles.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
+#include "support/TestMain.h"
 #include "support/Restrictions.h"
 #include "support/StoreSupport.h"
 
@@ -825,5 +826,5 @@ class TestArchiveFiles : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestArchiveFiles)
+CARTEO_TEST_GUILESS_MAIN(TestArchiveFiles)
 #include "tst_store_files.moc"

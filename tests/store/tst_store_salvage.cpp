@@ -3,6 +3,7 @@
 #include "store/Archive.h"
 #include "store/DbError.h"
 #include "store/Salvage.h"
+#include "support/TestMain.h"
 #include "support/StoreSupport.h"
 
 #include <QDir>
@@ -669,5 +670,5 @@ void TestSalvage::refusals()
     QVERIFY(readFile(damaged) == before);
 }
 
-QTEST_GUILESS_MAIN(TestSalvage)
+CARTEO_TEST_GUILESS_MAIN(TestSalvage)
 #include "tst_store_salvage.moc"

@@ -55,7 +55,8 @@ class ProgramFolder {
 void resetShellState();
 
 // A books window on an archive of its own in a temporary folder, loaded and shown, with its
-// controls found by name. A missing control throws, which fails the running test only.
+// controls found by name. A missing control throws, which fails the running test only (see
+// TestMain.h).
 class BooksWindow {
   public:
     // Four books with their publishers and authors: Zeta (500: ROMANZO, MONDADORI, two authors),
