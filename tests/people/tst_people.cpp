@@ -11,6 +11,7 @@
 #include "controls/DBList.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/frmpicture.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
@@ -466,6 +467,26 @@ class TestPeople : public QObject {
         msg::queueAnswer(msg::Answer::No);
         QVERIFY(!frame.main->close());
         QCOMPARE(msg::shownTexts(), QStringList{"Si vuole uscire dal programma?"});
+    }
+
+    void viewerFollowsTheChosenTitle()
+    {
+        Frame frame;
+        // A wide red photo for ALFA (600), none for ZETA (500).
+        QImage photo(400, 100, QImage::Format_RGB32);
+        photo.fill(Qt::red);
+        QVERIFY(photo.save(frame.folder.filePath(QStringLiteral("foto/600.jpg")), "JPG"));
+        frmAutori& authors = frame.authors();
+        clickEntry(authors.DBList1, QStringLiteral("DANTE ALIGHIERI"));
+        frmpicture* viewer = frmpicture::showViewer(frame.main.get());
+        QVERIFY(viewer);
+        clickEntry(authors.DBList2, QStringLiteral("ALFA"));
+        QVERIFY(!viewer->Image1->pixmap().isNull());
+        QVERIFY(qAbs(viewer->Image1->width() - 4 * viewer->Image1->height()) <= 4);
+        clickEntry(authors.DBList2, QStringLiteral("ZETA"));
+        QVERIFY(viewer->Image1->pixmap().isNull() || viewer->Image1->isHidden());
+        viewer->close();
+        QCOMPARE(msg::shownTexts(), QStringList());
     }
 
     void saveOverAnotherUsersChange()
