@@ -30,6 +30,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 using controls::named;
@@ -579,10 +581,16 @@ void FrmBiblio::closeEvent(QCloseEvent* event)
 
 bool FrmBiblio::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyRelease) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            guard::run([this] { Form_KeyUp(27); });
+            // Only an Escape pressed here acts: the release of the one that closed a message box
+            // is not for the window.
+            if (event->type() == QEvent::KeyPress) {
+                m_escapePressed = true;
+            } else if (std::exchange(m_escapePressed, false)) {
+                guard::run([this] { Form_KeyUp(27); });
+            }
             return true;
         }
     } else if (event->type() == QEvent::WindowActivate && watched == parentWidget()) {

@@ -119,6 +119,7 @@ class FrmBiblio : public QWidget {
 
     std::shared_ptr<store::Archive> m_archive;
     std::pair<qint64, qint64> m_choosersStamp{-1, -1};
+    bool m_escapePressed = false;
     qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled
     QString m_genreAtEdit; // the genre when the edit began
     books::TitleList* m_titles;

@@ -8,6 +8,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <algorithm>
 #include <cmath>
 
 namespace controls {
@@ -144,7 +145,7 @@ void BoundLineEdit::setRule(const FieldRule& rule)
     m_upperCase = rule.upperCase;
     m_accepted = rule.accepted;
     if (rule.maxLength > 0) {
-        setMaxLength(rule.maxLength);
+        setLengthLimit(rule.maxLength);
     }
     switch (rule.number) {
     case FieldRule::Number::Lire:
@@ -157,6 +158,12 @@ void BoundLineEdit::setRule(const FieldRule& rule)
         m_formatter = nullptr;
         break;
     }
+}
+
+void BoundLineEdit::setLengthLimit(int limit)
+{
+    m_limit = limit;
+    setMaxLength(limit > 0 ? std::max(limit, int(text().size())) : 32767);
 }
 
 void BoundLineEdit::setTextToStore(const QString& text)
@@ -177,9 +184,17 @@ void BoundLineEdit::typed(const QString& text)
         return;
     }
     if (m_upperCase) {
-        const QString upper = text.toUpper();
+        QString upper = text.toUpper();
         if (upper != text) {
-            const int caret = cursorPosition();
+            // Some letters grow in capitals (ß is SS): the caret goes after what was typed in
+            // capitals, and what would pass the limit is dropped there, never at the end.
+            int caret = int(text.left(cursorPosition()).toUpper().size());
+            const int excess = int(upper.size()) - maxLength();
+            if (excess > 0) {
+                const int from = std::max(0, caret - excess);
+                upper.remove(from, caret - from);
+                caret = from;
+            }
             setTextToStore(upper);
             setCursorPosition(caret);
         }
@@ -217,6 +232,10 @@ void BoundLineEdit::setAcceptedCharacters(const QString& characters)
 void BoundLineEdit::showFieldValue(const QVariant& value)
 {
     const QString shown = m_formatter ? m_formatter(value) : value.toString();
+    // A longer stored value is shown whole, and kept whole by a save.
+    if (m_limit > 0) {
+        setMaxLength(std::max(m_limit, int(shown.size())));
+    }
     if (shown != text()) { // an unchanged text costs no layout or repaint
         setText(shown);
     }

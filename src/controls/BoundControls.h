@@ -52,6 +52,10 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     void setFormatter(Formatter formatter) { m_formatter = std::move(formatter); }
     // The field's rule: accepted keys, case, number format, selection on entry, length.
     void setRule(const FieldRule& rule);
+    // The most characters that may be typed or pasted (0: no limit). A stored value that is longer
+    // is shown and kept whole: the limit then stands at its length until another value is shown.
+    void setLengthLimit(int limit);
+    int lengthLimit() const { return m_limit; }
     const FieldRule& rule() const { return m_rule; }
 
     QString dataField() const override { return m_field; }
@@ -78,6 +82,7 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     Formatter m_formatter;
     FieldRule m_rule;
     bool m_upperCase = false;
+    int m_limit = 0;
 };
 
 // A text box of several lines bound to a field of a data source, for notes. Line breaks are

@@ -48,9 +48,7 @@ BoundLineEdit* RecordPanel::addField(const QString& objectName, const QString& d
 {
     auto* edit = named(new BoundLineEdit(this), objectName);
     edit->setUpperCase(true);
-    if (maxLength > 0) {
-        edit->setMaxLength(maxLength);
-    }
+    edit->setLengthLimit(maxLength);
     edit->bindTo(m_source, dataField);
     if (locked) {
         m_locked.append(edit);

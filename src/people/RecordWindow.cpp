@@ -17,6 +17,8 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 
+#include <utility>
+
 namespace people {
 
 using controls::named;
@@ -209,6 +211,7 @@ void RecordWindow::Form_Load()
     }
     Data1->setRecordSource(m_description.allRecords);
     Data1->refresh();
+    m_listStamp = m_archive->changeStamp();
     showCount(Data1, Label1);
     const store::Recordset& records = Data1->rs();
     if (records.recordCount() > 0) {
@@ -227,15 +230,32 @@ void RecordWindow::showSelected()
 void RecordWindow::DBList1_Click()
 {
     const qint64 key = DBList1->boundText().toLongLong(); // no key counts as 0
-    if (key == 0 || !Data1->findFirst(m_description.keyField, key)) {
+    if (key == 0 || Data1->rs().findRow(m_description.keyField, key) < 0) {
         // Nothing selected, or deleted meanwhile on another computer: no record rather than the
         // wrong one.
         showNoRecord();
         return;
     }
+    // The linked lists first: should the archive refuse them, the window stays on the record it
+    // showed, its lists and the selection with it.
+    const store::Query titlesBefore = Data2->recordSource();
+    try {
+        showLinked(Data2, m_description.titlesOf, key);
+        showLinked(Data3, m_description.othersOf, key);
+    } catch (...) {
+        try {
+            if (Data2->recordSource() != titlesBefore) {
+                Data2->setRecordSource(titlesBefore);
+                Data2->refresh();
+            }
+            const store::Recordset& records = Data1->rs();
+            DBList1->setBoundText(records.hasCurrent() ? records.value(m_description.keyField).toString() : QString());
+        } catch (...) {
+        }
+        throw;
+    }
+    Data1->findFirst(m_description.keyField, key);
     setCurrentRecord(key);
-    showLinked(Data2, m_description.titlesOf, key);
-    showLinked(Data3, m_description.othersOf, key);
 }
 
 void RecordWindow::showNoRecord()
@@ -304,9 +324,16 @@ bool RecordWindow::showRecord(qint64 key)
 {
     const QString before = DBList1->boundText();
     const QString wanted = QString::number(key);
+    if (m_archive->changeStamp() != m_listStamp) {
+        // Records were added or deleted since the list was read (in another window, or on another
+        // computer): the list is read again first.
+        Data1->refresh();
+        m_listStamp = m_archive->changeStamp();
+    }
     DBList1->setBoundText(wanted);
-    if (DBList1->boundText().toLongLong() != key || DBList1->boundText().isEmpty()) {
+    if (DBList1->boundText() != wanted) {
         DBList1->setBoundText(before);
+        DBList1_Click();
         return false;
     }
     DBList1_Click();
@@ -315,7 +342,24 @@ bool RecordWindow::showRecord(qint64 key)
 
 bool RecordWindow::showInWindow(childwindows::Kind kind, qint64 key)
 {
+    // A window loaded for this shows its first record, which sets the current book, author and
+    // publisher; should it go unseen, they are put back as they were.
+    struct Selection {
+        qint64 book = Modulo1::IdLibroCorrente;
+        qint64 author = Modulo1::IdAutoreCorrente;
+        qint32 publisher = Modulo1::IdEditoreCorrente;
+        void restore() const
+        {
+            Modulo1::IdLibroCorrente = book;
+            Modulo1::IdAutoreCorrente = author;
+            Modulo1::IdEditoreCorrente = publisher;
+            frmpicture::CercaFotoSeAperta();
+        }
+    } const selection;
     childwindows::Loaded target = childwindows::load(kind);
+    if (target.made) {
+        selection.restore();
+    }
     const auto* editing = target.window->findChild<QPushButton*>(QStringLiteral("CmdNuovo"));
     if (editing && editing->text() == QLatin1String("Annulla")) {
         // Its list is locked on the record being edited.
@@ -330,7 +374,10 @@ bool RecordWindow::showInWindow(childwindows::Kind kind, qint64 key)
         found = records->showRecord(key);
     }
     if (!found) {
-        return false; // a window loaded for this goes unseen
+        if (target.made) {
+            selection.restore(); // the window loaded for this goes unseen
+        }
+        return false;
     }
     childwindows::show(kind, std::move(target.made));
     return true;
@@ -376,10 +423,16 @@ void RecordWindow::closeEvent(QCloseEvent* event)
 
 bool RecordWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyRelease) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            guard::run([this] { Form_KeyUp(27); });
+            // Only an Escape pressed here closes the window: the release of the one that closed a
+            // message box is not for the window.
+            if (event->type() == QEvent::KeyPress) {
+                m_escapePressed = true;
+            } else if (std::exchange(m_escapePressed, false)) {
+                guard::run([this] { Form_KeyUp(27); });
+            }
             return true;
         }
     }

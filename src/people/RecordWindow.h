@@ -149,6 +149,8 @@ class RecordWindow : public controls::RecordPanel {
 
     Description m_description;
     std::shared_ptr<store::Archive> m_archive;
+    std::pair<qint64, qint64> m_listStamp{-1, -1}; // the archive when the list was read
+    bool m_escapePressed = false;
 };
 
 // The font of the record windows, bold, at `points`.

@@ -415,6 +415,12 @@ void MDIForm1::TrovaPercoServ()
 
 void MDIForm1::MnuFileApri_Click()
 {
+    // A window with an edit open could not close, and would go on writing to the old archive
+    // while every other window used the new one.
+    if (childwindows::anyEditOpen()) {
+        msg::show(msg::kEditingOpen, msg::Icon::Information);
+        return;
+    }
     // Each step runs once; after a failure and a "try again" the failed step runs again.
     enum class Step { Choose, Remember, Reopen, Done };
     Step step = Step::Choose;

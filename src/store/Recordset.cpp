@@ -234,6 +234,7 @@ void Recordset::loadKeys()
 {
     const QString& ref = m_writeReference;
     const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
+    m_pageMarkers = selectAndFrom;
     // The page query also tells the columns of the result.
     m_pageQuery = std::make_unique<Statement>(
         m_archive->prepareExact(QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid IN (%4)")
@@ -266,11 +267,15 @@ void Recordset::loadJoinKeys()
     const QString first = m_query.keyColumns.constFirst();
     const QString keyList = m_query.keyColumns.join(QStringLiteral(", "));
     const int keyColumns = int(m_query.keyColumns.size());
-    const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
-    m_pageQuery = std::make_unique<Statement>(
-        m_archive->prepareExact(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4 IN (%5)")
-                                    .arg(m_shape.selectList, keyList, m_shape.fromClause, first, marks(kPageSize))));
-    m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
+    // The query's own condition holds for the page too: a row that another user changed so that
+    // it no longer belongs to the result reads as empty, never as another row.
+    m_pageMarkers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.conditionMarkers;
+    const QString condition =
+        m_shape.condition.isEmpty() ? QString() : QStringLiteral("(%1) AND ").arg(m_shape.condition);
+    m_pageQuery = std::make_unique<Statement>(m_archive->prepareExact(
+        QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4%5 IN (%6)")
+            .arg(m_shape.selectList, keyList, m_shape.fromClause, condition, first, marks(kPageSize))));
+    m_pageQuery->bindAll(m_query.values.mid(0, m_pageMarkers));
     // The first table's integer key answers from the held keys; nothing is writable.
     m_writeTable = m_keyTable;
     readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - keyColumns);
@@ -403,7 +408,7 @@ const Recordset::Page& Recordset::page(int index) const
         return std::pair<qint64, qint64>(keys()[row], pairs ? m_keyList->second[row] : 0);
     };
     QMultiHash<std::pair<qint64, qint64>, int> slot;
-    const int firstKey = m_shape.selectMarkers + m_shape.fromMarkers + 1;
+    const int firstKey = m_pageMarkers + 1;
     m_pageQuery->reset();
     m_pageQuery->bindAll(m_query.values.mid(0, firstKey - 1));
     std::vector<qint64> asked;

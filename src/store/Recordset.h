@@ -154,6 +154,7 @@ class Recordset {
     QString m_writeTable;     // as the archive names it
     QString m_writeReference; // how the query refers to it
     bool m_keyed = false;
+    int m_pageMarkers = 0; // the query's values that the page query binds before the keys
     bool m_keyedJoin = false; // a join read as the values of its key columns (Query::keyColumns)
     bool m_hasRowId = false;  // materialized rows carry the write table's rowid in column 0
     QString m_keyTable;       // the first table of a keyed join

@@ -297,9 +297,31 @@ Shape analyse(const QString& text)
             shape.compound = true;
         }
     }
+    size_t conditionEnd = tailAt;
+    if (tailAt < tokens.size() && word(tailAt) == QLatin1String("where")) {
+        int level = 0;
+        for (conditionEnd = tailAt + 1; conditionEnd < tokens.size(); ++conditionEnd) {
+            if (punct(conditionEnd, '(')) {
+                ++level;
+            } else if (punct(conditionEnd, ')')) {
+                --level;
+            } else if (level == 0) {
+                const QString w = word(conditionEnd);
+                if (w == QLatin1String("group") || w == QLatin1String("order") || w == QLatin1String("limit") ||
+                    w == QLatin1String("having") || w == QLatin1String("window") || w == QLatin1String("union") ||
+                    w == QLatin1String("intersect") || w == QLatin1String("except") || punct(conditionEnd, ';')) {
+                    break;
+                }
+            }
+        }
+        shape.condition = textOf(tailAt + 1, conditionEnd);
+    }
     for (size_t k = 0; k < tokens.size(); ++k) {
         if (punct(k, '?')) {
             (k < fromAt ? shape.selectMarkers : k < tailAt ? shape.fromMarkers : shape.tailMarkers) += 1;
+            if (k > tailAt && k < conditionEnd) {
+                ++shape.conditionMarkers;
+            }
         }
     }
     // Tables follow FROM, JOIN, a comma of the table list or the parenthesis of a group of joins;

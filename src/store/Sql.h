@@ -103,10 +103,12 @@ struct Shape {
     QString selectList;    // between SELECT [DISTINCT|ALL] and FROM
     QString fromClause;    // after FROM, up to WHERE, GROUP, ORDER, LIMIT or the end
     QString tail;          // the rest: WHERE ..., ORDER BY ...
+    QString condition;     // what follows WHERE, up to ORDER, GROUP, LIMIT or the end
     QList<Table> tables;   // every table of the FROM clause, in order
     int selectMarkers = 0; // `?` markers in each part, in order of the text
     int fromMarkers = 0;
     int tailMarkers = 0;
+    int conditionMarkers = 0; // of the tail's markers, those of the condition (the first ones)
 
     // The table named `name` (any letter case), or nullptr (also when the query names it twice).
     const Table* table(const QString& name) const;

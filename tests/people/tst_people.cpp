@@ -2,6 +2,7 @@
 // creating, changing and deleting records, the cross-references between the windows, the close
 // and quit guards, and two users on one archive.
 #include "app/ChildWindows.h"
+#include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
@@ -263,6 +264,18 @@ class TestPeople : public QObject {
         name->paste();
         QCOMPARE(name->text(), QString(50, QLatin1Char('A')));
 
+        // Letters that grow in capitals keep the caret after them and never push text out.
+        phone->clear();
+        QTest::keyClicks(phone, QStringLiteral("12345678901"));
+        phone->setCursorPosition(0);
+        QTest::keyClicks(phone, QStringLiteral("ß"));
+        QCOMPARE(phone->text(), QStringLiteral("S12345678901"));
+        QCOMPARE(phone->cursorPosition(), 1);
+        QLineEdit* town = field(publishers, 1);
+        town->setFocus();
+        QTest::keyClicks(town, QStringLiteral("straße"));
+        QCOMPARE(town->text(), QStringLiteral("STRASSE"));
+
         // Notes take several lines, in capitals, pasted text too.
         auto* notes = control<controls::BoundTextEdit>(publishers, QStringLiteral("Text1_4"));
         notes->setFocus();
@@ -278,6 +291,29 @@ class TestPeople : public QObject {
                  QStringLiteral("PRIMA\r\nSECONDA"));
         QCOMPARE(scalar(frame.path, QStringLiteral("SELECT length(telefono) FROM editori WHERE nome='ADELPHI DUE'")),
                  QVariant(12));
+    }
+
+    void storedTextLongerThanItsFieldIsKept()
+    {
+        // Rows written by the books window's panels (or by an older program) may pass the limits.
+        const QString longName = QStringLiteral("MONDADORI EDITORE SPA DIVISIONE LIBRI E PERIODICI PER RAGAZZI E SCUOLE");
+        Frame frame(catalogue() + QStringLiteral("UPDATE editori SET nome='%1' WHERE ID_Editore=1;").arg(longName));
+        FrmEditori& publishers = frame.publishers();
+        clickEntry(publishers.DBList1, longName);
+        QLineEdit* name = field(publishers, 0);
+        QCOMPARE(name->text(), longName);
+        click(publishers, "CmdModifica");
+        name->setFocus();
+        name->setCursorPosition(0);
+        QTest::keyClick(name, Qt::Key_Delete);
+        QTest::keyClicks(name, QStringLiteral("n"));
+        QTest::keyClicks(name, QStringLiteral("xyz")); // no room left
+        click(publishers, "CmdModifica");
+        QCOMPARE(scalar(frame.path, QStringLiteral("SELECT nome FROM editori WHERE ID_Editore=1")).toString(),
+                 QStringLiteral("N") + longName.mid(1));
+        // The next record gets the field's own limit back.
+        clickEntry(publishers.DBList1, QStringLiteral("ADELPHI"));
+        QCOMPARE(name->maxLength(), 50);
     }
 
     void newAuthorSavedIsSelected()
@@ -429,6 +465,84 @@ class TestPeople : public QObject {
         click(*publishers, "CmdNuovo");
     }
 
+    void crossReferencesLeaveNoTrace()
+    {
+        Frame frame;
+        frmAutori& authors = frame.authors();
+        QVERIFY(frame.main->booksWindow()->closeWindow());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // A title of nobody's choosing: the books window loaded for the look-up goes unseen, and the
+        // current book stays none, so a second press does not show the first book of the list.
+        clickEntry(authors.DBList1, QStringLiteral("ITALO CALVINO"));
+        for (int press = 0; press < 2; ++press) {
+            msg::queueAnswer(msg::Answer::Ok);
+            click(authors, "Command2_0");
+            QCOMPARE(Modulo1::IdLibroCorrente, 0);
+            QCOMPARE(Modulo1::IdAutoreCorrente, 2);
+            QVERIFY(!frame.main->booksWindow());
+        }
+        QCOMPARE(msg::shownTexts(), (QStringList{"Nessun Titolo corrispondente presente!",
+                                                 "Nessun Titolo corrispondente presente!"}));
+        msg::shownTexts().clear();
+
+        // An author added meanwhile on another computer is found by "AUTORE".
+        FrmEditori& publishers = frame.publishers();
+        auto other = store::Archive::open(frame.path);
+        other->exec(QStringLiteral("INSERT INTO autore (ID_autore, nome) VALUES (9, 'CESARE PAVESE');"
+                                   "INSERT INTO autbiblio VALUES (300, 9);"));
+        clickEntry(publishers.DBList1, QStringLiteral("EINAUDI"));
+        clickEntry(publishers.DBList3, QStringLiteral("CESARE PAVESE"));
+        click(publishers, "Command2_1");
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(field(authors, 0)->text(), QStringLiteral("CESARE PAVESE"));
+        QCOMPARE(counter(authors, 1), QStringLiteral("5"));
+
+        // One deleted meanwhile: the message, and the authors window keeps its author.
+        clickEntry(publishers.DBList1, QStringLiteral("EINAUDI"));
+        clickEntry(publishers.DBList3, QStringLiteral("ALESSANDRO MANZONI"));
+        other->exec(QStringLiteral("DELETE FROM autore WHERE ID_autore=3"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(publishers, "Command2_1");
+        QCOMPARE(msg::shownTexts(), QStringList{"Nessun Autore corrispondente presente!"});
+        QCOMPARE(field(authors, 0)->text(), QStringLiteral("CESARE PAVESE"));
+        QCOMPARE(authors.DBList1->text(), QStringLiteral("CESARE PAVESE"));
+    }
+
+    void longListsReadInPagesStayTrue()
+    {
+        // A publisher of 150 titles, more than a page of rows; each book with one or two authors.
+        QString sql = catalogue();
+        for (int i = 0; i < 150; ++i) {
+            sql += QStringLiteral("INSERT INTO biblio (id, titolo, id_edizione) VALUES (%1, 'T%2', 3);"
+                                  "INSERT INTO autbiblio VALUES (%1, %3);")
+                       .arg(1000 + i)
+                       .arg(i, 3, 10, QLatin1Char('0'))
+                       .arg(1 + i % 2);
+            if (i % 3 == 0) {
+                sql += QStringLiteral("INSERT INTO autbiblio VALUES (%1, 4);").arg(1000 + i);
+            }
+        }
+        Frame frame(sql);
+        FrmEditori& publishers = frame.publishers();
+        clickEntry(publishers.DBList1, QStringLiteral("ADELPHI"));
+        QCOMPARE(counter(publishers, 2), QStringLiteral("150"));
+        QCOMPARE(counter(publishers, 3), QStringLiteral("200"));
+        const QStringList authorsListed = entries(publishers.DBList3);
+        QCOMPARE(authorsListed.size(), 200);
+        QVERIFY(!authorsListed.contains(QString()));
+        // In title order, each book's authors together: T000 by DANTE (1) and ECO (4).
+        QStringList first{authorsListed[0], authorsListed[1]};
+        first.sort();
+        QCOMPARE(first, (QStringList{"DANTE ALIGHIERI", "UMBERTO ECO"}));
+        QCOMPARE(authorsListed[2], QStringLiteral("ITALO CALVINO"));
+
+        // Another user moves a book to another publisher after the list was read: its row shows
+        // empty, never under the publisher it left.
+        store::Archive::open(frame.path)->exec(QStringLiteral("UPDATE biblio SET id_edizione=1 WHERE id=1100"));
+        QCOMPARE(publishers.DBList2->listModel()->textAt(100), QString());
+        QCOMPARE(publishers.DBList2->listModel()->textAt(99), QStringLiteral("T099"));
+    }
+
     void menuReopensAndGuardsKeepEdits()
     {
         Frame frame;
@@ -456,6 +570,13 @@ class TestPeople : public QObject {
         QCOMPARE(msg::shownTexts(), QStringList{msg::kEditingOpen});
         QCOMPARE(field(authors, 2)->text(), QStringLiteral("LECCO"));
         QCOMPARE(authors.CmdModifica->text(), QStringLiteral("Salva"));
+
+        // Another archive cannot be opened meanwhile: this window would go on writing to this one.
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Ok);
+        frame.main->MnuFileApri_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{msg::kEditingOpen});
+        QVERIFY(dialogs::requests().isEmpty());
 
         // Saved, the window closes with Escape and the program asks before quitting.
         click(authors, "CmdModifica");
