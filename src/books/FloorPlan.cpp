@@ -155,6 +155,21 @@ void FloorPlan::placeLargeMarker(QPointF twips)
     Image5->raise();
 }
 
+void FloorPlan::setMovable(bool movable)
+{
+    m_movable = movable;
+    if (!movable) {
+        endDrag();
+    }
+    for (QLabel* marker : {Image2, Image5}) {
+        if (movable) {
+            marker->setCursor(Qt::OpenHandCursor);
+        } else {
+            marker->unsetCursor();
+        }
+    }
+}
+
 void FloorPlan::setMarkersVisible(bool visible)
 {
     Image2->setVisible(visible);
@@ -227,8 +242,8 @@ bool FloorPlan::dragEvent(QLabel* marker, QEvent* event)
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto* press = static_cast<QMouseEvent*>(event);
-        // A marker in a disabled panel (the large plan while browsing) stays where it is.
-        if (press->button() != Qt::LeftButton || !marker->isEnabled()) {
+        // While browsing no marker moves.
+        if (press->button() != Qt::LeftButton || !m_movable || !marker->isEnabled()) {
             return false;
         }
         m_dragged = marker;
@@ -297,7 +312,7 @@ void FloorPlan::dropAt(const QLabel* source, QPoint global)
     } else if (target == Image5) {
         target = Image4->geometry().contains(Picture7->mapFromGlobal(global)) ? Image4 : nullptr;
     }
-    if (!target || !target->isEnabled()) {
+    if (!m_movable || !target || !target->isEnabled()) {
         return;
     }
     if (target == Image1) {

@@ -273,6 +273,7 @@ void FrmBiblio::showEditState(bool editing)
     Cmdelimina->setEnabled(!editing);
     m_fields->setEnabled(editing);
     m_plan->Picture7->setEnabled(editing);
+    m_plan->setMovable(editing);
     DBList1->setEnabled(!editing);
     // The search would move the window off the book being edited.
     m_search->setEnabled(!editing);
