@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFrame>
+#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -133,10 +134,15 @@ void FloorPlan::load(const QString& planFile)
     if (planFile.isEmpty() || !QFile::exists(planFile)) {
         return;
     }
-    const QPixmap plan(planFile);
-    if (plan.isNull()) {
+    // Read afresh each time: QPixmap's own file cache knows a file by its name, size and time, and
+    // an imported plan keeps the time of the plan it replaces.
+    QImageReader reader(planFile);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) {
         return;
     }
+    const QPixmap plan = QPixmap::fromImage(image);
     fitPicture(Image1, Picture5, plan);
     fitPicture(Image4, Picture7, plan);
 }
