@@ -1,8 +1,11 @@
 #include "app/Messages.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <deque>
+#include <vector>
 
 namespace msg {
 namespace {
@@ -19,6 +22,31 @@ bool& recording()
     return on;
 }
 
+// A message is read with the normal pointer, even when it interrupts work that shows the busy
+// one: the pointers set over the whole application are lifted while it is shown and set again,
+// in the same order, afterwards.
+class NormalPointer {
+  public:
+    NormalPointer()
+    {
+        while (const QCursor* cursor = QGuiApplication::overrideCursor()) {
+            m_lifted.push_back(*cursor);
+            QGuiApplication::restoreOverrideCursor();
+        }
+    }
+    ~NormalPointer()
+    {
+        for (auto it = m_lifted.rbegin(); it != m_lifted.rend(); ++it) {
+            QGuiApplication::setOverrideCursor(*it);
+        }
+    }
+    NormalPointer(const NormalPointer&) = delete;
+    NormalPointer& operator=(const NormalPointer&) = delete;
+
+  private:
+    std::vector<QCursor> m_lifted;
+};
+
 } // namespace
 
 Answer show(const QString& text, Icon icon, Buttons buttons)
@@ -32,6 +60,7 @@ Answer show(const QString& text, Icon icon, Buttons buttons)
         queued().pop_front();
         return answer;
     }
+    const NormalPointer pointer;
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(kProgramTitle);
     // Lines of a message are separated by a carriage return.

@@ -7,8 +7,8 @@
 class QWidget;
 
 // Every message box of the program goes through here: program title as caption, the icon and
-// buttons asked for, Yes the default of a question, Italian button texts. A carriage return
-// inside a message is a line break on screen.
+// buttons asked for, Yes the default of a question, Italian button texts, the normal pointer even
+// over busy work. A carriage return inside a message is a line break on screen.
 namespace msg {
 
 enum class Icon { None, Information, Exclamation, Critical };

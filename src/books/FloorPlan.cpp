@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFrame>
+#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -133,10 +134,15 @@ void FloorPlan::load(const QString& planFile)
     if (planFile.isEmpty() || !QFile::exists(planFile)) {
         return;
     }
-    const QPixmap plan(planFile);
-    if (plan.isNull()) {
+    // Read afresh each time: QPixmap's own file cache knows a file by its name, size and time, and
+    // an imported plan keeps the time of the plan it replaces.
+    QImageReader reader(planFile);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) {
         return;
     }
+    const QPixmap plan = QPixmap::fromImage(image);
     fitPicture(Image1, Picture5, plan);
     fitPicture(Image4, Picture7, plan);
 }
@@ -153,6 +159,21 @@ void FloorPlan::placeLargeMarker(QPointF twips)
     m_large = twips;
     Image5->move(twipsToPixels(twips.x()), twipsToPixels(twips.y()));
     Image5->raise();
+}
+
+void FloorPlan::setMovable(bool movable)
+{
+    m_movable = movable;
+    if (!movable) {
+        endDrag();
+    }
+    for (QLabel* marker : {Image2, Image5}) {
+        if (movable) {
+            marker->setCursor(Qt::OpenHandCursor);
+        } else {
+            marker->unsetCursor();
+        }
+    }
 }
 
 void FloorPlan::setMarkersVisible(bool visible)
@@ -227,8 +248,8 @@ bool FloorPlan::dragEvent(QLabel* marker, QEvent* event)
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto* press = static_cast<QMouseEvent*>(event);
-        // A marker in a disabled panel (the large plan while browsing) stays where it is.
-        if (press->button() != Qt::LeftButton || !marker->isEnabled()) {
+        // While browsing no marker moves.
+        if (press->button() != Qt::LeftButton || !m_movable || !marker->isEnabled()) {
             return false;
         }
         m_dragged = marker;
@@ -297,7 +318,7 @@ void FloorPlan::dropAt(const QLabel* source, QPoint global)
     } else if (target == Image5) {
         target = Image4->geometry().contains(Picture7->mapFromGlobal(global)) ? Image4 : nullptr;
     }
-    if (!target || !target->isEnabled()) {
+    if (!m_movable || !target || !target->isEnabled()) {
         return;
     }
     if (target == Image1) {

@@ -24,9 +24,9 @@ inline int twipsToPixels(double twips)
 // current book. Marker positions are kept in twips, the unit stored in the book's posx and posy.
 //
 // A marker is moved by dragging it with the mouse and releasing it over a plan picture: the marker
-// of that plan's view moves there (the small marker follows a drop on the large plan). The small
-// plan takes drops always, the large one only while its panel Picture7 is enabled (a book is
-// edited); elsewhere a release does nothing.
+// of that plan's view moves there (the small marker follows a drop on the large plan). Markers
+// move only while a book is edited (setMovable); while browsing a press on a marker does nothing,
+// so a book shows the place it has. A release elsewhere than on a plan picture does nothing.
 class FloorPlan : public QObject {
     Q_OBJECT
   public:
@@ -52,6 +52,10 @@ class FloorPlan : public QObject {
     void placeSmallMarker(QPoint twips);
     void placeLargeMarker(QPointF twips);
     void setMarkersVisible(bool visible);
+    // Whether the markers can be dragged: while a book is edited. Off at first; turning it off
+    // ends a drag under way.
+    void setMovable(bool movable);
+    bool isMovable() const { return m_movable; }
     // The blink of the marker of a book that has a place on the plan.
     void blink();
 
@@ -79,6 +83,7 @@ class FloorPlan : public QObject {
     void dropAt(const QLabel* source, QPoint global);
     void endDrag();
 
+    bool m_movable = false;
     QPoint m_small{10, 10};
     QPointF m_large{22.2, 22.8};
 

@@ -12,6 +12,7 @@
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "pictures/Photos.h"
 #include "pictures/frmpicture.h"
 #include "store/Catalogue.h"
 #include "store/DataSource.h"
@@ -274,6 +275,7 @@ void FrmBiblio::showEditState(bool editing)
     Cmdelimina->setEnabled(!editing);
     m_fields->setEnabled(editing);
     m_plan->Picture7->setEnabled(editing);
+    m_plan->setMovable(editing);
     DBList1->setEnabled(!editing);
     // The search would move the window off the book being edited.
     m_search->setEnabled(!editing);
@@ -503,14 +505,7 @@ void FrmBiblio::Timer1_Timer()
 
 void FrmBiblio::CaricaPianta()
 {
-    // The plan of an archive is "pianta" + the archive's name without its extension + ".jpg",
-    // beside the archive.
-    const QString name = Modulo1::FileArchivio;
-    if (name.size() < 4) {
-        return;
-    }
-    m_plan->load(Modulo1::CartellaArchivio + QStringLiteral("pianta") + name.left(name.size() - 4) +
-                 QStringLiteral(".jpg"));
+    m_plan->load(pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio));
 }
 
 bool FrmBiblio::isEditing() const

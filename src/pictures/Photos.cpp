@@ -7,10 +7,22 @@
 
 namespace pictures {
 
+QString photoFolder()
+{
+    return paths::join(paths::programFolder(), QStringLiteral("foto"));
+}
+
 QString photoFile(qint64 bookId)
 {
-    return paths::join(paths::join(paths::programFolder(), QStringLiteral("foto")),
-                       QString::number(bookId) + QStringLiteral(".jpg"));
+    return paths::join(photoFolder(), QString::number(bookId) + QStringLiteral(".jpg"));
+}
+
+QString planFile(const QString& archiveFolder, const QString& archiveFile)
+{
+    if (archiveFile.size() < 4) {
+        return {};
+    }
+    return archiveFolder + QStringLiteral("pianta") + archiveFile.left(archiveFile.size() - 4) + QStringLiteral(".jpg");
 }
 
 QSize fittedSize(QSize natural, QSize inner)

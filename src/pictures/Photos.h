@@ -3,12 +3,21 @@
 #include <QSize>
 #include <QString>
 
-// Where a book's photo lives, and how a picture is fitted into the frame that shows it.
+// Where a book's photo and an archive's floor plan live, and how a picture is fitted into the frame
+// that shows it.
 namespace pictures {
 
-// The photo of a book: the program folder + "foto/" + the book's key + ".jpg". Photos live beside
-// the program, so every archive it opens shares them.
+// The folder of the photos: the program folder + "foto". Photos live beside the program, so every
+// archive it opens shares them.
+QString photoFolder();
+// The photo of a book: the photo folder + the book's key + ".jpg".
 QString photoFile(qint64 bookId);
+
+// The floor plan of an archive: beside it, "pianta" + the archive's file name without its last
+// four characters (".mdb") + ".jpg"; archivio.mdb in C:\lib\ has C:\lib\piantaarchivio.jpg.
+// `archiveFolder` ends with its separator (Modulo1::CartellaArchivio). Empty when the name is
+// shorter than four characters (no archive is open).
+QString planFile(const QString& archiveFolder, const QString& archiveFile);
 
 // The size a picture of `natural` size is shown at in a frame of `inner` size: as wide as the frame
 // at most, then as high at most, its proportions kept; a smaller picture keeps its size. An empty

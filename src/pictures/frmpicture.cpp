@@ -2,13 +2,12 @@
 
 #include "app/Guard.h"
 #include "app/Modulo1.h"
+#include "pictures/FittedPicture.h"
 #include "pictures/Photos.h"
-#include "pictures/PictureReader.h"
 
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 
@@ -150,24 +149,8 @@ void frmpicture::showEvent(QShowEvent* event)
 
 void frmpicture::CercaFoto()
 {
-    Image1->hide();
-    const QSize inner = Picture1->contentsRect().size();
-    const pictures::DisplayPicture photo =
-        pictures::readForDisplay(pictures::photoFile(Modulo1::IdLibroCorrente), inner);
-    if (photo.image.isNull() || photo.naturalSize.isEmpty()) {
-        // No photo, or one that cannot be read: an empty frame, and nothing to report.
-        Image1->clear();
-        return;
-    }
-    // Fitted by the picture's own size; the decoded picture may be smaller or larger than that.
-    const QSize size = pictures::fittedSize(photo.naturalSize, inner);
-    const QImage shown = photo.image.size() == size
-                             ? photo.image
-                             : photo.image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    Image1->setPixmap(QPixmap::fromImage(shown));
-    Image1->setGeometry((Picture1->width() - size.width()) / 2, (Picture1->height() - size.height()) / 2, size.width(),
-                        size.height());
-    Image1->show();
+    // No photo, or one that cannot be read: an empty frame, and nothing to report.
+    pictures::showFitted(Image1, Picture1, pictures::photoFile(Modulo1::IdLibroCorrente));
 }
 
 void frmpicture::Command1_Click()

@@ -9,6 +9,7 @@
 #include "books/FrmBiblio.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
 #include "shell/FrmCopertina.h"
 #include "store/Archive.h"
@@ -145,6 +146,8 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     childwindows::setFactory(childwindows::Kind::Books, windowFactory<FrmBiblio>());
     childwindows::setFactory(childwindows::Kind::Authors, windowFactory<frmAutori>());
     childwindows::setFactory(childwindows::Kind::Publishers, windowFactory<FrmEditori>());
+    // The viewer's "Inserisci" opens the import dialog over the frame.
+    frmpicture::setImportDialog([this] { showImportDialog(); });
     buildMenus();
     buildToolbar();
     // The design size, but never larger than the screen, so the frame can be centred on it.
@@ -157,6 +160,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
 
 MDIForm1::~MDIForm1()
 {
+    frmpicture::setImportDialog({});
     childwindows::reset();
 }
 
@@ -208,7 +212,8 @@ void MDIForm1::buildMenus()
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia")),
                    &QAction::triggered, this, [this] { MnuOpzioniCopia_Click(); });
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
-    menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("Inserisci Piantina"));
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("Inserisci Piantina")),
+                   &QAction::triggered, this, [this] { MnuOpzionInserisci_Click(); });
 
     QMenu* info = menuBar()->addMenu(QStringLiteral("?"));
     info->setObjectName(QStringLiteral("mnuInfo"));
@@ -669,6 +674,21 @@ void MDIForm1::reopen(childwindows::Kind kind)
     }
     QCoreApplication::processEvents();
     childwindows::show(kind);
+}
+
+void MDIForm1::MnuOpzionInserisci_Click()
+{
+    Modulo1::ImportaFoto = false;
+    showImportDialog();
+}
+
+void MDIForm1::showImportDialog()
+{
+    frminserisci::showModal(this, [this] {
+        if (FrmBiblio* books = booksWindow()) {
+            books->CaricaPianta();
+        }
+    });
 }
 
 void MDIForm1::MnFileEsci_Click()

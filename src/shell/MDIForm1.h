@@ -40,6 +40,8 @@ class MDIForm1 : public QMainWindow {
     void MnuOpzioniCopia_Click();
     // Repairs the open archive and, on request, compacts it; needs it closed everywhere.
     void MnuOpzioniRipara_Click();
+    // The image import dialog, modally, for the floor plan of the open archive.
+    void MnuOpzionInserisci_Click();
     // The about window, modal until it is clicked.
     void mnuabaut_Click();
     void MnuVisualBiblio_Click();
@@ -75,6 +77,9 @@ class MDIForm1 : public QMainWindow {
     // empty when it can.
     QString unusableArchive(const QString& path);
     void closeDataWindows();
+    // The image import dialog over the frame, for a photo or the plan as Modulo1::ImportaFoto says;
+    // a plan imported is shown at once by the books window when it is open.
+    void showImportDialog();
     // Closes the window of `kind` when open (its guard may keep it) and opens it again.
     void reopen(childwindows::Kind kind);
     // Shows the books window, opening it when it is closed; throws store::DbError from its load.

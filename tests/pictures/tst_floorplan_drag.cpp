@@ -1,5 +1,6 @@
 // The shelf marker on the books window's floor plan: drops on the small and the large plan with
-// their limits and scales, real mouse drags, when a drag counts, and the place a saved book keeps.
+// their limits and scales, real mouse drags, when a drag counts (only while a book is edited), and
+// the place a saved book keeps.
 #include "PictureTests.h"
 
 #include "app/Messages.h"
@@ -226,42 +227,51 @@ class TestFloorPlanDrag : public QObject {
             plan->Image2->show();
             const QPoint place(900, 600);
 
-            // A click is no drag; a release off the plan, on the panel beside it or on the list, does nothing.
-            QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, plan->Image2->mapTo(&w, QPoint(16, 16)));
-            drag(plan->Image2, plan->Picture5, QPoint(200, 100));
-            drag(plan->Image2, books.widget(QStringLiteral("DBList1")), QPoint(20, 20));
+            // While browsing no marker moves: a book shows the place it has.
+            drag(plan->Image2, plan->Image1, QPoint(100, 50));
             QCOMPARE(plan->smallMarker(), place);
-
-            // While browsing the large plan takes no drop and its marker does not move.
+            QVERIFY(!plan->isMovable());
             plan->openLargeView();
             QVERIFY(!plan->Picture7->isEnabled());
             QCOMPARE(plan->Image4->size(), QSize(120, 80));
             drag(plan->Image5, plan->Image4, QPoint(60, 40));
             drag(plan->Image5, plan->Image1, QPoint(100, 20));
-            QCOMPARE(plan->largeMarker(), QPointF(1998, 1368));
-            QCOMPARE(plan->smallMarker(), place);
-            // Nor does the small marker dropped on it (the large view leaves the small marker uncovered).
+            // Nor the small marker dropped on the large plan (which leaves the small marker uncovered).
             QCOMPARE(w.childAt(plan->Image2->mapTo(&w, plan->Image2->rect().center())), plan->Image2);
             drag(plan->Image2, plan->Image4, QPoint(60, 40));
             QCOMPARE(plan->largeMarker(), QPointF(1998, 1368));
             QCOMPARE(plan->smallMarker(), place);
             plan->closeLargeView();
-
-            // The small marker moves while browsing, but only until another book is shown.
-            drag(plan->Image2, plan->Image1, QPoint(100, 50));
-            QCOMPARE(plan->smallMarker(), landing({100, 50}));
-            books.select(QStringLiteral("300"));
-            books.select(QStringLiteral("500"));
-            QCOMPARE(plan->smallMarker(), place);
             QCOMPARE(storedPlace(books, 500), place);
 
-            // "Annulla" forgets a drag.
+            // While the book is edited: a click is no drag; a release off the plan, on the panel
+            // beside it or on the list, does nothing.
             click(books, "CmdModifica");
+            QVERIFY(plan->isMovable());
+            QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, plan->Image2->mapTo(&w, QPoint(16, 16)));
+            drag(plan->Image2, plan->Picture5, QPoint(200, 100));
+            drag(plan->Image2, books.widget(QStringLiteral("DBList1")), QPoint(20, 20));
+            QCOMPARE(plan->smallMarker(), place);
+            // The small marker released on the large plan moves the large one, and the place
+            // comes back to the small one.
+            plan->openLargeView();
+            drag(plan->Image2, plan->Image4, QPoint(60, 40));
+            QCOMPARE(plan->largeMarker(), QPointF(landing({60, 40})));
+            QCOMPARE(plan->smallMarker(),
+                     QPoint(qRound(landing({60, 40}).x() / 2.195), qRound(landing({60, 40}).y() / 2.26)));
+            plan->closeLargeView();
+
+            // "Annulla" forgets a drag, and browsing again the markers stay put.
             drag(plan->Image2, plan->Image1, QPoint(100, 50));
             QCOMPARE(plan->smallMarker(), landing({100, 50}));
             click(books, "CmdNuovo");
             QCOMPARE(plan->smallMarker(), place);
             QCOMPARE(storedPlace(books, 500), place);
+            QVERIFY(!plan->isMovable());
+            w.findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+            plan->Image2->show();
+            drag(plan->Image2, plan->Image1, QPoint(100, 50));
+            QCOMPARE(plan->smallMarker(), place);
             QCOMPARE(msg::shownTexts(), QStringList());
         });
     }

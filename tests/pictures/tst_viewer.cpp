@@ -361,7 +361,7 @@ class TestViewer : public QObject {
             BooksWindow books;
             frmpicture* v = frmpicture::showViewer(&books.window());
 
-            // No import dialog in the program yet: the flag only.
+            // No import dialog registered (the frame registers one): the flag only.
             click(v, "Command2");
             QVERIFY(Modulo1::ImportaFoto);
             QVERIFY(v->isVisible());

@@ -622,14 +622,24 @@ class TestShell : public QObject {
         QVERIFY(text2->isReadOnly());
         QCOMPARE(text1(main), m_folder->defaultArchive());
 
-        // Separators, unknown numbers and the windows still to come do nothing. (The archive commands
-        // and "info..." have their own tests.)
+        // Separators and unknown numbers do nothing. (The archive commands, "info..." and the
+        // picture import have their own tests.)
         for (int index : {0, 2, 4, 6, 8, 10}) {
             main.Toolbar1_ButtonClick(index);
         }
-        for (const char* name : {"MnuOpzionInserisci"}) {
-            main.findChild<QAction*>(QString::fromLatin1(name))->trigger();
-        }
+        // "Inserisci Piantina" opens the import dialog modally over the frame, for the plan.
+        Modulo1::ImportaFoto = true;
+        bool forThePlan = false;
+        NextModal dialog([&](QWidget* w) {
+            forThePlan = w->objectName() == QStringLiteral("frminserisci") && w->parentWidget() == &main &&
+                         !Modulo1::ImportaFoto;
+            QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Command1_1")), Qt::LeftButton);
+        });
+        main.findChild<QAction*>(QStringLiteral("MnuOpzionInserisci"))->trigger();
+        QVERIFY(dialog.answered());
+        QCOMPARE(dialog.seenText(), QStringLiteral("Inserisci Immagine"));
+        QVERIFY(forThePlan);
+        QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(msg::shownTexts(), QStringList());
         QVERIFY(dialogs::requests().isEmpty());
         QCOMPARE(main.mdiArea()->subWindowList().size(), 1);

@@ -1,0 +1,33 @@
+#include "pictures/FittedPicture.h"
+
+#include "pictures/Photos.h"
+#include "pictures/PictureReader.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+
+namespace pictures {
+
+bool showFitted(QLabel* picture, const QWidget* frame, const QString& path)
+{
+    picture->hide();
+    const QSize inner = frame->contentsRect().size();
+    const DisplayPicture read = readForDisplay(path, inner);
+    if (read.image.isNull() || read.naturalSize.isEmpty()) {
+        picture->clear();
+        return false;
+    }
+    // Fitted by the picture's own size; the decoded picture may be smaller or larger than that.
+    const QSize size = fittedSize(read.naturalSize, inner);
+    const QImage shown = read.image.size() == size
+                             ? read.image
+                             : read.image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture->setPixmap(QPixmap::fromImage(shown));
+    picture->setGeometry((frame->width() - size.width()) / 2, (frame->height() - size.height()) / 2, size.width(),
+                         size.height());
+    picture->show();
+    return true;
+}
+
+} // namespace pictures

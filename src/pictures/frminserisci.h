@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QFileSystemModel;
+class QFrame;
+class QLabel;
+class QListView;
+class QPushButton;
+class QTreeView;
+
+namespace pictures {
+class cDIBSection;
+}
+
+// The image import dialog "Inserisci Immagine": the user picks a picture file with the drive,
+// folder and file lists, sees it in the preview, and "Inserisci" stores it as a JPEG file: the
+// photo of the current book (Modulo1::IdLibroCorrente) when Modulo1::ImportaFoto is set, otherwise
+// the floor plan of the open archive. Any picture Qt reads can be imported (see CaricaImmagine).
+//
+// A photo import closes the dialog and shows the photo viewer with the new photo; after a plan
+// import the dialog stays open. Whatever fails is reported once and leaves the dialog open and the
+// existing photo or plan as it was.
+class frminserisci : public QDialog {
+    Q_OBJECT
+  public:
+    // `planImported` runs after a floor plan has been written, so that the window that shows the
+    // plan shows the new one.
+    explicit frminserisci(QWidget* parent = nullptr, std::function<void()> planImported = {});
+    ~frminserisci() override;
+
+    // Runs the dialog modally over `parent`. The photo viewer, which hides itself while its
+    // "Inserisci" runs the dialog, is shown again however the dialog ends.
+    static void showModal(QWidget* parent, std::function<void()> planImported);
+
+    // The name patterns of the files offered: JPEG always, and PNG, BMP, GIF, TIFF and WebP as
+    // far as Qt's image plug-ins read them here.
+    static QStringList pictureFilePatterns();
+    // The folder the next dialog starts in: the last one shown by a dialog of this run, or else
+    // the user's pictures folder when there is one, or else the home folder.
+    static QString startFolder();
+    // Forgets the last folder shown (a new start; tests).
+    static void forgetLastFolder();
+
+    // The folder whose picture files File1 lists; the drive and folder lists follow it.
+    void setFolder(const QString& folder);
+    QString folder() const { return m_folder; }
+    // The name of the file chosen in File1, without its folder; empty when none is.
+    QString fileName() const;
+
+    void Drive1_Change();           // a drive chosen: its root folder
+    void Dir1_Change();             // a folder chosen: its picture files
+    void File1_Click();             // a file clicked: its preview, or why there is none
+    void Command1_Click(int index); // 0 "Inserisci", 1 "Annulla"
+
+    QComboBox* Drive1;
+    QTreeView* Dir1;
+    QListView* File1;
+    QFrame* Picture1; // the preview frame
+    QLabel* Image1;   // the preview, inside the frame
+    std::array<QPushButton*, 2> Command1{};
+
+  private:
+    void buildControls();
+    void fillDrives();
+    // Shows the drive that holds `folder` in Drive1, adding it when it is not listed.
+    void showDrive(const QString& folder);
+    void showFiles(const QString& folder);
+    // Previews `path`; false when it cannot be shown (the preview is then empty).
+    bool preview(const QString& path);
+    void reportUnpreviewable(const QString& path);
+    void currentFileChanged();
+    void importPicture();
+    // Where the picture goes, or empty (the user has been told why) when it cannot go anywhere.
+    QString target() const;
+
+    std::function<void()> m_planImported;
+    QFileSystemModel* m_folders;
+    QFileSystemModel* m_files;
+    QString m_folder;
+    QString m_previewed; // the file the preview was last asked to show
+    bool m_previewShown = false;
+    // The picture read by the last import; made at the first one and kept while the dialog lives.
+    std::unique_ptr<pictures::cDIBSection> m_buffer;
+};

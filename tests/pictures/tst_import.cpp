@@ -1,0 +1,479 @@
+// The image import dialog: a photo imported through the viewer's "Inserisci" and a floor plan
+// through the menu, modally over the real frame; pictures of other kinds written as JPEG; what is
+// refused and what a failed write leaves; the preview and the file lists. Real files in a
+// temporary program folder, real archives.
+#include "PictureTests.h"
+
+#include "app/Messages.h"
+#include "app/Modulo1.h"
+#include "app/Paths.h"
+#include "books/FloorPlan.h"
+#include "books/FrmBiblio.h"
+#include "pictures/Photos.h"
+#include "pictures/frminserisci.h"
+#include "pictures/frmpicture.h"
+#include "shell/MDIForm1.h"
+#include "store/Archive.h"
+#include "support/Restrictions.h"
+#include "support/TestMain.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+using picturetests::child;
+using testsupport::digest;
+using testsupport::NextModal;
+
+namespace {
+
+const QColor kRed(220, 20, 20);
+const QColor kBlue(20, 20, 220);
+const QColor kGreen(20, 200, 20);
+
+bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
+           std::abs(a.blue() - b.blue()) < 24;
+}
+
+QImage solid(QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The picture in `path` when it is a JPEG file, whatever its name; a null image otherwise.
+QImage jpegAt(const QString& path)
+{
+    const QByteArray bytes = testsupport::readFile(path);
+    return bytes.startsWith("\xFF\xD8\xFF") ? QImage::fromData(bytes, "JPEG") : QImage();
+}
+
+QColor centreOf(const QImage& image)
+{
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+QModelIndex listed(const frminserisci& d, const QString& name)
+{
+    const QAbstractItemModel* model = d.File1->model();
+    for (int row = 0; row < model->rowCount(d.File1->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, d.File1->rootIndex());
+        if (index.data().toString() == name) {
+            return index;
+        }
+    }
+    return {};
+}
+
+// The names File1 lists, once it lists `count` of them.
+QStringList listedNames(const frminserisci& d, int count)
+{
+    const QAbstractItemModel* model = d.File1->model();
+    (void)QTest::qWaitFor([&] { return model->rowCount(d.File1->rootIndex()) >= count; }, 5000);
+    QStringList names;
+    for (int row = 0; row < model->rowCount(d.File1->rootIndex()); ++row) {
+        names << model->index(row, 0, d.File1->rootIndex()).data().toString();
+    }
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+
+// Shows `folder` and clicks the file `name` in File1, as the user does.
+void choose(frminserisci& d, const QString& folder, const QString& name)
+{
+    d.setFolder(folder);
+    if (!QTest::qWaitFor([&] { return listed(d, name).isValid(); }, 5000)) {
+        throw std::runtime_error(name.toStdString() + " is not listed");
+    }
+    const QModelIndex index = listed(d, name);
+    d.File1->scrollTo(index);
+    QTest::mouseClick(d.File1->viewport(), Qt::LeftButton, {}, d.File1->visualRect(index).center());
+    if (d.fileName() != name) {
+        throw std::runtime_error("the click did not choose " + name.toStdString());
+    }
+}
+
+void press(frminserisci& d, int index)
+{
+    QTest::mouseClick(d.Command1.at(index), Qt::LeftButton);
+}
+
+// Runs `steps` on the import dialog once it is open modally; a step that throws fails the test,
+// and a dialog the steps leave open is closed.
+std::unique_ptr<NextModal> onImportDialog(std::function<void(frminserisci&)> steps)
+{
+    return std::make_unique<NextModal>([steps = std::move(steps)](QWidget* modal) {
+        auto* d = qobject_cast<frminserisci*>(modal);
+        try {
+            if (!d) {
+                throw std::runtime_error("the modal window is not the import dialog");
+            }
+            steps(*d);
+        } catch (const std::exception& e) {
+            QTest::qFail(e.what(), __FILE__, __LINE__);
+        }
+        if (d && d->isVisible()) {
+            d->reject();
+        }
+    });
+}
+
+} // namespace
+
+class TestImport : public QObject {
+    Q_OBJECT
+
+    testsupport::ModalWatchdog m_watchdog;
+    std::unique_ptr<testsupport::ProgramFolder> m_folder;
+    std::unique_ptr<QTemporaryDir> m_pictures; // where the user keeps the pictures to import
+
+    QString picture(const QString& name, const QImage& image, const char* format) const
+    {
+        const QString path = m_pictures->filePath(name);
+        if (!image.save(path, format)) {
+            throw std::runtime_error("cannot write " + path.toStdString());
+        }
+        return path;
+    }
+    QString file(const QString& name, const QByteArray& content) const
+    {
+        const QString path = m_pictures->filePath(name);
+        testsupport::writeFile(path, content);
+        return path;
+    }
+    // A dialog of its own, without modality, for the test to drive directly.
+    static std::unique_ptr<frminserisci> dialog(std::function<void()> planImported = {})
+    {
+        auto d = std::make_unique<frminserisci>(nullptr, std::move(planImported));
+        d->setModal(false);
+        d->show();
+        return d;
+    }
+
+  private slots:
+    void init()
+    {
+        testsupport::resetShellState();
+        frminserisci::forgetLastFolder();
+        m_folder = std::make_unique<testsupport::ProgramFolder>();
+        m_pictures = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_folder->isValid() && m_pictures->isValid());
+    }
+
+    void cleanup()
+    {
+        if (frmpicture* v = frmpicture::openViewer()) {
+            v->close();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!QGuiApplication::overrideCursor());
+        m_folder.reset();
+    }
+
+    void importsAPhotoThroughTheViewer()
+    {
+        store::Archive::open(m_folder->defaultArchive())
+            ->exec(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (17, 'IL BARONE RAMPANTE')"));
+        // Stored turned a quarter, as a camera held upright writes it: 400 x 300 upright.
+        file(QStringLiteral("copertina.jpg"), picturetests::jpeg({400, 300}, kGreen, true));
+        QVERIFY(QDir(pictures::photoFolder()).removeRecursively());
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QCOMPARE(Modulo1::IdLibroCorrente, 17);
+        child<QAction>(&main, QStringLiteral("Toolbar1_7"))->trigger();
+        frmpicture* viewer = frmpicture::openViewer();
+        QVERIFY(viewer);
+        auto* inserisci = child<QPushButton>(viewer, QStringLiteral("Command2"));
+
+        // "Annulla": nothing written, and the viewer, hidden while the dialog ran, comes back.
+        bool looked = false;
+        auto cancel = onImportDialog([&](frminserisci& d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("Inserisci Immagine"));
+            QVERIFY(d.isModal());
+            QCOMPARE(child<QPushButton>(&d, QStringLiteral("Command1_0"))->text(), QStringLiteral("Inserisci"));
+            QCOMPARE(child<QPushButton>(&d, QStringLiteral("Command1_1"))->text(), QStringLiteral("Annulla"));
+            QVERIFY(!viewer->isVisible() && Modulo1::FotoAperta && Modulo1::ImportaFoto);
+            choose(d, m_pictures->path(), QStringLiteral("copertina.jpg"));
+            press(d, 1);
+            QVERIFY(!d.isVisible());
+            looked = true;
+        });
+        QTest::mouseClick(inserisci, Qt::LeftButton);
+        QVERIFY(looked);
+        QVERIFY(viewer->isVisible());
+        QVERIFY(!QFileInfo::exists(pictures::photoFolder()));
+
+        // "Inserisci": the missing photo folder is made, the photo written, the dialog closed and
+        // the viewer shows the new photo.
+        auto import = onImportDialog([&](frminserisci& d) {
+            // The dialog starts where the last one was left.
+            QCOMPARE(d.folder(), QDir::cleanPath(m_pictures->path()));
+            choose(d, m_pictures->path(), QStringLiteral("copertina.jpg"));
+            QVERIFY(d.Image1->isVisible());
+            press(d, 0);
+            QVERIFY(!d.isVisible());
+        });
+        QTest::mouseClick(inserisci, Qt::LeftButton);
+        QVERIFY(import->answered());
+        const QImage written = jpegAt(m_folder->filePath(QStringLiteral("foto/17.jpg")));
+        QCOMPARE(written.size(), QSize(400, 300));
+        QVERIFY(near(centreOf(written), kGreen));
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(frmpicture::openViewer(), viewer);
+        QVERIFY(viewer->isVisible());
+        auto* shown = child<QLabel>(viewer, QStringLiteral("Image1"));
+        const QSize inner = child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size();
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->size(), pictures::fittedSize({400, 300}, inner));
+        QVERIFY(near(centreOf(shown->pixmap().toImage()), kGreen));
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void writesOtherKindsAsJpegKeepingAReplacedPhotosTimes()
+    {
+        const QString old = picturetests::writePhoto(5, picturetests::jpeg({50, 50}, kBlue));
+        const QDateTime time(QDate(2001, 2, 3), QTime(10, 20, 30));
+        {
+            QFile f(old);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime));
+        }
+        picture(QStringLiteral("rossa.png"), solid({300, 200}, kRed), "PNG");
+        picture(QStringLiteral("blu.bmp"), solid({120, 90}, kBlue), "BMP");
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        const auto d = dialog();
+
+        choose(*d, m_pictures->path(), QStringLiteral("rossa.png"));
+        press(*d, 0);
+        QVERIFY(!d->isVisible());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        const QImage five = jpegAt(old);
+        QCOMPARE(five.size(), QSize(300, 200));
+        QVERIFY(near(centreOf(five), kRed));
+        QCOMPARE(QFileInfo(old).lastModified(), time);
+        // The viewer was closed: it opens on the new photo.
+        frmpicture* viewer = frmpicture::openViewer();
+        QVERIFY(viewer && viewer->isVisible());
+        QCOMPARE(
+            child<QLabel>(viewer, QStringLiteral("Image1"))->size(),
+            pictures::fittedSize({300, 200}, child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size()));
+
+        // The same dialog again (its picture buffer kept) for another book and another kind.
+        Modulo1::IdLibroCorrente = 6;
+        d->show();
+        choose(*d, m_pictures->path(), QStringLiteral("blu.bmp"));
+        press(*d, 0);
+        const QImage six = jpegAt(pictures::photoFile(6));
+        QCOMPARE(six.size(), QSize(120, 90));
+        QVERIFY(near(centreOf(six), kBlue));
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void importsThePlanFromTheMenuAndTheBooksWindowShowsIt()
+    {
+        const QString archive = m_folder->createArchive(
+            QStringLiteral("archivio/prova.mdb"),
+            QStringLiteral("INSERT INTO biblio (id, titolo, posx, posy) VALUES (1, 'UNO', 900, 600)"));
+        paths::writeStartupFile(archive);
+        // Two plans whose JPEG files come out the same size: only their content tells them apart.
+        picture(QStringLiteral("scura.png"), solid({400, 300}, QColor(80, 80, 80)), "PNG");
+        picture(QStringLiteral("chiara.png"), solid({400, 300}, QColor(160, 160, 160)), "PNG");
+        const QString plan = QFileInfo(archive).dir().filePath(QStringLiteral("piantaprova.jpg"));
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QVERIFY(main.booksWindow());
+        books::FloorPlan* shown = main.booksWindow()->floorPlan();
+        const auto shownColour = [&] { return shown->Image1->pixmap().toImage().pixelColor(5, 5); };
+        Modulo1::ImportaFoto = true; // left by an earlier photo import
+
+        auto steps = onImportDialog([&](frminserisci& d) {
+            QVERIFY(!Modulo1::ImportaFoto);
+            choose(d, m_pictures->path(), QStringLiteral("scura.png"));
+            press(d, 0);
+            QVERIFY(d.isVisible());
+            QCOMPARE(jpegAt(plan).size(), QSize(400, 300));
+            QVERIFY(near(shownColour(), QColor(80, 80, 80)));
+            QCOMPARE(shown->Image1->size(), QSize(std::min(400, shown->Picture5->contentsRect().width()),
+                                                  std::min(300, shown->Picture5->contentsRect().height())));
+            const qint64 size = QFileInfo(plan).size();
+
+            // Replaced: the new plan is shown, although the file keeps its time and its size.
+            choose(d, m_pictures->path(), QStringLiteral("chiara.png"));
+            press(d, 0);
+            QCOMPARE(QFileInfo(plan).size(), size);
+            QVERIFY(near(centreOf(jpegAt(plan)), QColor(160, 160, 160)));
+            QVERIFY(near(shownColour(), QColor(160, 160, 160)));
+            QVERIFY(d.isVisible());
+            press(d, 1);
+        });
+        child<QAction>(&main, QStringLiteral("MnuOpzionInserisci"))->trigger();
+        QVERIFY(steps->answered());
+        QVERIFY(!QApplication::activeModalWidget());
+        // The marker stays where the book has it.
+        QCOMPARE(shown->smallMarker(), QPoint(900, 600));
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void refusesWithOneMessageAndLeavesThePhoto()
+    {
+        const QString photo = picturetests::writePhoto(5, picturetests::jpeg({50, 50}, kBlue));
+        const QByteArray before = digest(photo);
+        file(QStringLiteral("rotta.jpg"), "not a picture at all");
+        picture(QStringLiteral("buona.png"), solid({40, 30}, kRed), "PNG");
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        const auto d = dialog();
+
+        // A file that is no picture: its click says so, then "Inserisci" says so once more, once,
+        // with the normal pointer over the busy work.
+        msg::queueAnswer(msg::Answer::Ok);
+        choose(*d, m_pictures->path(), QStringLiteral("rotta.jpg"));
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+        bool normalPointer = false;
+        NextModal box([&](QWidget* w) {
+            normalPointer = !QGuiApplication::overrideCursor();
+            static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+        });
+        press(*d, 0);
+        QVERIFY(box.answered());
+        QVERIFY(normalPointer);
+        QCOMPARE(box.seenText(), QStringLiteral("Formato immagine non valido"));
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QVERIFY(d->isVisible());
+        QCOMPARE(digest(photo), before);
+
+        // No book, or a new book not saved yet (the current book is still the one shown before).
+        msg::shownTexts().clear();
+        choose(*d, m_pictures->path(), QStringLiteral("buona.png"));
+        Modulo1::IdLibroCorrente = 0;
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        Modulo1::IdLibroCorrente = 5;
+        Modulo1::NuovoRecord = true;
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        QCOMPARE(msg::shownTexts(),
+                 (QStringList{QStringLiteral("Nessun libro scelto: scegliere nella finestra Biblioteca il libro a "
+                                             "cui inserire la foto."),
+                              QStringLiteral("Il nuovo libro non è ancora salvato: premere Salva prima di inserirne "
+                                             "la foto.")}));
+        QVERIFY(!QFileInfo::exists(pictures::photoFile(0)));
+        QCOMPARE(digest(photo), before);
+        QVERIFY(d->isVisible());
+    }
+
+    void aPhotoThatCannotBeWrittenKeepsTheOldOne()
+    {
+        const QString photo = picturetests::writePhoto(5, picturetests::jpeg({50, 50}, kBlue));
+        const QByteArray before = digest(photo);
+        picture(QStringLiteral("buona.png"), solid({40, 30}, kRed), "PNG");
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        const auto d = dialog();
+        choose(*d, m_pictures->path(), QStringLiteral("buona.png"));
+        testsupport::ReadOnlyFolder readOnly(pictures::photoFolder(), testsupport::ReadOnlyFolder::Way::Permissions);
+        if (!readOnly.isValid()) {
+            QSKIP(qPrintable(readOnly.whyNot()));
+        }
+        bool normalPointer = false;
+        NextModal box([&](QWidget* w) {
+            normalPointer = !QGuiApplication::overrideCursor();
+            static_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+        });
+        press(*d, 0);
+        QVERIFY(box.answered());
+        QVERIFY(normalPointer);
+        // The writer's own message, naming the file and why.
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QVERIFY2(msg::shownTexts().constFirst().startsWith(
+                     QStringLiteral("Impossibile salvare l'immagine nel file '%1'").arg(photo)) &&
+                     msg::shownTexts().constFirst().contains(QStringLiteral("sola lettura")),
+                 qPrintable(msg::shownTexts().constFirst()));
+        QVERIFY(d->isVisible());
+        QVERIFY(!frmpicture::openViewer());
+        QCOMPARE(digest(photo), before);
+        QCOMPARE(QDir(pictures::photoFolder()).entryList(QDir::Files), QStringList{QStringLiteral("5.jpg")});
+    }
+
+    void listsPicturesAndPreviewsThem()
+    {
+        picture(QStringLiteral("larga.png"), solid({1600, 400}, kRed), "PNG");
+        picture(QStringLiteral("piccola.bmp"), solid({60, 40}, kGreen), "BMP");
+        file(QStringLiteral("rotta.png"), "not a picture at all");
+        file(QStringLiteral("nota.txt"), "text");
+        file(QStringLiteral("GRANDE.JPG"), picturetests::jpeg({30, 30}, kBlue));
+        QVERIFY(QDir(m_pictures->path()).mkdir(QStringLiteral("vecchie")));
+        picture(QStringLiteral("vecchie/fiume.png"), solid({20, 20}, kBlue), "PNG");
+        const auto d = dialog();
+        QCOMPARE(d->Drive1->currentData().toString(), QStorageInfo(d->folder()).rootPath());
+
+        // Pictures only, whatever the case of their extension.
+        d->setFolder(m_pictures->path());
+        QCOMPARE(listedNames(*d, 4), (QStringList{"GRANDE.JPG", "larga.png", "piccola.bmp", "rotta.png"}));
+
+        // Fitted into the frame by the viewer's rule, centred.
+        const QSize inner = d->Picture1->contentsRect().size();
+        choose(*d, m_pictures->path(), QStringLiteral("larga.png"));
+        QVERIFY(d->Image1->isVisible());
+        QCOMPARE(d->Image1->width(), inner.width());
+        QVERIFY(std::abs(d->Image1->height() - inner.width() / 4.0) <= 0.5);
+        QCOMPARE(d->Image1->geometry().center(), d->Picture1->rect().center());
+        QVERIFY(near(centreOf(d->Image1->pixmap().toImage()), kRed));
+        choose(*d, m_pictures->path(), QStringLiteral("piccola.bmp"));
+        QCOMPARE(d->Image1->size(), QSize(60, 40));
+
+        // The arrow keys preview quietly; a click on a file that cannot be shown says so.
+        d->File1->setFocus();
+        const QModelIndex broken = listed(*d, QStringLiteral("rotta.png"));
+        d->File1->setCurrentIndex(listed(*d, QStringLiteral("piccola.bmp")));
+        while (d->File1->currentIndex() != broken) {
+            QTest::keyClick(d->File1, broken.row() > d->File1->currentIndex().row() ? Qt::Key_Down : Qt::Key_Up);
+        }
+        QVERIFY(!d->Image1->isVisible());
+        QCOMPARE(msg::shownTexts(), QStringList());
+        msg::queueAnswer(msg::Answer::Ok);
+        QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+
+        // A folder chosen in the folder list lists its own pictures.
+        d->Dir1->expand(d->Dir1->currentIndex());
+        QModelIndex sub;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QAbstractItemModel* folders = d->Dir1->model();
+                const QModelIndex here = d->Dir1->currentIndex();
+                for (int row = 0; row < folders->rowCount(here); ++row) {
+                    if (folders->index(row, 0, here).data().toString() == QStringLiteral("vecchie")) {
+                        sub = folders->index(row, 0, here);
+                    }
+                }
+                return sub.isValid();
+            },
+            5000));
+        d->Dir1->scrollTo(sub);
+        QTest::mouseClick(d->Dir1->viewport(), Qt::LeftButton, {}, d->Dir1->visualRect(sub).center());
+        QCOMPARE(d->folder(), QDir(m_pictures->path()).filePath(QStringLiteral("vecchie")));
+        QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("fiume.png")});
+        QVERIFY(!d->Image1->isVisible());
+        QCOMPARE(d->fileName(), QString());
+    }
+};
+
+CARTEO_TEST_MAIN(TestImport)
+
+#include "tst_import.moc"
