@@ -45,6 +45,7 @@ constexpr QSize kPhotoSize(1155, 866); // one megapixel
 constexpr QSize kLargePhotoSize(4000, 3000);
 constexpr int kPhotoRuns = 15;
 constexpr double kArrowTargetMs = 50;
+constexpr double kLargePhotoTargetMs = 40;
 constexpr double kGrowthTargetMb = 8;
 
 // A photo-like picture: soft colours with shapes and some grain, so that it compresses as a photo
@@ -299,8 +300,8 @@ int runBenchmark(const QString& path)
                     QStringLiteral("-"), QStringLiteral("< %1 ms").arg(kArrowTargetMs),
                     verdict(painted.max < kArrowTargetMs)});
     rows.push_back({QStringLiteral("12-megapixel photo shown (median)"), ms(largePhoto.median), QStringLiteral("-"),
-                    QStringLiteral("-"), QStringLiteral("< %1 ms").arg(kArrowTargetMs),
-                    verdict(largePhoto.median < kArrowTargetMs)});
+                    QStringLiteral("-"), QStringLiteral("<= %1 ms").arg(kLargePhotoTargetMs),
+                    verdict(largePhoto.median <= kLargePhotoTargetMs)});
     rows.push_back({QStringLiteral("resident memory growth over 1000 photos"),
                     measured ? QString::number(growth, 'f', 1) + QStringLiteral(" MB") : QStringLiteral("n/a"),
                     QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("< %1 MB").arg(kGrowthTargetMb),
