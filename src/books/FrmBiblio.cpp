@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
+#include "app/WindowClosing.h"
 #include "books/AuthorsPanel.h"
 #include "books/BookFields.h"
 #include "books/FloorPlan.h"
@@ -21,17 +22,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <utility>
 
 namespace {
 
@@ -557,38 +555,29 @@ void FrmBiblio::Form_KeyUp(int keyCode)
 
 bool FrmBiblio::closeWindow()
 {
-    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
-        return sub->close();
-    }
-    return close();
+    return windows::closeWindow(this);
 }
 
 void FrmBiblio::closeEvent(QCloseEvent* event)
 {
-    if (isEditing()) {
-        guard::run([] { msg::show(msg::kEditingOpen, msg::Icon::Information); });
-        event->ignore();
-        return;
+    windows::guardClose(event, isEditing());
+    if (event->isAccepted()) {
+        Timer1->stop();
     }
-    Timer1->stop();
-    event->accept();
 }
 
 bool FrmBiblio::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            // Only an Escape pressed here acts: the release of the one that closed a message box
-            // is not for the window.
-            if (event->type() == QEvent::KeyPress) {
-                m_escapePressed = true;
-            } else if (std::exchange(m_escapePressed, false)) {
-                guard::run([this] { Form_KeyUp(27); });
-            }
-            return true;
-        }
-    } else if (event->type() == QEvent::WindowActivate && watched == parentWidget()) {
+    switch (windows::escapeKey(event, m_escapePressed)) {
+    case windows::Escape::Released:
+        guard::run([this] { Form_KeyUp(27); });
+        return true;
+    case windows::Escape::Consumed:
+        return true;
+    case windows::Escape::Other:
+        break;
+    }
+    if (event->type() == QEvent::WindowActivate && watched == parentWidget()) {
         guard::run([this] { Form_Activate(); });
     }
     return QWidget::eventFilter(watched, event);

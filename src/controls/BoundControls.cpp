@@ -107,22 +107,16 @@ QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QW
     return label;
 }
 
-// ---------------------------------------------------------------- BoundLineEdit
+// ---------------------------------------------------------------- BoundField
 
-BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent)
-{
-    applyFieldColours(this);
-    connect(this, &QLineEdit::textEdited, this, &BoundLineEdit::typed);
-}
-
-BoundLineEdit::~BoundLineEdit()
+BoundField::~BoundField()
 {
     if (m_source) {
         m_source->unbind(this);
     }
 }
 
-void BoundLineEdit::bindTo(store::DataSource* source, const QString& field)
+void BoundField::bindTo(store::DataSource* source, const QString& field)
 {
     if (m_source) {
         m_source->unbind(this);
@@ -133,6 +127,15 @@ void BoundLineEdit::bindTo(store::DataSource* source, const QString& field)
         m_source->bind(this);
     }
 }
+
+// ---------------------------------------------------------------- BoundLineEdit
+
+BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent)
+{
+    applyFieldColours(this);
+    connect(this, &QLineEdit::textEdited, this, &BoundLineEdit::typed);
+}
+
 
 void BoundLineEdit::setUpperCase(bool on)
 {
@@ -282,24 +285,6 @@ BoundTextEdit::BoundTextEdit(QWidget* parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
-BoundTextEdit::~BoundTextEdit()
-{
-    if (m_source) {
-        m_source->unbind(this);
-    }
-}
-
-void BoundTextEdit::bindTo(store::DataSource* source, const QString& field)
-{
-    if (m_source) {
-        m_source->unbind(this);
-    }
-    m_source = source;
-    m_field = field;
-    if (m_source) {
-        m_source->bind(this);
-    }
-}
 
 void BoundTextEdit::showFieldValue(const QVariant& value)
 {

@@ -34,16 +34,30 @@ template <typename W> W* named(W* widget, const QString& name)
 // A caption label that names its field for screen readers and takes the keyboard to it.
 QLabel* captionFor(QWidget* parent, const QString& name, const QString& text, QWidget* field);
 
+// What every bound text box keeps: its data source and field, given up when it goes.
+class BoundField : public store::FieldBinding {
+  public:
+    BoundField() = default;
+    ~BoundField() override;
+    BoundField(const BoundField&) = delete;
+    BoundField& operator=(const BoundField&) = delete;
+
+    void bindTo(store::DataSource* source, const QString& field);
+    QString dataField() const override { return m_field; }
+
+  protected:
+    QPointer<store::DataSource> m_source;
+    QString m_field;
+};
+
 // A text box bound to a field of a data source.
-class BoundLineEdit : public QLineEdit, public store::FieldBinding {
+class BoundLineEdit : public QLineEdit, public BoundField {
     Q_OBJECT
   public:
     using Formatter = std::function<QString(const QVariant&)>;
 
     explicit BoundLineEdit(QWidget* parent = nullptr);
-    ~BoundLineEdit() override;
 
-    void bindTo(store::DataSource* source, const QString& field);
     // Turns typed text to upper case, keeping the caret.
     void setUpperCase(bool on);
     // Only these characters (and Backspace) may be typed; empty means anything.
@@ -58,7 +72,6 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
     int lengthLimit() const { return m_limit; }
     const FieldRule& rule() const { return m_rule; }
 
-    QString dataField() const override { return m_field; }
     void showFieldValue(const QVariant& value) override;
     // The text as the field stores it: an amount as a number (read in the regional settings), an
     // empty field as null. Throws store::DbError 3421 for an amount that is not a number.
@@ -76,8 +89,6 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
   private:
     void typed(const QString& text);
 
-    QPointer<store::DataSource> m_source;
-    QString m_field;
     QString m_accepted;
     Formatter m_formatter;
     FieldRule m_rule;
@@ -88,17 +99,14 @@ class BoundLineEdit : public QLineEdit, public store::FieldBinding {
 // A text box of several lines bound to a field of a data source, for notes. Line breaks are
 // stored as CR LF, as the program has always written them; typed and pasted text can be turned
 // to upper case, the caret kept. An empty box stores a null.
-class BoundTextEdit : public QPlainTextEdit, public store::FieldBinding {
+class BoundTextEdit : public QPlainTextEdit, public BoundField {
     Q_OBJECT
   public:
     explicit BoundTextEdit(QWidget* parent = nullptr);
-    ~BoundTextEdit() override;
 
-    void bindTo(store::DataSource* source, const QString& field);
     void setUpperCase(bool on) { m_upperCase = on; }
     QString text() const { return toPlainText(); }
 
-    QString dataField() const override { return m_field; }
     void showFieldValue(const QVariant& value) override;
     QVariant fieldValueForUpdate() const override;
     std::optional<bool> fieldModified() const override { return document()->isModified(); }
@@ -109,8 +117,6 @@ class BoundTextEdit : public QPlainTextEdit, public store::FieldBinding {
     void insertFromMimeData(const QMimeData* source) override;
 
   private:
-    QPointer<store::DataSource> m_source;
-    QString m_field;
     bool m_upperCase = false;
 };
 

@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
+#include "app/WindowClosing.h"
 #include "books/FrmBiblio.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
@@ -12,12 +13,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMdiSubWindow>
 #include <QPushButton>
 
-#include <utility>
 
 namespace people {
 
@@ -405,36 +403,24 @@ void RecordWindow::Form_KeyUp(int keyCode)
 
 bool RecordWindow::closeWindow()
 {
-    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
-        return sub->close();
-    }
-    return close();
+    return windows::closeWindow(this);
 }
 
 void RecordWindow::closeEvent(QCloseEvent* event)
 {
-    if (isEditing()) {
-        guard::run([] { msg::show(msg::kEditingOpen, msg::Icon::Information); });
-        event->ignore();
-        return;
-    }
-    event->accept();
+    windows::guardClose(event, isEditing());
 }
 
 bool RecordWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            // Only an Escape pressed here closes the window: the release of the one that closed a
-            // message box is not for the window.
-            if (event->type() == QEvent::KeyPress) {
-                m_escapePressed = true;
-            } else if (std::exchange(m_escapePressed, false)) {
-                guard::run([this] { Form_KeyUp(27); });
-            }
-            return true;
-        }
+    switch (windows::escapeKey(event, m_escapePressed)) {
+    case windows::Escape::Released:
+        guard::run([this] { Form_KeyUp(27); });
+        return true;
+    case windows::Escape::Consumed:
+        return true;
+    case windows::Escape::Other:
+        break;
     }
     return RecordPanel::eventFilter(watched, event);
 }

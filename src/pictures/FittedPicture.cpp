@@ -4,6 +4,7 @@
 #include "pictures/PictureReader.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QPixmap>
 #include <QWidget>
 
@@ -28,6 +29,17 @@ bool showFitted(QLabel* picture, const QWidget* frame, const QString& path)
                          size.height());
     picture->show();
     return true;
+}
+
+QPushButton* boldButton(QWidget* parent, const QString& name, const QString& caption, QRect where)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    QFont bold = b->font();
+    bold.setBold(true);
+    b->setFont(bold);
+    b->setGeometry(where);
+    return b;
 }
 
 } // namespace pictures

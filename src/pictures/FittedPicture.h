@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace pictures {
@@ -12,5 +14,8 @@ namespace pictures {
 // file is missing or cannot be read the label is left hidden and empty, and false is returned.
 // Never shows a message, never throws.
 bool showFitted(QLabel* picture, const QWidget* frame, const QString& path);
+
+// A button of the picture windows: named, captioned, bold, placed at `where` (pixels).
+QPushButton* boldButton(QWidget* parent, const QString& name, const QString& caption, QRect where);
 
 } // namespace pictures

@@ -57,16 +57,6 @@ class BusyPointer {
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
-QPushButton* button(QWidget* parent, const QString& name, const QString& caption, QRect where)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    QFont bold = b->font();
-    bold.setBold(true);
-    b->setFont(bold);
-    b->setGeometry(where);
-    return b;
-}
 
 QString cleanFolder(const QString& folder)
 {
@@ -138,8 +128,8 @@ void frminserisci::buildControls()
     Image1->setGeometry(8, 8, 153, 129);
     Image1->hide();
 
-    Command1[0] = button(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 378, 90, 36));
-    Command1[1] = button(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 378, 90, 36));
+    Command1[0] = pictures::boldButton(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 378, 90, 36));
+    Command1[1] = pictures::boldButton(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 378, 90, 36));
     Command1[0]->setDefault(true);
     setFixedSize(600, 430);
     setTabOrder(Drive1, File1);

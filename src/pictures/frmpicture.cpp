@@ -42,16 +42,6 @@ std::function<void()>& importDialog()
     return open;
 }
 
-QPushButton* button(QWidget* parent, const QString& name, const QString& caption, QRect where)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    QFont bold = b->font();
-    bold.setBold(true);
-    b->setFont(bold);
-    b->setGeometry(where);
-    return b;
-}
 
 } // namespace
 
@@ -77,8 +67,8 @@ frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowSta
     Image1->setGeometry(twipsRect(600, 600, 1575, 1455));
     Image1->hide();
 
-    Command2 = button(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"), twipsRect(3160, 240, 975, 375));
-    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"), twipsRect(3160, 2520, 975, 375));
+    Command2 = pictures::boldButton(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"), twipsRect(3160, 240, 975, 375));
+    Command1 = pictures::boldButton(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"), twipsRect(3160, 2520, 975, 375));
     guard::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     resize(twipsRect(0, 0, 4350, 3120).size());
