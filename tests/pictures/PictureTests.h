@@ -10,10 +10,21 @@
 #include <QTest>
 #include <QWidget>
 
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
 namespace picturetests {
+
+// Colours of the test pictures, and whether two colours are the same within JPEG's tolerance.
+inline const QColor kRed(220, 20, 20);
+inline const QColor kBlue(20, 20, 220);
+inline const QColor kGreen(20, 200, 20);
+inline bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
+           std::abs(a.blue() - b.blue()) < 24;
+}
 
 // A JPEG of `size` filled with `colour`. With `quarterTurned` the pixels are stored turned by a
 // quarter (height × width) and the file says so, as cameras held upright write it: its upright

@@ -32,20 +32,15 @@
 #include <memory>
 
 using picturetests::child;
+using picturetests::kBlue;
+using picturetests::kGreen;
+using picturetests::kRed;
+using picturetests::near;
 using testsupport::digest;
 using testsupport::NextModal;
 
 namespace {
 
-const QColor kRed(220, 20, 20);
-const QColor kBlue(20, 20, 220);
-const QColor kGreen(20, 200, 20);
-
-bool near(QColor a, QColor b)
-{
-    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
-           std::abs(a.blue() - b.blue()) < 24;
-}
 
 QImage solid(QSize size, QColor colour)
 {

@@ -27,21 +27,16 @@
 #include <memory>
 
 using picturetests::child;
+using picturetests::kBlue;
+using picturetests::kGreen;
+using picturetests::kRed;
+using picturetests::near;
 using picturetests::jpeg;
 using picturetests::writePhoto;
 using testsupport::BooksWindow;
 
 namespace {
 
-const QColor kRed(220, 20, 20);
-const QColor kBlue(20, 20, 220);
-const QColor kGreen(20, 200, 20);
-
-bool near(QColor a, QColor b)
-{
-    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 &&
-           std::abs(a.blue() - b.blue()) < 24;
-}
 
 QString describe(QColor c)
 {
