@@ -1,12 +1,13 @@
 #include "books/FloorPlan.h"
 
+#include "pictures/PictureReader.h"
+
 #include "app/Guard.h"
 
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
 #include <QFrame>
-#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -113,11 +114,11 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     setMarkersVisible(false);
 }
 
-void FloorPlan::fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan)
+void FloorPlan::fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan, QSize natural)
 {
     picture->hide();
     picture->setPixmap(plan);
-    QSize size = plan.size();
+    QSize size = natural;
     const QRect inner = panel->contentsRect();
     // Each direction is reduced on its own: a plan larger than the panel one way is squeezed
     // that way only, and a smaller plan keeps its size.
@@ -134,17 +135,18 @@ void FloorPlan::load(const QString& planFile)
     if (planFile.isEmpty() || !QFile::exists(planFile)) {
         return;
     }
-    // Read afresh each time: QPixmap's own file cache knows a file by its name, size and time, and
-    // an imported plan keeps the time of the plan it replaces.
-    QImageReader reader(planFile);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (image.isNull()) {
+    // Read afresh each time (QPixmap's own file cache knows a file by its name, size and time, and
+    // an imported plan keeps the time of the plan it replaces), and no larger than the large view
+    // shows it: a plan scanned at 300 dots per inch has tens of millions of pixels. Twice the
+    // larger side of the large view keeps a long, narrow plan sharp when it is squeezed.
+    const int side = 2 * std::max(Picture7->width(), Picture7->height());
+    const pictures::DisplayPicture read = pictures::readForDisplay(planFile, QSize(side, side));
+    if (read.image.isNull()) {
         return;
     }
-    const QPixmap plan = QPixmap::fromImage(image);
-    fitPicture(Image1, Picture5, plan);
-    fitPicture(Image4, Picture7, plan);
+    const QPixmap plan = QPixmap::fromImage(read.image);
+    fitPicture(Image1, Picture5, plan, read.naturalSize);
+    fitPicture(Image4, Picture7, plan, read.naturalSize);
 }
 
 void FloorPlan::placeSmallMarker(QPoint twips)

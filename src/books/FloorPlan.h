@@ -75,7 +75,8 @@ class FloorPlan : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    static void fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan);
+    // Shows `plan` (read at a reduced size, perhaps) as a picture of `natural` size would be shown.
+    static void fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan, QSize natural);
     // Where a marker dropped at `drop` lands in `panel`, clamped as above.
     static QPointF dropPlace(QPointF drop, const QWidget* marker, const QWidget* panel);
     bool dragEvent(QLabel* marker, QEvent* event);

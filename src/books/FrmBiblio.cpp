@@ -162,6 +162,10 @@ void FrmBiblio::Form_Load()
         const qint64 id = Data6->rs().value(QStringLiteral("id")).toLongLong();
         DBList1->setBoundText(QString::number(id));
         DBList1_Click();
+    } else {
+        // No book: no current book either, so no photo is shown or imported for a book of the
+        // archive opened before.
+        showNoBook();
     }
 }
 

@@ -14,7 +14,6 @@ namespace pictures {
 namespace {
 
 // Qt refuses pictures over 256 MB by default; a scanned floor plan may be larger.
-constexpr int kAllocationLimitMb = 1024;
 
 QString quoted(const QString& path)
 {
@@ -70,6 +69,8 @@ bool CaricaImmagine(cDIBSection& buffer, const QString& path)
         return fail(QStringLiteral("Il file %1 non esiste.").arg(quoted(path)));
     case ReadProblem::Unreadable:
         return fail(QStringLiteral("Impossibile leggere il file %1.").arg(quoted(path)));
+    case ReadProblem::TooLarge:
+        return fail(QStringLiteral("Il file %1 è troppo grande per essere un'immagine.").arg(quoted(path)));
     case ReadProblem::None:
         break;
     }
@@ -91,6 +92,9 @@ bool CaricaImmagine(cDIBSection& buffer, const QString& path)
         reader.setAutoTransform(true);
         reader.setAllocationLimit(kAllocationLimitMb);
         const QSize size = reader.size();
+        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels) {
+            return fail(tooLarge(size));
+        }
         const QImage image = reader.read();
         if (image.isNull()) {
             // A picture that Qt could have read but for its size is reported as such.

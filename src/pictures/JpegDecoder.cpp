@@ -1,5 +1,7 @@
 #include "pictures/JpegDecoder.h"
 
+#include "pictures/PictureFiles.h"
+
 #include "pictures/cDIBSection.h"
 
 #include <turbojpeg.h>
@@ -242,6 +244,20 @@ Markers readMarkers(const QByteArray& data)
     return markers;
 }
 
+bool tooManyPixels(QSize size, const Markers& markers)
+{
+    const bool progressive = markers.frameType == 2 || markers.frameType == 6 || markers.frameType == 10 ||
+                             markers.frameType == 14;
+    return qint64(size.width()) * size.height() > (progressive ? kMaxProgressivePixels : kMaxPicturePixels);
+}
+
+bool cutShort(const QString& codecWords)
+{
+    // The codec's warnings for data that ends before the picture does; stray bytes between
+    // markers, which cameras sometimes leave, are not among them.
+    return codecWords.contains(QLatin1String("premature end"), Qt::CaseInsensitive);
+}
+
 bool endsWhole(const QByteArray& data, const Markers& markers)
 {
     // Inside the picture data a 0xff byte is always followed by 0 or a restart marker, so the
@@ -287,6 +303,9 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
         return {headerFailure(markers), lastError(handle.get()), {}};
     }
     const QSize size(width, height);
+    if (tooManyPixels(size, markers)) {
+        return {Failure::TooLarge, {}, size};
+    }
 
     cDIBSection decoded;
     if (!decoded.Create(width, height)) {
@@ -321,7 +340,8 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
     if (result != 0) {
         // A warning leaves a whole picture: accepted unless the data was cut short, in which case
         // the rest is only filler.
-        if (tjGetErrorCode(handle.get()) != TJERR_WARNING || !endsWhole(data, markers)) {
+        if (tjGetErrorCode(handle.get()) != TJERR_WARNING || !endsWhole(data, markers) ||
+            cutShort(lastError(handle.get()))) {
             return {Failure::Damaged, lastError(handle.get()), size};
         }
     }
@@ -357,6 +377,9 @@ QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural)
         return {};
     }
     const Markers markers = readMarkers(data);
+    if (tooManyPixels(QSize(width, height), markers)) {
+        return {};
+    }
     const bool swap = swapsAxes(markers.orientation);
     const QSize upright = swap ? QSize(height, width) : QSize(width, height);
     const QSize wanted = fitted(upright, target);

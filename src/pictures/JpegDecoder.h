@@ -28,6 +28,10 @@ Markers readMarkers(const QByteArray& data);
 
 // True when an end-of-image marker follows the picture data, so that none of it was cut off.
 bool endsWhole(const QByteArray& data, const Markers& markers);
+// True when the codec's warning says that the picture data ended before the picture did.
+bool cutShort(const QString& codecWords);
+// True for a picture larger than the program reads (see PictureFiles.h).
+bool tooManyPixels(QSize size, const Markers& markers);
 
 // True when `data` starts with the JPEG start-of-image marker.
 bool looksLikeJpeg(const QByteArray& data);

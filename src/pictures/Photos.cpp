@@ -19,10 +19,18 @@ QString photoFile(qint64 bookId)
 
 QString planFile(const QString& archiveFolder, const QString& archiveFile)
 {
-    if (archiveFile.size() < 4) {
+    if (archiveFile.isEmpty()) {
         return {};
     }
-    return archiveFolder + QStringLiteral("pianta") + archiveFile.left(archiveFile.size() - 4) + QStringLiteral(".jpg");
+    // "archivio.mdb" has "piantaarchivio.jpg". Another extension goes the same way (so two
+    // archives "libri.db" and "libro.db" never share a plan); a name without one is kept whole.
+    QString name = archiveFile;
+    if (name.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+        name.chop(4);
+    } else if (const qsizetype dot = name.lastIndexOf(QLatin1Char('.')); dot > 0) {
+        name.truncate(dot);
+    }
+    return archiveFolder + QStringLiteral("pianta") + name + QStringLiteral(".jpg");
 }
 
 QSize fittedSize(QSize natural, QSize inner)

@@ -13,10 +13,10 @@ QString photoFolder();
 // The photo of a book: the photo folder + the book's key + ".jpg".
 QString photoFile(qint64 bookId);
 
-// The floor plan of an archive: beside it, "pianta" + the archive's file name without its last
-// four characters (".mdb") + ".jpg"; archivio.mdb in C:\lib\ has C:\lib\piantaarchivio.jpg.
-// `archiveFolder` ends with its separator (Modulo1::CartellaArchivio). Empty when the name is
-// shorter than four characters (no archive is open).
+// The floor plan of an archive: beside it, "pianta" + the archive's file name without its
+// extension (".mdb", in any case) + ".jpg"; archivio.mdb in C:\lib\ has C:\lib\piantaarchivio.jpg.
+// `archiveFolder` ends with its separator (Modulo1::CartellaArchivio). Empty when no archive is
+// open (no file name).
 QString planFile(const QString& archiveFolder, const QString& archiveFile);
 
 // The size a picture of `natural` size is shown at in a frame of `inner` size: as wide as the frame

@@ -77,6 +77,16 @@ void handOn(const Identity& old, QFileDevice& file)
 
 ReadProblem readWholeFile(const QString& path, QByteArray& bytes)
 {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return ReadProblem::Missing;
+    }
+    if (!info.isFile()) {
+        return ReadProblem::Unreadable;
+    }
+    if (info.size() > kMaxPictureFileBytes) {
+        return ReadProblem::TooLarge;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return file.exists() ? ReadProblem::Unreadable : ReadProblem::Missing;
@@ -98,6 +108,12 @@ void replaceFile(const QString& path, const QByteArray& bytes)
         throw store::DbError(store::ErrPathFileAccess,
                              QStringLiteral("Impossibile salvare l'immagine nel file %1: esiste una cartella con "
                                             "questo nome.")
+                                 .arg(quoted(path)));
+    }
+    if (target.isSymLink()) {
+        // Written through, the link would replace whatever file it points to.
+        throw store::DbError(store::ErrPermissionDenied,
+                             QStringLiteral("Impossibile sostituire il file %1: è un collegamento a un altro file.")
                                  .arg(quoted(path)));
     }
     std::optional<Identity> old;

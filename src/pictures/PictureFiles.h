@@ -9,9 +9,21 @@ class QIODevice;
 // picture it replaces, and the folder they go into.
 namespace pictures {
 
-enum class ReadProblem { None, Missing, Unreadable };
+// The largest pictures the program reads: a plan scanned at A1 size and 300 dots per inch has 70
+// million pixels. A picture that says it is larger (a damaged or hostile file can claim 65,500 by
+// 65,500 in a few hundred bytes) is refused before anything is decoded, and so is a file too large
+// to be a picture. Progressive JPEG files hold the whole picture's coefficients while they decode,
+// even when read at a reduced scale, so they get a lower limit.
+inline constexpr qint64 kMaxPicturePixels = 100'000'000;
+inline constexpr qint64 kMaxProgressivePixels = 50'000'000;
+inline constexpr qint64 kMaxPictureFileBytes = 256 * 1024 * 1024;
+// What Qt's readers may allocate for one picture, the same for every read of the program.
+inline constexpr int kAllocationLimitMb = 1024;
 
-// Reads the file at `path` whole into `bytes`. Paths are Unicode throughout.
+enum class ReadProblem { None, Missing, Unreadable, TooLarge };
+
+// Reads the file at `path` whole into `bytes`: only an ordinary file (not a folder, a device or a
+// pipe, which could never end) of at most kMaxPictureFileBytes. Paths are Unicode throughout.
 ReadProblem readWholeFile(const QString& path, QByteArray& bytes);
 
 // The picture format Qt recognises in what `device` holds, or the one the extension of `path`

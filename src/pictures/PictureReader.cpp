@@ -15,7 +15,11 @@ DisplayPicture readWithQt(QByteArray& data, const QString& path, QSize target)
     device.open(QIODevice::ReadOnly);
     QImageReader reader(&device, pictureFormat(device, path));
     reader.setAutoTransform(true);
+    reader.setAllocationLimit(kAllocationLimitMb);
     const QSize stored = reader.size();
+    if (stored.isValid() && qint64(stored.width()) * stored.height() > kMaxPicturePixels) {
+        return {};
+    }
     if (!stored.isValid()) {
         // A format that tells its size only by reading the whole picture.
         QImage image = reader.read();

@@ -197,9 +197,12 @@ class TestFrmBiblio : public QObject {
                           QStringLiteral(".jpg")));
         books.load();
         books::FloorPlan* p = books.window().floorPlan();
-        // Wider than the panel: squeezed to its inner width; lower than the panel: kept.
+        // Wider than the panel: squeezed to its inner width; lower than the panel: kept. The picture
+        // held is read no larger than the views need.
         QCOMPARE(p->Image1->width(), p->Picture5->contentsRect().width());
         QCOMPARE(p->Image1->height(), 100);
+        QVERIFY(p->Image4->pixmap().width() < 2000);
+        QVERIFY(p->Image4->pixmap().width() >= p->Picture7->contentsRect().width());
         QVERIFY(p->Image1->isVisible());
         QVERIFY(!p->Picture8->isVisible());
         QTest::mouseClick(books.control<QPushButton>(QStringLiteral("Command17")), Qt::LeftButton);
@@ -207,6 +210,15 @@ class TestFrmBiblio : public QObject {
         QCOMPARE(p->Image4->width(), p->Picture7->contentsRect().width());
         QTest::mouseClick(books.control<QPushButton>(QStringLiteral("Command16")), Qt::LeftButton);
         QVERIFY(!p->Picture8->isVisible());
+    }
+
+    void emptyArchiveHasNoCurrentBook()
+    {
+        // The book of the archive shown before is no book of this one: no photo is shown or
+        // imported for it.
+        Modulo1::IdLibroCorrente = 900;
+        BooksWindow books(QString{});
+        QCOMPARE(Modulo1::IdLibroCorrente, 0);
     }
 
     void recordPanelIsClosedWhileBrowsingAndNamedForReaders()

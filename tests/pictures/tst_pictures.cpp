@@ -5,6 +5,7 @@
 #include "app/Messages.h"
 #include "pictures/ImageImport.h"
 #include "pictures/JpegCodec.h"
+#include "pictures/Photos.h"
 #include "pictures/PictureFiles.h"
 #include "pictures/PictureReader.h"
 #include "pictures/cDIBSection.h"
@@ -16,6 +17,7 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRandomGenerator>
@@ -97,6 +99,20 @@ std::optional<store::DbError> errorOf(const std::function<void()>& call)
         return store::DbError(-1, QString::fromLocal8Bit(e.what()));
     }
     return std::nullopt;
+}
+
+// The same picture data under a frame header that claims another size.
+QByteArray claimingSize(const QByteArray& jpeg, int width, int height, uchar frameMarker = 0xc0)
+{
+    QByteArray changed = jpeg;
+    const qsizetype frame = segmentAt(jpeg, frameMarker);
+    if (frame >= 0) {
+        changed[frame + 5] = char(height >> 8);
+        changed[frame + 6] = char(height & 0xff);
+        changed[frame + 7] = char(width >> 8);
+        changed[frame + 8] = char(width & 0xff);
+    }
+    return changed;
 }
 
 QImage noise(int width, int height)
@@ -435,6 +451,58 @@ class TestPictures : public QObject {
         // The buffer and the photo on disk are as they were.
         QCOMPARE(buffer.Width(), 16);
         QCOMPARE(readFile(target), photo);
+    }
+
+    void hostileFilesAreRefusedBeforeDecoding()
+    {
+        // A few hundred bytes that claim 65,000 by 65,000 pixels (progressive: 40,000 by 40,000)
+        // are refused from their header, without memory for the picture.
+        const QByteArray small = jpegOf(quadrants(16, 16));
+        const QString huge = fileWith(QStringLiteral("enorme.jpg"), claimingSize(small, 65000, 65000));
+        const QString progressive = fileWith(
+            QStringLiteral("progressivo.jpg"), claimingSize(jpegOf(quadrants(16, 16), 90, true), 40000, 40000, 0xc2));
+        QElapsedTimer clock;
+        clock.start();
+        for (const QString& file : {huge, progressive}) {
+            QVERIFY(pictures::readForDisplay(file, QSize(193, 193)).image.isNull());
+            cDIBSection buffer;
+            const QStringList shown = messagesOf([&] { QVERIFY(!pictures::CaricaImmagine(buffer, file)); });
+            QCOMPARE(shown.size(), 1);
+            QVERIFY2(shown.constFirst().contains(QStringLiteral("troppo grande")), qPrintable(shown.constFirst()));
+            QVERIFY(buffer.isEmpty());
+        }
+        QVERIFY2(clock.elapsed() < 2000, "a hostile header was decoded");
+
+        // Data that ends long before the size it claims is damaged, not a grey photo.
+        const QString inflated = fileWith(QStringLiteral("gonfiato.jpg"), claimingSize(small, 2000, 2000));
+        cDIBSection buffer;
+        QCOMPARE(messagesOf([&] { QVERIFY(!pictures::CaricaImmagine(buffer, inflated)); }).size(), 1);
+        QVERIFY(buffer.isEmpty());
+
+        // A folder named like a photo is no picture; a link is never written through.
+        QVERIFY(QDir().mkpath(path(QStringLiteral("cartella.jpg"))));
+        QVERIFY(pictures::readForDisplay(path(QStringLiteral("cartella.jpg")), QSize(193, 193)).image.isNull());
+        const QString elsewhere = fileWith(QStringLiteral("altro.txt"), "testo");
+        QVERIFY(QFile::link(elsewhere, path(QStringLiteral("18.jpg"))));
+        cDIBSection photo;
+        QVERIFY(photo.Create(8, 8));
+        const auto linkError = errorOf([&] { pictures::SalvaJpeg(photo, path(QStringLiteral("18.jpg")), 50); });
+        QVERIFY(linkError);
+        QCOMPARE(linkError->number(), int(store::ErrPermissionDenied));
+        QCOMPARE(readFile(elsewhere), QByteArray("testo"));
+    }
+
+    void planFileNames()
+    {
+        QCOMPARE(pictures::planFile(QStringLiteral("/lib/"), QStringLiteral("prova.mdb")),
+                 QStringLiteral("/lib/piantaprova.jpg"));
+        QCOMPARE(pictures::planFile(QStringLiteral("/lib/"), QStringLiteral("ARCHIVIO.MDB")),
+                 QStringLiteral("/lib/piantaARCHIVIO.jpg"));
+        // Other names: their own extension goes, so two archives never share a plan.
+        QCOMPARE(pictures::planFile(QStringLiteral("/lib/"), QStringLiteral("libri.db")),
+                 QStringLiteral("/lib/piantalibri.jpg"));
+        QCOMPARE(pictures::planFile(QStringLiteral("/lib/"), QStringLiteral("abc")), QStringLiteral("/lib/piantaabc.jpg"));
+        QVERIFY(pictures::planFile(QStringLiteral("/lib/"), QString()).isEmpty());
     }
 
     void replaceKeepsTheOldFilesTimesAndPermissions()
