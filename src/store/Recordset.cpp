@@ -268,10 +268,11 @@ void Recordset::loadJoinKeys()
     const QString keyList = m_query.keyColumns.join(QStringLiteral(", "));
     const int keyColumns = int(m_query.keyColumns.size());
     // The query's own condition holds for the page too: a row that another user changed so that
-    // it no longer belongs to the result reads as empty, never as another row.
+    // it no longer belongs to the result reads as empty, never as another row. Its unary plus keeps
+    // the engine from reading the page through the condition's indexes instead of by its keys.
     m_pageMarkers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.conditionMarkers;
     const QString condition =
-        m_shape.condition.isEmpty() ? QString() : QStringLiteral("(%1) AND ").arg(m_shape.condition);
+        m_shape.condition.isEmpty() ? QString() : QStringLiteral("+(%1) AND ").arg(m_shape.condition);
     m_pageQuery = std::make_unique<Statement>(m_archive->prepareExact(
         QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4%5 IN (%6)")
             .arg(m_shape.selectList, keyList, m_shape.fromClause, condition, first, marks(kPageSize))));
