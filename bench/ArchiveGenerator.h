@@ -5,7 +5,7 @@
 
 namespace bench {
 
-// A small, fast pseudo-random generator (xoshiro256**, seeded through splitmix64) whose sequence
+// A small, fast pseudo-random generator (xoshiro256**, started through splitmix64) whose sequence
 // is the same on every compiler and standard library, so an archive made from a variant is the same
 // file content everywhere.
 class Random {

@@ -43,7 +43,7 @@ using namespace bench;
 constexpr int kRuns = 7;         // repetitions of whole-window and whole-query measurements
 constexpr int kClicks = 200;     // random books chosen in the list
 constexpr int kArrowSteps = 500; // presses of the down arrow
-constexpr std::uint64_t kPickSeed = 7;
+constexpr std::uint64_t kPickVariant = 7;
 constexpr int kSaves = 200; // books saved one at a time
 constexpr double kSaveTargetMs = 20.0;
 constexpr int kNewBooks = 40; // books made with "Nuovo" and "Salva"
@@ -255,7 +255,7 @@ int runBenchmark(const QString& path)
     QCoreApplication::processEvents();
     auto* list = child<controls::DBList>(w.get(), "DBList1");
     auto* titleBox = child<QLineEdit>(w.get(), "TxtFields_0");
-    bench::Random pick(kPickSeed);
+    bench::Random pick(kPickVariant);
     std::vector<qint64> chosen;
     for (int i = 0; i < kClicks; ++i) {
         chosen.push_back(ids[pick.below(std::uint32_t(ids.size()))]);

@@ -50,9 +50,9 @@ constexpr double kGrowthTargetMb = 8;
 
 // A photo-like picture: soft colours with shapes and some grain, so that it compresses as a photo
 // does rather than as a flat fill.
-QImage photoLike(QSize size, std::uint64_t seed)
+QImage photoLike(QSize size, std::uint64_t variant)
 {
-    bench::Random random(seed);
+    bench::Random random(variant);
     QImage image(size, QImage::Format_RGB32);
     QLinearGradient background(0, 0, size.width(), size.height());
     background.setColorAt(0, QColor::fromHsv(random.between(0, 359), 80, 230));
