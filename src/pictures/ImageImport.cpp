@@ -89,10 +89,9 @@ bool CaricaImmagine(cDIBSection& buffer, const QString& path)
         device.open(QIODevice::ReadOnly);
         // The content decides; the name's extension only where the content does not tell.
         QImageReader reader(&device, pictureFormat(device, path));
-        reader.setAutoTransform(true);
-        reader.setAllocationLimit(kAllocationLimitMb);
+        prepareReader(reader);
         const QSize size = reader.size();
-        if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels) {
+        if (tooManyPixels(size)) {
             return fail(tooLarge(size));
         }
         const QImage image = reader.read();

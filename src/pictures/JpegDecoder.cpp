@@ -248,7 +248,7 @@ bool tooManyPixels(QSize size, const Markers& markers)
 {
     const bool progressive = markers.frameType == 2 || markers.frameType == 6 || markers.frameType == 10 ||
                              markers.frameType == 14;
-    return qint64(size.width()) * size.height() > (progressive ? kMaxProgressivePixels : kMaxPicturePixels);
+    return pictures::tooManyPixels(size, progressive ? kMaxProgressivePixels : kMaxPicturePixels);
 }
 
 bool cutShort(const QString& codecWords)

@@ -95,6 +95,12 @@ ReadProblem readWholeFile(const QString& path, QByteArray& bytes)
     return file.error() == QFileDevice::NoError ? ReadProblem::None : ReadProblem::Unreadable;
 }
 
+void prepareReader(QImageReader& reader)
+{
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(kAllocationLimitMb);
+}
+
 QByteArray pictureFormat(QIODevice& device, const QString& path)
 {
     const QByteArray found = QImageReader::imageFormat(&device);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 class QIODevice;
+class QImageReader;
 
 // The files of photos and floor plans: reading one whole, writing one without ever losing the
 // picture it replaces, and the folder they go into.
@@ -19,6 +21,16 @@ inline constexpr qint64 kMaxProgressivePixels = 50'000'000;
 inline constexpr qint64 kMaxPictureFileBytes = 256 * 1024 * 1024;
 // What Qt's readers may allocate for one picture, the same for every read of the program.
 inline constexpr int kAllocationLimitMb = 1024;
+
+// True for a picture of more pixels than `limit`.
+inline bool tooManyPixels(QSize size, qint64 limit = kMaxPicturePixels)
+{
+    return size.isValid() && qint64(size.width()) * size.height() > limit;
+}
+
+// What every picture read through Qt gets: turned upright as its file says, and the allocation
+// limit above.
+void prepareReader(QImageReader& reader);
 
 enum class ReadProblem { None, Missing, Unreadable, TooLarge };
 

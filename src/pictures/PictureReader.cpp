@@ -14,10 +14,9 @@ DisplayPicture readWithQt(QByteArray& data, const QString& path, QSize target)
     QBuffer device(&data);
     device.open(QIODevice::ReadOnly);
     QImageReader reader(&device, pictureFormat(device, path));
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(kAllocationLimitMb);
+    prepareReader(reader);
     const QSize stored = reader.size();
-    if (stored.isValid() && qint64(stored.width()) * stored.height() > kMaxPicturePixels) {
+    if (tooManyPixels(stored)) {
         return {};
     }
     if (!stored.isValid()) {
