@@ -3,6 +3,8 @@
 #include "store/DbError.h"
 
 #include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <deque>
 
 namespace dialogs {
@@ -21,10 +23,17 @@ bool& recording()
 }
 
 const QString kFilter = QStringLiteral("File mdb(*.mdb)");
+const QString kPdfFilter = QStringLiteral("File PDF(*.pdf)");
 
-QString showDialog(QWidget* parent, const QString& initialFolder, bool save)
+std::deque<PrinterChoice>& queuedPrinterChoices()
 {
-    QFileDialog dialog(parent, QString(), initialFolder, kFilter);
+    static std::deque<PrinterChoice> choices;
+    return choices;
+}
+
+QString showDialog(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter)
+{
+    QFileDialog dialog(parent, QString(), initialFolder, filter);
     // The same dialog on every platform, so the program behaves alike everywhere.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -32,7 +41,7 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save)
     dialog.setFileMode(QFileDialog::AnyFile);
     if (save) {
         // A new archive named without extension still shows up in the "*.mdb" list later.
-        dialog.setDefaultSuffix(QStringLiteral("mdb"));
+        dialog.setDefaultSuffix(filter == kPdfFilter ? QStringLiteral("pdf") : QStringLiteral("mdb"));
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
@@ -40,7 +49,7 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save)
     return dialog.selectedFiles().constFirst();
 }
 
-QString run(QWidget* parent, const QString& initialFolder, bool save)
+QString run(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter)
 {
     if (recording()) {
         requests().append(Request{save, initialFolder});
@@ -50,7 +59,7 @@ QString run(QWidget* parent, const QString& initialFolder, bool save)
         chosen = queued().front();
         queued().pop_front();
     } else {
-        chosen = showDialog(parent, initialFolder, save);
+        chosen = showDialog(parent, initialFolder, save, filter);
     }
     if (chosen.isEmpty()) {
         throw store::DbError(store::ErrDialogCancelled);
@@ -70,6 +79,46 @@ QString saveArchive(QWidget* parent, const QString& initialFolder)
     return run(parent, initialFolder, true);
 }
 
+QString savePdf(QWidget* parent, const QString& suggested)
+{
+    return run(parent, suggested, true, kPdfFilter);
+}
+
+int printerSetup(QWidget* parent, QPrinter& printer)
+{
+    int copies = 1;
+    if (!queuedPrinterChoices().empty()) {
+        const PrinterChoice choice = queuedPrinterChoices().front();
+        queuedPrinterChoices().pop_front();
+        if (!choice.accepted) {
+            throw store::DbError(store::ErrDialogCancelled);
+        }
+        if (!choice.pdfFile.isEmpty()) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(choice.pdfFile);
+        }
+        copies = choice.copies;
+    } else {
+        printer.setCopyCount(1);
+        QPrintDialog dialog(&printer, parent);
+        dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+        dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+        if (dialog.exec() != QDialog::Accepted) {
+            throw store::DbError(store::ErrDialogCancelled);
+        }
+        copies = printer.copyCount();
+    }
+    printer.setCopyCount(1);
+    return qMax(1, copies);
+}
+
+void queuePrinterChoice(const PrinterChoice& choice)
+{
+    queuedPrinterChoices().push_back(choice);
+}
+
 void queueChoice(const QString& path)
 {
     queued().push_back(path);
@@ -78,6 +127,7 @@ void queueChoice(const QString& path)
 void clearQueuedChoices()
 {
     queued().clear();
+    queuedPrinterChoices().clear();
     requests().clear();
 }
 

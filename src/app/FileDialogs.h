@@ -3,9 +3,11 @@
 #include <QList>
 #include <QString>
 
+class QPrinter;
 class QWidget;
 
-// The open and save dialogs for archives, on "*.mdb" files. Cancelling throws store::DbError 32755.
+// The program's file and printer dialogs: open and save for archives (on "*.mdb" files), save for
+// PDF files, and the printer set-up. Cancelling any of them throws store::DbError 32755.
 namespace dialogs {
 
 // Shows the open dialog in `initialFolder` and returns the chosen path. A typed name that does
@@ -14,8 +16,27 @@ QString openArchive(QWidget* parent, const QString& initialFolder);
 // Shows the save dialog, which asks before an existing file is replaced.
 QString saveArchive(QWidget* parent, const QString& initialFolder);
 
+// Shows the save dialog for a PDF file (asking before an existing file is replaced), starting
+// with `suggested` (a folder and a name).
+QString savePdf(QWidget* parent, const QString& suggested);
+
+// The system's printer set-up on `printer`: the printer chosen there (or a PDF file, through its
+// "print to file" choice) becomes the one the program prints on, with its page settings. Returns
+// the number of copies chosen; the printer itself is left at one copy, for the program prints each
+// copy as a document of its own. No page range or selection is offered.
+int printerSetup(QWidget* parent, QPrinter& printer);
+
+// For tests: what the next printer set-ups answer instead of showing the dialog.
+struct PrinterChoice {
+    bool accepted = true;
+    int copies = 1;
+    QString pdfFile; // chosen as "print to file"; empty: the printer stays as it is
+};
+void queuePrinterChoice(const PrinterChoice& choice);
+
 // For tests: choices queued here answer the next dialogs in order instead of showing them; an
-// empty path is a cancel. Without a queued choice the real dialog is shown.
+// empty path is a cancel. Without a queued choice the real dialog is shown. The open, save and PDF
+// dialogs share the queue.
 void queueChoice(const QString& path);
 void clearQueuedChoices();
 

@@ -57,6 +57,8 @@ class FrmBiblio : public QWidget {
     void CmdNuovo_Click();
     void CmdModifica_Click();
     void Cmdelimina_Click();
+    // The print buttons: "STAMPA SCHEDA" (0), "STAMPA ELENCO" (1).
+    void Command1_Click(int index);
 
     // Handlers of the window's events.
     void Option2_Click(int index);

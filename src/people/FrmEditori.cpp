@@ -54,6 +54,9 @@ people::RecordWindow::Description publishers()
     d.titlesOf = sql::titlesOfPublisher;
     d.othersOf = sql::authorsOfPublisher;
     d.deleteQuestion = QStringLiteral("Eliminare L'Editore ");
+    d.listTitle = QStringLiteral("ELENCO EDITORI ");
+    d.listColumns = printing::publisherColumns();
+    d.printName = QStringLiteral("Editori");
     return d;
 }
 

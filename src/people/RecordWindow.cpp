@@ -7,6 +7,7 @@
 #include "books/FrmBiblio.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "people/PeoplePrinting.h"
 #include "pictures/frmpicture.h"
 #include "store/Archive.h"
 #include "store/DataSource.h"
@@ -192,6 +193,7 @@ void RecordWindow::connectHandlers()
     guard::connect(Cmdelimina, &QPushButton::clicked, this, [this] { Cmdelimina_Click(); });
     for (int i = 0; i < 2; ++i) {
         guard::connect(Command2[i], &QPushButton::clicked, this, [this, i] { Command2_Click(i); });
+        guard::connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
     // Counters follow their lists, also when a query runs again.
     guard::connect(Data1, &store::DataSource::reposition, this, [this] { showCount(Data1, Label1); });
@@ -218,6 +220,11 @@ void RecordWindow::Form_Load()
     } else {
         showNoRecord();
     }
+}
+
+void RecordWindow::Command1_Click(int index)
+{
+    printFromWindow(*this, index);
 }
 
 void RecordWindow::showSelected()

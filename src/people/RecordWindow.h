@@ -2,6 +2,7 @@
 
 #include "app/ChildWindows.h"
 #include "controls/RecordPanel.h"
+#include "printing/Layouts.h"
 
 #include <QColor>
 #include <QList>
@@ -72,6 +73,9 @@ class RecordWindow : public controls::RecordPanel {
         std::function<store::Query(qint64)> titlesOf;
         std::function<store::Query(qint64)> othersOf;
         QString deleteQuestion; // the question's text before the record's name
+        QString listTitle;      // the title of the printed list
+        QList<printing::ListColumn> listColumns;
+        QString printName;      // the name a printout is offered under as a PDF file
     };
 
     ~RecordWindow() override;
@@ -91,6 +95,8 @@ class RecordWindow : public controls::RecordPanel {
     // "TITOLO" (0) and the button of the other kind (1).
     void Command2_Click(int index);
     void Form_KeyUp(int keyCode);
+    // The print buttons: "STAMPA SCHEDA" (0), "STAMPA ELENCO" (1).
+    void Command1_Click(int index);
 
     // Selects the record with `key` in the list and shows it, as another window's cross-reference
     // does. False when the list has no such record (the list and the record are left as they were).
@@ -118,6 +124,7 @@ class RecordWindow : public controls::RecordPanel {
     QList<QWidget*> Text1;
 
     const std::shared_ptr<store::Archive>& archive() const { return m_archive; }
+    const Description& description() const { return m_description; }
 
   protected:
     explicit RecordWindow(const Description& description, QWidget* parent = nullptr);

@@ -57,6 +57,9 @@ people::RecordWindow::Description authors()
     d.titlesOf = sql::titlesOfAuthor;
     d.othersOf = sql::publishersOfAuthor;
     d.deleteQuestion = QStringLiteral("Eliminare l'autore ");
+    d.listTitle = QStringLiteral("ELENCO AUTORI ");
+    d.listColumns = printing::authorColumns();
+    d.printName = QStringLiteral("Autori");
     return d;
 }
 

@@ -26,6 +26,9 @@ QRect twipsRect(int left, int top, int width, int height)
     return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
 }
 
+constexpr int kFrameTwips = 2895;
+constexpr int kFrameLine = 2;
+
 // Where the viewer opens on the screen, and its size with its title bar and borders.
 constexpr QPoint kScreenPosition(500, 20);
 constexpr QSize kOuterSize(290, 230);
@@ -56,8 +59,8 @@ frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowSta
     Picture1 = new QFrame(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Picture1->setLineWidth(2);
-    Picture1->setGeometry(twipsRect(120, 120, 2895, 2895));
+    Picture1->setLineWidth(kFrameLine);
+    Picture1->setGeometry(twipsRect(120, 120, kFrameTwips, kFrameTwips));
     Picture1->setAutoFillBackground(true);
     QPalette white = Picture1->palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -141,6 +144,12 @@ void frmpicture::CercaFoto()
 {
     // No photo, or one that cannot be read: an empty frame, and nothing to report.
     pictures::showFitted(Image1, Picture1, pictures::photoFile(Modulo1::IdLibroCorrente));
+}
+
+QSize frmpicture::photoAreaSize()
+{
+    const int side = pixels(kFrameTwips) - 2 * kFrameLine;
+    return QSize(side, side);
 }
 
 void frmpicture::Command1_Click()

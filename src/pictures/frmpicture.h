@@ -32,6 +32,10 @@ class frmpicture : public QWidget {
     // while the viewer is hidden. Until one is set "Inserisci" only sets the flag.
     static void setImportDialog(std::function<void()> showModally);
 
+    // The size, in pixels, of the area inside the frame that a photo is fitted into; a card prints
+    // the photo at half the size it is shown at here.
+    static QSize photoAreaSize();
+
     // Places the window, sets FotoAperta and shows the current book's photo.
     void Form_Load();
     // Shows the photo of the current book fitted into the frame, or an empty frame when the book

@@ -3,6 +3,7 @@
 #include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
+#include "printing/PrintRun.h"
 #include "app/Paths.h"
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
@@ -66,6 +67,7 @@ void resetShellState()
     dialogs::clearQueuedChoices();
     dialogs::setRecording(true);
     Modulo1::reset();
+    printing::resetPrinter();
 }
 
 QString BooksWindow::catalogue()

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "printing/Progress.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+// The progress window of a print run: an oval with "Stampa in corso...", a moving bar, how far the
+// run is ("n di N") and "Interrompi". It is modal while it is shown, so nothing else in the program
+// moves under the run; the run lets it answer every few hundredths of a second.
+class FrmStato : public QWidget, public printing::Progress {
+    Q_OBJECT
+  public:
+    explicit FrmStato(QWidget* parent = nullptr);
+    ~FrmStato() override;
+
+    // Shapes and shows the window, starts the bar, and lets it be drawn.
+    void Form_Load();
+    // Stops the bar and closes the window, at the run's end.
+    void Form_Unload();
+    // The bar moves on.
+    void Timer1_Timer();
+    // "Interrompi": the run stops at its next item.
+    void Command1_Click();
+
+    // The copy being printed, when there are several.
+    void setCopy(int copy, int copies);
+    void begin(int total) override;
+    void step() override;
+    bool interrupted() const { return m_interrupted; }
+
+    QLabel* Label1;
+    QFrame* Picture1; // the bar's track
+    QFrame* Shape1;   // the bar
+    QLabel* Label2;   // "n di N"
+    QPushButton* Command1;
+    QTimer* Timer1;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void showCount();
+    void yieldNow();
+
+    int m_done = 0;
+    int m_total = 0;
+    int m_copy = 1;
+    int m_copies = 1;
+    int m_barTwips = 15;
+    bool m_interrupted = false;
+    QElapsedTimer m_sinceYield;
+};

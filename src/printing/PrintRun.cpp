@@ -1,0 +1,262 @@
+#include "printing/PrintRun.h"
+
+#include "app/FileDialogs.h"
+#include "app/Guard.h"
+#include "app/Modulo1.h"
+#include "app/Paths.h"
+#include "pictures/PictureFiles.h"
+#include "printing/FrmStato.h"
+#include "printing/PrinterSurface.h"
+#include "printing/frmstampa.h"
+#include "store/DbError.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace printing {
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+struct PrinterState {
+    std::unique_ptr<QPrinter> printer;
+    int copies = 1;
+    PrintSurface* testSurface = nullptr;
+    QString pdfFolder; // where the last PDF was saved, for the next one
+};
+
+PrinterState& state()
+{
+    static PrinterState s;
+    return s;
+}
+
+void forgetPrinter()
+{
+    state().printer.reset();
+}
+
+void prepareSurface(PrintSurface& surface, const PrintRequest& request)
+{
+    surface.setFontName(QStringLiteral("Arial"));
+    surface.setFontBold(false);
+    surface.setFontSize(8);
+    surface.setOrientation(request.orientation);
+}
+
+// Every copy on `surface`, with the progress window shown; the window is closed at the end, and
+// `after` runs, whatever happened.
+void printCopies(PrintSurface& surface, const PrintRequest& request)
+{
+    auto progress = std::make_unique<FrmStato>();
+    progress->Form_Load();
+    const auto close = [&] {
+        progress->Form_Unload();
+        progress.reset();
+    };
+    try {
+        prepareSurface(surface, request);
+        const int count = copies();
+        for (int copy = 1; copy <= count; ++copy) {
+            progress->setCopy(copy, count);
+            printCopy(surface, request, *progress);
+        }
+    } catch (const Interrupted&) {
+        // The document under way was ended with what it had; the copies after it are not printed.
+    } catch (...) {
+        surface.abandonDoc();
+        close();
+        if (request.after) {
+            try {
+                request.after();
+            } catch (...) {
+                // The run's own failure is the one to report.
+            }
+        }
+        throw;
+    }
+    close();
+    if (request.after) {
+        request.after();
+    }
+}
+
+void printOnPrinter(const PrintRequest& request)
+{
+    if (state().testSurface) {
+        printCopies(*state().testSurface, request);
+        return;
+    }
+    QPrinter& printer = currentPrinter();
+    if (printer.outputFormat() == QPrinter::PdfFormat) {
+        PrinterSurface surface(printer.outputFileName(), printer.pageLayout());
+        printCopies(surface, request);
+        return;
+    }
+    if (printer.printerName().isEmpty() || !printer.isValid()) {
+        throw store::DbError(kErrPrinter,
+                             QStringLiteral("Nessuna stampante disponibile.\rScegliere una stampante con \"Imposta\", "
+                                            "oppure salvare la stampa in un file con \"PDF...\"."));
+    }
+    PrinterSurface surface(printer);
+    printCopies(surface, request);
+}
+
+void printToPdf(const PrintRequest& request)
+{
+    QString folder = state().pdfFolder;
+    if (folder.isEmpty()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    }
+    const QString name = (request.documentName.isEmpty() ? QStringLiteral("Stampa") : request.documentName) +
+                         QStringLiteral(".pdf");
+    const QString path = dialogs::savePdf(request.window, QDir(folder).filePath(name));
+    state().pdfFolder = QFileInfo(path).absolutePath();
+    PrinterSurface surface(path, currentPrinter().pageLayout());
+    printCopies(surface, request);
+}
+
+void preview(const PrintRequest& request)
+{
+    QPrinter& printer = currentPrinter();
+    printer.setPageOrientation(request.orientation == PrintSurface::Orientation::Landscape ? QPageLayout::Landscape
+                                                                                          : QPageLayout::Portrait);
+    QPrintPreviewDialog dialog(&printer, request.window);
+    dialog.setObjectName(QStringLiteral("Anteprima"));
+    dialog.setWindowTitle(QStringLiteral("Anteprima di stampa"));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&request](QPrinter* target) {
+        // One copy, as it will be printed; the preview's own print button prints it.
+        guard::run([&] {
+            PrinterSurface surface(*target);
+            PrintRequest once = request;
+            once.after = nullptr;
+            auto progress = std::make_unique<FrmStato>();
+            progress->Form_Load();
+            try {
+                prepareSurface(surface, once);
+                printCopy(surface, once, *progress);
+            } catch (const Interrupted&) {
+            }
+            progress->Form_Unload();
+        });
+    });
+    dialog.resize(900, 700);
+    dialog.exec();
+}
+
+} // namespace
+
+QPrinter& currentPrinter()
+{
+    PrinterState& s = state();
+    if (!s.printer) {
+        s.printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        s.printer->setCopyCount(1);
+        // The printer goes before the application does.
+        static const bool registered = [] {
+            qAddPostRoutine(forgetPrinter);
+            return true;
+        }();
+        Q_UNUSED(registered);
+    }
+    return *s.printer;
+}
+
+int copies()
+{
+    return state().copies;
+}
+
+QString printerCaption()
+{
+    const QPrinter& printer = currentPrinter();
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+        return QStringLiteral("PDF: ") + QDir::toNativeSeparators(printer.outputFileName());
+    }
+    if (printer.printerName().isEmpty()) {
+        return QStringLiteral("Nessuna stampante");
+    }
+    return printer.printerName();
+}
+
+void printLogo(PrintSurface& surface)
+{
+    const QString path = paths::join(paths::programFolder(), QStringLiteral("logo.jpg"));
+    if (QFileInfo(path).isFile()) {
+        QImageReader reader(path);
+        pictures::prepareReader(reader);
+        const QImage logo = reader.read();
+        if (!logo.isNull()) {
+            surface.paintPicture(logo, QRectF(800, 50, logo.width() * kTwipsPerPixel, logo.height() * kTwipsPerPixel));
+        }
+    }
+    surface.setCurrentY(1234);
+}
+
+void printCopy(PrintSurface& surface, const PrintRequest& request, Progress& progress)
+{
+    try {
+        if (Modulo1::StampaLogo) {
+            printLogo(surface);
+        }
+        if (request.content) {
+            request.content(surface, progress);
+        }
+    } catch (const Interrupted&) {
+        surface.endDoc();
+        throw;
+    }
+    surface.endDoc();
+}
+
+void runPrint(const PrintRequest& request)
+{
+    if (request.nothingSelected && request.list) {
+        request.list->setFocus();
+    }
+    for (;;) {
+        {
+            frmstampa dialog(request.window, request.cardChoice, printerCaption());
+            dialog.exec();
+        }
+        switch (Modulo1::SceltaStampa) {
+        case SetUp:
+            state().copies = dialogs::printerSetup(request.window, currentPrinter());
+            continue;
+        case Print:
+            printOnPrinter(request);
+            return;
+        case Preview:
+            preview(request);
+            return;
+        case Pdf:
+            printToPdf(request);
+            return;
+        default:
+            return;
+        }
+    }
+}
+
+void setSurfaceForTests(PrintSurface* surface)
+{
+    state().testSurface = surface;
+}
+
+void resetPrinter()
+{
+    PrinterState& s = state();
+    s.printer.reset();
+    s.copies = 1;
+    s.testSurface = nullptr;
+    s.pdfFolder.clear();
+}
+
+} // namespace printing

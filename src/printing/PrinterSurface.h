@@ -1,0 +1,55 @@
+#pragma once
+
+#include "printing/PrintSurface.h"
+
+#include <QPageLayout>
+
+#include <memory>
+
+class QPrinter;
+
+namespace printing {
+
+// Printer errors, with the numbers the program shows.
+inline constexpr int kErrPrinter = 482;
+
+// The print surface of real output: each document is either a print job on a printer (or the
+// pages of a print preview), or a PDF file. A PDF is written beside its name and put in its place
+// only when complete, so a full disk or a run that fails leaves the file that was there before.
+// Copies after the first go to "name (2).pdf", "name (3).pdf", ...
+//
+// Failures throw store::DbError with a message that names the printer or the file.
+class PrinterSurface : public PrintSurface {
+  public:
+    explicit PrinterSurface(QPrinter& printer);
+    PrinterSurface(const QString& pdfPath, const QPageLayout& layout);
+    // A document still open is abandoned: a PDF file is not written; the pages already sent to a
+    // printer stay with it.
+    ~PrinterSurface() override;
+
+    QString deviceName() const override;
+    // The file of the document `n` (from 1) of a PDF output.
+    static QString pdfFileOf(const QString& pdfPath, int n);
+
+  protected:
+    QSizeF printableSize(Orientation orientation) const override;
+    void beginDocument(Orientation orientation) override;
+    void beginPage() override;
+    void place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font) override;
+    void placePicture(const QImage& picture, const QRectF& twips) override;
+    void finishDocument() override;
+    void discardDocument() noexcept override;
+
+  private:
+    struct Open;
+    void prepareDevice();
+    QPageLayout layoutOf(Orientation orientation) const;
+
+    QPrinter* m_printer = nullptr;
+    QString m_pdfPath;
+    QPageLayout m_layout;
+    int m_documentNumber = 0;
+    std::unique_ptr<Open> m_open;
+};
+
+} // namespace printing
