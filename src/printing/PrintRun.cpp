@@ -95,12 +95,13 @@ void printOnPrinter(const PrintRequest& request)
         return;
     }
     QPrinter& printer = currentPrinter();
-    if (printer.outputFormat() == QPrinter::PdfFormat) {
+    // Where no printer is installed the printer is a PDF file with no name until the set-up names one.
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
         PrinterSurface surface(printer.outputFileName(), printer.pageLayout());
         printCopies(surface, request);
         return;
     }
-    if (printer.printerName().isEmpty() || !printer.isValid()) {
+    if (printer.outputFormat() == QPrinter::PdfFormat || printer.printerName().isEmpty() || !printer.isValid()) {
         throw store::DbError(kErrPrinter,
                              QStringLiteral("Nessuna stampante disponibile.\rScegliere una stampante con \"Imposta\", "
                                             "oppure salvare la stampa in un file con \"PDF...\"."));
