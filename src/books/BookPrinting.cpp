@@ -6,6 +6,7 @@
 #include "printing/BookPrintouts.h"
 #include "printing/PrintRun.h"
 #include "store/DataSource.h"
+#include "store/DbError.h"
 #include "store/PrintReader.h"
 
 #include <memory>
@@ -24,7 +25,14 @@ printing::TitleSource listedTitles(store::DataSource* titles)
     if (column < 0) {
         return {};
     }
-    return printing::TitleSource{rs->recordCount(), [rs, column](int row) { return rs->valueAt(row, column).toLongLong(); }};
+    // The run lets the window's timers run: should anything read the list again meanwhile, the run
+    // stops rather than read rows that are gone.
+    return printing::TitleSource{rs->recordCount(), [titles, rs, column](int row) {
+                                     if (titles->recordset() != rs) {
+                                         throw store::DbError(store::ErrObjectInvalid);
+                                     }
+                                     return rs->valueAt(row, column).toLongLong();
+                                 }};
 }
 
 // The book the window shows, or none.

@@ -6,6 +6,7 @@
 #include "printing/PeoplePrintouts.h"
 #include "printing/PrintRun.h"
 #include "store/DataSource.h"
+#include "store/DbError.h"
 #include "store/Recordset.h"
 
 namespace people {
@@ -14,6 +15,7 @@ namespace {
 // The records of the window's list, read from its rows as the run reaches them; with
 // `selectedOnly`, the record selected in the list alone (none when nothing is selected).
 struct Rows {
+    store::DataSource* source = nullptr;
     store::Recordset* records = nullptr;
     QList<int> only; // the rows to print when not all of them
     bool all = true;
@@ -22,6 +24,11 @@ struct Rows {
     int rowAt(int i) const { return all ? i : only[i]; }
     QVariant value(int i, const QString& column) const
     {
+        // Should anything read the list again while the run prints, the run stops rather than read
+        // rows that are gone.
+        if (source->recordset() != records) {
+            throw store::DbError(store::ErrObjectInvalid);
+        }
         const int c = records->columnIndex(column);
         return c < 0 ? QVariant() : records->valueAt(rowAt(i), c);
     }
@@ -30,6 +37,7 @@ struct Rows {
 Rows rowsOf(RecordWindow& w, bool selectedOnly)
 {
     Rows rows;
+    rows.source = w.Data1;
     rows.records = w.Data1->recordset();
     rows.all = !selectedOnly;
     if (selectedOnly && rows.records) {
