@@ -84,9 +84,8 @@ QString savePdf(QWidget* parent, const QString& suggested)
     return run(parent, suggested, true, kPdfFilter);
 }
 
-int printerSetup(QWidget* parent, QPrinter& printer)
+int printerSetup(QWidget* parent, QPrinter& printer, int copies)
 {
-    int copies = 1;
     if (!queuedPrinterChoices().empty()) {
         const PrinterChoice choice = queuedPrinterChoices().front();
         queuedPrinterChoices().pop_front();
@@ -99,7 +98,7 @@ int printerSetup(QWidget* parent, QPrinter& printer)
         }
         copies = choice.copies;
     } else {
-        printer.setCopyCount(1);
+        printer.setCopyCount(qMax(1, copies));
         QPrintDialog dialog(&printer, parent);
         dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
         dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);

@@ -20,11 +20,11 @@ QString saveArchive(QWidget* parent, const QString& initialFolder);
 // with `suggested` (a folder and a name).
 QString savePdf(QWidget* parent, const QString& suggested);
 
-// The system's printer set-up on `printer`: the printer chosen there (or a PDF file, through its
+// The system's printer set-up on `printer`, showing `copies`: the printer chosen there (or a PDF file, through its
 // "print to file" choice) becomes the one the program prints on, with its page settings. Returns
 // the number of copies chosen; the printer itself is left at one copy, for the program prints each
 // copy as a document of its own. No page range or selection is offered.
-int printerSetup(QWidget* parent, QPrinter& printer);
+int printerSetup(QWidget* parent, QPrinter& printer, int copies = 1);
 
 // For tests: what the next printer set-ups answer instead of showing the dialog.
 struct PrinterChoice {

@@ -29,7 +29,7 @@ printing::TitleSource listedTitles(store::DataSource* titles)
     // stops rather than read rows that are gone.
     return printing::TitleSource{rs->recordCount(), [titles, rs, column](int row) {
                                      if (titles->recordset() != rs) {
-                                         throw store::DbError(store::ErrObjectInvalid);
+                                         throw store::DbError(store::ErrObjectInvalid, printing::kListReadAgain);
                                      }
                                      return rs->valueAt(row, column).toLongLong();
                                  }};

@@ -27,7 +27,7 @@ struct Rows {
         // Should anything read the list again while the run prints, the run stops rather than read
         // rows that are gone.
         if (source->recordset() != records) {
-            throw store::DbError(store::ErrObjectInvalid);
+            throw store::DbError(store::ErrObjectInvalid, printing::kListReadAgain);
         }
         const int c = records->columnIndex(column);
         return c < 0 ? QVariant() : records->valueAt(rowAt(i), c);

@@ -64,12 +64,15 @@ void printCopies(PrintSurface& surface, const PrintRequest& request)
     try {
         prepareSurface(surface, request);
         const int count = copies();
-        for (int copy = 1; copy <= count; ++copy) {
-            progress->setCopy(copy, count);
-            printCopy(surface, request, *progress);
+        try {
+            for (int copy = 1; copy <= count; ++copy) {
+                progress->setCopy(copy, count);
+                printCopy(surface, request, *progress);
+            }
+        } catch (const Interrupted&) {
+            // The document under way was ended with what it had; the copies after it are not printed.
         }
-    } catch (const Interrupted&) {
-        // The document under way was ended with what it had; the copies after it are not printed.
+        surface.completeRun();
     } catch (...) {
         surface.abandonDoc();
         close();
@@ -126,7 +129,14 @@ void printToPdf(const PrintRequest& request)
 
 void preview(const PrintRequest& request)
 {
-    QPrinter& printer = currentPrinter();
+    // A printer of its own: what the preview's own print dialog chooses (copies, a file) does not
+    // become the program's printer.
+    QPrinter printer(QPrinter::HighResolution);
+    const QPrinter& chosen = currentPrinter();
+    if (chosen.outputFormat() == QPrinter::NativeFormat) {
+        printer.setPrinterName(chosen.printerName());
+    }
+    printer.setPageLayout(chosen.pageLayout());
     printer.setPageOrientation(request.orientation == PrintSurface::Orientation::Landscape ? QPageLayout::Landscape
                                                                                           : QPageLayout::Portrait);
     QPrintPreviewDialog dialog(&printer, request.window);
@@ -135,7 +145,10 @@ void preview(const PrintRequest& request)
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&request](QPrinter* target) {
         // One copy, as it will be printed; the preview's own print button prints it.
         guard::run([&] {
-            PrinterSurface surface(*target);
+            // Printed from the preview into a file: written safely, as the "PDF..." button writes.
+            const bool toFile = target->outputFormat() == QPrinter::PdfFormat && !target->outputFileName().isEmpty();
+            PrinterSurface surface = toFile ? PrinterSurface(target->outputFileName(), target->pageLayout())
+                                            : PrinterSurface(*target);
             PrintRequest once = request;
             once.after = nullptr;
             auto progress = std::make_unique<FrmStato>();
@@ -145,6 +158,7 @@ void preview(const PrintRequest& request)
                 printCopy(surface, once, *progress);
             } catch (const Interrupted&) {
             }
+            surface.completeRun();
             progress->Form_Unload();
         });
     });
@@ -229,7 +243,7 @@ void runPrint(const PrintRequest& request)
         }
         switch (Modulo1::SceltaStampa) {
         case SetUp:
-            state().copies = dialogs::printerSetup(request.window, currentPrinter());
+            state().copies = dialogs::printerSetup(request.window, currentPrinter(), state().copies);
             continue;
         case Print:
             printOnPrinter(request);

@@ -15,6 +15,10 @@ class QWidget;
 // own headed by the logo when asked for.
 namespace printing {
 
+// Why a run stopped when its window read its list again while it printed.
+inline const QString kListReadAgain =
+    QStringLiteral("La stampa è stata interrotta: l'elenco della finestra è stato letto di nuovo mentre si stampava.");
+
 // The answers of the options dialog (Modulo1::SceltaStampa).
 enum Choice { GiveUp = 0, Print = 1, SetUp = 2, Preview = 3, Pdf = 4 };
 

@@ -146,8 +146,8 @@ void PrintSurface::printLine(const QList<PrintItem>& items)
             continue;
         }
         ensureDocument();
-        // A line that would reach below the printable area goes to the top of a new page (a
-        // line taller than the page stays where it is, or it would never be printed).
+        // A line that would not end within the printable area goes to the top of a new page, so no
+        // line is cut at the bottom (a line taller than the page stays, or it would never print).
         if (m_y > 0 && m_y + m.height > pageSize().height()) {
             startNewPage();
         }
@@ -169,7 +169,11 @@ void PrintSurface::paintPicture(const QImage& picture, const QRectF& twips)
 
 void PrintSurface::endDoc()
 {
-    ensureDocument();
+    m_x = 0;
+    m_y = 0;
+    if (!m_inDocument) {
+        return;
+    }
     m_inDocument = false;
     m_x = 0;
     m_y = 0;

@@ -32,8 +32,9 @@ inline PrintItem txt(const QString& text)
 // right by its width; a jump to column n moves it to (n - 1) x the font's average character width,
 // or, when the position is already past that, to column n of the next line. After a line the
 // position goes to the start of the next one, one line height (of the font then current) lower.
-// A line that would begin below the printable area begins at the top of a new page; a picture
-// never starts a page and is cut at the page's edges, as is text running past the right edge.
+// A line that would not end within the printable area (it would begin below it, or be cut at its
+// bottom) begins at the top of a new page; a picture never starts a page and is cut at the page's
+// edges, as is text running past the right edge.
 //
 // The page is laid out here once; what is laid out goes to `place` and `placePicture`, which the
 // printer and the recording surface implement. Fonts are measured at 1440 dots per inch, so the
@@ -62,8 +63,12 @@ class PrintSurface {
     void printLine(const QList<PrintItem>& items);
     // Draws a picture into `twips` on the current page.
     void paintPicture(const QImage& picture, const QRectF& twips);
-    // Ends the document: its pages go to the printer. What follows begins a new document.
+    // Ends the document: its pages go to the printer. What follows begins a new document. Nothing
+    // happens when nothing was drawn since the last end: no empty page is sent.
     void endDoc();
+    // After the last document of a run: what the output still holds back is delivered (PDF files
+    // are put in place only once every copy has been written whole).
+    virtual void completeRun() {}
     // Ends the open document without keeping what can still be withdrawn (see the output); the
     // next drawing begins a new document. Used when a run fails half-way.
     void abandonDoc() noexcept;

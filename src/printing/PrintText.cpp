@@ -17,8 +17,13 @@ QString fieldText(const QVariant& value)
         return QStringLiteral(" ") + QString::number(value.toLongLong()) + QStringLiteral(" ");
     case QMetaType::Double:
     case QMetaType::Float:
-        return QStringLiteral(" ") + QLocale().toString(value.toDouble(), 'g', QLocale::FloatingPointShortest) +
+    {
+        // The stored value: the decimal sign of the user's settings, no grouping of thousands.
+        QLocale locale;
+        locale.setNumberOptions(QLocale::OmitGroupSeparator);
+        return QStringLiteral(" ") + locale.toString(value.toDouble(), 'g', QLocale::FloatingPointShortest) +
                QStringLiteral(" ");
+    }
     default:
         return value.toString();
     }
@@ -36,9 +41,10 @@ QStringList noteLines(const QString& s, int width)
     qsizetype p = 0;
     while (p < length) {
         const QString window = s.mid(p, width);
+        // A line break right after the window ends a line that fills it, as a space there would.
         qsizetype lineBreak = -1;
-        for (qsizetype i = 0; i < window.size(); ++i) {
-            if (window[i] == QLatin1Char('\r') || window[i] == QLatin1Char('\n')) {
+        for (qsizetype i = 0; i <= width && p + i < length; ++i) {
+            if (s[p + i] == QLatin1Char('\r') || s[p + i] == QLatin1Char('\n')) {
                 lineBreak = i;
                 break;
             }

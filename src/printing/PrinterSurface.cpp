@@ -32,6 +32,26 @@ PrinterSurface::PrinterSurface(const QString& pdfPath, const QPageLayout& layout
 PrinterSurface::~PrinterSurface()
 {
     discardDocument();
+    // Copies never completed: the files that were there stay.
+    for (const auto& file : m_written) {
+        file->cancelWriting();
+    }
+}
+
+void PrinterSurface::completeRun()
+{
+    std::vector<std::unique_ptr<QSaveFile>> written = std::move(m_written);
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (!written[i]->commit()) {
+            const QString path = written[i]->fileName();
+            const QString why = written[i]->errorString();
+            for (size_t j = i + 1; j < written.size(); ++j) {
+                written[j]->cancelWriting();
+            }
+            throw store::DbError(store::ErrPathFileAccess, QStringLiteral("Impossibile scrivere il file PDF \"%1\": %2")
+                                                               .arg(QDir::toNativeSeparators(path), why));
+        }
+    }
 }
 
 QString PrinterSurface::deviceName() const
@@ -144,14 +164,19 @@ void PrinterSurface::finishDocument()
     const bool ended = open->painter.end();
     if (open->file) {
         const QString path = open->file->fileName();
-        if (!ended || !open->file->commit()) {
-            const bool full = open->file->errorString() == qt_error_string(ENOSPC);
-            open->file->cancelWriting();
-            throw store::DbError(full ? store::ErrDiskFull : store::ErrPathFileAccess,
-                                 (full ? QStringLiteral("Il disco è pieno: il file PDF \"%1\" non è stato scritto.")
-                                       : QStringLiteral("Impossibile scrivere il file PDF \"%1\": %2"))
-                                     .arg(QDir::toNativeSeparators(path), open->file->errorString()));
+        // Written whole (what is still buffered too): kept aside until every copy is (see completeRun).
+        const bool flushed = ended && open->file->flush();
+        if (flushed && open->file->error() == QFileDevice::NoError) {
+            m_written.push_back(std::move(open->file));
+            return;
         }
+        const QString why = open->file->errorString();
+        const bool full = why == qt_error_string(ENOSPC);
+        open->file->cancelWriting();
+        throw store::DbError(full ? store::ErrDiskFull : store::ErrPathFileAccess,
+                             (full ? QStringLiteral("Il disco è pieno: il file PDF \"%1\" non è stato scritto.")
+                                   : QStringLiteral("Impossibile scrivere il file PDF \"%1\": %2"))
+                                 .arg(QDir::toNativeSeparators(path), why));
     } else if (!ended) {
         throw store::DbError(kErrPrinter, QStringLiteral("La stampa su \"%1\" non è stata completata.").arg(deviceName()));
     }

@@ -5,6 +5,9 @@
 #include <QPageLayout>
 
 #include <memory>
+#include <vector>
+
+class QSaveFile;
 
 class QPrinter;
 
@@ -15,8 +18,9 @@ inline constexpr int kErrPrinter = 482;
 
 // The print surface of real output: each document is either a print job on a printer (or the
 // pages of a print preview), or a PDF file. A PDF is written beside its name and put in its place
-// only when complete, so a full disk or a run that fails leaves the file that was there before.
-// Copies after the first go to "name (2).pdf", "name (3).pdf", ...
+// only when every copy of the run was written whole (completeRun), so a full disk or a run that
+// fails leaves the files that were there before. Copies after the first go to "name (2).pdf",
+// "name (3).pdf", ...
 //
 // Failures throw store::DbError with a message that names the printer or the file.
 class PrinterSurface : public PrintSurface {
@@ -28,6 +32,7 @@ class PrinterSurface : public PrintSurface {
     ~PrinterSurface() override;
 
     QString deviceName() const override;
+    void completeRun() override;
     // The file of the document `n` (from 1) of a PDF output.
     static QString pdfFileOf(const QString& pdfPath, int n);
 
@@ -50,6 +55,7 @@ class PrinterSurface : public PrintSurface {
     QPageLayout m_layout;
     int m_documentNumber = 0;
     std::unique_ptr<Open> m_open;
+    std::vector<std::unique_ptr<QSaveFile>> m_written; // PDF copies written whole, not yet in place
 };
 
 } // namespace printing

@@ -254,6 +254,18 @@ void TestLayouts::noteLinesFollowTheWordsAndBreaks()
     }
     // Joined at the spaces they broke at, the lines give the whole text back: every word, whole.
     QCOMPARE(lines.join(QLatin1Char(' ')), QStringLiteral("NOTE: ") + words);
+    // Each line holds as many words as fit: the next word would not have.
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        QVERIFY(lines[i].size() + 1 + lines[i + 1].section(QLatin1Char(' '), 0, 0).size() > 80);
+    }
+    // Lines of exactly 80 characters, ending with the window or just before a space or a line
+    // break right after it; a word of 81 characters.
+    const QString full = QString(75, QLatin1Char('a')) + QStringLiteral(" bbbb");
+    QCOMPARE(printing::noteLines(full + QStringLiteral("\r\nnext")), (QStringList{full, QStringLiteral("next")}));
+    QCOMPARE(printing::noteLines(full + QStringLiteral(" next")), (QStringList{full, QStringLiteral("next")}));
+    QCOMPARE(printing::noteLines(QString(80, 'x') + QStringLiteral("\r\nnext")),
+             (QStringList{QString(80, 'x'), QStringLiteral("next")}));
+    QCOMPARE(printing::noteLines(QString(81, 'w')), (QStringList{QString(80, 'w'), QStringLiteral("w")}));
 
     QCOMPARE(printing::noteLines(QStringLiteral("NOTE: uno\r\ndue tre")),
              (QStringList{QStringLiteral("NOTE: uno"), QStringLiteral("due tre")}));
@@ -286,6 +298,14 @@ void TestLayouts::numbersPrintWithABlankEachSide()
 {
     QCOMPARE(printing::fieldText(QVariant(qint64(350))), QStringLiteral(" 350 "));
     QCOMPARE(printing::fieldText(QVariant(12.5)), QStringLiteral(" 12.5 "));
+    {
+        // The user's decimal sign, and no grouping of thousands: as stored.
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+        const QString italian = printing::fieldText(QVariant(1500.5));
+        QLocale::setDefault(before);
+        QCOMPARE(italian, QStringLiteral(" 1500,5 "));
+    }
     QCOMPARE(printing::fieldText(QVariant(QStringLiteral("350"))), QStringLiteral("350"));
     QCOMPARE(printing::fieldText(QVariant()), QString());
     RecordingSurface s;
@@ -350,13 +370,19 @@ void TestLayouts::linesPastTheBottomGoToANewPageAndPicturesDoNot()
     s.setFontName(QStringLiteral("Courier New"));
     s.setFontSize(10);
     const qreal line = s.lineHeight();
-    const int perPage = int(2000 / line);
-    for (int i = 0; i < perPage + 2; ++i) {
+    for (int i = 0; i < 12; ++i) {
         s.printLine({printing::col(1), printing::txt(QString::number(i))});
     }
-    QCOMPARE(s.texts.at(perPage - 1).page, 1);
-    QCOMPARE(s.texts.at(perPage).page, 2);
-    QCOMPARE(s.texts.at(perPage).at.y(), 0.0);
+    // Every line of the first page ends within it; the first line of the second would not have.
+    int first = 0;
+    while (s.texts.at(first).page == 1) {
+        QVERIFY(s.texts.at(first).at.y() + line <= 2000);
+        ++first;
+    }
+    QCOMPARE(s.texts.at(first).page, 2);
+    QCOMPARE(s.texts.at(first).at.y(), 0.0);
+    QVERIFY(s.texts.at(first - 1).at.y() + 2 * line > 2000);
+    QCOMPARE(s.texts.at(first + 1).at.y(), line);
     // A picture reaching past the bottom stays on its page; the text after it begins a new one.
     s.setCurrentY(1800);
     s.paintPicture(QImage(10, 10, QImage::Format_RGB32), QRectF(400, 1800, 1000, 1000));
