@@ -1,6 +1,7 @@
 #include "people/RecordWindow.h"
 
 #include "app/Guard.h"
+#include "app/Twips.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/WindowClosing.h"
@@ -33,8 +34,7 @@ QFont windowFont(qreal points)
 
 QRect twips(int left, int top, int width, int height)
 {
-    const auto px = [](int t) { return (t + 7) / 15; };
-    return QRect(px(left), px(top), px(width), px(height));
+    return twips::rect(left, top, width, height);
 }
 
 namespace {

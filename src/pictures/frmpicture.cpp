@@ -1,6 +1,7 @@
 #include "pictures/frmpicture.h"
 
 #include "app/Guard.h"
+#include "app/Twips.h"
 #include "app/Modulo1.h"
 #include "pictures/FittedPicture.h"
 #include "pictures/Photos.h"
@@ -16,14 +17,11 @@
 namespace {
 
 // The layout is designed in twips, 15 to a pixel.
-int pixels(int twips)
-{
-    return int(std::lround(twips / 15.0));
-}
+using twips::pixels;
 
 QRect twipsRect(int left, int top, int width, int height)
 {
-    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
+    return twips::rect(left, top, width, height);
 }
 
 constexpr int kFrameTwips = 2895;

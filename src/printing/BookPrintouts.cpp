@@ -7,12 +7,12 @@
 #include "printing/Progress.h"
 #include "store/PrintReader.h"
 
+#include "app/Twips.h"
+
 #include <QFileInfo>
 
 namespace printing {
 namespace {
-
-constexpr int kTwipsPerPixel = 15;
 
 RowValue valuesOf(const store::RowValues& row)
 {
@@ -35,7 +35,7 @@ CardPhoto cardPhoto(qint64 bookId)
         return {};
     }
     const QSize shown = pictures::fittedSize(read.naturalSize, area);
-    return CardPhoto{read.image, QSizeF(shown) * kTwipsPerPixel};
+    return CardPhoto{read.image, QSizeF(shown) * twips::kPerPixel};
 }
 
 void printBookCards(PrintSurface& surface, Progress& progress, store::BookPrintReader& reader,

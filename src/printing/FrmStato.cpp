@@ -1,6 +1,7 @@
 #include "printing/FrmStato.h"
 
 #include "app/Guard.h"
+#include "app/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,13 +15,12 @@
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
 // The run answers the user at least this often (milliseconds).
 constexpr int kYieldEvery = 40;
 
-int px(int twips)
+int px(int t)
 {
-    return twips / kTwipsPerPixel;
+    return twips::pixels(t);
 }
 
 QFrame* solid(QWidget* parent, const QString& name, const QColor& colour)

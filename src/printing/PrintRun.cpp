@@ -1,6 +1,7 @@
 #include "printing/PrintRun.h"
 
 #include "app/FileDialogs.h"
+#include "app/Twips.h"
 #include "app/Guard.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
@@ -22,8 +23,6 @@
 
 namespace printing {
 namespace {
-
-constexpr int kTwipsPerPixel = 15;
 
 struct PrinterState {
     std::unique_ptr<QPrinter> printer;
@@ -209,7 +208,7 @@ void printLogo(PrintSurface& surface)
         pictures::prepareReader(reader);
         const QImage logo = reader.read();
         if (!logo.isNull()) {
-            surface.paintPicture(logo, QRectF(800, 50, logo.width() * kTwipsPerPixel, logo.height() * kTwipsPerPixel));
+            surface.paintPicture(logo, QRectF(800, 50, logo.width() * twips::kPerPixel, logo.height() * twips::kPerPixel));
         }
     }
     surface.setCurrentY(1234);

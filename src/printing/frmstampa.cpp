@@ -1,6 +1,7 @@
 #include "printing/frmstampa.h"
 
 #include "app/Guard.h"
+#include "app/Twips.h"
 #include "app/Modulo1.h"
 
 #include <QCheckBox>
@@ -10,13 +11,6 @@
 #include <QScreen>
 
 namespace {
-
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
-}
 
 template <typename T> T* named(T* widget, const QString& name)
 {
@@ -38,7 +32,7 @@ frmstampa::frmstampa(QWidget* parent, bool cardChoice, const QString& printerCap
 {
     setObjectName(QStringLiteral("frmstampa"));
     setModal(true);
-    setFixedSize(twips(0, 0, 3615, 1815).size());
+    setFixedSize(twips::rect(0, 0, 3615, 1815).size());
     setAutoFillBackground(true);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -46,30 +40,30 @@ frmstampa::frmstampa(QWidget* parent, bool cardChoice, const QString& printerCap
     setPalette(black);
 
     Command1 = named(new QPushButton(QStringLiteral("Imposta"), this), QStringLiteral("Command1"));
-    Command1->setGeometry(twips(120, 120, 975, 375));
+    Command1->setGeometry(twips::rect(120, 120, 975, 375));
     Command2 = named(new QPushButton(QStringLiteral("Stampa"), this), QStringLiteral("Command2"));
-    Command2->setGeometry(twips(1320, 120, 975, 375));
+    Command2->setGeometry(twips::rect(1320, 120, 975, 375));
     Command3 = named(new QPushButton(QStringLiteral("Annulla"), this), QStringLiteral("Command3"));
-    Command3->setGeometry(twips(2520, 120, 975, 375));
+    Command3->setGeometry(twips::rect(2520, 120, 975, 375));
     Check1 = named(new QCheckBox(QStringLiteral("logo"), this), QStringLiteral("Check1"));
-    Check1->setGeometry(twips(2640, 760, 735, 255));
+    Check1->setGeometry(twips::rect(2640, 760, 735, 255));
     Check1->setChecked(true);
     colour(Check1, Qt::yellow);
     Picture1 = named(new QWidget(this), QStringLiteral("Picture1"));
-    Picture1->setGeometry(twips(120, 720, 2415, 375));
+    Picture1->setGeometry(twips::rect(120, 720, 2415, 375));
     Option1[0] = named(new QRadioButton(QStringLiteral("Tutti"), Picture1), QStringLiteral("Option1_0"));
-    Option1[0]->setGeometry(twips(120, 0, 1095, 375));
+    Option1[0]->setGeometry(twips::rect(120, 0, 1095, 375));
     Option1[1] = named(new QRadioButton(QStringLiteral("Corrente"), Picture1), QStringLiteral("Option1_1"));
-    Option1[1]->setGeometry(twips(960, 0, 1095, 375));
+    Option1[1]->setGeometry(twips::rect(960, 0, 1095, 375));
     for (QRadioButton* o : Option1) {
         colour(o, Qt::white);
     }
     Option1[0]->setChecked(true);
     Picture1->setVisible(cardChoice);
     Command4 = named(new QPushButton(QStringLiteral("Anteprima"), this), QStringLiteral("Command4"));
-    Command4->setGeometry(twips(120, 1320, 975, 375));
+    Command4->setGeometry(twips::rect(120, 1320, 975, 375));
     Command5 = named(new QPushButton(QStringLiteral("PDF..."), this), QStringLiteral("Command5"));
-    Command5->setGeometry(twips(1320, 1320, 975, 375));
+    Command5->setGeometry(twips::rect(1320, 1320, 975, 375));
     Command5->setToolTip(QStringLiteral("Salva la stampa in un file PDF"));
 
     setTabOrder(Command1, Command2);
