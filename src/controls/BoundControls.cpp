@@ -8,6 +8,8 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QScopedValueRollback>
+#include <QTextCursor>
 #include <algorithm>
 #include <cmath>
 
@@ -134,6 +136,7 @@ BoundLineEdit::BoundLineEdit(QWidget* parent) : QLineEdit(parent)
 {
     applyFieldColours(this);
     connect(this, &QLineEdit::textEdited, this, &BoundLineEdit::typed);
+    connect(this, &QLineEdit::textChanged, this, &BoundLineEdit::changed);
 }
 
 
@@ -187,21 +190,37 @@ void BoundLineEdit::typed(const QString& text)
         return;
     }
     if (m_upperCase) {
-        QString upper = text.toUpper();
-        if (upper != text) {
-            // Some letters grow in capitals (ß is SS): the caret goes after what was typed in
-            // capitals, and what would pass the limit is dropped there, never at the end.
-            int caret = int(text.left(cursorPosition()).toUpper().size());
-            const int excess = int(upper.size()) - maxLength();
-            if (excess > 0) {
-                const int from = std::max(0, caret - excess);
-                upper.remove(from, caret - from);
-                caret = from;
-            }
-            setTextToStore(upper);
-            setCursorPosition(caret);
-        }
+        upperCaseKeepingCaret(text);
     }
+}
+
+void BoundLineEdit::changed()
+{
+    // Typed text is handled as it is typed; this sees the rest (text set through the accessibility
+    // interface, which dictation and screen readers use), never a value shown from the archive.
+    if (m_showing || !m_upperCase || m_rule.number == FieldRule::Number::Lire) {
+        return;
+    }
+    upperCaseKeepingCaret(text());
+}
+
+void BoundLineEdit::upperCaseKeepingCaret(const QString& text)
+{
+    QString upper = text.toUpper();
+    if (upper == text) {
+        return;
+    }
+    // Some letters grow in capitals (ß is SS): the caret goes after what was typed in capitals,
+    // and what would pass the limit is dropped there, never at the end.
+    int caret = int(text.left(cursorPosition()).toUpper().size());
+    const int excess = int(upper.size()) - maxLength();
+    if (excess > 0) {
+        const int from = std::max(0, caret - excess);
+        upper.remove(from, caret - from);
+        caret = from;
+    }
+    setTextToStore(upper);
+    setCursorPosition(caret);
 }
 
 void BoundLineEdit::focusInEvent(QFocusEvent* event)
@@ -240,8 +259,10 @@ void BoundLineEdit::showFieldValue(const QVariant& value)
         setMaxLength(std::max(m_limit, int(shown.size())));
     }
     if (shown != text()) { // an unchanged text costs no layout or repaint
+        const QScopedValueRollback showing(m_showing, true);
         setText(shown);
     }
+    m_shown = text();
     setModified(false);
     setCursorPosition(0);
 }
@@ -259,6 +280,11 @@ QVariant BoundLineEdit::fieldValueForUpdate() const
         throw store::DbError(
             store::ErrTypeMismatch,
             QStringLiteral("Il valore \"%1\" del campo %2 non è un numero.").arg(text(), accessibleName()));
+    }
+    if (!withinLimits(*amount, m_rule.number)) {
+        throw store::DbError(store::ErrTypeMismatch,
+                             QStringLiteral("Il valore \"%1\" del campo %2 supera il massimo consentito (%3).")
+                                 .arg(text(), accessibleName(), largestAmount(m_rule.number)));
     }
     if (m_rule.number == FieldRule::Number::Euro) {
         return *amount;
@@ -283,6 +309,28 @@ BoundTextEdit::BoundTextEdit(QWidget* parent) : QPlainTextEdit(parent)
     applyFieldColours(this);
     setTabChangesFocus(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(this, &QPlainTextEdit::textChanged, this, &BoundTextEdit::changed);
+}
+
+void BoundTextEdit::changed()
+{
+    if (m_showing || !m_upperCase) {
+        return;
+    }
+    const QString text = toPlainText();
+    const QString upper = text.toUpper();
+    if (upper == text) {
+        return;
+    }
+    const QScopedValueRollback fixing(m_showing, true);
+    QTextCursor cursor = textCursor();
+    const int caret = int(text.left(cursor.position()).toUpper().size());
+    cursor.beginEditBlock();
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(upper);
+    cursor.endEditBlock();
+    cursor.setPosition(std::min(caret, int(upper.size())));
+    setTextCursor(cursor);
 }
 
 
@@ -291,8 +339,11 @@ void BoundTextEdit::showFieldValue(const QVariant& value)
     QString shown = value.toString();
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (shown != toPlainText()) {
+        const QScopedValueRollback showing(m_showing, true);
         setPlainText(shown);
     }
+    // What the box reads back: the document may turn some characters into others.
+    m_shown = toPlainText();
     document()->setModified(false);
 }
 

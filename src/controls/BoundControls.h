@@ -74,9 +74,13 @@ class BoundLineEdit : public QLineEdit, public BoundField {
 
     void showFieldValue(const QVariant& value) override;
     // The text as the field stores it: an amount as a number (read in the regional settings), an
-    // empty field as null. Throws store::DbError 3421 for an amount that is not a number.
+    // empty field as null. Throws store::DbError 3421 for an amount that is not a number or is
+    // beyond the field's limits.
     QVariant fieldValueForUpdate() const override;
-    std::optional<bool> fieldModified() const override { return isModified(); }
+    // Whatever way the text got into the field (typed, pasted, dropped, or set by assistive
+    // technology such as dictation or a screen reader), a text other than the one shown is a change
+    // to store.
+    std::optional<bool> fieldModified() const override { return isModified() || text() != m_shown; }
     // Sets the text as the program does, marking it as a change to store (a "0" for an empty
     // amount, a chosen publisher's key).
     void setTextToStore(const QString& text);
@@ -88,12 +92,17 @@ class BoundLineEdit : public QLineEdit, public BoundField {
 
   private:
     void typed(const QString& text);
+    // Any change but a shown value: the field's case rule, however the text arrived.
+    void changed();
+    void upperCaseKeepingCaret(const QString& text);
 
     QString m_accepted;
     Formatter m_formatter;
     FieldRule m_rule;
     bool m_upperCase = false;
     int m_limit = 0;
+    QString m_shown;       // the text showFieldValue put in the field
+    bool m_showing = false; // inside showFieldValue
 };
 
 // A text box of several lines bound to a field of a data source, for notes. Line breaks are
@@ -109,7 +118,11 @@ class BoundTextEdit : public QPlainTextEdit, public BoundField {
 
     void showFieldValue(const QVariant& value) override;
     QVariant fieldValueForUpdate() const override;
-    std::optional<bool> fieldModified() const override { return document()->isModified(); }
+    // As for a line: a text other than the one shown is a change, however it arrived.
+    std::optional<bool> fieldModified() const override
+    {
+        return document()->isModified() || toPlainText() != m_shown;
+    }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -117,7 +130,12 @@ class BoundTextEdit : public QPlainTextEdit, public BoundField {
     void insertFromMimeData(const QMimeData* source) override;
 
   private:
+    // Text that arrived by another way than typing or pasting is put in capitals too.
+    void changed();
+
     bool m_upperCase = false;
+    QString m_shown;
+    bool m_showing = false; // inside showFieldValue, or putting the text in capitals
 };
 
 // Binds the edit text of a combo box to a field.

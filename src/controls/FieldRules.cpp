@@ -51,16 +51,35 @@ std::optional<double> parseAmount(const QString& text)
     return readNumber(text);
 }
 
+bool withinLimits(double amount, FieldRule::Number number)
+{
+    return std::fabs(amount) <= (number == FieldRule::Number::Euro ? kLargestEuro : kLargestWhole);
+}
+
+QString largestAmount(FieldRule::Number number)
+{
+    return number == FieldRule::Number::Euro ? QLocale().toString(kLargestEuro, 'f', 2)
+                                             : QLocale().toString(qint64(kLargestWhole));
+}
+
+// Beyond the limits a number is shown digit for digit, so that nobody reads another number in its
+// place.
 QString formatLireTyping(const QString& text)
 {
     const std::optional<double> n = readNumber(text);
-    return n ? QLocale().toString(rounded(*n)) : text;
+    if (!n) {
+        return text;
+    }
+    if (!withinLimits(*n, FieldRule::Number::Lire)) {
+        return QString(text).remove(QLocale().groupSeparator());
+    }
+    return QLocale().toString(rounded(*n));
 }
 
 QString formatLire(const QVariant& value)
 {
     const std::optional<double> n = numberOf(value);
-    if (!n) {
+    if (!n || !withinLimits(*n, FieldRule::Number::Lire)) {
         return value.toString();
     }
     return rounded(*n) == 0 ? QString() : QLocale().toString(rounded(*n));
@@ -69,7 +88,7 @@ QString formatLire(const QVariant& value)
 QString formatEuro(const QVariant& value)
 {
     const std::optional<double> n = numberOf(value);
-    return n ? QLocale().toString(*n, 'f', 2) : value.toString();
+    return n && withinLimits(*n, FieldRule::Number::Euro) ? QLocale().toString(*n, 'f', 2) : value.toString();
 }
 
 } // namespace controls

@@ -34,4 +34,14 @@ QString formatEuro(const QVariant& value);     // "##,###,##0.00"
 // The number a field's text stands for; nothing for text that is not a number.
 std::optional<double> parseAmount(const QString& text);
 
+// The largest amounts a field takes: fifteen significant digits, which the archive stores exactly
+// (a whole amount also fits the engine's integers). A larger one is refused when saved, and shown
+// as it was typed, never as another number.
+inline constexpr double kLargestWhole = 999'999'999'999'999.0;
+inline constexpr double kLargestEuro = 9'999'999'999'999.99;
+// True when `amount` is within the limits of a field of this kind.
+bool withinLimits(double amount, FieldRule::Number number);
+// The largest amount of this kind, as the regional settings write it.
+QString largestAmount(FieldRule::Number number);
+
 } // namespace controls

@@ -293,6 +293,45 @@ class TestBiblioEditing : public QObject {
         QCOMPARE(stored(books, "costo_E", 500).toDouble(), 12.5);
     }
 
+    void amountsBeyondTheirLimitsAreRefused()
+    {
+        BooksWindow books;
+        books.select(kZeta);
+        click(books, "CmdModifica");
+        const QString huge = QStringLiteral("99999999999999999999");
+        // Shown as typed, never as another number; refused at the save with the field's name, the
+        // edit left open with it.
+        for (int index : {9, 18, 8}) {
+            field(books, index)->clear();
+            type(books, index, huge);
+            field(books, 0)->setFocus();
+            QCOMPARE(field(books, index)->text(), huge);
+            msg::queueAnswer(msg::Answer::Ok);
+            click(books, "CmdModifica");
+            QCOMPARE(msg::shownTexts().size(), 1);
+            const QString caption = index == 9 ? QStringLiteral("LIRE") : index == 18 ? QStringLiteral("PAG.")
+                                                                                       : QStringLiteral("EURO");
+            QVERIFY2(msg::shownTexts().constFirst().contains(caption), qPrintable(msg::shownTexts().constFirst()));
+            QVERIFY(msg::shownTexts().constFirst().contains(huge));
+            QVERIFY(books.window().isEditing());
+            QCOMPARE(field(books, index)->text(), huge);
+            field(books, index)->clear();
+            type(books, index, QStringLiteral("7"));
+            msg::shownTexts().clear();
+        }
+        // The largest amounts are stored exactly.
+        field(books, 9)->clear();
+        type(books, 9, QStringLiteral("999999999999999"));
+        field(books, 8)->clear();
+        type(books, 8, QStringLiteral("-9999999999999,99"));
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(stored(books, "costo_L", 500), QVariant(qint64(999999999999999)));
+        QCOMPARE(stored(books, "costo_E", 500).toDouble(), -9999999999999.99);
+        QCOMPARE(stored(books, "num_pag", 500), QVariant(qint64(7)));
+        QCOMPARE(books.text(QStringLiteral("TxtFields_9")), QStringLiteral("999.999.999.999.999"));
+    }
+
     void deletingBooks()
     {
         BooksWindow books(BooksWindow::catalogue() +

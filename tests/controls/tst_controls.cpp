@@ -7,6 +7,7 @@
 #include "support/TestMain.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -99,12 +100,12 @@ class TestControls : public QObject {
         source.findFirst(QStringLiteral("ID_Editore=9"));
         QCOMPARE(name.text(), QStringLiteral("EDITORE 00003"));
         QVERIFY(town.text().isEmpty());
-        // A value the program sets is not the user's change until it says so.
+        // What the box shows is what a save stores, however the text got there.
         town.setText(QStringLiteral("MILANO"));
         source.updateRecord();
         source.refresh();
         source.findFirst(QStringLiteral("ID_Editore=9"));
-        QVERIFY(town.text().isEmpty());
+        QCOMPARE(town.text(), QStringLiteral("MILANO"));
         town.setTextToStore(QStringLiteral("ROMA"));
         source.updateRecord();
         source.refresh();
@@ -117,6 +118,52 @@ class TestControls : public QObject {
             QStringLiteral("SELECT residenza IS NULL FROM editori WHERE ID_Editore = 9"));
         QVERIFY(check.step());
         QCOMPARE(check.int64(0), 1);
+    }
+
+    void textFromAssistiveTechnologyIsStoredInCapitals()
+    {
+        // Dictation and screen readers put text into a field through its accessibility interface,
+        // not through key presses.
+        store::DataSource source;
+        source.setDatabaseName(m_path);
+        source.setRecordSource(QStringLiteral("Select * from editori order by nome"));
+        source.refresh();
+        controls::BoundLineEdit town;
+        town.setUpperCase(true);
+        town.bindTo(&source, QStringLiteral("residenza"));
+        controls::BoundTextEdit notes;
+        notes.setUpperCase(true);
+        notes.bindTo(&source, QStringLiteral("note"));
+        const auto stored = [this](const char* column, int key) {
+            auto st = store::Archive::open(m_path)->prepare(
+                QStringLiteral("SELECT %1 FROM editori WHERE ID_Editore = %2").arg(QLatin1String(column)).arg(key));
+            return st.step() ? st.value(0) : QVariant();
+        };
+        source.findFirst(QStringLiteral("ID_Editore"), 12);
+
+        QAccessibleInterface* line = QAccessible::queryAccessibleInterface(&town);
+        QVERIFY(line);
+        line->setText(QAccessible::Value, QStringLiteral("la spezia"));
+        QCOMPARE(town.text(), QStringLiteral("LA SPEZIA"));
+        QAccessibleEditableTextInterface* editable = line->editableTextInterface();
+        QVERIFY(editable);
+        editable->insertText(int(town.text().size()), QStringLiteral(" est"));
+        QCOMPARE(town.text(), QStringLiteral("LA SPEZIA EST"));
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&notes);
+        QVERIFY(box);
+        box->setText(QAccessible::Value, QStringLiteral("prima riga\nè seconda"));
+        QCOMPARE(notes.text(), QStringLiteral("PRIMA RIGA\nÈ SECONDA"));
+        // Moving to another record stores what the fields show, as typing would have.
+        source.findFirst(QStringLiteral("ID_Editore"), 15);
+        QCOMPARE(stored("residenza", 12), QVariant(QStringLiteral("LA SPEZIA EST")));
+        QCOMPARE(stored("note", 12), QVariant(QStringLiteral("PRIMA RIGA\r\nÈ SECONDA")));
+        QVERIFY(town.text().isEmpty());
+
+        // And "Salva" of an open edit.
+        source.edit();
+        line->setText(QAccessible::Value, QStringLiteral("bra"));
+        source.updateRecord();
+        QCOMPARE(stored("residenza", 15), QVariant(QStringLiteral("BRA")));
     }
 
     void typingIsUpperCasedWithTheCaretKept()
