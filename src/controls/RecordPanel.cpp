@@ -94,11 +94,19 @@ void RecordPanel::newOrCancel()
 
 void RecordPanel::cancelEdit()
 {
+    bool changed = false;
     if (m_source->isEditing()) {
-        m_source->cancelUpdate();
+        changed = m_source->cancelUpdate();
     }
     if (m_state == EditState::Editing) {
         setEditState(EditState::Browsing);
+    }
+    if (changed) {
+        // Someone else changed or deleted the record meanwhile: the list and the record are read
+        // again, so the user sees their version.
+        const QString key = m_list->boundText();
+        m_source->refresh();
+        selectKey(key.toLongLong());
     }
 }
 
@@ -131,7 +139,16 @@ void RecordPanel::showSelected()
     if (key.isEmpty()) {
         return;
     }
-    m_source->findFirst(m_keyField, key.toLongLong());
+    try {
+        m_source->findFirst(m_keyField, key.toLongLong());
+    } catch (...) {
+        // What was typed for the record shown could not be stored: that record stays, and the list
+        // shows it chosen again.
+        if (const store::Recordset* records = m_source->recordset(); records && records->hasCurrent()) {
+            m_list->setBoundText(records->value(m_keyField).toString());
+        }
+        throw;
+    }
 }
 
 bool RecordPanel::remove(const QString& prefix, const QString& suffix)

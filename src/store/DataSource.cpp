@@ -101,6 +101,13 @@ void DataSource::notifyReposition()
 
 void DataSource::showBound()
 {
+    m_shownKey.reset();
+    m_shownRow.clear();
+    if (m_recordset && m_recordset->editMode() == Recordset::EditMode::None && m_recordset->hasCurrent() &&
+        !m_recordset->writeTable().isEmpty() && !m_bindings.empty()) {
+        m_shownKey = m_recordset->bookmark();
+        m_shownRow = m_recordset->currentRow();
+    }
     for (FieldBinding* b : m_bindings) {
         QVariant v;
         if (m_recordset && (m_recordset->hasCurrent() || m_recordset->editMode() != Recordset::EditMode::None) &&
@@ -123,10 +130,11 @@ void DataSource::edit()
     showBound();
 }
 
-void DataSource::cancelUpdate()
+bool DataSource::cancelUpdate()
 {
-    rs().cancelUpdate();
+    const bool changed = rs().cancelUpdate();
     showBound();
+    return changed;
 }
 
 void DataSource::deleteCurrent()
@@ -137,12 +145,21 @@ void DataSource::deleteCurrent()
     emit rowDeleted(position);
 }
 
+void DataSource::editAsShown(Recordset& r)
+{
+    if (m_shownKey && r.hasCurrent() && r.bookmark() == *m_shownKey && int(m_shownRow.size()) == r.columnCount()) {
+        r.editSeen(m_shownRow);
+    } else {
+        r.edit();
+    }
+}
+
 void DataSource::updateRecord()
 {
     Recordset& r = rs();
     const bool opened = r.editMode() == Recordset::EditMode::None;
     if (opened) {
-        r.edit();
+        editAsShown(r);
     }
     const int rows = r.recordCount();
     try {
@@ -153,9 +170,18 @@ void DataSource::updateRecord()
         }
         // The controls now show what is stored, with nothing left to store.
         showBound();
-    } catch (...) {
+    } catch (const DbError& e) {
         // An edit the caller opened stays open with what the controls hold: the user corrects it or
-        // cancels. One opened here only for this save is closed again; the controls keep the text.
+        // cancels. One opened here only for this save is closed again; the controls keep the text,
+        // and once the user has been told of someone else's change, the next save replaces it.
+        if (opened && r.editMode() != Recordset::EditMode::None) {
+            if (e.number() == ErrRecordChanged && m_shownKey) {
+                m_shownRow = r.expectedRow();
+            }
+            r.cancelUpdate();
+        }
+        throw;
+    } catch (...) {
         if (opened && r.editMode() != Recordset::EditMode::None) {
             r.cancelUpdate();
         }

@@ -32,7 +32,9 @@ class FieldBinding {
 //
 // As with any bound form, a value the user changed in a bound control while no edit was open is
 // stored when the data source moves to another row or is refreshed; should that fail, the move
-// does not happen and the typed value stays.
+// does not happen and the typed value stays. Such a save is measured from the row as the controls
+// showed it: a row someone else changed since then is refused (3197) as an explicit edit's save
+// is, and the next try, the user having been told, replaces that version.
 class DataSource : public QObject {
     Q_OBJECT
   public:
@@ -69,7 +71,8 @@ class DataSource : public QObject {
     // it is stored now, a cancel shows the row again.
     void addNew();
     void edit();
-    void cancelUpdate();
+    // True when someone else changed or deleted the edited row meanwhile (see Recordset).
+    bool cancelUpdate();
     void deleteCurrent();
     // Writes the bound controls' values into the row being edited or added (an edit is opened
     // when none is) and stores it. Only the fields of the table that receives writes are written.
@@ -92,6 +95,9 @@ class DataSource : public QObject {
     void showBound();
     // Stores what the user changed in bound controls with no edit open (see above).
     void storePendingChanges();
+    // Opens an edit of the current row for a save of what the controls hold, measured from the
+    // row they showed when it is still the current one.
+    void editAsShown(Recordset& r);
     // Writes the bound controls into the row being edited or added: in a new row every one, in an
     // edited row those the user changed.
     void writeBound(Recordset& r, bool everything);
@@ -101,6 +107,9 @@ class DataSource : public QObject {
     std::shared_ptr<Archive> m_archive;
     std::unique_ptr<Recordset> m_recordset;
     std::vector<FieldBinding*> m_bindings;
+    // The row the bound controls show, as they showed it, and its key.
+    std::vector<QVariant> m_shownRow;
+    std::optional<Recordset::Bookmark> m_shownKey;
 };
 
 } // namespace store

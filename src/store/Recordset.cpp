@@ -768,6 +768,28 @@ void Recordset::addNew()
     m_editMode = EditMode::Add;
 }
 
+std::vector<QVariant> Recordset::currentRow() const
+{
+    requireCurrent();
+    std::vector<QVariant> row(m_columns.size());
+    for (int c = 0; c < columnCount(); ++c) {
+        row[c] = valueAt(m_pos, c);
+    }
+    return row;
+}
+
+void Recordset::editSeen(const std::vector<QVariant>& seen)
+{
+    if (seen.size() != m_columns.size()) {
+        throw DbError(ErrInvalidProcedure);
+    }
+    edit();
+    for (int c : writableColumns()) {
+        m_readAtEdit[c] = seen[c];
+        m_expected[c] = seen[c];
+    }
+}
+
 void Recordset::edit()
 {
     requireNoEdit();
@@ -795,15 +817,44 @@ void Recordset::edit()
     m_editMode = EditMode::Edit;
 }
 
-void Recordset::cancelUpdate()
+bool Recordset::cancelUpdate()
 {
     if (m_editMode == EditMode::None) {
         throw DbError(ErrUpdateWithoutEdit);
+    }
+    bool changed = false;
+    if (m_editMode == EditMode::Edit) {
+        Row stored;
+        bool present = true;
+        try {
+            present = readStored(m_editKey, stored);
+            changed = !present;
+            for (int c : present ? writableColumns() : std::vector<int>()) {
+                if (!identical(stored[c], m_readAtEdit[c])) {
+                    changed = true;
+                }
+            }
+        } catch (const DbError&) {
+            // Unreadable for now (busy): the edit is dropped all the same, and the row is read
+            // again when next shown.
+            present = false;
+        }
+        // Moves were refused during the edit, so the current row is still the edited one.
+        if (m_pos >= 0 && m_pos < recordCount() && keys()[m_pos] == m_editKey) {
+            if (m_keyed) {
+                forgetPageOf(m_pos);
+            } else if (present) {
+                for (int c : writableColumns()) {
+                    m_rows[m_pos][c] = stored[c];
+                }
+            }
+        }
     }
     m_editMode = EditMode::None;
     m_buffer.clear();
     m_readAtEdit.clear();
     m_expected.clear();
+    return changed;
 }
 
 void Recordset::update()

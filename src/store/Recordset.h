@@ -90,8 +90,19 @@ class Recordset {
     EditMode editMode() const { return m_editMode; }
     void addNew();
     void edit();
+    // The current row as this result read it (what a list or a record shows of it), by column.
+    std::vector<QVariant> currentRow() const;
+    // Opens an edit of the current row as edit() does, but measured from `seen`, the row as the
+    // user saw it (a currentRow() taken when it was shown): update() refuses (3197) a row stored
+    // otherwise than it was seen, as if the edit had been opened at that moment.
+    void editSeen(const std::vector<QVariant>& seen);
+    // The values update() expects to find stored; after a 3197 refusal, the ones it found.
+    const std::vector<QVariant>& expectedRow() const { return m_expected; }
     void update();
-    void cancelUpdate();
+    // Drops the edit or the new row. An edited row is read again, so that what someone else stored
+    // meanwhile shows; true when they changed or deleted it since the edit was opened (the caller
+    // then reads its lists again).
+    bool cancelUpdate();
     void deleteCurrent();
 
     Bookmark bookmark() const;
