@@ -7,6 +7,7 @@
 #include "books/PanelFrame.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "store/Catalogue.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
@@ -125,29 +126,31 @@ void AuthorsPanel::Command6_Click()
     if (author.isEmpty()) {
         return;
     }
-    const qint64 authorKey = author.toLongLong();
+    const QString name = DBList3->text();
     const qint64 book = bookKey();
-    // A book has each author once: a second link of the same pair is not stored.
-    const bool linked = m_bookAuthors->rs().findRow(QStringLiteral("autbiblio.id_autore"), authorKey) >= 0;
-    bool stored = false;
-    if (!linked) {
-        store::Recordset& links = m_bookAuthors->rs();
-        links.addNew();
-        try {
-            links.setValue(QStringLiteral("ID_biblio"), book);
-            links.setValue(QStringLiteral("ID_Autore"), authorKey);
-            links.update();
-            stored = true;
-        } catch (const store::DbError& e) {
-            links.cancelUpdate();
-            // Linked from another computer a moment ago: the same outcome as above.
-            if (e.number() != store::ErrDuplicateKey) {
-                throw;
-            }
-        }
-    }
-    if (!stored) {
+    switch (store::catalogue::linkAuthor(*m_bookAuthors->archive(), book, author.toLongLong())) {
+    case store::catalogue::LinkOutcome::Linked:
+        break;
+    case store::catalogue::LinkOutcome::AlreadyLinked:
         msg::show(QStringLiteral("L'autore è già tra gli autori di questo libro."), msg::Icon::Information);
+        break;
+    case store::catalogue::LinkOutcome::AuthorGone:
+        // Deleted on another computer since the list was read: the list is read again and the panel
+        // stays open for another choice.
+        msg::show(QStringLiteral("L'autore %1 non è più nell'archivio: è stato eliminato da un altro utente.")
+                      .arg(name),
+                  msg::Icon::Information);
+        if (!isEditing()) {
+            source()->refresh();
+            DBList3_Click();
+        }
+        showAuthorsOf(book);
+        return;
+    case store::catalogue::LinkOutcome::BookGone:
+        msg::show(QStringLiteral("Il libro non è più nell'archivio: è stato eliminato da un altro utente."),
+                  msg::Icon::Information);
+        showAuthorsOf(book);
+        return;
     }
     hide();
     showAuthorsOf(book);

@@ -1,6 +1,7 @@
 #include "store/Catalogue.h"
 
 #include "store/Archive.h"
+#include "store/DbError.h"
 
 namespace store::catalogue {
 namespace {
@@ -39,6 +40,30 @@ std::optional<qint64> freeBookKey(Archive& archive, const std::function<qint64()
         return gap.int64(0);
     }
     return std::nullopt;
+}
+
+LinkOutcome linkAuthor(Archive& archive, qint64 book, qint64 author)
+{
+    Transaction transaction(archive);
+    const auto exists = [&archive](const QString& sqlText, qint64 key) {
+        Statement st = archive.prepareExact(sqlText);
+        st.bindInt(1, key);
+        return st.step();
+    };
+    if (!exists(QStringLiteral("SELECT 1 FROM biblio WHERE id = ?"), book)) {
+        return LinkOutcome::BookGone;
+    }
+    if (!exists(QStringLiteral("SELECT 1 FROM autore WHERE ID_autore = ?"), author)) {
+        return LinkOutcome::AuthorGone;
+    }
+    Statement link = archive.prepareExact(
+        QStringLiteral("INSERT OR IGNORE INTO autbiblio (ID_biblio, ID_autore) VALUES (?, ?)"));
+    link.bindInt(1, book);
+    link.bindInt(2, author);
+    link.step();
+    const bool added = archive.changes() > 0;
+    transaction.commit();
+    return added ? LinkOutcome::Linked : LinkOutcome::AlreadyLinked;
 }
 
 } // namespace store::catalogue

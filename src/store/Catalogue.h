@@ -19,5 +19,12 @@ inline constexpr qint64 kHighestBookKey = 200000;
 // taken instead. Nothing when every key is taken.
 std::optional<qint64> freeBookKey(Archive& archive, const std::function<qint64()>& random);
 
+enum class LinkOutcome { Linked, AlreadyLinked, BookGone, AuthorGone };
+
+// Links the book `book` to the author `author`. The archive itself does not refuse a link to a
+// book or an author that is not there, so both are looked up first in the transaction that
+// writes the link, and no other computer can delete either in between.
+LinkOutcome linkAuthor(Archive& archive, qint64 book, qint64 author);
+
 } // namespace catalogue
 } // namespace store

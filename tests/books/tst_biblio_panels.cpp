@@ -300,6 +300,99 @@ class TestBiblioPanels : public QObject {
         QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
     }
 
+    void aTownTypedWhileBrowsingNeverOverwritesAnotherUsersChange()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        click(books, QStringLiteral("Command13"));
+        clickEntry(books, QStringLiteral("DBList4"), 0); // EINAUDI, TORINO
+        typeInto(books, QStringLiteral("Text1_4"), QStringLiteral(" nord"));
+        other->exec(QStringLiteral("UPDATE editori SET residenza='NAPOLI' WHERE ID_Editore=2"));
+        msg::queueAnswer(msg::Answer::Ok);
+        clickEntry(books, QStringLiteral("DBList4"), 1); // MONDADORI
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        QCOMPARE(scalar(books.path(), "SELECT residenza FROM editori WHERE ID_Editore=2").toString(),
+                 QStringLiteral("NAPOLI"));
+        // What was typed stays, with the publisher it was typed for.
+        QCOMPARE(books.text(QStringLiteral("Text1_4")), QStringLiteral("TORINO NORD"));
+        QCOMPARE(books.control<controls::DBList>(QStringLiteral("DBList4"))->boundText(), QStringLiteral("2"));
+        // Told of the other change, the user chooses again: what they typed replaces it, as a second
+        // "Salva" does.
+        clickEntry(books, QStringLiteral("DBList4"), 1);
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QCOMPARE(scalar(books.path(), "SELECT residenza FROM editori WHERE ID_Editore=2").toString(),
+                 QStringLiteral("TORINO NORD"));
+        QCOMPARE(books.text(QStringLiteral("Text1_4")), QStringLiteral("MILANO"));
+
+        // The same for a birthplace typed in the authors panel, this time with a note changed by
+        // the other user: any change since the author was shown.
+        click(books, QStringLiteral("Command8"));
+        clickEntry(books, QStringLiteral("DBList3"), 0); // DANTE ALIGHIERI
+        typeInto(books, QStringLiteral("Text1_1"), QStringLiteral("firenze"));
+        other->exec(QStringLiteral("UPDATE autore SET note='ALTRO' WHERE ID_autore=1"));
+        msg::queueAnswer(msg::Answer::Ok);
+        clickEntry(books, QStringLiteral("DBList3"), 1);
+        QCOMPARE(msg::shownTexts().constLast(), store::DbError::describe(store::ErrRecordChanged));
+        QVERIFY(scalar(books.path(), "SELECT luogo_nascita FROM autore WHERE ID_autore=1").isNull());
+        QCOMPARE(books.text(QStringLiteral("Text1_1")), QStringLiteral("FIRENZE"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+    }
+
+    void annullaAfterARefusedSaveShowsTheOtherUsersPublisher()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        click(books, QStringLiteral("Command13"));
+        clickEntry(books, QStringLiteral("DBList4"), 0); // EINAUDI
+        click(books, QStringLiteral("Command11"));
+        typeInto(books, QStringLiteral("Text1_4"), QStringLiteral(" centro"));
+        // The list is drawn while the publisher is edited, as it is on screen.
+        QCOMPARE(books.entries(QStringLiteral("DBList4")), (QStringList{"EINAUDI", "MONDADORI"}));
+        other->exec(QStringLiteral("UPDATE editori SET nome='EINAUDI EDITORE', residenza='ROMA' WHERE ID_Editore=2"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, QStringLiteral("Command11"));
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        click(books, QStringLiteral("Command12")); // Annulla
+        QCOMPARE(books.text(QStringLiteral("Text1_5")), QStringLiteral("EINAUDI EDITORE"));
+        QCOMPARE(books.text(QStringLiteral("Text1_4")), QStringLiteral("ROMA"));
+        QCOMPARE(books.entries(QStringLiteral("DBList4")), (QStringList{"EINAUDI EDITORE", "MONDADORI"}));
+        QCOMPARE(books.control<controls::DBList>(QStringLiteral("DBList4"))->boundText(), QStringLiteral("2"));
+        auto* chooser = books.control<QComboBox>(QStringLiteral("DBCombo3"));
+        QCOMPARE(chooser->findText(QStringLiteral("EINAUDI EDITORE")), 0);
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+    }
+
+    void anAuthorOrBookDeletedMeanwhileIsNeverLinked()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        editBook(books, QStringLiteral("700")); // Èlite: no authors
+        click(books, QStringLiteral("Command8"));
+        clickEntry(books, QStringLiteral("DBList3"), 0); // DANTE ALIGHIERI
+        other->exec(QStringLiteral("DELETE FROM autore WHERE ID_autore=1"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, QStringLiteral("Command6"));
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QVERIFY2(msg::shownTexts().constFirst().contains(QStringLiteral("DANTE ALIGHIERI")),
+                 qPrintable(msg::shownTexts().constFirst()));
+        QCOMPARE(count(books, "SELECT count(*) FROM autbiblio WHERE ID_biblio=700"), 0);
+        // The panel stays open with its list read again: the author is no longer offered.
+        QVERIFY(books.widget(QStringLiteral("Frame1"))->isVisible());
+        QCOMPARE(books.entries(QStringLiteral("DBList3")), QStringList{"ITALO CALVINO"});
+        QVERIFY(books.entries(QStringLiteral("DBList2")).isEmpty());
+
+        // A book deleted meanwhile gets no authors either.
+        clickEntry(books, QStringLiteral("DBList3"), 0); // ITALO CALVINO
+        other->exec(QStringLiteral("DELETE FROM biblio WHERE id=700"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, QStringLiteral("Command6"));
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QCOMPARE(count(books, "SELECT count(*) FROM autbiblio WHERE ID_biblio=700"), 0);
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+    }
+
     void anotherUsersChangeToAPublisherIsRefused()
     {
         BooksWindow books;
