@@ -1,8 +1,9 @@
 #include "app/ChildWindows.h"
 
+#include "app/WindowClosing.h"
+
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QPushButton>
 
 #include <array>
 #include <stdexcept>
@@ -150,9 +151,7 @@ bool close(Kind kind)
 bool anyEditOpen()
 {
     for (Kind kind : {Kind::Books, Kind::Authors, Kind::Publishers}) {
-        const QWidget* window = find(kind);
-        const auto* button = window ? window->findChild<QPushButton*>(QStringLiteral("CmdNuovo")) : nullptr;
-        if (button && button->text() == QLatin1String("Annulla")) {
+        if (windows::hasOpenEdit(find(kind))) {
             return true;
         }
     }

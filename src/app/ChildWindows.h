@@ -42,7 +42,7 @@ QWidget* show(Kind kind, std::unique_ptr<QWidget> made = {});
 // Closes the window of this kind, if open, through its own close guard. False when it stays open.
 bool close(Kind kind);
 
-// Whether any open window of these kinds has an edit open (its "Nuovo" button reads "Annulla").
+// Whether any open window of these kinds has an edit open, of its record or of a panel inside it.
 bool anyEditOpen();
 
 } // namespace childwindows

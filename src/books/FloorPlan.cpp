@@ -163,6 +163,12 @@ void FloorPlan::placeLargeMarker(QPointF twips)
     Image5->raise();
 }
 
+void FloorPlan::placeMarkers(QPoint smallTwips)
+{
+    placeSmallMarker(smallTwips);
+    placeLargeMarker(QPointF(m_small.x() * kLargeFromSmallX, m_small.y() * kLargeFromSmallY));
+}
+
 void FloorPlan::setMovable(bool movable)
 {
     m_movable = movable;
@@ -198,7 +204,7 @@ void FloorPlan::blink()
 
 void FloorPlan::openLargeView()
 {
-    placeLargeMarker(QPointF(m_small.x() * kLargeFromSmallX, m_small.y() * kLargeFromSmallY));
+    placeMarkers(m_small);
     Image5->show();
     Picture8->show();
     Picture8->raise();

@@ -51,6 +51,8 @@ class FloorPlan : public QObject {
     QPointF largeMarker() const { return m_large; }
     void placeSmallMarker(QPoint twips);
     void placeLargeMarker(QPointF twips);
+    // The small marker at `smallTwips` and the large one at the same place of its plan.
+    void placeMarkers(QPoint smallTwips);
     void setMarkersVisible(bool visible);
     // Whether the markers can be dragged: while a book is edited. Off at first; turning it off
     // ends a drag under way.

@@ -61,12 +61,7 @@ FrmBiblio::FrmBiblio(QWidget* parent) : QWidget(parent)
     Timer1 = named(new QTimer(this), QStringLiteral("Timer1"));
     buildControls();
     connectHandlers();
-
-    // The window sees key releases before its controls do.
-    installEventFilter(this);
-    for (QWidget* child : findChildren<QWidget*>()) {
-        child->installEventFilter(this);
-    }
+    windows::watchEscape(this, [this] { Form_KeyUp(27); });
 }
 
 FrmBiblio::~FrmBiblio() = default;
@@ -205,11 +200,9 @@ void FrmBiblio::showBookDetails()
     const store::Recordset& book = Data1->rs();
     Frame1->showAuthorsOf(book.value(QStringLiteral("id")).toLongLong());
 
-    m_plan->placeSmallMarker(
+    m_plan->placeMarkers(
         QPoint(book.value(QStringLiteral("posx")).toInt(), book.value(QStringLiteral("posy")).toInt()));
     m_plan->Image2->show();
-    const QPoint small = m_plan->smallMarker();
-    m_plan->placeLargeMarker(QPointF(small.x() * 2.22, small.y() * 2.28));
 
     const QVariant publisher = book.value(QStringLiteral("ID_Edizione"));
     Modulo1::IdEditoreCorrente = publisher.toInt();
@@ -281,6 +274,7 @@ void FrmBiblio::showPhoto()
 
 void FrmBiblio::showEditState(bool editing)
 {
+    m_editing = editing;
     CmdNuovo->setText(editing ? QStringLiteral("Annulla") : QStringLiteral("Nuovo"));
     CmdModifica->setText(editing ? QStringLiteral("Salva") : QStringLiteral("Modifica"));
     Cmdelimina->setEnabled(!editing);
@@ -294,6 +288,8 @@ void FrmBiblio::showEditState(bool editing)
 
 void FrmBiblio::enterEditMode()
 {
+    m_placeAtEdit = m_plan->smallMarker();
+    m_publisherAtEdit = m_fields->DBCombo3->boundText();
     showEditState(true);
     m_fields->TxtFields[0]->setFocus();
     Timer1->stop();
@@ -302,16 +298,16 @@ void FrmBiblio::enterEditMode()
 
 void FrmBiblio::CmdNuovo_Click()
 {
-    if (CmdNuovo->text() == QLatin1String("Nuovo")) {
+    if (!m_editing) {
         startNewBook();
-    } else if (CmdNuovo->text() == QLatin1String("Annulla")) {
+    } else {
         cancelBook();
     }
 }
 
 void FrmBiblio::CmdModifica_Click()
 {
-    if (CmdModifica->text() == QLatin1String("Modifica")) {
+    if (!m_editing) {
         Modulo1::NuovoRecord = false;
         // Read afresh: a book deleted meanwhile on another computer says so here, and what another
         // user changed since the book was shown (its publisher, its place) is what the edit starts from.
@@ -319,7 +315,7 @@ void FrmBiblio::CmdModifica_Click()
         showBookDetails();
         m_genreAtEdit = m_fields->DBCombo2->currentText();
         enterEditMode();
-    } else if (CmdModifica->text() == QLatin1String("Salva")) {
+    } else {
         saveBook();
     }
 }
@@ -367,21 +363,26 @@ void FrmBiblio::startNewBook()
     m_newBook = key;
     m_genreAtEdit.clear();
     m_plan->placeSmallMarker(QPoint(10, 10));
-    enterEditMode();
     m_fields->DBCombo3->setCurrentIndex(-1);
+    enterEditMode();
     Frame1->showAuthorsOf(key);
 }
 
 void FrmBiblio::saveBook()
 {
     m_fields->fillEmptyAmounts();
+    // A new book takes its place and publisher whatever they are; a book that was there keeps
+    // those the user did not change, whoever changed them meanwhile.
+    const bool newBook = m_newBook != 0;
     const QString publisher = m_fields->DBCombo3->boundText();
-    if (!publisher.isEmpty()) {
+    if (!publisher.isEmpty() && (newBook || publisher != m_publisherAtEdit)) {
         m_fields->TxtFields[16]->setTextToStore(publisher);
     }
     store::Recordset& book = Data1->rs();
-    book.setValue(QStringLiteral("posx"), m_plan->smallMarker().x());
-    book.setValue(QStringLiteral("posy"), m_plan->smallMarker().y());
+    if (newBook || m_plan->smallMarker() != m_placeAtEdit) {
+        book.setValue(QStringLiteral("posx"), m_plan->smallMarker().x());
+        book.setValue(QStringLiteral("posy"), m_plan->smallMarker().y());
+    }
     // A save that fails (someone else changed or deleted the book, a busy archive) leaves the
     // edit open with what was typed.
     Data1->updateRecord();
@@ -414,8 +415,11 @@ void FrmBiblio::saveBook()
 
 void FrmBiblio::cancelBook()
 {
+    // Someone else's change or deletion meanwhile shows once the edit is dropped: the title list is
+    // read again too.
+    bool changed = false;
     if (Data1->isEditing()) {
-        Data1->cancelUpdate();
+        changed = Data1->cancelUpdate();
     }
     // A new book was stored by "Nuovo": it goes again, with the authors linked to it meanwhile.
     // Should that fail, the edit is opened again, so that the window and the archive agree and
@@ -439,6 +443,9 @@ void FrmBiblio::cancelBook()
     Timer1->start();
     if (searchPending) {
         m_search->refreshTitles();
+        DBList1->setBoundText(selected);
+    } else if (changed) {
+        Data6->refresh();
         DBList1->setBoundText(selected);
     }
     if (DBList1->boundText().isEmpty()) {
@@ -519,9 +526,9 @@ void FrmBiblio::CaricaPianta()
     m_plan->load(pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio));
 }
 
-bool FrmBiblio::isEditing() const
+bool FrmBiblio::hasOpenEdit() const
 {
-    return CmdNuovo->text() == QStringLiteral("Annulla");
+    return m_editing || Frame1->isEditing() || Frame2->isEditing();
 }
 
 // ---------------------------------------------------------------- keys, focus, closing
@@ -573,7 +580,7 @@ bool FrmBiblio::closeWindow()
 
 void FrmBiblio::closeEvent(QCloseEvent* event)
 {
-    windows::guardClose(event, isEditing());
+    windows::guardClose(event, hasOpenEdit());
     if (event->isAccepted()) {
         Timer1->stop();
     }
@@ -581,15 +588,6 @@ void FrmBiblio::closeEvent(QCloseEvent* event)
 
 bool FrmBiblio::eventFilter(QObject* watched, QEvent* event)
 {
-    switch (windows::escapeKey(event, m_escapePressed)) {
-    case windows::Escape::Released:
-        guard::run([this] { Form_KeyUp(27); });
-        return true;
-    case windows::Escape::Consumed:
-        return true;
-    case windows::Escape::Other:
-        break;
-    }
     if (event->type() == QEvent::WindowActivate && watched == parentWidget()) {
         guard::run([this] { Form_Activate(); });
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/WindowClosing.h"
+
+#include <QPoint>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -32,8 +35,8 @@ class TitleList;
 // live search.
 //
 // While a book is edited the title list and the search are disabled, so nothing moves the window
-// off the book being edited; other windows tell an open edit by CmdNuovo reading "Annulla".
-class FrmBiblio : public QWidget {
+// off the book being edited. The window holds its edit state; the buttons' captions follow it.
+class FrmBiblio : public QWidget, public windows::EditingWindow {
     Q_OBJECT
   public:
     explicit FrmBiblio(QWidget* parent = nullptr);
@@ -50,8 +53,10 @@ class FrmBiblio : public QWidget {
     bool showTitle(qint64 id);
     // Loads the floor plan of the open archive into both plan views.
     void CaricaPianta();
-    // An edit is open exactly when CmdNuovo reads "Annulla".
-    bool isEditing() const;
+    // A book is being edited ("Nuovo" or "Modifica" pressed, not yet saved or cancelled).
+    bool isEditing() const { return m_editing; }
+    // A book, an author or a publisher is being edited: the panels' edits outlive the book's.
+    bool hasOpenEdit() const override;
 
     // The edit buttons: "Nuovo"/"Annulla", "Modifica"/"Salva", "Elimina".
     void CmdNuovo_Click();
@@ -88,6 +93,7 @@ class FrmBiblio : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Activation of the window's sub-window in the frame.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -121,9 +127,13 @@ class FrmBiblio : public QWidget {
 
     std::shared_ptr<store::Archive> m_archive;
     std::pair<qint64, qint64> m_choosersStamp{-1, -1};
-    bool m_escapePressed = false;
+    bool m_editing = false;
     qint64 m_newBook = 0;  // the key of the book "Nuovo" stored, until it is saved or cancelled
     QString m_genreAtEdit; // the genre when the edit began
+    // The place on the plan and the publisher when the edit began: a save writes them only when
+    // the user changed them, never over another user's.
+    QPoint m_placeAtEdit;
+    QString m_publisherAtEdit;
     books::TitleList* m_titles;
     controls::DBList* DBList1;
     std::array<QRadioButton*, 3> Option2{};

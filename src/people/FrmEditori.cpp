@@ -76,7 +76,3 @@ void FrmEditori::DBList3_Click()
     Modulo1::IdAutoreCorrente = DBList3->boundText().toLongLong();
 }
 
-qint64 FrmEditori::currentOther() const
-{
-    return Modulo1::IdAutoreCorrente;
-}

@@ -16,6 +16,5 @@ class FrmEditori : public people::RecordWindow {
   protected:
     void setCurrentRecord(qint64 key) override;
     childwindows::Kind otherKind() const override { return childwindows::Kind::Authors; }
-    qint64 currentOther() const override;
     QString missingOther() const override { return QStringLiteral("Nessun Autore corrispondente presente!"); }
 };

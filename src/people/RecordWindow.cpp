@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <cmath>
+
 
 namespace people {
 
@@ -73,11 +75,7 @@ RecordWindow::RecordWindow(const Description& description, QWidget* parent)
     setRecords(Data1, description.keyField, description.nameField);
     build();
     connectHandlers();
-    // The window sees key releases before its controls do.
-    installEventFilter(this);
-    for (QWidget* child : findChildren<QWidget*>()) {
-        child->installEventFilter(this);
-    }
+    windows::watchEscape(this, [this] { Form_KeyUp(27); });
 }
 
 RecordWindow::~RecordWindow() = default;
@@ -301,21 +299,15 @@ void RecordWindow::DBList2_Click()
 
 void RecordWindow::CmdNuovo_Click()
 {
-    if (CmdNuovo->text() == newCaption(EditState::Browsing) || CmdNuovo->text() == newCaption(EditState::Editing)) {
-        newOrCancel();
-    }
+    newOrCancel();
 }
 
 void RecordWindow::CmdModifica_Click()
 {
-    if (CmdModifica->text() == editCaption(EditState::Browsing)) {
-        if (!Data1->rs().hasCurrent()) {
-            return; // no record to change
-        }
-        editOrSave();
-    } else if (CmdModifica->text() == editCaption(EditState::Editing)) {
-        editOrSave();
+    if (!isEditing() && !Data1->rs().hasCurrent()) {
+        return; // no record to change
     }
+    editOrSave();
 }
 
 void RecordWindow::Cmdelimina_Click()
@@ -365,17 +357,18 @@ bool RecordWindow::showInWindow(childwindows::Kind kind, qint64 key)
     if (target.made) {
         selection.restore();
     }
-    const auto* editing = target.window->findChild<QPushButton*>(QStringLiteral("CmdNuovo"));
-    if (editing && editing->text() == QLatin1String("Annulla")) {
+    auto* books = qobject_cast<FrmBiblio*>(target.window);
+    auto* records = qobject_cast<RecordWindow*>(target.window);
+    if ((books && books->isEditing()) || (records && records->isEditing())) {
         // Its list is locked on the record being edited.
         childwindows::show(kind);
         msg::show(QStringLiteral("E' in corso una modifica del record!!!"), msg::Icon::Information);
         return true;
     }
     bool found = false;
-    if (auto* books = qobject_cast<FrmBiblio*>(target.window)) {
+    if (books) {
         found = books->showTitle(key);
-    } else if (auto* records = qobject_cast<RecordWindow*>(target.window)) {
+    } else if (records) {
         found = records->showRecord(key);
     }
     if (!found) {
@@ -390,11 +383,17 @@ bool RecordWindow::showInWindow(childwindows::Kind kind, qint64 key)
 
 void RecordWindow::Command2_Click(int index)
 {
+    // The entry chosen in this window's list, whatever other windows chose since (the current
+    // book, author and publisher are the whole program's).
     if (index == 0) {
-        if (!showInWindow(childwindows::Kind::Books, Modulo1::IdLibroCorrente)) {
+        const qint64 title = DBList2->boundText().toLongLong();
+        if (title == 0 || !showInWindow(childwindows::Kind::Books, title)) {
             msg::show(QStringLiteral("Nessun Titolo corrispondente presente!"));
         }
-    } else if (!showInWindow(otherKind(), currentOther())) {
+        return;
+    }
+    const qint64 other = std::llround(DBList3->boundText().toDouble());
+    if (other == 0 || !showInWindow(otherKind(), other)) {
         msg::show(missingOther());
     }
 }
@@ -416,20 +415,6 @@ bool RecordWindow::closeWindow()
 void RecordWindow::closeEvent(QCloseEvent* event)
 {
     windows::guardClose(event, isEditing());
-}
-
-bool RecordWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    switch (windows::escapeKey(event, m_escapePressed)) {
-    case windows::Escape::Released:
-        guard::run([this] { Form_KeyUp(27); });
-        return true;
-    case windows::Escape::Consumed:
-        return true;
-    case windows::Escape::Other:
-        break;
-    }
-    return RecordPanel::eventFilter(watched, event);
 }
 
 } // namespace people

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ChildWindows.h"
+#include "app/WindowClosing.h"
 #include "controls/RecordPanel.h"
 #include "printing/Layouts.h"
 
@@ -32,7 +33,7 @@ namespace people {
 //
 // The window refuses to close while an edit is open, so nothing typed is lost without a word; a
 // failed save (someone else changed or deleted the record, a busy archive) leaves the edit open.
-class RecordWindow : public controls::RecordPanel {
+class RecordWindow : public controls::RecordPanel, public windows::EditingWindow {
     Q_OBJECT
   public:
     struct Field {
@@ -106,6 +107,7 @@ class RecordWindow : public controls::RecordPanel {
     bool closeWindow();
 
     void showSelected() override;
+    bool hasOpenEdit() const override { return isEditing(); }
 
     store::DataSource* Data1;
     store::DataSource* Data2;
@@ -131,14 +133,11 @@ class RecordWindow : public controls::RecordPanel {
 
     // The process-wide selection values for the record `key` (the titles and others unselected).
     virtual void setCurrentRecord(qint64 key) = 0;
-    // The window of the other kind, the process-wide key to show there, and the message when it
-    // has no such record.
+    // The window of the other kind, and the message when it has no such record.
     virtual childwindows::Kind otherKind() const = 0;
-    virtual qint64 currentOther() const = 0;
     virtual QString missingOther() const = 0;
 
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void build();
@@ -157,7 +156,6 @@ class RecordWindow : public controls::RecordPanel {
     Description m_description;
     std::shared_ptr<store::Archive> m_archive;
     std::pair<qint64, qint64> m_listStamp{-1, -1}; // the archive when the list was read
-    bool m_escapePressed = false;
 };
 
 // The font of the record windows, bold, at `points`.

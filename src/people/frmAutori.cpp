@@ -79,7 +79,3 @@ void frmAutori::DBList3_Click()
     Modulo1::IdEditoreCorrente = qint32(std::llround(DBList3->boundText().toDouble()));
 }
 
-qint64 frmAutori::currentOther() const
-{
-    return Modulo1::IdEditoreCorrente;
-}

@@ -15,6 +15,5 @@ class frmAutori : public people::RecordWindow {
   protected:
     void setCurrentRecord(qint64 key) override;
     childwindows::Kind otherKind() const override { return childwindows::Kind::Publishers; }
-    qint64 currentOther() const override;
     QString missingOther() const override { return QStringLiteral("Nessun Editore corrispondente presente!"); }
 };

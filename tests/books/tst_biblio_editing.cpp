@@ -474,6 +474,56 @@ class TestBiblioEditing : public QObject {
         QCOMPARE(stored(books, "costo_E", 300).toDouble(), 7.25);
     }
 
+    void aSaveWritesNoPlaceOrPublisherTheUserLeftAlone()
+    {
+        // Elefanti has no place on the plan (no position stored) and a publisher.
+        BooksWindow books(BooksWindow::catalogue() +
+                          QStringLiteral("UPDATE biblio SET posx=NULL, posy=NULL WHERE id=300;"));
+        auto other = store::Archive::open(books.path());
+        books.select(QStringLiteral("300"));
+        click(books, "CmdModifica");
+        type(books, 13, QStringLiteral("nota"));
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(stored(books, "note", 300).toString(), QStringLiteral("NOTA"));
+        QVERIFY(stored(books, "posx", 300).isNull());
+        QVERIFY(stored(books, "posy", 300).isNull());
+
+        // A save after a refused one writes what this user changed, and no place or publisher of
+        // theirs over the other user's.
+        click(books, "CmdModifica");
+        type(books, 13, QStringLiteral(" bis"));
+        other->exec(QStringLiteral("UPDATE biblio SET posx=700, posy=800, id_edizione=1 WHERE id=300"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QCOMPARE(stored(books, "note", 300).toString(), QStringLiteral("NOTA BIS"));
+        QCOMPARE(stored(books, "posx", 300), QVariant(qint64(700)));
+        QCOMPARE(stored(books, "posy", 300), QVariant(qint64(800)));
+        QCOMPARE(stored(books, "id_edizione", 300), QVariant(qint64(1)));
+    }
+
+    void annullaAfterARefusedSaveShowsTheOtherUsersBook()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        books.select(kZeta);
+        click(books, "CmdModifica");
+        type(books, 13, QStringLiteral("mia"));
+        other->exec(QStringLiteral("UPDATE biblio SET titolo='ZETA NUOVA', note='LORO' WHERE id=500"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        click(books, "CmdNuovo"); // Annulla: the message promised the new data
+        QVERIFY(!books.window().isEditing());
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("ZETA NUOVA"));
+        QCOMPARE(books.text(QStringLiteral("TxtFields_13")), QStringLiteral("LORO"));
+        QVERIFY(books.entries(QStringLiteral("DBList1")).contains(QStringLiteral("ZETA NUOVA")));
+        QCOMPARE(books.control<controls::DBList>(QStringLiteral("DBList1"))->boundText(), kZeta);
+    }
+
     void savingUnderASearchShowsTheSavedBook()
     {
         BooksWindow books;

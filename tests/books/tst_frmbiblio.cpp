@@ -146,10 +146,10 @@ class TestFrmBiblio : public QObject {
     {
         BooksWindow books;
         FrmBiblio& w = books.window();
-        books.control<QPushButton>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Annulla"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
         QVERIFY(w.isEditing());
         msg::queueAnswer(msg::Answer::Ok);
-        QTest::keyClick(books.control<controls::DBList>(QStringLiteral("DBList1")), Qt::Key_Escape);
+        QTest::keyClick(books.control<QLineEdit>(QStringLiteral("TxtFields_0")), Qt::Key_Escape);
         QVERIFY(w.isVisible());
         const QString expected =
             QStringLiteral("E' in corso una modifica del record!!!\rPrima di uscire dal programma, "
@@ -158,7 +158,7 @@ class TestFrmBiblio : public QObject {
         msg::queueAnswer(msg::Answer::Ok);
         QVERIFY(!w.close());
         QCOMPARE(msg::shownTexts().size(), 2);
-        books.control<QPushButton>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Nuovo"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
         QVERIFY(w.close());
     }
 

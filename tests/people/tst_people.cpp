@@ -465,6 +465,66 @@ class TestPeople : public QObject {
         click(*publishers, "CmdNuovo");
     }
 
+    void crossReferencesGoToTheEntryChosenInTheirWindow()
+    {
+        Frame frame;
+        FrmBiblio* books = frame.main->booksWindow();
+        frmAutori& authors = frame.authors();
+        clickEntry(authors.DBList1, QStringLiteral("ITALO CALVINO"));
+        clickEntry(authors.DBList2, QStringLiteral("ELEFANTI"));
+        clickEntry(authors.DBList3, QStringLiteral("EINAUDI"));
+        // Other books and publishers chosen in the other windows meanwhile.
+        clickEntry(books->findChild<controls::DBList*>(QStringLiteral("DBList1")), QStringLiteral("ZETA"));
+        FrmEditori& publishers = frame.publishers();
+        clickEntry(publishers.DBList1, QStringLiteral("MONDADORI"));
+        clickEntry(publishers.DBList2, QStringLiteral("ALFA"));
+        clickEntry(publishers.DBList3, QStringLiteral("DANTE ALIGHIERI"));
+
+        click(authors, "Command2_0");
+        QCOMPARE(control<QLineEdit>(*books, QStringLiteral("TxtFields_0"))->text(), QStringLiteral("ELEFANTI"));
+        click(authors, "Command2_1");
+        QCOMPARE(field(publishers, 0)->text(), QStringLiteral("EINAUDI"));
+        // The publishers window now shows EINAUDI: its authors are CALVINO and MANZONI.
+        clickEntry(publishers.DBList3, QStringLiteral("ALESSANDRO MANZONI"));
+        clickEntry(authors.DBList1, QStringLiteral("DANTE ALIGHIERI"));
+        click(publishers, "Command2_1");
+        QCOMPARE(field(authors, 0)->text(), QStringLiteral("ALESSANDRO MANZONI"));
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void anEditInABooksPanelKeepsTheProgramOpen()
+    {
+        Frame frame;
+        FrmBiblio& books = Frame::window(frame.main->booksWindow());
+        click(books, "CmdModifica");
+        click(books, "Command8");  // Aggiungi: the authors panel
+        click(books, "Command3");  // Nuovo author
+        QTest::keyClicks(control<QLineEdit>(books, QStringLiteral("Text1_0")), QStringLiteral("nuovo autore"));
+        click(books, "Command15"); // X: the panel hides, its edit stays open
+        click(books, "CmdNuovo");  // Annulla: the book's edit ends
+        QVERIFY(!books.isEditing());
+        // The author being typed is never lost without a word.
+        for (int i = 0; i < 3; ++i) {
+            msg::queueAnswer(msg::Answer::Ok);
+        }
+        QVERIFY(!frame.main->close());
+        QVERIFY(!books.closeWindow());
+        frame.main->MnuFileApri_Click();
+        QCOMPARE(msg::shownTexts(), (QStringList{msg::kEditingOpen, msg::kEditingOpen, msg::kEditingOpen}));
+        QVERIFY(dialogs::requests().isEmpty());
+        QCOMPARE(frame.main->booksWindow(), &books);
+        // Back in the panel, the author's edit is there to be ended.
+        click(books, "CmdModifica");
+        click(books, "Command8");
+        QCOMPARE(control<QLineEdit>(books, QStringLiteral("Text1_0"))->text(), QStringLiteral("NUOVO AUTORE"));
+        click(books, "Command3"); // Annulla
+        click(books, "CmdNuovo");
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::No);
+        QVERIFY(!frame.main->close());
+        QCOMPARE(msg::shownTexts(), QStringList{"Si vuole uscire dal programma?"});
+    }
+
     void crossReferencesLeaveNoTrace()
     {
         Frame frame;
@@ -608,6 +668,30 @@ class TestPeople : public QObject {
         QVERIFY(viewer->Image1->pixmap().isNull() || viewer->Image1->isHidden());
         viewer->close();
         QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void annullaAfterARefusedSaveShowsTheOtherUsersRecord()
+    {
+        Frame frame;
+        frmAutori& authors = frame.authors();
+        clickEntry(authors.DBList1, QStringLiteral("DANTE ALIGHIERI"));
+        click(authors, "CmdModifica");
+        QTest::keyClicks(field(authors, 2), QStringLiteral("firenze"));
+        // The list is drawn while the record is edited, as it is on screen.
+        QVERIFY(entries(authors.DBList1).contains(QStringLiteral("DANTE ALIGHIERI")));
+        store::Archive::open(frame.path)->exec(
+            QStringLiteral("UPDATE autore SET nome='DANTE ALIGHIERO', data_nascita='1266' WHERE ID_autore=1"));
+        msg::queueAnswer(msg::Answer::Ok);
+        click(authors, "CmdModifica");
+        QCOMPARE(msg::shownTexts(), QStringList{store::DbError::describe(store::ErrRecordChanged)});
+        click(authors, "CmdNuovo"); // Annulla: the message promised the new data
+        QCOMPARE(field(authors, 0)->text(), QStringLiteral("DANTE ALIGHIERO"));
+        QCOMPARE(field(authors, 1)->text(), QStringLiteral("1266"));
+        QVERIFY(field(authors, 2)->text().isEmpty());
+        QVERIFY(entries(authors.DBList1).contains(QStringLiteral("DANTE ALIGHIERO")));
+        QVERIFY(!entries(authors.DBList1).contains(QStringLiteral("DANTE ALIGHIERI")));
+        QCOMPARE(authors.DBList1->boundText(), QStringLiteral("1"));
+        QCOMPARE(entries(authors.DBList2), (QStringList{"ALFA", "ZETA"}));
     }
 
     void saveOverAnotherUsersChange()

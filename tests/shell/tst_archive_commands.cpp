@@ -299,7 +299,8 @@ class TestArchiveCommands : public QObject {
     void newArchiveWaitsForAnOpenEdit()
     {
         const QString archive = m_folder->defaultArchive();
-        m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Annulla"));
+        QTest::mouseClick(m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+        QVERIFY(m_main->booksWindow()->isEditing());
         msg::queueAnswer(msg::Answer::Ok);
         m_main->MnuFileNew_Click();
         QCOMPARE(msg::shownTexts(), QStringList{msg::kEditingOpen});
@@ -309,7 +310,8 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(Modulo1::PercorsoArchivio, archive);
         QCOMPARE(text1(), archive);
         QVERIFY(m_main->booksWindow());
-        m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))->setText(QStringLiteral("Nuovo"));
+        QTest::mouseClick(m_main->booksWindow()->findChild<QPushButton*>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+        QVERIFY(!m_main->booksWindow()->isEditing());
     }
 
     // ------------------------------------------------------------ "Crea Copia"

@@ -95,11 +95,14 @@ class TestShell : public QObject {
         dialogs::clearQueuedChoices();
     }
 
+    // Opens a new book in the books window ("Nuovo"), or drops it ("Annulla").
     static void setEditing(MDIForm1& main, bool editing)
     {
-        main.booksWindow()
-            ->findChild<QPushButton*>(QStringLiteral("CmdNuovo"))
-            ->setText(editing ? QStringLiteral("Annulla") : QStringLiteral("Nuovo"));
+        FrmBiblio* books = main.booksWindow();
+        QVERIFY(books);
+        QCOMPARE(books->isEditing(), !editing);
+        QTest::mouseClick(books->findChild<QPushButton*>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+        QCOMPARE(books->isEditing(), editing);
     }
 
   private slots:
