@@ -65,6 +65,10 @@ void printCopies(PrintSurface& surface, const PrintRequest& request)
         const int count = copies();
         try {
             for (int copy = 1; copy <= count; ++copy) {
+                // "Interrompi" pressed as the last copy ended is answered before the next begins.
+                if (copy > 1 && progress->answerUser()) {
+                    break;
+                }
                 progress->setCopy(copy, count);
                 printCopy(surface, request, *progress);
             }
