@@ -302,11 +302,15 @@ bool PrinterSurface::addToRun(const Face& face, const QPointF& origin, const QSt
         m_run->face = &face;
     }
     // Where a text drawn alone puts its glyphs: its start taken to the 64ths of a twip that the
-    // system places glyphs in, then each glyph after the advances of those before it.
+    // system places glyphs in, then each glyph after the advances of those before it. A space is
+    // only its advance: with every glyph placed, its blank glyph would add nothing to the page but
+    // the cost of writing it (readers of the PDF find the words by the gaps, as between columns).
     qreal x = std::trunc(origin.x() * 64) / 64;
     for (int i = 0; i < n; ++i) {
-        m_run->glyphs.append(glyphs[i]);
-        m_run->positions.append(QPointF(x, origin.y()));
+        if (text.at(i) != QLatin1Char(' ')) {
+            m_run->glyphs.append(glyphs[i]);
+            m_run->positions.append(QPointF(x, origin.y()));
+        }
         x += advances[i].x();
     }
     return true;
