@@ -27,8 +27,9 @@ printing::TitleSource listedTitles(store::DataSource* titles)
     }
     // The run lets the window's timers run: should anything read the list again meanwhile, the run
     // stops rather than read rows that are gone.
-    return printing::TitleSource{rs->recordCount(), [titles, rs, column](int row) {
-                                     if (titles->recordset() != rs) {
+    const quint64 generation = titles->generation();
+    return printing::TitleSource{rs->recordCount(), [titles, rs, column, generation](int row) {
+                                     if (titles->generation() != generation) {
                                          throw store::DbError(store::ErrObjectInvalid, printing::kListReadAgain);
                                      }
                                      return rs->valueAt(row, column).toLongLong();

@@ -17,6 +17,7 @@ namespace {
 struct Rows {
     store::DataSource* source = nullptr;
     store::Recordset* records = nullptr;
+    quint64 generation = 0; // the source's, when `records` was taken
     QList<int> only; // the rows to print when not all of them
     bool all = true;
 
@@ -26,7 +27,7 @@ struct Rows {
     {
         // Should anything read the list again while the run prints, the run stops rather than read
         // rows that are gone.
-        if (source->recordset() != records) {
+        if (source->generation() != generation) {
             throw store::DbError(store::ErrObjectInvalid, printing::kListReadAgain);
         }
         const int c = records->columnIndex(column);
@@ -39,6 +40,7 @@ Rows rowsOf(RecordWindow& w, bool selectedOnly)
     Rows rows;
     rows.source = w.Data1;
     rows.records = w.Data1->recordset();
+    rows.generation = w.Data1->generation();
     rows.all = !selectedOnly;
     if (selectedOnly && rows.records) {
         const qint64 key = w.DBList1->boundText().toLongLong();

@@ -44,11 +44,11 @@ void printBookCards(PrintSurface& surface, Progress& progress, store::BookPrintR
     progress.begin(titles.count);
     for (int row = 0; row < titles.count; ++row) {
         const qint64 id = titles.id(row);
-        if (const std::optional<store::RowValues> book = reader.book(id)) {
+        if (const std::optional<store::BookPrintReader::Book> book = reader.read(id)) {
             BookCard card;
-            card.book = valuesOf(*book);
-            card.authors = reader.authorNames(id);
-            card.publisher = reader.publisherName(book->value(QStringLiteral("id_edizione")));
+            card.book = valuesOf(book->row);
+            card.authors = book->authors;
+            card.publisher = book->publisher;
             const CardPhoto photo = cardPhoto(id);
             card.photo = photo.picture;
             card.photoShown = photo.shown;
@@ -64,10 +64,8 @@ void printCatalogue(PrintSurface& surface, Progress& progress, store::BookPrintR
     printListHeading(surface, QStringLiteral("Elenco Biblioteca "), catalogueColumns());
     progress.begin(titles.count);
     for (int row = 0; row < titles.count; ++row) {
-        const qint64 id = titles.id(row);
-        if (const std::optional<store::RowValues> book = reader.book(id)) {
-            printCatalogueRow(surface, valuesOf(*book), reader.authorNames(id),
-                              reader.publisherName(book->value(QStringLiteral("id_edizione"))));
+        if (const std::optional<store::BookPrintReader::Book> book = reader.read(titles.id(row))) {
+            printCatalogueRow(surface, valuesOf(book->row), book->authors, book->publisher);
         }
         progress.step();
     }

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,25 @@ namespace {
 
 // The run answers the user at least this often (milliseconds).
 constexpr int kYieldEvery = 40;
+
+FrmStato::Clock& testClock()
+{
+    static FrmStato::Clock clock;
+    return clock;
+}
+
+qint64 now()
+{
+    if (const FrmStato::Clock& clock = testClock()) {
+        return clock();
+    }
+    static const QElapsedTimer machine = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return machine.elapsed();
+}
 
 int px(int t)
 {
@@ -92,7 +112,7 @@ void FrmStato::Form_Load()
     show();
     raise();
     Timer1->start();
-    m_sinceYield.start();
+    m_lastYield = now();
     QApplication::processEvents();
 }
 
@@ -142,7 +162,7 @@ void FrmStato::showCount()
 void FrmStato::step()
 {
     ++m_done;
-    if (m_sinceYield.elapsed() >= kYieldEvery) {
+    if (now() - m_lastYield >= kYieldEvery) {
         yieldNow();
     }
     if (m_interrupted) {
@@ -150,11 +170,22 @@ void FrmStato::step()
     }
 }
 
+bool FrmStato::answerUser()
+{
+    yieldNow();
+    return m_interrupted;
+}
+
 void FrmStato::yieldNow()
 {
     showCount();
     QApplication::processEvents();
-    m_sinceYield.restart();
+    m_lastYield = now();
+}
+
+void FrmStato::setClockForTests(Clock clock)
+{
+    testClock() = std::move(clock);
 }
 
 void FrmStato::keyPressEvent(QKeyEvent* event)

@@ -2,8 +2,9 @@
 
 #include "printing/Progress.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QFrame;
 class QLabel;
@@ -32,7 +33,14 @@ class FrmStato : public QWidget, public printing::Progress {
     void setCopy(int copy, int copies);
     void begin(int total) override;
     void step() override;
+    // Lets the user's clicks and keys in now; true once "Interrompi" was pressed.
+    bool answerUser();
     bool interrupted() const { return m_interrupted; }
+
+    // The clock the run's answers to the user follow, in milliseconds: the machine's unless a
+    // test sets one that it moves itself (an empty one gives the machine's back).
+    using Clock = std::function<qint64()>;
+    static void setClockForTests(Clock clock);
 
     QLabel* Label1;
     QFrame* Picture1; // the bar's track
@@ -55,5 +63,5 @@ class FrmStato : public QWidget, public printing::Progress {
     int m_copies = 1;
     int m_barTwips = 15;
     bool m_interrupted = false;
-    QElapsedTimer m_sinceYield;
+    qint64 m_lastYield = 0;
 };

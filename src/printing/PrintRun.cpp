@@ -51,7 +51,7 @@ void prepareSurface(PrintSurface& surface, const PrintRequest& request)
 }
 
 // Every copy on `surface`, with the progress window shown; the window is closed at the end, and
-// `after` runs, whatever happened.
+// `after` runs when the run did not fail.
 void printCopies(PrintSurface& surface, const PrintRequest& request)
 {
     auto progress = std::make_unique<FrmStato>();
@@ -65,6 +65,10 @@ void printCopies(PrintSurface& surface, const PrintRequest& request)
         const int count = copies();
         try {
             for (int copy = 1; copy <= count; ++copy) {
+                // "Interrompi" pressed as the last copy ended is answered before the next begins.
+                if (copy > 1 && progress->answerUser()) {
+                    break;
+                }
                 progress->setCopy(copy, count);
                 printCopy(surface, request, *progress);
             }
@@ -74,14 +78,9 @@ void printCopies(PrintSurface& surface, const PrintRequest& request)
         surface.completeRun();
     } catch (...) {
         surface.abandonDoc();
+        // The window is not read again: the run moved nothing in it, and an archive that failed
+        // (busy, say) would only be waited for once more, its error hidden behind the run's.
         close();
-        if (request.after) {
-            try {
-                request.after();
-            } catch (...) {
-                // The run's own failure is the one to report.
-            }
-        }
         throw;
     }
     close();

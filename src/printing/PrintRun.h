@@ -31,7 +31,8 @@ struct PrintRequest {
     QString documentName;        // the name a PDF file is offered under
     // One copy's content, at the position the logo left. Reads what it prints itself.
     std::function<void(PrintSurface&, Progress&)> content;
-    // Runs when the pages are done (or the run failed half-way), after the progress window closed.
+    // Runs when the pages are done (or the user stopped the run), after the progress window
+    // closed; not after a failure, which leaves the window as it was.
     std::function<void()> after;
 };
 

@@ -22,6 +22,14 @@ inline constexpr int kErrPrinter = 482;
 // fails leaves the files that were there before. Copies after the first go to "name (2).pdf",
 // "name (3).pdf", ...
 //
+// Texts are drawn as few at a time as their faces allow: the texts in one fixed-pitch face that
+// follow each other, line after line, are drawn together as one run of glyphs, each glyph where
+// drawing the texts one by one puts it, until the face changes or a picture, a page or the
+// document's end comes; a PDF costs about the same to write for one text as for a whole page of
+// them. A text that needs more than one glyph per character in order (marks, right-to-left
+// scripts, control characters, a character the face lacks) is drawn on its own, as the system lays
+// it out.
+//
 // Failures throw store::DbError with a message that names the printer or the file.
 class PrinterSurface : public PrintSurface {
   public:
@@ -47,14 +55,21 @@ class PrinterSurface : public PrintSurface {
 
   private:
     struct Open;
+    struct Face;
+    struct Run;
     void prepareDevice();
     QPageLayout layoutOf(Orientation orientation) const;
+    const Face& faceOf(const QFont& font);
+    bool addToRun(const Face& face, const QPointF& origin, const QString& text);
+    void drawRun();
 
     QPrinter* m_printer = nullptr;
     QString m_pdfPath;
     QPageLayout m_layout;
     int m_documentNumber = 0;
     std::unique_ptr<Open> m_open;
+    std::vector<std::unique_ptr<Face>> m_faces;        // the faces met so far, each prepared once
+    std::unique_ptr<Run> m_run;                        // texts placed, not yet drawn
     std::vector<std::unique_ptr<QSaveFile>> m_written; // PDF copies written whole, not yet in place
 };
 

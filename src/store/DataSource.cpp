@@ -17,6 +17,7 @@ void DataSource::setArchive(std::shared_ptr<Archive> archive)
         throw DbError(ErrEditPending);
     }
     m_recordset.reset();
+    ++m_generation;
     m_archive = std::move(archive);
     m_databaseName = m_archive ? m_archive->path() : QString();
 }
@@ -28,6 +29,7 @@ void DataSource::setDatabaseName(const QString& path)
             throw DbError(ErrEditPending);
         }
         m_recordset.reset();
+        ++m_generation;
         m_archive.reset();
         m_databaseName = path;
     }
@@ -52,6 +54,7 @@ void DataSource::refresh()
     emit aboutToRequery();
     m_archive = std::move(archive);
     m_recordset = std::move(fresh);
+    ++m_generation;
     emit requeried();
     notifyReposition();
 }

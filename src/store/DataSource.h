@@ -55,6 +55,10 @@ class DataSource : public QObject {
     void refresh();
     // The recordset of the last refresh; nullptr before the first.
     Recordset* recordset() const { return m_recordset.get(); }
+    // Counts the recordsets this source has had (each refresh, each change of archive gives a new
+    // one). Whoever keeps reading a recordset compares this number, never the recordset's address,
+    // which a later recordset may be given again.
+    quint64 generation() const { return m_generation; }
     Recordset& rs() const; // throws 91 before the first refresh
     bool isEditing() const { return m_recordset && m_recordset->editMode() != Recordset::EditMode::None; }
 
@@ -106,6 +110,7 @@ class DataSource : public QObject {
     Query m_recordSource;
     std::shared_ptr<Archive> m_archive;
     std::unique_ptr<Recordset> m_recordset;
+    quint64 m_generation = 0;
     std::vector<FieldBinding*> m_bindings;
     // The row the bound controls show, as they showed it, and its key.
     std::vector<QVariant> m_shownRow;

@@ -2,7 +2,35 @@
 
 #include "store/Sql.h"
 
+#include <sqlite3.h>
+
 namespace store {
+namespace {
+
+// A read transaction around a few look-ups, when none is open on the connection: the engine takes
+// the archive's shared lock once for all of them. It is ended whatever happens.
+class ReadTogether {
+  public:
+    explicit ReadTogether(Archive& archive) : m_db(archive.inTransaction() ? nullptr : archive.handle())
+    {
+        if (m_db && sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            m_db = nullptr;
+        }
+    }
+    ~ReadTogether()
+    {
+        if (m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    ReadTogether(const ReadTogether&) = delete;
+    ReadTogether& operator=(const ReadTogether&) = delete;
+
+  private:
+    sqlite3* m_db;
+};
+
+} // namespace
 
 QVariant RowValues::value(const QString& column) const
 {
@@ -31,6 +59,20 @@ BookPrintReader::BookPrintReader(std::shared_ptr<Archive> archive)
 }
 
 BookPrintReader::~BookPrintReader() = default;
+
+std::optional<BookPrintReader::Book> BookPrintReader::read(qint64 id)
+{
+    const ReadTogether together(*m_archive);
+    std::optional<RowValues> row = book(id);
+    if (!row) {
+        return std::nullopt;
+    }
+    Book b;
+    b.authors = authorNames(id);
+    b.publisher = publisherName(row->value(QStringLiteral("id_edizione")));
+    b.row = std::move(*row);
+    return b;
+}
 
 std::optional<RowValues> BookPrintReader::book(qint64 id)
 {

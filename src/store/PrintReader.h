@@ -39,6 +39,16 @@ class BookPrintReader {
     BookPrintReader(const BookPrintReader&) = delete;
     BookPrintReader& operator=(const BookPrintReader&) = delete;
 
+    // A book as a printout prints it: its row, its authors' names and its publisher's name, read
+    // together under one read lock of the archive (taken and given back once per book, not once
+    // per look-up; nothing is held from one book to the next). Nothing when no book has this key.
+    struct Book {
+        RowValues row;
+        QStringList authors;
+        std::optional<QString> publisher;
+    };
+    std::optional<Book> read(qint64 id);
+
     // Nothing when no book has this key (deleted meanwhile, perhaps on another computer).
     std::optional<RowValues> book(qint64 id);
     QStringList authorNames(qint64 bookId);

@@ -4,12 +4,43 @@
 #include "printing/PrintRun.h"
 #include "printing/frmstampa.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QPointer>
 #include <QTest>
 
 #include <stdexcept>
 
 namespace printtests {
+
+void WatchedSurface::place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font)
+{
+    RecordingSurface::place(topLeft, baseline, text, font);
+    if (onText) {
+        onText(texts.constLast());
+    }
+}
+
+void WatchedSurface::finishDocument()
+{
+    RecordingSurface::finishDocument();
+    if (onDocumentEnd) {
+        onDocumentEnd(int(documents.size()));
+    }
+}
+
+void clickWhenTheRunYields(QAbstractButton* button)
+{
+    QPointer<QAbstractButton> target(button);
+    QMetaObject::invokeMethod(
+        qApp,
+        [target] {
+            if (target) {
+                QTest::mouseClick(target, Qt::LeftButton);
+            }
+        },
+        Qt::QueuedConnection);
+}
 
 void press(QWidget* dialog, const QString& name)
 {

@@ -6,6 +6,7 @@
 #include "printing/RecordingSurface.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QPushButton>
 
 #include <functional>
@@ -14,6 +15,23 @@
 class frmstampa;
 
 namespace printtests {
+
+// A recording surface that lets a test act at a given point of the work: when a text is placed
+// and when a document ends. A run is then stopped or disturbed at a known row, whatever the
+// machine's speed.
+class WatchedSurface : public printing::RecordingSurface {
+  public:
+    using RecordingSurface::RecordingSurface;
+    std::function<void(const Text&)> onText;
+    std::function<void(int document)> onDocumentEnd;
+
+  protected:
+    void place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font) override;
+    void finishDocument() override;
+};
+
+// Delivers a click on `button` the next time the run lets events in, as a user's click would be.
+void clickWhenTheRunYields(QAbstractButton* button);
 
 // Presses the button `name` of the dialog `dialog`; throws when it has none.
 void press(QWidget* dialog, const QString& name);
@@ -27,7 +45,7 @@ struct Fixture {
     ~Fixture();
 
     testsupport::ProgramFolder folder;
-    printing::RecordingSurface surface;
+    WatchedSurface surface;
     testsupport::BooksWindow books;
 
     // Presses the books window's print button `index`, the dialog answered by `steps`; true when

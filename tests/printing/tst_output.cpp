@@ -8,7 +8,10 @@
 #include "controls/DBList.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "printing/Layouts.h"
 #include "printing/PrintRun.h"
+#include "printing/PrinterSurface.h"
+#include "printing/RecordingSurface.h"
 #include "printing/frmstampa.h"
 #include "support/Restrictions.h"
 #include "support/TestMain.h"
@@ -17,6 +20,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -25,6 +31,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 using printtests::Fixture;
 using printtests::press;
@@ -59,6 +67,91 @@ QList<Word> wordsOf(const QString& pdf)
         words.append(Word{page, m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3)});
     }
     return words;
+}
+
+// Every word of a PDF with its page and box, in points, as pdftotext -bbox reads them.
+struct Box {
+    int page = 0;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    QString text;
+};
+QList<Box> boxesOf(const QString& pdf)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        return {};
+    }
+    static const QRegularExpression word(QStringLiteral("<page |<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" "
+                                                        "xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    QList<Box> boxes;
+    int page = 0;
+    for (auto it = word.globalMatch(QString::fromUtf8(p.readAllStandardOutput())); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(0).startsWith(QLatin1String("<page"))) {
+            ++page;
+            continue;
+        }
+        boxes.append(Box{page, m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+                         m.captured(4).toDouble(), m.captured(5)});
+    }
+    return boxes;
+}
+
+// The words of `expected` that `got` lacks, matched one for one: same page, same text, the same box
+// within a thousandth of a point.
+QStringList missingWords(const QList<Box>& expected, QList<Box> got)
+{
+    QStringList missing;
+    for (const Box& e : expected) {
+        const auto same = [&e](const Box& g) {
+            return g.page == e.page && g.text == e.text && qAbs(g.x0 - e.x0) < 0.001 && qAbs(g.y0 - e.y0) < 0.001 &&
+                   qAbs(g.x1 - e.x1) < 0.001 && qAbs(g.y1 - e.y1) < 0.001;
+        };
+        const auto found = std::find_if(got.begin(), got.end(), same);
+        if (found == got.end()) {
+            missing << QStringLiteral("page %1 at %2, %3: %4").arg(e.page).arg(e.x0).arg(e.y0).arg(e.text);
+        } else {
+            got.erase(found);
+        }
+    }
+    return missing;
+}
+
+// A printout of every kind of line: the catalogue list over several pages, a card, and lines with
+// texts that the system must lay out itself (accents, a tab, a combining mark, right-to-left and
+// ideographic scripts) among plain ones.
+void layOutEveryKindOfLine(printing::PrintSurface& s)
+{
+    using printing::col;
+    using printing::txt;
+    s.setFontName(QStringLiteral("Arial"));
+    s.setFontSize(8);
+    s.setFontBold(false);
+    s.setOrientation(printing::PrintSurface::Orientation::Landscape);
+    printing::printListHeading(s, QStringLiteral("Elenco Biblioteca "), printing::catalogueColumns());
+    QVariantMap book;
+    book["cod_biblio"] = "C17";
+    book["titolo"] = "L'ISOLA DEL TESORO E ALTRI RACCONTI DI MARE E DI TERRA";
+    book["anno"] = "1999";
+    book["costo_l"] = 25000;
+    book["costo_e"] = 12.91;
+    book["posizione"] = "SC. 3 P. 2";
+    book["genere"] = "ROMANZO";
+    book["note"] = "UNA NOTA\r\nSU DUE RIGHE";
+    const printing::RowValue row = [book](const QString& column) { return book.value(column.toLower()); };
+    for (int i = 0; i < 90; ++i) {
+        printing::printCatalogueRow(s, row, {QStringLiteral("AUTORE UNO"), QStringLiteral("AUTORE DUE")},
+                                    QStringLiteral("EDITRICE"));
+    }
+    s.printLine({col(10), txt(QStringLiteral("Èlite € 12,50")), col(40), txt(QStringLiteral("UNO\tDUE")), col(60),
+                 txt(QStringLiteral("CAFE\u0301 NOIR")), col(80), txt(QStringLiteral("\u05E9\u05DC\u05D5\u05DD")),
+                 col(100), txt(QStringLiteral("\u66F8\u540D")), col(120), txt(QStringLiteral("DOPO"))});
+    printing::BookCard card;
+    card.book = row;
+    card.authors = QStringList{QStringLiteral("AUTORE UNO")};
+    printing::printBookCard(s, card);
+    s.endDoc();
 }
 
 int pagesOf(const QString& pdf)
@@ -100,6 +193,7 @@ class TestOutput : public QObject {
     void init() { testsupport::resetShellState(); }
 
     void catalogueInAPdfHasItsColumnsAndPages();
+    void textsLandWhereTheyLandDrawnOneByOne();
     void copiesToPdfAreFilesOfTheirOwn();
     void aPdfThatCannotBeWrittenIsNamedAndNothingIsLeft();
     void aFullDiskKeepsThePdfThatWasThere();
@@ -163,6 +257,53 @@ void TestOutput::catalogueInAPdfHasItsColumnsAndPages()
     QVERIFY(same.documents.at(0).pages >= 2);
     QCOMPARE(pagesOf(pdf), same.documents.at(0).pages);
     QCOMPARE(at(QStringLiteral("00150"))->page, same.documents.at(0).pages);
+}
+
+void TestOutput::textsLandWhereTheyLandDrawnOneByOne()
+{
+    testsupport::ProgramFolder folder;
+    QPageLayout layout = printing::currentPrinter().pageLayout();
+    const QString printed = folder.filePath(QStringLiteral("stampa.pdf"));
+    {
+        printing::PrinterSurface surface(printed, layout);
+        layOutEveryKindOfLine(surface);
+        surface.completeRun();
+    }
+    // The same printout, each text drawn alone with the system's own text drawing.
+    printing::RecordingSurface recorded(layout.paintRect(QPageLayout::Point).size() * 20.0);
+    layOutEveryKindOfLine(recorded);
+    const QString alone = folder.filePath(QStringLiteral("una_per_una.pdf"));
+    {
+        layout.setOrientation(QPageLayout::Landscape);
+        QPdfWriter writer(alone);
+        writer.setPageLayout(layout);
+        QPainter painter(&writer);
+        const QRectF area(QPointF(0, 0), layout.paintRect(QPageLayout::Point).size() * 20.0);
+        int page = 1;
+        const auto prepare = [&] {
+            painter.resetTransform();
+            painter.scale(writer.logicalDpiX() / 1440.0, writer.logicalDpiY() / 1440.0);
+            painter.setClipRect(area);
+            painter.setPen(Qt::black);
+        };
+        prepare();
+        for (const auto& t : recorded.texts) {
+            for (; page < t.page; ++page) {
+                writer.newPage();
+                prepare();
+            }
+            const QFont font = printing::printFont(t.font, t.size, t.bold);
+            painter.setFont(font);
+            painter.drawText(QPointF(t.at.x(), t.at.y() + QFontMetricsF(font).ascent()), t.text);
+        }
+    }
+    const QList<Box> expected = boxesOf(alone);
+    QVERIFY2(expected.size() > 500, qPrintable(QString::number(expected.size())));
+    QVERIFY(pagesOf(alone) >= 3);
+    QCOMPARE(pagesOf(printed), pagesOf(alone));
+    const QList<Box> got = boxesOf(printed);
+    QCOMPARE(missingWords(expected, got), QStringList());
+    QCOMPARE(got.size(), expected.size());
 }
 
 void TestOutput::copiesToPdfAreFilesOfTheirOwn()

@@ -9,6 +9,7 @@
 #include "books/FrmBiblio.h"
 #include "books/SearchPanel.h"
 #include "controls/DBList.h"
+#include "people/frmAutori.h"
 #include "printing/FrmStato.h"
 #include "printing/PrintRun.h"
 #include "printing/frmstampa.h"
@@ -23,7 +24,6 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -46,6 +46,39 @@ QStringList cardTitles(const QStringList& texts)
     }
     return titles;
 }
+
+// The progress window of the run under way.
+FrmStato* shownProgress()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* progress = qobject_cast<FrmStato*>(w); progress && progress->isVisible()) {
+            return progress;
+        }
+    }
+    return nullptr;
+}
+
+// Reads `source` again at least twice, and on until its new recordset lies where `old` lay (as
+// freed memory is soon given out again), at most `most` times.
+int readAgainOverTheOldPlace(store::DataSource& source, const store::Recordset* old, int most = 50)
+{
+    int times = 0;
+    do {
+        source.refresh();
+        ++times;
+    } while (times < 2 || (source.recordset() != old && times < most));
+    return times;
+}
+
+// Counts the archive's waits for another user's lock while it lives.
+struct WaitCounter {
+    QList<bool> waits;
+    WaitCounter()
+    {
+        store::setWaitNotifier([this](bool waiting) { waits << waiting; });
+    }
+    ~WaitCounter() { store::setWaitNotifier({}); }
+};
 
 // `count` books titled "LIBRO 00001", ... with an author each.
 QString manyBooks(int count)
@@ -75,6 +108,9 @@ class TestRun : public QObject {
     void anEmptyCatalogueListsItsHeadingsOnly();
     void aBookDeletedMeanwhileIsLeftOut();
     void interrompiEndsTheDocumentAndSkipsFurtherCopies();
+    void aClickAsACopyEndsStopsTheRunBeforeTheNextCopy();
+    void aListReadAgainMidRunStopsTheRun();
+    void anAuthorsListReadAgainMidRunStopsTheRun();
     void aBusyArchiveEndsTheRunWithItsMessage();
     void withoutAPrinterTheRunSaysSo();
 
@@ -282,36 +318,118 @@ void TestRun::aBookDeletedMeanwhileIsLeftOut()
 void TestRun::interrompiEndsTheDocumentAndSkipsFurtherCopies()
 {
     Fixture f(manyBooks(4000));
+    // The run's clock moves on a millisecond each time it is read: the run lets the user in every
+    // few dozen rows, however fast the machine prints them.
+    qint64 ms = 0;
+    FrmStato::setClockForTests([&ms] { return ++ms; });
+    struct Restore {
+        ~Restore() { FrmStato::setClockForTests({}); }
+    } restore;
     dialogs::queuePrinterChoice({true, 2, {}});
     std::unique_ptr<testsupport::NextModal> second;
-    QTimer stop;
-    stop.setInterval(5);
+    QString count;
     bool clicked = false;
-    QObject::connect(&stop, &QTimer::timeout, [&] {
-        if (auto* progress = qobject_cast<FrmStato*>(QApplication::activeModalWidget())) {
-            if (progress->isVisible()) {
-                QCOMPARE(progress->Command1->text(), QStringLiteral("Interrompi"));
-                QVERIFY(progress->Label2->text().contains(QStringLiteral(" di 4000")));
-                progress->Command1->click();
-                clicked = true;
-                stop.stop();
-            }
+    // "Interrompi" pressed while the first copy prints its row 1000.
+    f.surface.onText = [&](const RecordingSurface::Text& t) {
+        if (t.text == QLatin1String("LIBRO 01000") && t.document == 1) {
+            FrmStato* progress = shownProgress();
+            QVERIFY(progress);
+            QCOMPARE(progress->Command1->text(), QStringLiteral("Interrompi"));
+            count = progress->Label2->text();
+            printtests::clickWhenTheRunYields(progress->Command1);
+            clicked = true;
         }
-    });
+    };
     QVERIFY(f.print(1, [&](frmstampa& d) {
-        second = printtests::onPrintDialog([&](frmstampa& again) {
-            stop.start();
-            press(&again, QStringLiteral("Command2"));
-        });
+        second = printtests::onPrintDialog([](frmstampa& again) { press(&again, QStringLiteral("Command2")); });
         press(&d, QStringLiteral("Command1"));
     }));
+    QVERIFY(second && second->answered());
     QVERIFY(clicked);
-    // The document under way was ended; the second copy was not begun.
+    QVERIFY2(count.endsWith(QStringLiteral(" di 4000 (copia 1 di 2)")), qPrintable(count));
+    // The document under way was ended where the run next let the user in; the second copy was
+    // not begun.
     QCOMPARE(f.surface.documents.size(), 1);
     QCOMPARE(f.surface.documentCount(), 1);
     const int rows = int(f.texts().filter(QStringLiteral("LIBRO ")).size());
-    QVERIFY2(rows > 0 && rows < 4000, qPrintable(QString::number(rows)));
+    QVERIFY2(rows >= 1000 && rows <= 1040, qPrintable(QString::number(rows)));
     QCOMPARE(msg::shownTexts(), QStringList());
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!shownProgress());
+}
+
+void TestRun::aClickAsACopyEndsStopsTheRunBeforeTheNextCopy()
+{
+    Fixture f(manyBooks(300));
+    dialogs::queuePrinterChoice({true, 3, {}});
+    std::unique_ptr<testsupport::NextModal> second;
+    bool clicked = false;
+    // "Interrompi" pressed after the run last let the user in, as the first copy ends.
+    f.surface.onDocumentEnd = [&](int document) {
+        FrmStato* progress = shownProgress();
+        if (document == 1 && progress) {
+            printtests::clickWhenTheRunYields(progress->Command1);
+            clicked = true;
+        }
+    };
+    QVERIFY(f.print(1, [&](frmstampa& d) {
+        second = printtests::onPrintDialog([](frmstampa& again) { press(&again, QStringLiteral("Command2")); });
+        press(&d, QStringLiteral("Command1"));
+    }));
+    QVERIFY(second && second->answered());
+    QVERIFY(clicked);
+    // The first copy is whole; the second was never begun.
+    QCOMPARE(f.surface.documentCount(), 1);
+    QCOMPARE(f.surface.documents.size(), 1);
+    QCOMPARE(f.texts().filter(QStringLiteral("LIBRO ")).size(), 300);
+    QCOMPARE(msg::shownTexts(), QStringList());
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!shownProgress());
+}
+
+void TestRun::aListReadAgainMidRunStopsTheRun()
+{
+    Fixture f(manyBooks(300));
+    store::DataSource* titles = f.books.window().Data6;
+    const store::Recordset* old = titles->recordset();
+    int readAgain = 0;
+    // Read again while row 100 prints (a search that came due, another window's save).
+    f.surface.onText = [&](const RecordingSurface::Text& t) {
+        if (t.text == QLatin1String("LIBRO 00100")) {
+            readAgain = readAgainOverTheOldPlace(*titles, old);
+        }
+    };
+    msg::queueAnswer(msg::Answer::Ok);
+    QVERIFY(f.print(1, [](frmstampa& d) { press(&d, QStringLiteral("Command2")); }));
+    QVERIFY(readAgain >= 2);
+    QCOMPARE(msg::shownTexts(), QStringList{printing::kListReadAgain});
+    QCOMPARE(f.texts().filter(QStringLiteral("LIBRO ")).size(), 100);
+    QVERIFY(!f.surface.documentOpen());
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestRun::anAuthorsListReadAgainMidRunStopsTheRun()
+{
+    Fixture f(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+                             "INSERT INTO autore (ID_autore, nome) SELECT i, printf('AUTORE %05d', i) FROM n;"));
+    frmAutori authors;
+    authors.Form_Load();
+    authors.show();
+    const store::Recordset* old = authors.Data1->recordset();
+    int readAgain = 0;
+    f.surface.onText = [&](const RecordingSurface::Text& t) {
+        if (t.text == QLatin1String("AUTORE 00100")) {
+            readAgain = readAgainOverTheOldPlace(*authors.Data1, old);
+        }
+    };
+    msg::clearQueuedAnswers();
+    msg::queueAnswer(msg::Answer::Ok);
+    const auto answer = printtests::onPrintDialog([](frmstampa& d) { press(&d, QStringLiteral("Command2")); });
+    authors.Command1[1]->click();
+    QVERIFY(answer->answered());
+    QVERIFY(readAgain >= 2);
+    QCOMPARE(msg::shownTexts(), QStringList{printing::kListReadAgain});
+    QCOMPARE(f.texts().filter(QStringLiteral("AUTORE 0")).size(), 100);
     QVERIFY(!QApplication::activeModalWidget());
 }
 
@@ -319,6 +437,7 @@ void TestRun::aBusyArchiveEndsTheRunWithItsMessage()
 {
     Fixture f;
     f.makeLogo(20, 20);
+    WaitCounter counter;
     // Another program holds the archive for writing for longer than the run waits.
     sqlite3* other = nullptr;
     QCOMPARE(sqlite3_open(f.books.path().toUtf8().constData(), &other), SQLITE_OK);
@@ -328,6 +447,9 @@ void TestRun::aBusyArchiveEndsTheRunWithItsMessage()
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     QVERIFY(answered);
+    // One wait for the other program, one message: the window is not read again after the failure
+    // (the run moved nothing in it), which would only wait once more.
+    QCOMPARE(counter.waits, (QList<bool>{true, false}));
     QCOMPARE(msg::shownTexts().size(), 1);
     QVERIFY2(msg::shownTexts().at(0).contains(QStringLiteral("bloccato")), qPrintable(msg::shownTexts().at(0)));
     // The document begun with the logo was abandoned; the progress window is gone.
