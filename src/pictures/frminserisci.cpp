@@ -310,7 +310,7 @@ void frminserisci::reportUnpreviewable(const QString& path)
         msg::show(QStringLiteral("Il file %1 non esiste.").arg(quoted(path)));
         return;
     }
-    msg::show(pictures::kInvalidFormat);
+    msg::show(pictures::invalidFormatOf(path));
 }
 
 void frminserisci::currentFileChanged()
@@ -372,6 +372,22 @@ QString frminserisci::target() const
     return pictures::photoFile(Modulo1::IdLibroCorrente);
 }
 
+void frminserisci::writePicture(const QString& destination)
+{
+    try {
+        pictures::SalvaJpeg(*m_buffer, destination, kQuality);
+    } catch (const store::DbError& e) {
+        if (e.number() != pictures::kErrJpegWrite) {
+            throw; // the file's own errors name it already, in Italian
+        }
+        // The codec's words alone are English and name no file.
+        throw store::DbError(e.number(),
+                             QStringLiteral("Impossibile salvare l'immagine nel file %1: il codificatore JPEG non è "
+                                            "riuscito a scriverla (%2).")
+                                 .arg(quoted(destination), e.description()));
+    }
+}
+
 void frminserisci::importPicture()
 {
     const QString name = fileName();
@@ -399,7 +415,7 @@ void frminserisci::importPicture()
         if (!pictures::CaricaImmagine(*m_buffer, source)) {
             return;
         }
-        pictures::SalvaJpeg(*m_buffer, destination, kQuality);
+        writePicture(destination);
     }
     if (photo) {
         frmpicture::CercaFotoSeAperta();

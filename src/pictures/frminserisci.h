@@ -78,6 +78,9 @@ class frminserisci : public QDialog {
     void reportUnpreviewable(const QString& path);
     void currentFileChanged();
     void importPicture();
+    // Writes the picture read as `destination`; a failure of the codec is told in Italian, naming
+    // the file.
+    void writePicture(const QString& destination);
     // Where the picture goes, or empty (the user has been told why) when it cannot go anywhere.
     QString target() const;
 

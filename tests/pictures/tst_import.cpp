@@ -2,6 +2,7 @@
 // through the menu, modally over the real frame; pictures of other kinds written as JPEG; what is
 // refused and what a failed write leaves; the preview and the file lists. Real files in a
 // temporary program folder, real archives.
+#include "PictureMaker.h"
 #include "PictureTests.h"
 
 #include "app/Messages.h"
@@ -9,6 +10,7 @@
 #include "app/Paths.h"
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
+#include "pictures/ImageImport.h"
 #include "pictures/Photos.h"
 #include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
@@ -338,7 +340,8 @@ class TestImport : public QObject {
         // with the normal pointer over the busy work.
         msg::queueAnswer(msg::Answer::Ok);
         choose(*d, m_pictures->path(), QStringLiteral("rotta.jpg"));
-        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+        const QString rotta = QDir(d->folder()).filePath(QStringLiteral("rotta.jpg"));
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido: '%1'").arg(rotta)});
         bool normalPointer = false;
         NextModal box([&](QWidget* w) {
             normalPointer = !QGuiApplication::overrideCursor();
@@ -347,7 +350,7 @@ class TestImport : public QObject {
         press(*d, 0);
         QVERIFY(box.answered());
         QVERIFY(normalPointer);
-        QCOMPARE(box.seenText(), QStringLiteral("Formato immagine non valido"));
+        QCOMPARE(box.seenText(), pictures::invalidFormatOf(rotta));
         QCOMPARE(msg::shownTexts().size(), 2);
         QVERIFY(d->isVisible());
         QCOMPARE(digest(photo), before);
@@ -370,6 +373,46 @@ class TestImport : public QObject {
         QVERIFY(!QFileInfo::exists(pictures::photoFile(0)));
         QCOMPARE(digest(photo), before);
         QVERIFY(d->isVisible());
+    }
+
+    void everyRefusalIsToldInItalianNamingTheFile()
+    {
+        const QString photo = picturetests::writePhoto(5, picturetests::jpeg({50, 50}, kBlue));
+        const QByteArray before = digest(photo);
+        // A picture no JPEG file can hold, and one whose scans would keep the program busy.
+        picture(QStringLiteral("striscia.png"), solid({1, 100000}, kRed), "PNG");
+        file(QStringLiteral("ripetuta.jpg"),
+             testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000));
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        const auto d = dialog();
+        const QDir folder(QDir::cleanPath(m_pictures->path()));
+        const QString strip = folder.filePath(QStringLiteral("striscia.png"));
+        const QString repeated = folder.filePath(QStringLiteral("ripetuta.jpg"));
+
+        choose(*d, m_pictures->path(), QStringLiteral("striscia.png"));
+        QVERIFY(d->Image1->isVisible());
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        QCOMPARE(msg::shownTexts(),
+                 QStringList{pictures::invalidFormatOf(strip) +
+                             QStringLiteral("\rL'immagine misura 1 x 100000 pixel: un file JPEG non può superare "
+                                            "65500 pixel di larghezza né di altezza.")});
+
+        // Its preview refused as an unreadable file is, its import saying why.
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Ok);
+        choose(*d, m_pictures->path(), QStringLiteral("ripetuta.jpg"));
+        QVERIFY(!d->Image1->isVisible());
+        QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(repeated)});
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QVERIFY2(msg::shownTexts().constLast().startsWith(pictures::invalidFormatOf(repeated) + QLatin1Char('\r')) &&
+                     msg::shownTexts().constLast().contains(QStringLiteral("scansioni")),
+                 qPrintable(msg::shownTexts().constLast()));
+        QVERIFY(d->isVisible());
+        QCOMPARE(digest(photo), before);
     }
 
     void aPhotoThatCannotBeWrittenKeepsTheOldOne()
@@ -443,7 +486,7 @@ class TestImport : public QObject {
         QCOMPARE(msg::shownTexts(), QStringList());
         msg::queueAnswer(msg::Answer::Ok);
         QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
-        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+        QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(QDir(d->folder()).filePath("rotta.png"))});
 
         // A folder chosen in the folder list lists its own pictures.
         d->Dir1->expand(d->Dir1->currentIndex());

@@ -2,6 +2,7 @@
 // the current book through the books window, photos that cannot be read, "Inserisci", and the
 // main window's "Anteprima" button. Real windows offscreen, real archives and photo files in a
 // temporary program folder.
+#include "PictureMaker.h"
 #include "PictureTests.h"
 
 #include "app/Messages.h"
@@ -11,6 +12,9 @@
 #include "pictures/Photos.h"
 #include "pictures/PictureReader.h"
 #include "pictures/frmpicture.h"
+#include "printing/BookPrintouts.h"
+#include "printing/PrintRun.h"
+#include "printing/RecordingSurface.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
 #include "support/TestSupport.h"
@@ -383,6 +387,30 @@ class TestViewer : public QObject {
             QVERIFY(v->isVisible());
             QCOMPARE(msg::shownTexts().size(), 1);
             QVERIFY(msg::shownTexts().constFirst().contains(QStringLiteral("disco pieno")));
+        });
+    }
+
+    void hostilePicturesPrintNothing()
+    {
+        picturetests::body([&] {
+            const QByteArray hostile =
+                testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000);
+            writePhoto(300, hostile);
+            writePhoto(700, jpeg({60, 40}, kGreen));
+            // A card prints no photo for it, and a printout no logo.
+            QVERIFY(printing::cardPhoto(300).picture.isNull());
+            QVERIFY(!printing::cardPhoto(700).picture.isNull());
+            const QString logo = m_folder->filePath(QStringLiteral("logo.jpg"));
+            QVERIFY(testpictures::writeFile(logo, hostile));
+            printing::RecordingSurface refused;
+            printing::printLogo(refused);
+            QVERIFY(refused.pictures.isEmpty());
+            QVERIFY(testpictures::writeFile(logo, jpeg({40, 20}, kBlue)));
+            printing::RecordingSurface printed;
+            printing::printLogo(printed);
+            QCOMPARE(printed.pictures.size(), 1);
+            QCOMPARE(printed.pictures.constFirst().pixels, QSize(40, 20));
+            QVERIFY(msg::shownTexts().isEmpty());
         });
     }
 
