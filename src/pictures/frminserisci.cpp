@@ -8,6 +8,7 @@
 #include "pictures/JpegCodec.h"
 #include "pictures/Photos.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/cDIBSection.h"
 #include "pictures/frmpicture.h"
 #include "store/DbError.h"
@@ -127,6 +128,7 @@ void frminserisci::buildControls()
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(8, 8, 153, 129);
     Image1->hide();
+    m_previewLoader = new pictures::PictureLoader(this);
 
     Command1[0] = pictures::boldButton(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 378, 90, 36));
     Command1[1] = pictures::boldButton(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 378, 90, 36));
@@ -144,6 +146,10 @@ void frminserisci::buildControls()
     guard::connect(File1->selectionModel(), &QItemSelectionModel::currentChanged, this,
                    [this] { currentFileChanged(); });
     guard::connect(File1, &QListView::clicked, this, [this] { File1_Click(); });
+    connect(m_previewLoader, &pictures::PictureLoader::loaded, this,
+            [this](const QString& path, const pictures::DisplayPicture& read) {
+                guard::run([&] { showPreview(path, read); });
+            });
     guard::connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
     guard::connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
 }
@@ -258,8 +264,9 @@ void frminserisci::showFiles(const QString& folder)
     File1->clearSelection();
     Image1->hide();
     Image1->clear();
+    m_previewLoader->cancel();
     m_previewed.clear();
-    m_previewShown = false;
+    m_preview = Preview::None;
 }
 
 void frminserisci::Drive1_Change()
@@ -297,11 +304,25 @@ QString frminserisci::fileName() const
 
 // ---------------------------------------------------------------- preview
 
-bool frminserisci::preview(const QString& path)
+void frminserisci::preview(const QString& path, bool tell)
 {
     m_previewed = path;
-    m_previewShown = pictures::showFitted(Image1, Picture1, path);
-    return m_previewShown;
+    m_preview = Preview::Reading;
+    m_tellWhyNot = tell;
+    Image1->hide();
+    Image1->clear();
+    m_previewLoader->request(path, Picture1->contentsRect().size());
+}
+
+void frminserisci::showPreview(const QString& path, const pictures::DisplayPicture& read)
+{
+    if (path != m_previewed) {
+        return;
+    }
+    m_preview = pictures::showFitted(Image1, Picture1, read) ? Preview::Shown : Preview::Unreadable;
+    if (m_preview == Preview::Unreadable && m_tellWhyNot) {
+        reportUnpreviewable(path);
+    }
 }
 
 void frminserisci::reportUnpreviewable(const QString& path)
@@ -319,7 +340,7 @@ void frminserisci::currentFileChanged()
     if (name.isEmpty()) {
         return;
     }
-    preview(QDir(m_folder).filePath(name));
+    preview(QDir(m_folder).filePath(name), false);
 }
 
 void frminserisci::File1_Click()
@@ -329,9 +350,13 @@ void frminserisci::File1_Click()
         return;
     }
     const QString path = QDir(m_folder).filePath(name);
-    // The click that made the file current has already previewed it.
-    const bool shown = path == m_previewed ? m_previewShown : preview(path);
-    if (!shown) {
+    // The click that made the file current has already asked for its preview: a file that cannot
+    // be shown is reported once that is known.
+    if (path != m_previewed) {
+        preview(path, true);
+    } else if (m_preview == Preview::Reading) {
+        m_tellWhyNot = true;
+    } else if (m_preview == Preview::Unreadable) {
         reportUnpreviewable(path);
     }
 }

@@ -18,7 +18,9 @@ class QTreeView;
 
 namespace pictures {
 class cDIBSection;
-}
+class PictureLoader;
+struct DisplayPicture;
+} // namespace pictures
 
 // The image import dialog "Inserisci Immagine": the user picks a picture file with the drive,
 // folder and file lists, sees it in the preview, and "Inserisci" stores it as a JPEG file: the
@@ -73,8 +75,10 @@ class frminserisci : public QDialog {
     // Shows the drive that holds `folder` in Drive1, adding it when it is not listed.
     void showDrive(const QString& folder);
     void showFiles(const QString& folder);
-    // Previews `path`; false when it cannot be shown (the preview is then empty).
-    bool preview(const QString& path);
+    // Asks for the preview of `path`, read on a thread of its own (the last file asked for is the
+    // one shown); with `tell`, a file that cannot be shown is reported once that is known.
+    void preview(const QString& path, bool tell);
+    void showPreview(const QString& path, const pictures::DisplayPicture& read);
     void reportUnpreviewable(const QString& path);
     void currentFileChanged();
     void importPicture();
@@ -88,8 +92,11 @@ class frminserisci : public QDialog {
     QFileSystemModel* m_folders;
     QFileSystemModel* m_files;
     QString m_folder;
+    pictures::PictureLoader* m_previewLoader;
     QString m_previewed; // the file the preview was last asked to show
-    bool m_previewShown = false;
+    enum class Preview { None, Reading, Shown, Unreadable };
+    Preview m_preview = Preview::None;
+    bool m_tellWhyNot = false; // a click asked for the preview: say why the file cannot be shown
     // The picture read by the last import; made at the first one and kept while the dialog lives.
     std::unique_ptr<pictures::cDIBSection> m_buffer;
 };

@@ -12,6 +12,7 @@
 #include "books/FrmBiblio.h"
 #include "pictures/ImageImport.h"
 #include "pictures/Photos.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
 #include "shell/MDIForm1.h"
@@ -101,6 +102,7 @@ void choose(frminserisci& d, const QString& folder, const QString& name)
     if (d.fileName() != name) {
         throw std::runtime_error("the click did not choose " + name.toStdString());
     }
+    pictures::PictureLoader::finishAll(); // the preview, read on a thread of its own
 }
 
 void press(frminserisci& d, int index)
@@ -232,6 +234,7 @@ class TestImport : public QObject {
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(frmpicture::openViewer(), viewer);
         QVERIFY(viewer->isVisible());
+        pictures::PictureLoader::finishAll();
         auto* shown = child<QLabel>(viewer, QStringLiteral("Image1"));
         const QSize inner = child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size();
         QVERIFY(shown->isVisible());
@@ -265,6 +268,7 @@ class TestImport : public QObject {
         // The viewer was closed: it opens on the new photo.
         frmpicture* viewer = frmpicture::openViewer();
         QVERIFY(viewer && viewer->isVisible());
+        pictures::PictureLoader::finishAll();
         QCOMPARE(
             child<QLabel>(viewer, QStringLiteral("Image1"))->size(),
             pictures::fittedSize({300, 200}, child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size()));
@@ -295,7 +299,10 @@ class TestImport : public QObject {
         main.MDIForm_Load();
         QVERIFY(main.booksWindow());
         books::FloorPlan* shown = main.booksWindow()->floorPlan();
-        const auto shownColour = [&] { return shown->Image1->pixmap().toImage().pixelColor(5, 5); };
+        const auto shownColour = [&] {
+            pictures::PictureLoader::finishAll(); // the plan, read on a thread of its own
+            return shown->Image1->pixmap().toImage().pixelColor(5, 5);
+        };
         Modulo1::ImportaFoto = true; // left by an earlier photo import
 
         auto steps = onImportDialog([&](frminserisci& d) {
@@ -482,11 +489,19 @@ class TestImport : public QObject {
         while (d->File1->currentIndex() != broken) {
             QTest::keyClick(d->File1, broken.row() > d->File1->currentIndex().row() ? Qt::Key_Down : Qt::Key_Up);
         }
+        pictures::PictureLoader::finishAll();
         QVERIFY(!d->Image1->isVisible());
         QCOMPARE(msg::shownTexts(), QStringList());
         msg::queueAnswer(msg::Answer::Ok);
         QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
         QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(QDir(d->folder()).filePath("rotta.png"))});
+        // Clicked while it is still being read: said once its reading ends.
+        d->File1->setCurrentIndex(listed(*d, QStringLiteral("piccola.bmp")));
+        QTest::keyClick(d->File1, broken.row() > d->File1->currentIndex().row() ? Qt::Key_Down : Qt::Key_Up);
+        msg::queueAnswer(msg::Answer::Ok);
+        QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
+        pictures::PictureLoader::finishAll();
+        QCOMPARE(msg::shownTexts().size(), 2);
 
         // A folder chosen in the folder list lists its own pictures.
         d->Dir1->expand(d->Dir1->currentIndex());
