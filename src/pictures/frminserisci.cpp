@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "pictures/FittedPicture.h"
+#include "pictures/FolderFiles.h"
 #include "pictures/ImageImport.h"
 #include "pictures/JpegCodec.h"
 #include "pictures/Photos.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
@@ -97,10 +99,11 @@ void frminserisci::buildControls()
     m_files->setNameFilters(pictureFilePatterns());
     m_files->setNameFilterDisables(false); // files of other kinds are not listed at all
     m_files->setReadOnly(true);
+    m_listed = new pictures::FolderFiles(m_files, this);
     File1 = new QListView(this);
     File1->setObjectName(QStringLiteral("File1"));
     File1->setGeometry(12, 52, 250, 366);
-    File1->setModel(m_files);
+    File1->setModel(m_listed);
     File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     File1->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -150,6 +153,15 @@ void frminserisci::buildControls()
             [this](const QString& path, const pictures::DisplayPicture& read) {
                 guard::run([&] { showPreview(path, read); });
             });
+    // The folder list reads folders as it goes and sorts them as they come: the folder listed is
+    // shown again as they move, until the user opens or scrolls the list to look elsewhere.
+    connect(m_folders, &QFileSystemModel::directoryLoaded, this, [this] { showFolderInTree(); });
+    connect(m_folders, &QAbstractItemModel::layoutChanged, this, [this] { showFolderInTree(); });
+    connect(m_folders, &QAbstractItemModel::rowsInserted, this, [this] { showFolderInTree(); });
+    for (const auto opened : {&QTreeView::expanded, &QTreeView::collapsed}) {
+        connect(Dir1, opened, this, [this] { m_followTree = m_followTree && m_showingFolder; });
+    }
+    connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { m_followTree = false; });
     guard::connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
     guard::connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
 }
@@ -242,14 +254,36 @@ void frminserisci::setFolder(const QString& folder)
         m_folders->setRootPath(root);
         Dir1->setRootIndex(m_folders->index(root));
     }
-    // Shown in the folder list (opened down to it) and listed, even when the folder list cannot
-    // show it (a hidden folder).
-    const QModelIndex shown = m_folders->index(clean);
-    if (shown.isValid()) {
-        Dir1->setCurrentIndex(shown);
-        Dir1->scrollTo(shown);
-    }
+    // Listed, and shown in the folder list, even when the folder list cannot show it (a hidden
+    // folder).
     showFiles(clean);
+    m_followTree = true;
+    showFolderInTree();
+}
+
+void frminserisci::showFolderInTree()
+{
+    // Once the model's signals have all been handled, and once for many of them.
+    if (m_treeFollowPending || !m_followTree) {
+        return;
+    }
+    m_treeFollowPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_treeFollowPending = false;
+            const QModelIndex shown = m_folders->index(m_folder);
+            if (!m_followTree || !shown.isValid()) {
+                return;
+            }
+            m_showingFolder = true;
+            if (Dir1->currentIndex() != shown) {
+                Dir1->setCurrentIndex(shown); // Dir1_Change: the same folder, nothing to list again
+            }
+            Dir1->scrollTo(shown); // opens the folders it is in
+            m_showingFolder = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void frminserisci::showFiles(const QString& folder)
@@ -258,8 +292,7 @@ void frminserisci::showFiles(const QString& folder)
         return;
     }
     m_folder = folder;
-    m_files->setRootPath(folder);
-    File1->setRootIndex(m_files->index(folder));
+    m_listed->setFolder(folder);
     File1->setCurrentIndex(QModelIndex());
     File1->clearSelection();
     Image1->hide();
@@ -291,6 +324,8 @@ void frminserisci::Dir1_Change()
         return;
     }
     showFiles(cleanFolder(m_folders->filePath(current)));
+    // Chosen in the folder list: kept in view there as the folders around it are read.
+    m_followTree = true;
 }
 
 QString frminserisci::fileName() const
@@ -299,7 +334,7 @@ QString frminserisci::fileName() const
     if (!current.isValid() || !File1->selectionModel()->isSelected(current)) {
         return {};
     }
-    return m_files->fileName(current);
+    return m_listed->fileName(current);
 }
 
 // ---------------------------------------------------------------- preview

@@ -18,6 +18,7 @@ class QTreeView;
 
 namespace pictures {
 class cDIBSection;
+class FolderFiles;
 class PictureLoader;
 struct DisplayPicture;
 } // namespace pictures
@@ -80,6 +81,8 @@ class frminserisci : public QDialog {
     void preview(const QString& path, bool tell);
     void showPreview(const QString& path, const pictures::DisplayPicture& read);
     void reportUnpreviewable(const QString& path);
+    // Has the folder list show the folder listed: its entry current, opened down to it, in view.
+    void showFolderInTree();
     void currentFileChanged();
     void importPicture();
     // Writes the picture read as `destination`; a failure of the codec is told in Italian, naming
@@ -91,7 +94,11 @@ class frminserisci : public QDialog {
     std::function<void()> m_planImported;
     QFileSystemModel* m_folders;
     QFileSystemModel* m_files;
+    pictures::FolderFiles* m_listed; // the files of the folder listed, as File1 shows them
     QString m_folder;
+    bool m_treeFollowPending = false;
+    bool m_followTree = true;     // the folder list keeps the folder listed in view
+    bool m_showingFolder = false; // the folder list is being moved to it
     pictures::PictureLoader* m_previewLoader;
     QString m_previewed; // the file the preview was last asked to show
     enum class Preview { None, Reading, Shown, Unreadable };

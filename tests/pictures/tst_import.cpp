@@ -21,8 +21,10 @@
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
@@ -524,6 +526,78 @@ class TestImport : public QObject {
         QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("fiume.png")});
         QVERIFY(!d->Image1->isVisible());
         QCOMPARE(d->fileName(), QString());
+    }
+
+    void screenReadersHearEveryFileListed()
+    {
+        const QStringList names{"a.png", "b.png", "c.jpg", "d.bmp", "e.png"};
+        for (const QString& name : names) {
+            picture(name, solid({8, 8}, kRed), name.endsWith(QLatin1String(".jpg")) ? "JPG" : "PNG");
+        }
+        const auto d = dialog();
+        d->setFolder(m_pictures->path());
+        QCOMPARE(listedNames(*d, 5), names);
+
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(d->File1);
+        QVERIFY(list && list->tableInterface());
+        QCOMPARE(list->tableInterface()->rowCount(), 5);
+        QStringList heard;
+        for (int row = 0; row < list->tableInterface()->rowCount(); ++row) {
+            QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 0);
+            QVERIFY(cell);
+            heard << cell->text(QAccessible::Name);
+        }
+        heard.sort(Qt::CaseInsensitive);
+        QCOMPARE(heard, names);
+
+        // Another folder: its own files, however many.
+        QVERIFY(QDir(m_pictures->path()).mkdir(QStringLiteral("una")));
+        picture(QStringLiteral("una/sola.png"), solid({8, 8}, kRed), "PNG");
+        d->setFolder(m_pictures->filePath(QStringLiteral("una")));
+        QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("sola.png")});
+        QCOMPARE(QAccessible::queryAccessibleInterface(d->File1)->tableInterface()->rowCount(), 1);
+    }
+
+    void theFolderListShowsTheFolderListed()
+    {
+        // Enough folders beside the ones listed that the folder list has to scroll to show them.
+        for (int i = 0; i < 40; ++i) {
+            QVERIFY(QDir(m_pictures->path()).mkpath(QStringLiteral("anno %1/mese").arg(i, 2, 10, QLatin1Char('0'))));
+        }
+        const QString deep = QDir::cleanPath(m_pictures->filePath(QStringLiteral("archivio/2023/ottobre")));
+        const QString other = QDir::cleanPath(m_pictures->filePath(QStringLiteral("scansioni/piante")));
+        QVERIFY(QDir().mkpath(deep) && QDir().mkpath(other));
+        picture(QStringLiteral("archivio/2023/ottobre/gita.png"), solid({8, 8}, kRed), "PNG");
+        picture(QStringLiteral("scansioni/piante/sala.png"), solid({8, 8}, kRed), "PNG");
+        const auto d = dialog();
+        const auto* folders = qobject_cast<const QFileSystemModel*>(d->Dir1->model());
+        QVERIFY(folders);
+        // The folder list has the folder listed as its current entry, opened down to it and in view.
+        const auto showsInTheTree = [&](const QString& folder) {
+            const QModelIndex current = d->Dir1->currentIndex();
+            if (!current.isValid() || QDir::cleanPath(folders->filePath(current)) != folder) {
+                return false;
+            }
+            for (QModelIndex up = current.parent(); up.isValid() && up != d->Dir1->rootIndex(); up = up.parent()) {
+                if (!d->Dir1->isExpanded(up)) {
+                    return false;
+                }
+            }
+            const QRect where = d->Dir1->visualRect(current);
+            return !where.isEmpty() && d->Dir1->viewport()->rect().contains(where);
+        };
+        // Once the folder list has read and sorted the folders around them, after the forty others.
+        const QModelIndex top = folders->index(m_pictures->path());
+        const auto settled = [&] {
+            return folders->rowCount(top) == 42 && folders->index(m_pictures->filePath("archivio")).row() == 40 &&
+                   folders->index(m_pictures->filePath("scansioni")).row() == 41;
+        };
+        for (const QString& folder : {deep, other, deep}) {
+            d->setFolder(folder);
+            QCOMPARE(listedNames(*d, 1).size(), 1);
+            QVERIFY2(QTest::qWaitFor([&] { return settled() && showsInTheTree(folder); }, 5000), qPrintable(folder));
+            QCOMPARE(d->folder(), folder);
+        }
     }
 };
 
