@@ -26,16 +26,32 @@ struct Answer {
     DisplayPicture picture;
 };
 
-// The threads that read pictures: a pool of the program's own, so that Qt's work on images, which
-// may use the global pool, never waits behind a picture being read. It goes with the application
-// object, which waits for the readings under way.
-QThreadPool* picturePool()
+QPointer<QThreadPool>& thePool()
 {
     static QPointer<QThreadPool> pool;
+    return pool;
+}
+
+// A reading under way when the program ends is waited for while Qt's image readers are still there.
+void waitForReadings()
+{
+    if (QThreadPool* pool = thePool()) {
+        pool->waitForDone();
+    }
+}
+
+// The threads that read pictures: a pool of the program's own, so that Qt's work on images, which
+// may use the global pool, never waits behind a picture being read. It goes with the application
+// object.
+QThreadPool* picturePool()
+{
+    QPointer<QThreadPool>& pool = thePool();
     if (!pool) {
         pool = new QThreadPool(QCoreApplication::instance());
         pool->setObjectName(QStringLiteral("pictures"));
         pool->setMaxThreadCount(2);
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, pool, waitForReadings);
+        qAddPostRoutine(waitForReadings);
     }
     return pool;
 }
