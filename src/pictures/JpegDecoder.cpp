@@ -87,7 +87,7 @@ struct Frame {
         const qint64 h = (qint64(height) * c.v + vMax - 1) / vMax;
         return double((w + 7) / 8) * double((h + 7) / 8);
     }
-    // The units of data of a scan of several components, each with h × v blocks of each.
+    // The data units of a scan of several components; each holds h × v blocks of each component.
     double unitsOfInterleavedScan() const
     {
         return double((qint64(width) + 8 * hMax - 1) / (8 * hMax)) *
@@ -124,7 +124,7 @@ Frame readFrame(const uchar* segment, qsizetype size, int type)
     const int count = segment[5];
     for (int i = 0; i < count && 6 + 3 * i + 2 < size; ++i) {
         const uchar* c = segment + 6 + 3 * i;
-        // Sampling factors out of 1 to 4 stop the codec; counted as 1 they cost nothing here.
+        // Sampling factors outside 1 to 4 stop the codec; clamped, they keep the sums here in bounds.
         const Component component{c[0], std::clamp(c[1] >> 4, 1, 4), std::clamp(c[1] & 15, 1, 4)};
         frame.hMax = std::max(frame.hMax, component.h);
         frame.vMax = std::max(frame.vMax, component.v);
