@@ -4,10 +4,13 @@
 // a. readForDisplay for the viewer's 193 × 193 frame, against a full decode of the same file
 //    straight through the codec (the raw figure);
 // b. importing a photo: CaricaImmagine, then SalvaJpeg with quality 50 to a file.
+// Also the walk through the file's markers and scan headers that every JPEG decode starts with (the
+// limits on the scans' work), on its own.
 #include "BenchSupport.h"
 
 #include "pictures/ImageImport.h"
 #include "pictures/JpegCodec.h"
+#include "pictures/JpegDecoder.h"
 #include "pictures/PictureReader.h"
 #include "pictures/cDIBSection.h"
 
@@ -142,6 +145,8 @@ int main(int argc, char** argv)
         const Stats display = timed(repeats, [&] { shownSize = pictures::readForDisplay(path, kFrame).image.size(); });
         const Stats raw = timed(repeats, [&] { rawDecodeMs(path); });
         const Stats rawEighth = timed(repeats, [&] { rawDecodeMs(path, 1); });
+        int scans = 0;
+        const Stats walk = timed(repeats, [&] { scans = pictures::jpeg::readMarkers(jpeg).scans; });
         const QString target = dir.filePath(QStringLiteral("17.jpg"));
         bool imported = true;
         const Stats import = timed(std::max(3, repeats / 3), [&] {
@@ -168,6 +173,7 @@ int main(int argc, char** argv)
                                     .arg(kDisplayTargetMs)
                                     .arg(displayPass ? QStringLiteral("PASS") : QStringLiteral("FAIL"))
                               : QString()));
+        linef(QStringLiteral("  markers and scan headers median %1 ms (%2 scan)").arg(walk.median, 0, 'f', 2).arg(scans));
         const bool importPass = imported && (!twelve || import.median <= kImportTargetMs);
         linef(QStringLiteral("  import + save quality 50 median %1 ms (p95 %2)%3%4")
                   .arg(import.median, 0, 'f', 1)

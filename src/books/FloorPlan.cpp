@@ -1,6 +1,6 @@
 #include "books/FloorPlan.h"
 
-#include "pictures/PictureReader.h"
+#include "pictures/PictureLoader.h"
 
 #include "app/Guard.h"
 
@@ -107,6 +107,9 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Command17->setIcon(Command17->style()->standardIcon(QStyle::SP_TitleBarMaxButton));
     Command17->setFixedSize(twipsToPixels(375) + 8, twipsToPixels(195) + 6);
 
+    m_loader = new pictures::PictureLoader(this);
+    connect(m_loader, &pictures::PictureLoader::loaded, this,
+            [this](const QString&, const pictures::DisplayPicture& read) { guard::run([&] { showPlan(read); }); });
     guard::connect(Command17, &QPushButton::clicked, this, [this] { openLargeView(); });
     guard::connect(Command16, &QPushButton::clicked, this, [this] { closeLargeView(); });
     placeSmallMarker(m_small);
@@ -140,9 +143,13 @@ void FloorPlan::load(const QString& planFile)
     // shows it: a plan scanned at 300 dots per inch has tens of millions of pixels. Twice the
     // larger side of the large view keeps a long, narrow plan sharp when it is squeezed.
     const int side = 2 * std::max(Picture7->width(), Picture7->height());
-    const pictures::DisplayPicture read = pictures::readForDisplay(planFile, QSize(side, side));
+    m_loader->request(planFile, QSize(side, side));
+}
+
+void FloorPlan::showPlan(const pictures::DisplayPicture& read)
+{
     if (read.image.isNull()) {
-        return;
+        return; // refused or unreadable: as a missing plan
     }
     const QPixmap plan = QPixmap::fromImage(read.image);
     fitPicture(Image1, Picture5, plan, read.naturalSize);

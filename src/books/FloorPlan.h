@@ -10,6 +10,11 @@ class QPushButton;
 class QRubberBand;
 class QWidget;
 
+namespace pictures {
+class PictureLoader;
+struct DisplayPicture;
+} // namespace pictures
+
 namespace books {
 
 // Converts the window's design units (twips) to pixels and back; 15 twips make a pixel on a
@@ -43,8 +48,11 @@ class FloorPlan : public QObject {
     QPushButton* Command16; // "Chiudi"
     QPushButton* Command17; // opens the large view
 
-    // Loads the plan file into both views; a missing file leaves them as they were.
+    // Loads the plan file into both views; a missing or unreadable file leaves them as they were.
+    // The plan is read on a thread of its own (planLoader) and shown once read, so that no plan
+    // holds the books window; a second load before the first is shown replaces it.
     void load(const QString& planFile);
+    pictures::PictureLoader* planLoader() const { return m_loader; }
 
     // Marker positions in twips.
     QPoint smallMarker() const { return m_small; }
@@ -79,6 +87,7 @@ class FloorPlan : public QObject {
   private:
     // Shows `plan` (read at a reduced size, perhaps) as a picture of `natural` size would be shown.
     static void fitPicture(QLabel* picture, QWidget* panel, const QPixmap& plan, QSize natural);
+    void showPlan(const pictures::DisplayPicture& read);
     // Where a marker dropped at `drop` lands in `panel`, clamped as above.
     static QPointF dropPlace(QPointF drop, const QWidget* marker, const QWidget* panel);
     bool dragEvent(QLabel* marker, QEvent* event);
@@ -86,6 +95,7 @@ class FloorPlan : public QObject {
     void dropAt(const QLabel* source, QPoint global);
     void endDrag();
 
+    pictures::PictureLoader* m_loader;
     bool m_movable = false;
     QPoint m_small{10, 10};
     QPointF m_large{22.2, 22.8};

@@ -10,11 +10,10 @@
 
 namespace pictures {
 
-bool showFitted(QLabel* picture, const QWidget* frame, const QString& path)
+bool showFitted(QLabel* picture, const QWidget* frame, const DisplayPicture& read)
 {
     picture->hide();
     const QSize inner = frame->contentsRect().size();
-    const DisplayPicture read = readForDisplay(path, inner);
     if (read.image.isNull() || read.naturalSize.isEmpty()) {
         picture->clear();
         return false;

@@ -13,44 +13,48 @@
 namespace pictures {
 namespace {
 
-// Qt refuses pictures over 256 MB by default; a scanned floor plan may be larger.
-
 QString quoted(const QString& path)
 {
     return QLatin1Char('\'') + path + QLatin1Char('\'');
 }
 
-QString tooLarge(QSize size)
+QString tooLarge(const QString& path, QSize size)
 {
-    return QStringLiteral("L'immagine è troppo grande (%1 x %2 pixel) per la memoria disponibile.")
+    return QStringLiteral("L'immagine %1 è troppo grande (%2 x %3 pixel) per la memoria disponibile.")
+        .arg(quoted(path))
         .arg(size.width())
         .arg(size.height());
 }
 
 // The one message for a JPEG file that cannot be imported; empty for success.
-QString jpegMessage(const jpeg::Outcome& outcome)
+QString jpegMessage(const QString& path, const jpeg::Outcome& outcome)
 {
-    const QString invalid = kInvalidFormat + QLatin1Char('\r');
+    const QString why = invalidFormatOf(path) + QLatin1Char('\r');
     switch (outcome.failure) {
     case jpeg::Failure::None:
         return {};
     case jpeg::Failure::CodecInit:
-        return QStringLiteral("Impossibile inizializzare il codificatore JPEG: ") + outcome.detail;
+        return QStringLiteral("Impossibile leggere il file %1: il codificatore JPEG non si avvia (%2).")
+            .arg(quoted(path), outcome.detail);
     case jpeg::Failure::NotJpeg:
-        return kInvalidFormat;
+        return invalidFormatOf(path);
     case jpeg::Failure::Precision:
-        return invalid + QStringLiteral("Il file JPEG ha più di 8 bit per campione: il programma non sa leggerlo.");
+        return why + QStringLiteral("Il file JPEG ha più di 8 bit per campione: il programma non sa leggerlo.");
     case jpeg::Failure::Lossless:
-        return invalid + QStringLiteral("Il file JPEG è compresso senza perdita (lossless): il programma non sa "
-                                        "leggerlo.");
+        return why + QStringLiteral("Il file JPEG è compresso senza perdita (lossless): il programma non sa "
+                                    "leggerlo.");
     case jpeg::Failure::Arithmetic:
-        return invalid + QStringLiteral("Il file JPEG usa la codifica aritmetica: il programma non sa leggerlo.");
+        return why + QStringLiteral("Il file JPEG usa la codifica aritmetica: il programma non sa leggerlo.");
     case jpeg::Failure::TooLarge:
-        return tooLarge(outcome.size);
+        return tooLarge(path, outcome.size);
     case jpeg::Failure::Damaged:
-        return invalid + QStringLiteral("Il file è incompleto o danneggiato.");
+        return why + QStringLiteral("Il file è incompleto o danneggiato.");
+    case jpeg::Failure::TooMuchWork:
+        return why + QStringLiteral("Le sue %1 scansioni chiedono troppo lavoro per essere lette: il file è "
+                                    "danneggiato o fatto apposta per bloccare chi lo apre.")
+                         .arg(outcome.scans);
     }
-    return kInvalidFormat;
+    return invalidFormatOf(path);
 }
 
 bool fail(const QString& text)
@@ -60,6 +64,11 @@ bool fail(const QString& text)
 }
 
 } // namespace
+
+QString invalidFormatOf(const QString& path)
+{
+    return kInvalidFormat + QStringLiteral(": ") + quoted(path);
+}
 
 bool CaricaImmagine(cDIBSection& buffer, const QString& path)
 {
@@ -75,14 +84,14 @@ bool CaricaImmagine(cDIBSection& buffer, const QString& path)
         break;
     }
     if (data.isEmpty()) {
-        return fail(kInvalidFormat);
+        return fail(invalidFormatOf(path));
     }
 
     cDIBSection loaded;
     if (jpeg::looksLikeJpeg(data)) {
         const jpeg::Outcome outcome = jpeg::decode(data, loaded);
         if (!outcome.ok()) {
-            return fail(jpegMessage(outcome));
+            return fail(jpegMessage(path, outcome));
         }
     } else {
         QBuffer device(&data);
@@ -92,18 +101,27 @@ bool CaricaImmagine(cDIBSection& buffer, const QString& path)
         prepareReader(reader);
         const QSize size = reader.size();
         if (tooManyPixels(size)) {
-            return fail(tooLarge(size));
+            return fail(tooLarge(path, size));
         }
         const QImage image = reader.read();
         if (image.isNull()) {
             // A picture that Qt could have read but for its size is reported as such.
             const qint64 bytes = qint64(size.width()) * size.height() * 4;
-            return fail(size.isValid() && bytes > qint64(kAllocationLimitMb) * 1024 * 1024 ? tooLarge(size)
-                                                                                           : kInvalidFormat);
+            return fail(size.isValid() && bytes > qint64(kAllocationLimitMb) * 1024 * 1024 ? tooLarge(path, size)
+                                                                                           : invalidFormatOf(path));
         }
         if (!loaded.fromImage(image)) {
-            return fail(tooLarge(image.size()));
+            return fail(tooLarge(path, image.size()));
         }
+    }
+    // Every picture imported is written as a JPEG file, which cannot be wider or higher than this.
+    if (loaded.Width() > kMaxJpegSide || loaded.Height() > kMaxJpegSide) {
+        return fail(invalidFormatOf(path) +
+                    QStringLiteral("\rL'immagine misura %1 x %2 pixel: un file JPEG non può superare %3 pixel di "
+                                   "larghezza né di altezza.")
+                        .arg(loaded.Width())
+                        .arg(loaded.Height())
+                        .arg(kMaxJpegSide));
     }
     buffer = std::move(loaded);
     return true;

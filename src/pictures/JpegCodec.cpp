@@ -65,6 +65,7 @@ bool CaricaJpeg(cDIBSection& buffer, const QString& path)
     case jpeg::Failure::TooLarge:
         return false; // no message: the caller reports that the file could not be loaded
     case jpeg::Failure::Damaged:
+    case jpeg::Failure::TooMuchWork: // refused as a picture that cannot be read
         warn(QStringLiteral("Cannot read Image Data from file."));
         return false;
     }

@@ -13,7 +13,8 @@ class cDIBSection;
 // its Exif orientation says. Shows its own message (exclamation icon, OK) and returns false when
 // the file cannot be read: "Failed to read JPG" when the file is missing or is no JPEG file (with
 // a second line naming a kind of JPEG the codec cannot read), "Cannot read Image Data from file."
-// when the picture data is damaged or cut short, "Failed to initialise the JPEG codec: " + the
+// when the picture data is damaged or cut short, or its scans ask for more work than the program
+// allows (see jpeg::Limits), "Failed to initialise the JPEG codec: " + the
 // codec's words when the codec cannot start. Returns false without a message when there is no
 // memory for the picture. On failure `buffer` is left as it was.
 bool CaricaJpeg(cDIBSection& buffer, const QString& path);

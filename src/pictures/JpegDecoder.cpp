@@ -39,6 +39,133 @@ QString lastError(tjhandle handle)
     return QString::fromLocal8Bit(tjGetErrorStr2(handle));
 }
 
+// Every decode of the program goes through here, with the codec's own limit on the number of
+// scans (see Limits in JpegDecoder.h).
+int decompress(tjhandle handle, const QByteArray& data, uchar* pixels, int width, int pitch, int height, int format,
+               int flags)
+{
+    return tjDecompress2(handle, bytesOf(data), static_cast<unsigned long>(data.size()), pixels, width, pitch, height,
+                         format, flags | TJFLAG_LIMITSCANS);
+}
+
+// Reads the picture's size and colours. The codec reports stray bytes between the markers as a
+// warning, with the header read all the same.
+bool readHeader(tjhandle handle, const QByteArray& data, int& width, int& height, int& subsampling, int& colorspace)
+{
+    const int result = tjDecompressHeader3(handle, bytesOf(data), static_cast<unsigned long>(data.size()), &width,
+                                           &height, &subsampling, &colorspace);
+    return (result == 0 || tjGetErrorCode(handle) == TJERR_WARNING) && width > 0 && height > 0;
+}
+
+// True when the codec stopped at its scan limit.
+bool reachedScanLimit(tjhandle handle)
+{
+    return tjGetErrorCode(handle) == TJERR_FATAL && lastError(handle).contains(QLatin1String("scans"));
+}
+
+// The codec's work on a block costs about as much as on 8 of its coefficients, whatever the scan.
+constexpr double kBlockWork = 8;
+
+struct Component {
+    int id = 0;
+    int h = 1; // sampling factors
+    int v = 1;
+};
+
+struct Frame {
+    int width = 0;
+    int height = 0;
+    int hMax = 1;
+    int vMax = 1;
+    bool progressive = false;
+    std::vector<Component> components;
+
+    // The blocks of `c`, as a scan of that component alone goes through them.
+    double blocksOf(const Component& c) const
+    {
+        const qint64 w = (qint64(width) * c.h + hMax - 1) / hMax;
+        const qint64 h = (qint64(height) * c.v + vMax - 1) / vMax;
+        return double((w + 7) / 8) * double((h + 7) / 8);
+    }
+    // The data units of a scan of several components; each holds h × v blocks of each component.
+    double unitsOfInterleavedScan() const
+    {
+        return double((qint64(width) + 8 * hMax - 1) / (8 * hMax)) *
+               double((qint64(height) + 8 * vMax - 1) / (8 * vMax));
+    }
+    double onePass() const
+    {
+        double work = 0;
+        for (const Component& c : components) {
+            work += blocksOf(c) * (64 + kBlockWork);
+        }
+        return work;
+    }
+    const Component* component(int id) const
+    {
+        for (const Component& c : components) {
+            if (c.id == id) {
+                return &c;
+            }
+        }
+        return nullptr;
+    }
+};
+
+Frame readFrame(const uchar* segment, qsizetype size, int type)
+{
+    Frame frame;
+    frame.progressive = type == 2 || type == 6 || type == 10 || type == 14;
+    if (size < 6) {
+        return frame;
+    }
+    frame.height = (segment[1] << 8) | segment[2];
+    frame.width = (segment[3] << 8) | segment[4];
+    const int count = segment[5];
+    for (int i = 0; i < count && 6 + 3 * i + 2 < size; ++i) {
+        const uchar* c = segment + 6 + 3 * i;
+        // Sampling factors outside 1 to 4 stop the codec; clamped, they keep the sums here in bounds.
+        const Component component{c[0], std::clamp(c[1] >> 4, 1, 4), std::clamp(c[1] & 15, 1, 4)};
+        frame.hMax = std::max(frame.hMax, component.h);
+        frame.vMax = std::max(frame.vMax, component.v);
+        frame.components.push_back(component);
+    }
+    return frame;
+}
+
+// What the codec does for one scan, from its header.
+double scanWork(const Frame& frame, const uchar* segment, qsizetype size)
+{
+    if (frame.components.empty()) {
+        return 0; // no frame before it: the codec stops there
+    }
+    const int count = size >= 1 ? segment[0] : 0;
+    if (count < 1 || size < 1 + 2 * qsizetype(count) + 3) {
+        return frame.onePass(); // a header the codec refuses; counted as a whole pass all the same
+    }
+    int band = 64;
+    if (frame.progressive) {
+        const int first = segment[1 + 2 * count];
+        const int last = segment[2 + 2 * count];
+        band = first <= last && last <= 63 ? last - first + 1 : 64;
+    }
+    double blocks = 0;
+    if (count == 1) {
+        if (const Component* c = frame.component(segment[1])) {
+            blocks = frame.blocksOf(*c);
+        }
+    } else {
+        double perUnit = 0;
+        for (int i = 0; i < count; ++i) {
+            if (const Component* c = frame.component(segment[1 + 2 * i])) {
+                perUnit += c->h * c->v;
+            }
+        }
+        blocks = frame.unitsOfInterleavedScan() * perUnit;
+    }
+    return blocks * (band + kBlockWork);
+}
+
 int read16(const uchar* p, bool bigEndian)
 {
     return bigEndian ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
@@ -190,7 +317,7 @@ bool isCmyk(int colorspace)
 
 bool looksLikeJpeg(const QByteArray& data)
 {
-    return data.size() >= 3 && uchar(data[0]) == 0xff && uchar(data[1]) == 0xd8 && uchar(data[2]) == 0xff;
+    return data.size() >= 2 && uchar(data[0]) == 0xff && uchar(data[1]) == 0xd8;
 }
 
 Markers readMarkers(const QByteArray& data)
@@ -202,46 +329,73 @@ Markers readMarkers(const QByteArray& data)
     markers.startOfImage = true;
     const auto* p = bytesOf(data);
     const qsizetype size = data.size();
+    Frame frame;
+    double work = 0;
     qsizetype pos = 2;
-    while (pos + 4 <= size) {
-        if (p[pos] != 0xff) {
-            return markers; // not a marker where one should be: leave the verdict to the codec
+    while (pos < size) {
+        // The next marker; the codec passes over whatever else comes first (stray bytes between
+        // segments, the picture data of a scan).
+        const void* found = std::memchr(p + pos, 0xff, size_t(size - pos));
+        if (!found) {
+            break;
+        }
+        pos = static_cast<const uchar*>(found) - p;
+        while (pos + 1 < size && p[pos + 1] == 0xff) { // fill bytes
+            ++pos;
+        }
+        if (pos + 1 >= size) {
+            break;
         }
         const uchar marker = p[pos + 1];
-        if (marker == 0xff) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) { // markers without a segment
-            pos += 2;
-            continue;
+        pos += 2;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
+            continue; // a 0xff byte of picture data, or a marker without a segment
         }
         if (marker == 0xd9) {
-            return markers;
+            break; // end of image: the codec reads no further
         }
-        const qsizetype length = (qsizetype(p[pos + 2]) << 8) | p[pos + 3];
-        if (length < 2 || pos + 2 + length > size) {
-            return markers;
+        if (pos + 2 > size) {
+            break;
         }
-        const uchar* segment = p + pos + 4;
+        const qsizetype length = (qsizetype(p[pos]) << 8) | p[pos + 1];
+        if (length < 2) {
+            pos += 2; // the codec skips nothing more either
+            continue;
+        }
+        if (pos + length > size) {
+            break; // the file ends inside the segment, and so does the codec's reading
+        }
+        const uchar* segment = p + pos + 2;
         const qsizetype segmentSize = length - 2;
-        if (marker == 0xda) { // start of scan: the picture data follows, up to the end marker
-            markers.scanStart = pos + 2 + length;
-            return markers;
-        }
-        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
+        if (marker == 0xda) {
+            if (markers.scanStart < 0) {
+                markers.scanStart = pos + length;
+            }
+            ++markers.scans;
+            work += scanWork(frame, segment, segmentSize);
+        } else if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
             if (markers.frameType < 0 && segmentSize >= 1) {
                 markers.frameType = marker - 0xc0;
                 markers.precision = segment[0];
+                frame = readFrame(segment, segmentSize, markers.frameType);
             }
-        } else if (marker == 0xee && segmentSize >= 12 && std::memcmp(segment, "Adobe", 5) == 0) {
-            markers.adobe = true;
-        } else if (marker == 0xe1 && segmentSize >= 6 && std::memcmp(segment, "Exif\0\0", 6) == 0) {
-            markers.orientation = exifOrientation(segment + 6, segmentSize - 6);
+        } else if (markers.scanStart < 0) {
+            if (marker == 0xee && segmentSize >= 12 && std::memcmp(segment, "Adobe", 5) == 0) {
+                markers.adobe = true;
+            } else if (marker == 0xe1 && segmentSize >= 6 && std::memcmp(segment, "Exif\0\0", 6) == 0) {
+                markers.orientation = exifOrientation(segment + 6, segmentSize - 6);
+            }
         }
-        pos += 2 + length;
+        pos += length;
     }
+    const double pass = frame.onePass();
+    markers.passes = pass > 0 ? work / pass : 0;
     return markers;
+}
+
+bool tooMuchWork(const Markers& markers, const Limits& limits)
+{
+    return markers.scans > limits.maxScans || markers.passes > limits.maxPasses;
 }
 
 bool tooManyPixels(QSize size, const Markers& markers)
@@ -288,7 +442,7 @@ void reorient(const uchar* src, qsizetype srcStride, bool srcBottomUp, int width
     }
 }
 
-Outcome decode(const QByteArray& data, cDIBSection& buffer)
+Outcome decode(const QByteArray& data, cDIBSection& buffer, const Limits& limits)
 {
     const Handle handle(tjInitDecompress());
     if (!handle) {
@@ -297,14 +451,15 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
     const Markers markers = readMarkers(data);
     // Width and height stay unset when the header ends early: start them at 0 and refuse that.
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()), &width, &height,
-                            &subsampling, &colorspace) != 0 ||
-        width <= 0 || height <= 0) {
+    if (!readHeader(handle.get(), data, width, height, subsampling, colorspace)) {
         return {headerFailure(markers), lastError(handle.get()), {}};
     }
     const QSize size(width, height);
     if (tooManyPixels(size, markers)) {
-        return {Failure::TooLarge, {}, size};
+        return {Failure::TooLarge, {}, size, markers.scans};
+    }
+    if (tooMuchWork(markers, limits)) {
+        return {Failure::TooMuchWork, {}, size, markers.scans};
     }
 
     cDIBSection decoded;
@@ -318,8 +473,7 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
         if (!cmyk) {
             return {Failure::TooLarge, {}, size};
         }
-        result = tjDecompress2(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()), cmyk.get(), width,
-                               width * 4, height, TJPF_CMYK, 0);
+        result = decompress(handle.get(), data, cmyk.get(), width, width * 4, height, TJPF_CMYK, 0);
         for (int y = 0; y < height; ++y) {
             const uchar* in = cmyk.get() + qsizetype(y) * width * 4;
             uchar* out = decoded.rowFromTop(y);
@@ -333,9 +487,11 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
         }
     } else {
         // Grey pictures come out with blue, green and red equal.
-        result = tjDecompress2(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()),
-                               decoded.DIBSectionBitsPtr(), width, decoded.BytesPerScanLine(), height, TJPF_BGR,
-                               TJFLAG_BOTTOMUP);
+        result = decompress(handle.get(), data, decoded.DIBSectionBitsPtr(), width, decoded.BytesPerScanLine(), height,
+                            TJPF_BGR, TJFLAG_BOTTOMUP);
+    }
+    if (result != 0 && reachedScanLimit(handle.get())) {
+        return {Failure::TooMuchWork, lastError(handle.get()), size, markers.scans};
     }
     if (result != 0) {
         // A warning leaves a whole picture: accepted unless the data was cut short, in which case
@@ -361,7 +517,7 @@ Outcome decode(const QByteArray& data, cDIBSection& buffer)
     return {Failure::None, {}, size};
 }
 
-QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural)
+QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural, const Limits& limits)
 {
     if (natural) {
         *natural = QSize();
@@ -371,13 +527,11 @@ QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural)
         return {};
     }
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()), &width, &height,
-                            &subsampling, &colorspace) != 0 ||
-        width <= 0 || height <= 0) {
+    if (!readHeader(handle.get(), data, width, height, subsampling, colorspace)) {
         return {};
     }
     const Markers markers = readMarkers(data);
-    if (tooManyPixels(QSize(width, height), markers)) {
+    if (tooManyPixels(QSize(width, height), markers) || tooMuchWork(markers, limits)) {
         return {};
     }
     const bool swap = swapsAxes(markers.orientation);
@@ -414,8 +568,7 @@ QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural)
         if (!cmyk) {
             return {};
         }
-        result = tjDecompress2(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()), cmyk.get(),
-                               scaledWidth, scaledWidth * 4, scaledHeight, TJPF_CMYK, 0);
+        result = decompress(handle.get(), data, cmyk.get(), scaledWidth, scaledWidth * 4, scaledHeight, TJPF_CMYK, 0);
         for (int y = 0; y < scaledHeight; ++y) {
             const uchar* in = cmyk.get() + qsizetype(y) * scaledWidth * 4;
             auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -426,10 +579,11 @@ QImage decodeForDisplay(const QByteArray& data, QSize target, QSize* natural)
             }
         }
     } else {
-        result = tjDecompress2(handle.get(), bytesOf(data), static_cast<unsigned long>(data.size()), image.bits(),
-                               scaledWidth, int(image.bytesPerLine()), scaledHeight, kDisplayFormat, 0);
+        result = decompress(handle.get(), data, image.bits(), scaledWidth, int(image.bytesPerLine()), scaledHeight,
+                            kDisplayFormat, 0);
     }
-    // After a warning what could be read is shown, even when the data was cut short.
+    // After a warning what could be read is shown, even when the data was cut short; the codec's
+    // scan limit is an error.
     if (result != 0 && tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         return {};
     }

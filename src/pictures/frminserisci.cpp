@@ -4,10 +4,12 @@
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "pictures/FittedPicture.h"
+#include "pictures/FolderFiles.h"
 #include "pictures/ImageImport.h"
 #include "pictures/JpegCodec.h"
 #include "pictures/Photos.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/cDIBSection.h"
 #include "pictures/frmpicture.h"
 #include "store/DbError.h"
@@ -23,6 +25,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
@@ -96,10 +99,11 @@ void frminserisci::buildControls()
     m_files->setNameFilters(pictureFilePatterns());
     m_files->setNameFilterDisables(false); // files of other kinds are not listed at all
     m_files->setReadOnly(true);
+    m_listed = new pictures::FolderFiles(m_files, this);
     File1 = new QListView(this);
     File1->setObjectName(QStringLiteral("File1"));
     File1->setGeometry(12, 52, 250, 366);
-    File1->setModel(m_files);
+    File1->setModel(m_listed);
     File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     File1->setSelectionMode(QAbstractItemView::SingleSelection);
 
@@ -127,6 +131,7 @@ void frminserisci::buildControls()
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(8, 8, 153, 129);
     Image1->hide();
+    m_previewLoader = new pictures::PictureLoader(this);
 
     Command1[0] = pictures::boldButton(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 378, 90, 36));
     Command1[1] = pictures::boldButton(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 378, 90, 36));
@@ -144,6 +149,19 @@ void frminserisci::buildControls()
     guard::connect(File1->selectionModel(), &QItemSelectionModel::currentChanged, this,
                    [this] { currentFileChanged(); });
     guard::connect(File1, &QListView::clicked, this, [this] { File1_Click(); });
+    connect(m_previewLoader, &pictures::PictureLoader::loaded, this,
+            [this](const QString& path, const pictures::DisplayPicture& read) {
+                guard::run([&] { showPreview(path, read); });
+            });
+    // The folder list reads folders as it goes and sorts them as they come: the folder listed is
+    // shown again as they move, until the user opens or scrolls the list to look elsewhere.
+    connect(m_folders, &QFileSystemModel::directoryLoaded, this, [this] { showFolderInTree(); });
+    connect(m_folders, &QAbstractItemModel::layoutChanged, this, [this] { showFolderInTree(); });
+    connect(m_folders, &QAbstractItemModel::rowsInserted, this, [this] { showFolderInTree(); });
+    for (const auto opened : {&QTreeView::expanded, &QTreeView::collapsed}) {
+        connect(Dir1, opened, this, [this] { m_followTree = m_followTree && m_showingFolder; });
+    }
+    connect(Dir1->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { m_followTree = false; });
     guard::connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
     guard::connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
 }
@@ -236,14 +254,36 @@ void frminserisci::setFolder(const QString& folder)
         m_folders->setRootPath(root);
         Dir1->setRootIndex(m_folders->index(root));
     }
-    // Shown in the folder list (opened down to it) and listed, even when the folder list cannot
-    // show it (a hidden folder).
-    const QModelIndex shown = m_folders->index(clean);
-    if (shown.isValid()) {
-        Dir1->setCurrentIndex(shown);
-        Dir1->scrollTo(shown);
-    }
+    // Listed, and shown in the folder list, even when the folder list cannot show it (a hidden
+    // folder).
     showFiles(clean);
+    m_followTree = true;
+    showFolderInTree();
+}
+
+void frminserisci::showFolderInTree()
+{
+    // Once the model's signals have all been handled, and once for many of them.
+    if (m_treeFollowPending || !m_followTree) {
+        return;
+    }
+    m_treeFollowPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_treeFollowPending = false;
+            const QModelIndex shown = m_folders->index(m_folder);
+            if (!m_followTree || !shown.isValid()) {
+                return;
+            }
+            m_showingFolder = true;
+            if (Dir1->currentIndex() != shown) {
+                Dir1->setCurrentIndex(shown); // Dir1_Change: the same folder, nothing to list again
+            }
+            Dir1->scrollTo(shown); // opens the folders it is in
+            m_showingFolder = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void frminserisci::showFiles(const QString& folder)
@@ -252,14 +292,14 @@ void frminserisci::showFiles(const QString& folder)
         return;
     }
     m_folder = folder;
-    m_files->setRootPath(folder);
-    File1->setRootIndex(m_files->index(folder));
+    m_listed->setFolder(folder);
     File1->setCurrentIndex(QModelIndex());
     File1->clearSelection();
     Image1->hide();
     Image1->clear();
+    m_previewLoader->cancel();
     m_previewed.clear();
-    m_previewShown = false;
+    m_preview = Preview::None;
 }
 
 void frminserisci::Drive1_Change()
@@ -284,6 +324,8 @@ void frminserisci::Dir1_Change()
         return;
     }
     showFiles(cleanFolder(m_folders->filePath(current)));
+    // Chosen in the folder list: kept in view there as the folders around it are read.
+    m_followTree = true;
 }
 
 QString frminserisci::fileName() const
@@ -292,16 +334,30 @@ QString frminserisci::fileName() const
     if (!current.isValid() || !File1->selectionModel()->isSelected(current)) {
         return {};
     }
-    return m_files->fileName(current);
+    return m_listed->fileName(current);
 }
 
 // ---------------------------------------------------------------- preview
 
-bool frminserisci::preview(const QString& path)
+void frminserisci::preview(const QString& path, bool tell)
 {
     m_previewed = path;
-    m_previewShown = pictures::showFitted(Image1, Picture1, path);
-    return m_previewShown;
+    m_preview = Preview::Reading;
+    m_tellWhyNot = tell;
+    Image1->hide();
+    Image1->clear();
+    m_previewLoader->request(path, Picture1->contentsRect().size());
+}
+
+void frminserisci::showPreview(const QString& path, const pictures::DisplayPicture& read)
+{
+    if (path != m_previewed) {
+        return;
+    }
+    m_preview = pictures::showFitted(Image1, Picture1, read) ? Preview::Shown : Preview::Unreadable;
+    if (m_preview == Preview::Unreadable && m_tellWhyNot) {
+        reportUnpreviewable(path);
+    }
 }
 
 void frminserisci::reportUnpreviewable(const QString& path)
@@ -310,7 +366,7 @@ void frminserisci::reportUnpreviewable(const QString& path)
         msg::show(QStringLiteral("Il file %1 non esiste.").arg(quoted(path)));
         return;
     }
-    msg::show(pictures::kInvalidFormat);
+    msg::show(pictures::invalidFormatOf(path));
 }
 
 void frminserisci::currentFileChanged()
@@ -319,7 +375,7 @@ void frminserisci::currentFileChanged()
     if (name.isEmpty()) {
         return;
     }
-    preview(QDir(m_folder).filePath(name));
+    preview(QDir(m_folder).filePath(name), false);
 }
 
 void frminserisci::File1_Click()
@@ -329,9 +385,13 @@ void frminserisci::File1_Click()
         return;
     }
     const QString path = QDir(m_folder).filePath(name);
-    // The click that made the file current has already previewed it.
-    const bool shown = path == m_previewed ? m_previewShown : preview(path);
-    if (!shown) {
+    // The click that made the file current has already asked for its preview: a file that cannot
+    // be shown is reported once that is known.
+    if (path != m_previewed) {
+        preview(path, true);
+    } else if (m_preview == Preview::Reading) {
+        m_tellWhyNot = true;
+    } else if (m_preview == Preview::Unreadable) {
         reportUnpreviewable(path);
     }
 }
@@ -372,6 +432,22 @@ QString frminserisci::target() const
     return pictures::photoFile(Modulo1::IdLibroCorrente);
 }
 
+void frminserisci::writePicture(const QString& destination)
+{
+    try {
+        pictures::SalvaJpeg(*m_buffer, destination, kQuality);
+    } catch (const store::DbError& e) {
+        if (e.number() != pictures::kErrJpegWrite) {
+            throw; // the file's own errors name it already, in Italian
+        }
+        // The codec's words alone are English and name no file.
+        throw store::DbError(e.number(),
+                             QStringLiteral("Impossibile salvare l'immagine nel file %1: il codificatore JPEG non è "
+                                            "riuscito a scriverla (%2).")
+                                 .arg(quoted(destination), e.description()));
+    }
+}
+
 void frminserisci::importPicture()
 {
     const QString name = fileName();
@@ -399,7 +475,7 @@ void frminserisci::importPicture()
         if (!pictures::CaricaImmagine(*m_buffer, source)) {
             return;
         }
-        pictures::SalvaJpeg(*m_buffer, destination, kQuality);
+        writePicture(destination);
     }
     if (photo) {
         frmpicture::CercaFotoSeAperta();

@@ -18,7 +18,10 @@ class QTreeView;
 
 namespace pictures {
 class cDIBSection;
-}
+class FolderFiles;
+class PictureLoader;
+struct DisplayPicture;
+} // namespace pictures
 
 // The image import dialog "Inserisci Immagine": the user picks a picture file with the drive,
 // folder and file lists, sees it in the preview, and "Inserisci" stores it as a JPEG file: the
@@ -73,20 +76,34 @@ class frminserisci : public QDialog {
     // Shows the drive that holds `folder` in Drive1, adding it when it is not listed.
     void showDrive(const QString& folder);
     void showFiles(const QString& folder);
-    // Previews `path`; false when it cannot be shown (the preview is then empty).
-    bool preview(const QString& path);
+    // Asks for the preview of `path`, read on a thread of its own (the last file asked for is the
+    // one shown); with `tell`, a file that cannot be shown is reported once that is known.
+    void preview(const QString& path, bool tell);
+    void showPreview(const QString& path, const pictures::DisplayPicture& read);
     void reportUnpreviewable(const QString& path);
+    // Has the folder list show the folder listed: its entry current, opened down to it, in view.
+    void showFolderInTree();
     void currentFileChanged();
     void importPicture();
+    // Writes the picture read as `destination`; a failure of the codec is told in Italian, naming
+    // the file.
+    void writePicture(const QString& destination);
     // Where the picture goes, or empty (the user has been told why) when it cannot go anywhere.
     QString target() const;
 
     std::function<void()> m_planImported;
     QFileSystemModel* m_folders;
     QFileSystemModel* m_files;
+    pictures::FolderFiles* m_listed; // the files of the folder listed, as File1 shows them
     QString m_folder;
+    bool m_treeFollowPending = false;
+    bool m_followTree = true;     // the folder list keeps the folder listed in view
+    bool m_showingFolder = false; // the folder list is being moved to it
+    pictures::PictureLoader* m_previewLoader;
     QString m_previewed; // the file the preview was last asked to show
-    bool m_previewShown = false;
+    enum class Preview { None, Reading, Shown, Unreadable };
+    Preview m_preview = Preview::None;
+    bool m_tellWhyNot = false; // a click asked for the preview: say why the file cannot be shown
     // The picture read by the last import; made at the first one and kept while the dialog lives.
     std::unique_ptr<pictures::cDIBSection> m_buffer;
 };

@@ -5,6 +5,7 @@
 #include "app/Modulo1.h"
 #include "pictures/FittedPicture.h"
 #include "pictures/Photos.h"
+#include "pictures/PictureLoader.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -70,6 +71,9 @@ frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowSta
 
     Command2 = pictures::boldButton(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"), twipsRect(3160, 240, 975, 375));
     Command1 = pictures::boldButton(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"), twipsRect(3160, 2520, 975, 375));
+    m_loader = new pictures::PictureLoader(this);
+    connect(m_loader, &pictures::PictureLoader::loaded, this,
+            [this](const QString&, const pictures::DisplayPicture& read) { guard::run([&] { showPhoto(read); }); });
     guard::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     resize(twipsRect(0, 0, 4350, 3120).size());
@@ -140,8 +144,16 @@ void frmpicture::showEvent(QShowEvent* event)
 
 void frmpicture::CercaFoto()
 {
+    // The frame stays empty while the photo is read: never the photo of the book shown before.
+    Image1->hide();
+    Image1->clear();
+    m_loader->request(pictures::photoFile(Modulo1::IdLibroCorrente), Picture1->contentsRect().size());
+}
+
+void frmpicture::showPhoto(const pictures::DisplayPicture& read)
+{
     // No photo, or one that cannot be read: an empty frame, and nothing to report.
-    pictures::showFitted(Image1, Picture1, pictures::photoFile(Modulo1::IdLibroCorrente));
+    pictures::showFitted(Image1, Picture1, read);
 }
 
 QSize frmpicture::photoAreaSize()

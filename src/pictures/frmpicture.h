@@ -7,6 +7,11 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
+namespace pictures {
+class PictureLoader;
+struct DisplayPicture;
+} // namespace pictures
+
 // The photo viewer "Picture": a small window in front of the others that shows the photo of the
 // current book (Modulo1::IdLibroCorrente) and follows it as the windows change the current book.
 // At most one is open; Modulo1::FotoAperta is set while it is.
@@ -39,8 +44,11 @@ class frmpicture : public QWidget {
     // Places the window, sets FotoAperta and shows the current book's photo.
     void Form_Load();
     // Shows the photo of the current book fitted into the frame, or an empty frame when the book
-    // has no photo or its file cannot be read. Never reports anything.
+    // has no photo or its file cannot be read. Never reports anything. The photo is read on a
+    // thread of its own (photoLoader): the frame is empty until it has been read, and of the books
+    // shown in quick succession only the last one's photo is read and shown.
     void CercaFoto();
+    pictures::PictureLoader* photoLoader() const { return m_loader; }
     void Command1_Click(); // "Chiudi"
     void Command2_Click(); // "Inserisci"
 
@@ -56,4 +64,7 @@ class frmpicture : public QWidget {
   private:
     void placeOnScreen();
     void Form_Unload();
+    void showPhoto(const pictures::DisplayPicture& read);
+
+    pictures::PictureLoader* m_loader;
 };

@@ -5,7 +5,7 @@
 #include "app/Guard.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
-#include "pictures/PictureFiles.h"
+#include "pictures/PictureReader.h"
 #include "printing/FrmStato.h"
 #include "printing/PrinterSurface.h"
 #include "printing/frmstampa.h"
@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QStandardPaths>
@@ -203,9 +202,9 @@ void printLogo(PrintSurface& surface)
 {
     const QString path = paths::join(paths::programFolder(), QStringLiteral("logo.jpg"));
     if (QFileInfo(path).isFile()) {
-        QImageReader reader(path);
-        pictures::prepareReader(reader);
-        const QImage logo = reader.read();
+        // Read as every picture of the program is: a JPEG file under the decoder's limits, never by
+        // Qt's own JPEG reader, which decodes a hostile file for minutes.
+        const QImage logo = pictures::readForDisplay(path, QSize()).image;
         if (!logo.isNull()) {
             surface.paintPicture(logo, QRectF(800, 50, logo.width() * twips::kPerPixel, logo.height() * twips::kPerPixel));
         }

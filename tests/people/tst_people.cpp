@@ -12,6 +12,7 @@
 #include "controls/DBList.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/frmpicture.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
@@ -662,9 +663,11 @@ class TestPeople : public QObject {
         frmpicture* viewer = frmpicture::showViewer(frame.main.get());
         QVERIFY(viewer);
         clickEntry(authors.DBList2, QStringLiteral("ALFA"));
+        pictures::PictureLoader::finishAll(); // photos are read on a thread of their own
         QVERIFY(!viewer->Image1->pixmap().isNull());
         QVERIFY(qAbs(viewer->Image1->width() - 4 * viewer->Image1->height()) <= 4);
         clickEntry(authors.DBList2, QStringLiteral("ZETA"));
+        pictures::PictureLoader::finishAll();
         QVERIFY(viewer->Image1->pixmap().isNull() || viewer->Image1->isHidden());
         viewer->close();
         QCOMPARE(msg::shownTexts(), QStringList());

@@ -219,6 +219,71 @@ QByteArray withPrecision(const QByteArray& jpeg, int bits)
     return changed;
 }
 
+namespace {
+
+// Where the last scan starts (its 0xff byte) and how long its header is.
+std::pair<qsizetype, qsizetype> lastScan(const QByteArray& jpeg)
+{
+    qsizetype last = -1, header = 0;
+    qsizetype pos = 2;
+    while (pos + 4 <= jpeg.size()) {
+        if (uchar(jpeg[pos]) != 0xff) {
+            ++pos;
+            continue;
+        }
+        const uchar marker = uchar(jpeg[pos + 1]);
+        if (marker == 0xd9) {
+            break;
+        }
+        if (marker == 0x00 || marker == 0xff || (marker >= 0xd0 && marker <= 0xd7)) {
+            pos += marker == 0xff ? 1 : 2;
+            continue;
+        }
+        const qsizetype length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
+        if (marker == 0xda) {
+            last = pos;
+            header = 2 + length;
+        }
+        pos += 2 + length;
+    }
+    return {last, header};
+}
+
+QByteArray repeated(const QByteArray& jpeg, bool whole, int times)
+{
+    const auto [at, header] = lastScan(jpeg);
+    if (at < 0 || !jpeg.endsWith("\xff\xd9")) {
+        return {};
+    }
+    const QByteArray body = jpeg.left(jpeg.size() - 2);
+    const QByteArray scan = whole ? body.mid(at) : body.mid(at, header);
+    QByteArray out = body;
+    out.reserve(body.size() + scan.size() * times + 2);
+    for (int i = 0; i < times; ++i) {
+        out += scan;
+    }
+    return out + QByteArray("\xff\xd9", 2);
+}
+
+} // namespace
+
+QByteArray withLastScanRepeated(const QByteArray& progressive, int times)
+{
+    return repeated(progressive, true, times);
+}
+
+QByteArray withEmptyScans(const QByteArray& progressive, int count)
+{
+    return repeated(progressive, false, count);
+}
+
+QByteArray flatProgressiveJpeg(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(qRgb(120, 130, 140));
+    return jpegOf(image, 90, true, true);
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);

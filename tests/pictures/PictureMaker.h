@@ -37,6 +37,15 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // The file with its frame header claiming `bits` per sample.
 QByteArray withPrecision(const QByteArray& jpeg, int bits);
 
+// Hostile files: a progressive JPEG whose last scan is repeated `times` times more, or followed by
+// `count` scan headers with no picture data at all. Each repeat costs the file a few bytes and the
+// codec a pass over the whole picture.
+QByteArray withLastScanRepeated(const QByteArray& progressive, int times);
+QByteArray withEmptyScans(const QByteArray& progressive, int count);
+// A JPEG of `size` in one flat colour, progressive, 4:2:0: its scans carry almost no data, so
+// repeats of them cost the codec much and the file little.
+QByteArray flatProgressiveJpeg(QSize size);
+
 bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 

@@ -2,6 +2,7 @@
 // through the menu, modally over the real frame; pictures of other kinds written as JPEG; what is
 // refused and what a failed write leaves; the preview and the file lists. Real files in a
 // temporary program folder, real archives.
+#include "PictureMaker.h"
 #include "PictureTests.h"
 
 #include "app/Messages.h"
@@ -9,7 +10,9 @@
 #include "app/Paths.h"
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
+#include "pictures/ImageImport.h"
 #include "pictures/Photos.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
 #include "shell/MDIForm1.h"
@@ -18,8 +21,10 @@
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QFileSystemModel>
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
@@ -99,6 +104,7 @@ void choose(frminserisci& d, const QString& folder, const QString& name)
     if (d.fileName() != name) {
         throw std::runtime_error("the click did not choose " + name.toStdString());
     }
+    pictures::PictureLoader::finishAll(); // the preview, read on a thread of its own
 }
 
 void press(frminserisci& d, int index)
@@ -230,6 +236,7 @@ class TestImport : public QObject {
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(frmpicture::openViewer(), viewer);
         QVERIFY(viewer->isVisible());
+        pictures::PictureLoader::finishAll();
         auto* shown = child<QLabel>(viewer, QStringLiteral("Image1"));
         const QSize inner = child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size();
         QVERIFY(shown->isVisible());
@@ -263,6 +270,7 @@ class TestImport : public QObject {
         // The viewer was closed: it opens on the new photo.
         frmpicture* viewer = frmpicture::openViewer();
         QVERIFY(viewer && viewer->isVisible());
+        pictures::PictureLoader::finishAll();
         QCOMPARE(
             child<QLabel>(viewer, QStringLiteral("Image1"))->size(),
             pictures::fittedSize({300, 200}, child<QFrame>(viewer, QStringLiteral("Picture1"))->contentsRect().size()));
@@ -293,7 +301,10 @@ class TestImport : public QObject {
         main.MDIForm_Load();
         QVERIFY(main.booksWindow());
         books::FloorPlan* shown = main.booksWindow()->floorPlan();
-        const auto shownColour = [&] { return shown->Image1->pixmap().toImage().pixelColor(5, 5); };
+        const auto shownColour = [&] {
+            pictures::PictureLoader::finishAll(); // the plan, read on a thread of its own
+            return shown->Image1->pixmap().toImage().pixelColor(5, 5);
+        };
         Modulo1::ImportaFoto = true; // left by an earlier photo import
 
         auto steps = onImportDialog([&](frminserisci& d) {
@@ -338,7 +349,8 @@ class TestImport : public QObject {
         // with the normal pointer over the busy work.
         msg::queueAnswer(msg::Answer::Ok);
         choose(*d, m_pictures->path(), QStringLiteral("rotta.jpg"));
-        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+        const QString rotta = QDir(d->folder()).filePath(QStringLiteral("rotta.jpg"));
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido: '%1'").arg(rotta)});
         bool normalPointer = false;
         NextModal box([&](QWidget* w) {
             normalPointer = !QGuiApplication::overrideCursor();
@@ -347,7 +359,7 @@ class TestImport : public QObject {
         press(*d, 0);
         QVERIFY(box.answered());
         QVERIFY(normalPointer);
-        QCOMPARE(box.seenText(), QStringLiteral("Formato immagine non valido"));
+        QCOMPARE(box.seenText(), pictures::invalidFormatOf(rotta));
         QCOMPARE(msg::shownTexts().size(), 2);
         QVERIFY(d->isVisible());
         QCOMPARE(digest(photo), before);
@@ -370,6 +382,46 @@ class TestImport : public QObject {
         QVERIFY(!QFileInfo::exists(pictures::photoFile(0)));
         QCOMPARE(digest(photo), before);
         QVERIFY(d->isVisible());
+    }
+
+    void everyRefusalIsToldInItalianNamingTheFile()
+    {
+        const QString photo = picturetests::writePhoto(5, picturetests::jpeg({50, 50}, kBlue));
+        const QByteArray before = digest(photo);
+        // A picture no JPEG file can hold, and one whose scans would keep the program busy.
+        picture(QStringLiteral("striscia.png"), solid({1, 100000}, kRed), "PNG");
+        file(QStringLiteral("ripetuta.jpg"),
+             testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000));
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        const auto d = dialog();
+        const QDir folder(QDir::cleanPath(m_pictures->path()));
+        const QString strip = folder.filePath(QStringLiteral("striscia.png"));
+        const QString repeated = folder.filePath(QStringLiteral("ripetuta.jpg"));
+
+        choose(*d, m_pictures->path(), QStringLiteral("striscia.png"));
+        QVERIFY(d->Image1->isVisible());
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        QCOMPARE(msg::shownTexts(),
+                 QStringList{pictures::invalidFormatOf(strip) +
+                             QStringLiteral("\rL'immagine misura 1 x 100000 pixel: un file JPEG non può superare "
+                                            "65500 pixel di larghezza né di altezza.")});
+
+        // Its preview refused as an unreadable file is, its import saying why.
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Ok);
+        choose(*d, m_pictures->path(), QStringLiteral("ripetuta.jpg"));
+        QVERIFY(!d->Image1->isVisible());
+        QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(repeated)});
+        msg::queueAnswer(msg::Answer::Ok);
+        press(*d, 0);
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QVERIFY2(msg::shownTexts().constLast().startsWith(pictures::invalidFormatOf(repeated) + QLatin1Char('\r')) &&
+                     msg::shownTexts().constLast().contains(QStringLiteral("scansioni")),
+                 qPrintable(msg::shownTexts().constLast()));
+        QVERIFY(d->isVisible());
+        QCOMPARE(digest(photo), before);
     }
 
     void aPhotoThatCannotBeWrittenKeepsTheOldOne()
@@ -439,11 +491,19 @@ class TestImport : public QObject {
         while (d->File1->currentIndex() != broken) {
             QTest::keyClick(d->File1, broken.row() > d->File1->currentIndex().row() ? Qt::Key_Down : Qt::Key_Up);
         }
+        pictures::PictureLoader::finishAll();
         QVERIFY(!d->Image1->isVisible());
         QCOMPARE(msg::shownTexts(), QStringList());
         msg::queueAnswer(msg::Answer::Ok);
         QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
-        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Formato immagine non valido")});
+        QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(QDir(d->folder()).filePath("rotta.png"))});
+        // Clicked while it is still being read: said once its reading ends.
+        d->File1->setCurrentIndex(listed(*d, QStringLiteral("piccola.bmp")));
+        QTest::keyClick(d->File1, broken.row() > d->File1->currentIndex().row() ? Qt::Key_Down : Qt::Key_Up);
+        msg::queueAnswer(msg::Answer::Ok);
+        QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, d->File1->visualRect(broken).center());
+        pictures::PictureLoader::finishAll();
+        QCOMPARE(msg::shownTexts().size(), 2);
 
         // A folder chosen in the folder list lists its own pictures.
         d->Dir1->expand(d->Dir1->currentIndex());
@@ -466,6 +526,78 @@ class TestImport : public QObject {
         QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("fiume.png")});
         QVERIFY(!d->Image1->isVisible());
         QCOMPARE(d->fileName(), QString());
+    }
+
+    void screenReadersHearEveryFileListed()
+    {
+        const QStringList names{"a.png", "b.png", "c.jpg", "d.bmp", "e.png"};
+        for (const QString& name : names) {
+            picture(name, solid({8, 8}, kRed), name.endsWith(QLatin1String(".jpg")) ? "JPG" : "PNG");
+        }
+        const auto d = dialog();
+        d->setFolder(m_pictures->path());
+        QCOMPARE(listedNames(*d, 5), names);
+
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(d->File1);
+        QVERIFY(list && list->tableInterface());
+        QCOMPARE(list->tableInterface()->rowCount(), 5);
+        QStringList heard;
+        for (int row = 0; row < list->tableInterface()->rowCount(); ++row) {
+            QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 0);
+            QVERIFY(cell);
+            heard << cell->text(QAccessible::Name);
+        }
+        heard.sort(Qt::CaseInsensitive);
+        QCOMPARE(heard, names);
+
+        // Another folder: its own files, however many.
+        QVERIFY(QDir(m_pictures->path()).mkdir(QStringLiteral("una")));
+        picture(QStringLiteral("una/sola.png"), solid({8, 8}, kRed), "PNG");
+        d->setFolder(m_pictures->filePath(QStringLiteral("una")));
+        QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("sola.png")});
+        QCOMPARE(QAccessible::queryAccessibleInterface(d->File1)->tableInterface()->rowCount(), 1);
+    }
+
+    void theFolderListShowsTheFolderListed()
+    {
+        // Enough folders beside the ones listed that the folder list has to scroll to show them.
+        for (int i = 0; i < 40; ++i) {
+            QVERIFY(QDir(m_pictures->path()).mkpath(QStringLiteral("anno %1/mese").arg(i, 2, 10, QLatin1Char('0'))));
+        }
+        const QString deep = QDir::cleanPath(m_pictures->filePath(QStringLiteral("archivio/2023/ottobre")));
+        const QString other = QDir::cleanPath(m_pictures->filePath(QStringLiteral("scansioni/piante")));
+        QVERIFY(QDir().mkpath(deep) && QDir().mkpath(other));
+        picture(QStringLiteral("archivio/2023/ottobre/gita.png"), solid({8, 8}, kRed), "PNG");
+        picture(QStringLiteral("scansioni/piante/sala.png"), solid({8, 8}, kRed), "PNG");
+        const auto d = dialog();
+        const auto* folders = qobject_cast<const QFileSystemModel*>(d->Dir1->model());
+        QVERIFY(folders);
+        // The folder list has the folder listed as its current entry, opened down to it and in view.
+        const auto showsInTheTree = [&](const QString& folder) {
+            const QModelIndex current = d->Dir1->currentIndex();
+            if (!current.isValid() || QDir::cleanPath(folders->filePath(current)) != folder) {
+                return false;
+            }
+            for (QModelIndex up = current.parent(); up.isValid() && up != d->Dir1->rootIndex(); up = up.parent()) {
+                if (!d->Dir1->isExpanded(up)) {
+                    return false;
+                }
+            }
+            const QRect where = d->Dir1->visualRect(current);
+            return !where.isEmpty() && d->Dir1->viewport()->rect().contains(where);
+        };
+        // Once the folder list has read and sorted the folders around them, after the forty others.
+        const QModelIndex top = folders->index(m_pictures->path());
+        const auto settled = [&] {
+            return folders->rowCount(top) == 42 && folders->index(m_pictures->filePath("archivio")).row() == 40 &&
+                   folders->index(m_pictures->filePath("scansioni")).row() == 41;
+        };
+        for (const QString& folder : {deep, other, deep}) {
+            d->setFolder(folder);
+            QCOMPARE(listedNames(*d, 1).size(), 1);
+            QVERIFY2(QTest::qWaitFor([&] { return settled() && showsInTheTree(folder); }, 5000), qPrintable(folder));
+            QCOMPARE(d->folder(), folder);
+        }
     }
 };
 

@@ -2,15 +2,21 @@
 // the current book through the books window, photos that cannot be read, "Inserisci", and the
 // main window's "Anteprima" button. Real windows offscreen, real archives and photo files in a
 // temporary program folder.
+#include "PictureMaker.h"
 #include "PictureTests.h"
 
 #include "app/Messages.h"
 #include "app/Modulo1.h"
+#include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
 #include "pictures/Photos.h"
+#include "pictures/PictureLoader.h"
 #include "pictures/PictureReader.h"
 #include "pictures/frmpicture.h"
+#include "printing/BookPrintouts.h"
+#include "printing/PrintRun.h"
+#include "printing/RecordingSurface.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
 #include "support/TestSupport.h"
@@ -22,6 +28,7 @@
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -71,7 +78,12 @@ class TestViewer : public QObject {
         }
         return v;
     }
-    static QLabel* image() { return child<QLabel>(viewer(), QStringLiteral("Image1")); }
+    // The photo once it has been read (photos are read on a thread of their own).
+    static QLabel* image()
+    {
+        pictures::PictureLoader::finishAll();
+        return child<QLabel>(viewer(), QStringLiteral("Image1"));
+    }
     static QFrame* frame() { return child<QFrame>(viewer(), QStringLiteral("Picture1")); }
 
     // The size of the photo shown, or an empty size for an empty frame.
@@ -83,6 +95,7 @@ class TestViewer : public QObject {
     // What the frame shows at the centre of the photo (or of the frame when it shows none).
     static QColor shownColour()
     {
+        pictures::PictureLoader::finishAll();
         const QImage drawn = frame()->grab().toImage();
         const QPoint centre = shownSize().isEmpty() ? frame()->rect().center() : image()->geometry().center();
         return drawn.pixelColor(centre);
@@ -90,6 +103,7 @@ class TestViewer : public QObject {
     // True when nothing but white is drawn inside the frame's border.
     static bool frameIsEmpty()
     {
+        pictures::PictureLoader::finishAll();
         const QImage drawn = frame()->grab().toImage();
         const QRect inner = frame()->contentsRect();
         for (int y = inner.top(); y <= inner.bottom(); y += 3) {
@@ -383,6 +397,141 @@ class TestViewer : public QObject {
             QVERIFY(v->isVisible());
             QCOMPARE(msg::shownTexts().size(), 1);
             QVERIFY(msg::shownTexts().constFirst().contains(QStringLiteral("disco pieno")));
+        });
+    }
+
+    void hostilePicturesHoldNoWindow()
+    {
+        picturetests::body([&] {
+            // Its last scan a thousand times over: refused by every reader, and read away from the
+            // windows all the same.
+            const QByteArray hostile =
+                testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000);
+            writePhoto(300, hostile);
+            writePhoto(700, jpeg({60, 40}, kGreen));
+
+            // The books window opens without reading its plan, and shows none of a refused one.
+            BooksWindow books(BooksWindow::catalogue(), false);
+            const QString plan = pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio);
+            QVERIFY(testpictures::writeFile(plan, hostile));
+            {
+                FrmBiblio w;
+                w.Form_Load();
+                QVERIFY(w.floorPlan()->planLoader()->isPending());
+                QVERIFY(w.floorPlan()->Image1->pixmap().isNull());
+                pictures::PictureLoader::finishAll();
+                QVERIFY(w.floorPlan()->Image1->pixmap().isNull());
+                // A plan that can be read is shown.
+                QVERIFY(testpictures::writeFile(plan, jpeg({200, 100}, kBlue)));
+                w.CaricaPianta();
+                pictures::PictureLoader::finishAll();
+                QCOMPARE(w.floorPlan()->Image1->size(), QSize(200, 100));
+            }
+
+            // The viewer: the arrow key is over before the photo is read; the photo refused shows an
+            // empty frame, as an unreadable one does; the next book's photo shows as usual.
+            books.load();
+            frmpicture::showViewer(&books.window());
+            QCOMPARE(Modulo1::IdLibroCorrente, 900);
+            arrowDown(books);
+            QCOMPARE(Modulo1::IdLibroCorrente, 300);
+            QVERIFY(viewer()->photoLoader()->isPending());
+            QVERIFY(!child<QLabel>(viewer(), QStringLiteral("Image1"))->isVisibleTo(frame()));
+            QCOMPARE(shownSize(), QSize());
+            QVERIFY(frameIsEmpty());
+            arrowDown(books);
+            QCOMPARE(shownSize(), QSize(60, 40));
+            QVERIFY(msg::shownTexts().isEmpty());
+        });
+    }
+
+    void hostilePicturesPrintNothing()
+    {
+        picturetests::body([&] {
+            const QByteArray hostile =
+                testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000);
+            writePhoto(300, hostile);
+            writePhoto(700, jpeg({60, 40}, kGreen));
+            // A card prints no photo for it, and a printout no logo.
+            QVERIFY(printing::cardPhoto(300).picture.isNull());
+            QVERIFY(!printing::cardPhoto(700).picture.isNull());
+            const QString logo = m_folder->filePath(QStringLiteral("logo.jpg"));
+            QVERIFY(testpictures::writeFile(logo, hostile));
+            printing::RecordingSurface refused;
+            printing::printLogo(refused);
+            QVERIFY(refused.pictures.isEmpty());
+            QVERIFY(testpictures::writeFile(logo, jpeg({40, 20}, kBlue)));
+            printing::RecordingSurface printed;
+            printing::printLogo(printed);
+            QCOMPARE(printed.pictures.size(), 1);
+            QCOMPARE(printed.pictures.constFirst().pixels, QSize(40, 20));
+            QVERIFY(msg::shownTexts().isEmpty());
+        });
+    }
+
+    void theLatestRequestIsTheOneShown()
+    {
+        picturetests::body([&] {
+            const QString red = writePhoto(1, jpeg({120, 80}, kRed));
+            const QString blue = writePhoto(2, jpeg({80, 120}, kBlue));
+            const QString green = writePhoto(3, jpeg({50, 50}, kGreen));
+            pictures::PictureLoader loader;
+            QList<std::pair<QString, QSize>> answers;
+            connect(&loader, &pictures::PictureLoader::loaded, this,
+                    [&](const QString& path, const pictures::DisplayPicture& read) {
+                        answers.append({path, read.naturalSize});
+                    });
+            // Three requests in quick succession: the last one is answered, once.
+            for (const QString& path : {red, blue, green}) {
+                loader.request(path, QSize(193, 193));
+            }
+            QVERIFY(loader.isPending());
+            loader.finish();
+            QCOMPARE(answers, (QList<std::pair<QString, QSize>>{{green, QSize(50, 50)}}));
+            QVERIFY(!loader.isPending());
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(answers.size(), 1);
+            // Through the event loop when nobody waits for it.
+            loader.request(red, QSize(193, 193));
+            QVERIFY(QTest::qWaitFor([&] { return !loader.isPending(); }, 10000));
+            QCOMPARE(answers.size(), 2);
+            QCOMPARE(answers.constLast(), (std::pair<QString, QSize>{red, QSize(120, 80)}));
+            // Cancelled: never answered.
+            loader.request(blue, QSize(193, 193));
+            loader.cancel();
+            QVERIFY(!loader.isPending());
+            loader.finish();
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(answers.size(), 2);
+            // A loader that goes while it reads hands nothing over.
+            int late = 0;
+            {
+                pictures::PictureLoader gone;
+                connect(&gone, &pictures::PictureLoader::loaded, this, [&] { ++late; });
+                gone.request(red, QSize(193, 193));
+            }
+            loader.request(green, QSize(193, 193)); // read by the pool after the one that was left
+            loader.finish();
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(late, 0);
+
+            // The viewer, as the user goes through the titles faster than photos are read: only
+            // the photo of the book reached is read to the end and shown.
+            writePhoto(300, jpeg({120, 80}, kRed));
+            writePhoto(700, jpeg({80, 120}, kBlue));
+            writePhoto(500, jpeg({50, 50}, kGreen));
+            BooksWindow books;
+            frmpicture::showViewer(&books.window());
+            pictures::PictureLoader::finishAll();
+            QSignalSpy shown(viewer()->photoLoader(), &pictures::PictureLoader::loaded);
+            for (int i = 0; i < 3; ++i) {
+                arrowDown(books);
+            }
+            QCOMPARE(Modulo1::IdLibroCorrente, 500);
+            QCOMPARE(shownSize(), QSize(50, 50));
+            QVERIFY(near(shownColour(), kGreen));
+            QCOMPARE(shown.size(), 1);
+            QCOMPARE(shown.constFirst().constFirst().toString(), pictures::photoFile(500));
         });
     }
 

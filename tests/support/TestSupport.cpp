@@ -7,6 +7,7 @@
 #include "app/Paths.h"
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
+#include "pictures/PictureLoader.h"
 #include "store/Archive.h"
 
 #include <QApplication>
@@ -105,6 +106,8 @@ void BooksWindow::load()
 {
     m_window = std::make_unique<FrmBiblio>();
     m_window->Form_Load();
+    // The floor plan is read on a thread of its own: shown before the test looks.
+    pictures::PictureLoader::finishAll();
     m_window->show();
     // Active, as under the user's hands: focus moves between its fields.
     QApplication::setActiveWindow(m_window.get());
