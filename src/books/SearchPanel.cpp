@@ -36,15 +36,7 @@ SearchPanel::SearchPanel(QWidget* parent, store::DataSource* titles, std::functi
     build();
     m_typingPause.setSingleShot(true);
     m_typingPause.setInterval(kTypingPauseMs);
-    guard::connect(&m_typingPause, &QTimer::timeout, this, [this] {
-        if (!isEnabled()) {
-            m_pending = true; // a book is being edited: the window rebuilds the list when it ends
-        } else if (QApplication::activeModalWidget()) {
-            m_typingPause.start(); // never under a question that is waiting for its answer
-        } else {
-            Aggiorna();
-        }
-    });
+    guard::connect(&m_typingPause, &QTimer::timeout, this, [this] { typingPauseEnded(); });
     for (int i = 0; i < 10; ++i) {
         guard::connect(Check1[i], &QCheckBox::clicked, this, [this, i] { Check1_Click(i); });
         guard::connect(Text2[i], &QLineEdit::textChanged, this, [this, i] { Text2_Change(i); });
@@ -53,6 +45,18 @@ SearchPanel::SearchPanel(QWidget* parent, store::DataSource* titles, std::functi
         guard::connect(Option1[i], &QRadioButton::clicked, this, [this, i] { Option1_Click(i); });
     }
     guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+}
+
+void SearchPanel::typingPauseEnded()
+{
+    m_typingPause.stop();
+    if (!isEnabled()) {
+        m_pending = true; // a book is being edited: the window rebuilds the list when it ends
+    } else if (QApplication::activeModalWidget()) {
+        m_typingPause.start(); // never under a question that is waiting for its answer
+    } else {
+        Aggiorna();
+    }
 }
 
 void SearchPanel::build()

@@ -50,6 +50,8 @@ class SearchPanel : public QFrame {
     void Command2_Click();
     // The query of the last rebuild.
     const store::Query& lastQuery() const { return m_lastQuery; }
+    // The end of the pause in the typing, as its timer tells it (tests end it at once).
+    void typingPauseEnded();
     // True while typed values wait for the pause before the rebuild.
     bool rebuildPending() const { return m_typingPause.isActive() || m_pending; }
 

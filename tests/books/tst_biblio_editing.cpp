@@ -562,12 +562,16 @@ class TestBiblioEditing : public QObject {
         // A search value typed a moment before: its rebuild comes due while the question waits.
         books.window().searchPanel()->Check1[2]->setChecked(true);
         books.window().searchPanel()->Text2[2]->setText(QStringLiteral("ROMANZO"));
-        testsupport::NextModal answer([](QWidget* box) {
-            QTest::qWait(400);
+        books::SearchPanel* search = books.window().searchPanel();
+        bool waited = false;
+        testsupport::NextModal answer([&](QWidget* box) {
+            search->typingPauseEnded();
+            waited = search->rebuildPending() && books.entries(QStringLiteral("DBList1")).size() == 4;
             static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
         });
         click(books, "Cmdelimina");
         QVERIFY(answer.answered());
+        QVERIFY(waited);
         QCOMPARE(answer.seenText(), QStringLiteral("Eliminare il titolo Elefanti dall'elenco?"));
         QCOMPARE(stored(books, "count(*)", 300).toInt(), 0);
         QCOMPARE(stored(books, "count(*)", 500).toInt(), 1);

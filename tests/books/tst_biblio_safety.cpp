@@ -92,7 +92,9 @@ class TestBiblioSafety : public QObject {
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                               list->visualRect(list->model()->index(list->model()->rowCount() - 1, 0)).center());
             QTRY_VERIFY(!msg::shownTexts().isEmpty());
-            QTest::qWait(50);
+            // Whatever else the click and the list's painting had to say is said by now.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
             for (const QString& text : msg::shownTexts()) {
                 QCOMPARE(text, store::DbError::describe(store::ErrLocked));
             }

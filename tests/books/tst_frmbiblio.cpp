@@ -23,6 +23,8 @@ using testsupport::BooksWindow;
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
+
 class TestFrmBiblio : public QObject {
     Q_OBJECT
 
@@ -167,6 +169,10 @@ class TestFrmBiblio : public QObject {
         BooksWindow books;
         FrmBiblio& w = books.window();
         books::FloorPlan* plan = w.floorPlan();
+        // The blink is driven by hand here: the window's own timer is kept from coming due.
+        auto* timer = w.findChild<QTimer*>(QStringLiteral("Timer1"));
+        QVERIFY(timer && timer->isActive());
+        timer->start(std::numeric_limits<int>::max());
         books.select(QStringLiteral("300")); // at 10, 10: not placed
         QCOMPARE(plan->smallMarker(), QPoint(10, 10));
         QVERIFY(plan->Image2->isVisible());

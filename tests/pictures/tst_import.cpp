@@ -82,7 +82,7 @@ QModelIndex listed(const frminserisci& d, const QString& name)
 QStringList listedNames(const frminserisci& d, int count)
 {
     const QAbstractItemModel* model = d.File1->model();
-    (void)QTest::qWaitFor([&] { return model->rowCount(d.File1->rootIndex()) >= count; }, 5000);
+    (void)QTest::qWaitFor([&] { return model->rowCount(d.File1->rootIndex()) >= count; }, 30000);
     QStringList names;
     for (int row = 0; row < model->rowCount(d.File1->rootIndex()); ++row) {
         names << model->index(row, 0, d.File1->rootIndex()).data().toString();
@@ -95,7 +95,7 @@ QStringList listedNames(const frminserisci& d, int count)
 void choose(frminserisci& d, const QString& folder, const QString& name)
 {
     d.setFolder(folder);
-    if (!QTest::qWaitFor([&] { return listed(d, name).isValid(); }, 5000)) {
+    if (!QTest::qWaitFor([&] { return listed(d, name).isValid(); }, 30000)) {
         throw std::runtime_error(name.toStdString() + " is not listed");
     }
     const QModelIndex index = listed(d, name);

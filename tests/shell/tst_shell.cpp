@@ -278,12 +278,11 @@ class TestShell : public QObject {
         QCOMPARE(msg::shownTexts().size(), 6);
         QCOMPARE(msg::shownTexts().constFirst(), QStringLiteral("prima") + kCr + QStringLiteral("seconda"));
 
-        // A queued answer is used without anything on screen.
-        NextModal none([](QWidget* w) { w->close(); }, 200);
+        // A queued answer is used without anything on screen (a box shown would wait for the
+        // watchdog, which fails the test).
         msg::queueAnswer(msg::Answer::No);
         QCOMPARE(msg::show(kQuitQuestion, msg::Icon::None, msg::Buttons::YesNo), msg::Answer::No);
-        QTest::qWait(300);
-        QVERIFY(!none.answered());
+        QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(msg::shownTexts().constLast(), kQuitQuestion);
     }
 

@@ -199,7 +199,9 @@ void ModalWatchdog::poll()
         m_since = now;
         return;
     }
-    if (!modal || now - m_since < m_timeoutMs) {
+    // The progress window of a print run is modal while the run works: it is waited for, not
+    // answered, however long a busy machine takes.
+    if (!modal || now - m_since < m_timeoutMs || modal->objectName() == QLatin1String("FrmStato")) {
         return;
     }
     const auto* box = qobject_cast<QMessageBox*>(modal);
