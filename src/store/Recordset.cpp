@@ -285,9 +285,15 @@ void Recordset::loadJoinKeys()
     for (Column& c : m_columns) {
         c.writable = false;
     }
-    Statement keys =
-        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 %3").arg(keyList, m_shape.fromClause, m_shape.tail));
-    keys.bindAll(m_query.values.mid(m_shape.selectMarkers));
+    const bool ownKeys = m_query.keyText.isEmpty();
+    Statement keys = ownKeys ? m_archive->prepareExact(
+                                   QStringLiteral("SELECT %1 FROM %2 %3").arg(keyList, m_shape.fromClause, m_shape.tail))
+                             : m_archive->prepare(m_query.keyText);
+    if (keys.columnCount() != keyColumns) {
+        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
+                                     QStringLiteral(" (la query delle chiavi non dà le colonne chiave)"));
+    }
+    keys.bindAll(ownKeys ? m_query.values.mid(m_shape.selectMarkers) : m_query.keyValues);
     while (keys.step()) {
         m_keyList->keys.push_back(keys.int64(0));
         if (keyColumns == 2) {

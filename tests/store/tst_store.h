@@ -89,6 +89,8 @@ class TestStore : public QObject {
 
     // The catalogue's own queries (tst_store_catalogue.cpp)
     void searchIsReadInPages();
+    void searchWithOrFindsTheRowsOfTheWholeCondition();
+    void searchKeysMustMatchTheirQuery();
     void sameQueryKeysAreReadOnce();
     void freeBookKeys();
 
