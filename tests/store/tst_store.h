@@ -92,6 +92,7 @@ class TestStore : public QObject {
     void searchWithOrFindsTheRowsOfTheWholeCondition();
     void searchKeysMustMatchTheirQuery();
     void sameQueryKeysAreReadOnce();
+    void sameQueryRowsAreReadOnce();
     void freeBookKeys();
 
     // The archive file (tst_store_archive.cpp)

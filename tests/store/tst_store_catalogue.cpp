@@ -6,6 +6,8 @@
 #include "store/DbError.h"
 #include "store/Sql.h"
 
+#include <sqlite3.h>
+
 using store::Query;
 using store::Recordset;
 using Conditions = std::array<std::optional<QString>, sql::kSearchConditions>;
@@ -201,6 +203,80 @@ void TestStore::sameQueryKeysAreReadOnce()
     QCOMPARE(fourth.recordCount(), 6);
     QCOMPARE(fifth.recordCount(), 5);
     QCOMPARE(fourth.findRow("id", qint64(BookAbaco)), 0);
+}
+
+void TestStore::sameQueryRowsAreReadOnce()
+{
+    const QString path = newArchive();
+    auto archive = store::Archive::open(path);
+    // Every statement the connection runs, as the engine traces it.
+    QStringList statements;
+    sqlite3_trace_v2(
+        archive->handle(), SQLITE_TRACE_STMT,
+        [](unsigned, void* context, void* statement, void*) {
+            static_cast<QStringList*>(context)->append(
+                QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt*>(statement))));
+            return 0;
+        },
+        &statements);
+    const auto pagesRead = [&] { return statements.filter(QStringLiteral(".rowid IN (")).size(); };
+
+    const auto rowsRead = [&] { return statements.filter(QStringLiteral(".rowid = ?")).size(); };
+
+    // The record of a window shows one book: it reads that row alone.
+    Recordset record(archive, sql::AllBooks);
+    Recordset list(archive, sql::AllBooks);
+    QVERIFY(record.findFirst("id", qint64(BookElite)));
+    QCOMPARE(record.value("titolo").toString(), QStringLiteral("Èlite"));
+    QCOMPARE(record.value("genere").toString(), QStringLiteral("Romanzo"));
+    QCOMPARE(rowsRead(), 1);
+    QCOMPARE(pagesRead(), 0);
+    // Its list reads a page of rows; the record then finds its rows there.
+    const int title = list.columnIndex("titolo");
+    const QStringList ordered{"ABACO", "àncora", "Edera", "elefanti", "Èlite", "Zeta"};
+    for (int row = 0; row < ordered.size(); ++row) {
+        QCOMPARE(list.valueAt(row, title).toString(), ordered.at(row));
+    }
+    QCOMPARE(pagesRead(), 1);
+    record.moveNext();
+    QCOMPARE(record.value("titolo").toString(), QStringLiteral("Zeta"));
+    QCOMPARE(rowsRead(), 1);
+    QCOMPARE(pagesRead(), 1);
+
+    // A row saved through one of them is read afresh by both.
+    record.movePrevious();
+    record.edit();
+    record.setValue("titolo", QStringLiteral("Èlite seconda"));
+    record.update();
+    const int before = pagesRead();
+    QCOMPARE(list.valueAt(4, title).toString(), QStringLiteral("Èlite seconda"));
+    QCOMPARE(record.value("titolo").toString(), QStringLiteral("Èlite seconda"));
+    QCOMPARE(pagesRead(), before + 1);
+
+    // A walk through the rows reads them a page at a time, not one by one.
+    const int rowsBefore = rowsRead();
+    const int pagesBefore = pagesRead();
+    Recordset walk(archive, sql::AllBooks);
+    QCOMPARE(columnOf(walk, "titolo").size(), 6);
+    QVERIFY(rowsRead() - rowsBefore <= 1);
+    QCOMPARE(pagesRead() - pagesBefore, 1);
+
+    // Other columns of the same books are rows of their own.
+    Recordset titles(archive, QStringLiteral("Select titolo, id from biblio order by titolo"));
+    QCOMPARE(titles.columnCount(), 2);
+    QCOMPARE(titles.valueAt(0, 0).toString(), QStringLiteral("ABACO"));
+    QCOMPARE(titles.valueAt(0, 1).toLongLong(), qint64(BookAbaco));
+
+    // A row added by one of them is not another's: each reads its own rows from then on.
+    list.addNew();
+    list.setValue("id", 60);
+    list.setValue("titolo", QStringLiteral("AAA NUOVO"));
+    list.update();
+    QCOMPARE(list.recordCount(), 7);
+    QCOMPARE(list.valueAt(6, list.columnIndex("titolo")).toString(), QStringLiteral("AAA NUOVO"));
+    QCOMPARE(record.recordCount(), 6);
+    QCOMPARE(columnOf(record, "titolo").last(), QStringLiteral("Zeta"));
+    sqlite3_trace_v2(archive->handle(), 0, nullptr, nullptr);
 }
 
 void TestStore::freeBookKeys()
