@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -85,15 +86,24 @@ class BoundLineEdit : public QLineEdit, public BoundField {
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void typed(const QString& text);
+    // Shows `whole`: only its start, as far as the field shows it, while the field cannot be used.
+    void showText(const QString& whole);
+    // Puts the whole text back in the box, or shows more of it when the box grew.
+    void refold();
 
     QString m_accepted;
     Formatter m_formatter;
     FieldRule m_rule;
     bool m_upperCase = false;
     int m_limit = 0;
+    // The whole text while the box holds only its start (a long note of a book being browsed).
+    std::optional<QString> m_whole;
+    bool m_folding = false; // the box's text is being set to a part of m_whole or to it
 };
 
 // A text box of several lines bound to a field of a data source, for notes. Line breaks are
