@@ -12,7 +12,11 @@ namespace store {
 namespace {
 
 constexpr int kPageSize = 64;
-constexpr int kMaxPages = 48;
+constexpr int kMaxPages = 24; // pages held by the recordsets of one query
+// A search that lists this many rows is read again at each keystroke: from then on the
+// connection keeps 16 MB of the archive at hand instead of 8, which spares most of the reads.
+constexpr std::size_t kWidePageCacheRows = 1000;
+constexpr int kWidePageCacheKb = 16384;
 // The key standing for "no row" of a key column on the outer side of a join.
 constexpr qint64 kNoRow = std::numeric_limits<qint64>::min();
 
@@ -314,6 +318,12 @@ void Recordset::loadJoinKeys()
         m_keyList->keys.push_back(keys.int64(0));
         if (keyColumns == 2) {
             m_keyList->second.push_back(keys.value(1).isNull() ? kNoRow : keys.int64(1));
+        }
+    }
+    if (m_keyList->keys.size() >= kWidePageCacheRows) {
+        Statement size = m_archive->prepareExact(QStringLiteral("PRAGMA cache_size"));
+        if (size.step() && size.int64(0) > -kWidePageCacheKb) {
+            m_archive->prepareExact(QStringLiteral("PRAGMA cache_size = -%1").arg(kWidePageCacheKb)).step();
         }
     }
 }

@@ -91,6 +91,7 @@ class TestStore : public QObject {
     void searchIsReadInPages();
     void searchWithOrFindsTheRowsOfTheWholeCondition();
     void searchKeysMustMatchTheirQuery();
+    void largeSearchesKeepMoreOfTheArchiveAtHand();
     void sameQueryKeysAreReadOnce();
     void sameQueryRowsAreReadOnce();
     void freeBookKeys();

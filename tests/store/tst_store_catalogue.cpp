@@ -409,3 +409,31 @@ void TestStore::searchKeysMustMatchTheirQuery()
     query.keyValues.clear();
     QCOMPARE(errorOf([&] { Recordset keys(archive, query); }), int(store::ErrSyntax));
 }
+
+void TestStore::largeSearchesKeepMoreOfTheArchiveAtHand()
+{
+    const QString path = newArchive();
+    auto archive = store::Archive::open(path);
+    const auto cacheSize = [&] {
+        store::Statement st = archive->prepareExact(QStringLiteral("PRAGMA cache_size"));
+        st.step();
+        return st.int64(0);
+    };
+    // Browsing keeps 8 MB of the archive at hand; a search of a few rows changes nothing.
+    QCOMPARE(cacheSize(), -8192);
+    Recordset few(archive, sql::searchBooks(conditions({{Genere, "ROMANZO"}, {Editore, "ULISSE EDITORE"}}), false));
+    QCOMPARE(few.recordCount(), 4);
+    QCOMPARE(cacheSize(), -8192);
+    // A search that lists a thousand rows or more is read again at each keystroke: 16 MB.
+    archive->exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+                       "INSERT INTO biblio (id, titolo, genere) SELECT 1000 + i, 'LIBRO', 'ROMANZO' FROM n;"));
+    Recordset many(archive, sql::searchBooks(conditions({{Genere, "ROMANZO"}}), false));
+    QVERIFY(many.recordCount() >= 1000);
+    QCOMPARE(cacheSize(), -16384);
+    // Another window's connection starts again from 8 MB.
+    auto other = store::Archive::open(path);
+    store::Statement st = other->prepareExact(QStringLiteral("PRAGMA cache_size"));
+    QVERIFY(st.step());
+    QCOMPARE(st.int64(0), -8192);
+}
