@@ -321,9 +321,13 @@ void Recordset::loadJoinKeys()
         }
     }
     if (m_keyList->keys.size() >= kWidePageCacheRows) {
-        Statement size = m_archive->prepareExact(QStringLiteral("PRAGMA cache_size"));
-        if (size.step() && size.int64(0) > -kWidePageCacheKb) {
-            m_archive->prepareExact(QStringLiteral("PRAGMA cache_size = -%1").arg(kWidePageCacheKb)).step();
+        try {
+            Statement size = m_archive->prepareExact(QStringLiteral("PRAGMA cache_size"));
+            if (size.step() && size.int64(0) > -kWidePageCacheKb) {
+                m_archive->prepareExact(QStringLiteral("PRAGMA cache_size = -%1").arg(kWidePageCacheKb)).step();
+            }
+        } catch (const DbError&) {
+            // Only a matter of speed: the search is there all the same.
         }
     }
 }
