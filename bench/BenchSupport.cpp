@@ -67,6 +67,14 @@ int generateHere(const QString& path)
 
 } // namespace
 
+int pagesReadSince(sqlite3* db)
+{
+    int current = 0;
+    int highest = 0;
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_MISS, &current, &highest, 1);
+    return current;
+}
+
 Stats stats(std::vector<double> v)
 {
     Stats s;

@@ -57,6 +57,8 @@ class RawDb {
     sqlite3* m_db = nullptr;
 };
 QString columnText(sqlite3_stmt* st, int column);
+// Pages that a connection had to read from the file (page cache misses) since the last call.
+int pagesReadSince(sqlite3* db);
 
 // The report: one row per measure, with the raw SQLite figure, the ratio and the target.
 struct Row {

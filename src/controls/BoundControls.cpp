@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -15,6 +16,11 @@
 
 namespace controls {
 namespace {
+
+// A line edit's own limit on the characters it holds.
+constexpr int kDefaultMaxLength = 32767;
+// Texts longer than this are shown only as far as they show while their field cannot be used.
+constexpr qsizetype kFoldAbove = 256;
 
 // Switches the background between the field and focus colours.
 class FocusColours : public QObject {
@@ -169,11 +175,12 @@ void BoundLineEdit::setRule(const FieldRule& rule)
 void BoundLineEdit::setLengthLimit(int limit)
 {
     m_limit = limit;
-    setMaxLength(limit > 0 ? std::max(limit, int(text().size())) : 32767);
+    setMaxLength(limit > 0 ? std::max(limit, int((m_whole ? *m_whole : text()).size())) : kDefaultMaxLength);
 }
 
 void BoundLineEdit::setTextToStore(const QString& text)
 {
+    m_whole.reset();
     setText(text);
     setModified(true);
 }
@@ -196,9 +203,15 @@ void BoundLineEdit::typed(const QString& text)
 
 void BoundLineEdit::changed()
 {
+    // A value shown from the archive, or the part of it the box holds, is shown as it is stored.
+    if (m_folding) {
+        return;
+    }
+    // Text set from outside replaces the whole text, not only the part shown.
+    m_whole.reset();
     // Typed text is handled as it is typed; this sees the rest (text set through the accessibility
-    // interface, which dictation and screen readers use), never a value shown from the archive.
-    if (m_showing || !m_upperCase || m_rule.number == FieldRule::Number::Lire) {
+    // interface, which dictation and screen readers use).
+    if (!m_upperCase || m_rule.number == FieldRule::Number::Lire) {
         return;
     }
     upperCaseKeepingCaret(text());
@@ -254,32 +267,91 @@ void BoundLineEdit::setAcceptedCharacters(const QString& characters)
 void BoundLineEdit::showFieldValue(const QVariant& value)
 {
     const QString shown = m_formatter ? m_formatter(value) : value.toString();
-    // A longer stored value is shown whole, and kept whole by a save.
-    if (m_limit > 0) {
-        setMaxLength(std::max(m_limit, int(shown.size())));
-    }
-    if (shown != text()) { // an unchanged text costs no layout or repaint
-        const QScopedValueRollback showing(m_showing, true);
-        setText(shown);
-    }
-    m_shown = text();
+    // A longer stored value is shown whole, and kept whole by a save (past the box's own limit of
+    // 32,767 characters too).
+    setMaxLength(std::max(m_limit > 0 ? m_limit : kDefaultMaxLength, int(shown.size())));
+    showText(shown);
+    m_shown = wholeText();
     setModified(false);
     setCursorPosition(0);
 }
 
+void BoundLineEdit::showText(const QString& whole)
+{
+    // A line edit lays out and draws its whole text, though one line of it shows: for a note of
+    // 20 KB that is most of the time a book takes to show. While the field cannot be used (a
+    // book being browsed) it holds only the start that shows, and the whole text comes back as
+    // soon as it can be used. A screen reader is given the whole text at once.
+    QString part = whole;
+    if (!isEnabled() && whole.size() > kFoldAbove && !QAccessible::isActive()) {
+        const QFontMetrics metrics = fontMetrics();
+        // Twice the box's width is shown for certain, whatever the characters.
+        const int room = 2 * std::max(width(), 1);
+        qsizetype length = kFoldAbove;
+        while (length < whole.size() && metrics.horizontalAdvance(whole.left(length)) <= room) {
+            length *= 2;
+        }
+        if (length < whole.size()) {
+            if (whole.at(length - 1).isHighSurrogate()) {
+                ++length;
+            }
+            part = whole.left(length);
+        }
+    }
+    {
+        const QScopedValueRollback folding(m_folding, true);
+        if (part != text()) { // an unchanged text costs no layout or repaint
+            setText(part);
+        }
+    }
+    if (part.size() < whole.size()) {
+        m_whole = whole;
+    } else {
+        m_whole.reset();
+    }
+}
+
+void BoundLineEdit::refold()
+{
+    if (!m_whole) {
+        return;
+    }
+    const bool modified = isModified();
+    const int caret = cursorPosition();
+    const QString whole = *m_whole;
+    showText(whole);
+    setModified(modified);
+    setCursorPosition(std::min(caret, int(text().size())));
+}
+
+void BoundLineEdit::changeEvent(QEvent* event)
+{
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange || event->type() == QEvent::FontChange) {
+        refold();
+    }
+}
+
+void BoundLineEdit::resizeEvent(QResizeEvent* event)
+{
+    QLineEdit::resizeEvent(event);
+    refold();
+}
+
 QVariant BoundLineEdit::fieldValueForUpdate() const
 {
-    if (text().isEmpty()) {
+    const QString whole = m_whole ? *m_whole : text();
+    if (whole.isEmpty()) {
         return {};
     }
     if (m_rule.number == FieldRule::Number::None) {
-        return text();
+        return whole;
     }
-    const std::optional<double> amount = parseAmount(text());
+    const std::optional<double> amount = parseAmount(whole);
     if (!amount) {
         throw store::DbError(
             store::ErrTypeMismatch,
-            QStringLiteral("Il valore \"%1\" del campo %2 non è un numero.").arg(text(), accessibleName()));
+            QStringLiteral("Il valore \"%1\" del campo %2 non è un numero.").arg(whole, accessibleName()));
     }
     if (!withinLimits(*amount, m_rule.number)) {
         throw store::DbError(store::ErrTypeMismatch,

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -80,7 +81,7 @@ class BoundLineEdit : public QLineEdit, public BoundField {
     // Whatever way the text got into the field (typed, pasted, dropped, or set by assistive
     // technology such as dictation or a screen reader), a text other than the one shown is a change
     // to store.
-    std::optional<bool> fieldModified() const override { return isModified() || text() != m_shown; }
+    std::optional<bool> fieldModified() const override { return isModified() || wholeText() != m_shown; }
     // Sets the text as the program does, marking it as a change to store (a "0" for an empty
     // amount, a chosen publisher's key).
     void setTextToStore(const QString& text);
@@ -89,20 +90,30 @@ class BoundLineEdit : public QLineEdit, public BoundField {
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void typed(const QString& text);
     // Any change but a shown value: the field's case rule, however the text arrived.
     void changed();
     void upperCaseKeepingCaret(const QString& text);
+    // Shows `whole`: only its start, as far as the field shows it, while the field cannot be used.
+    void showText(const QString& whole);
+    // Puts the whole text back in the box, or shows more of it when the box grew.
+    void refold();
+    // The field's text, all of it, though the box may hold only its start.
+    QString wholeText() const { return m_whole ? *m_whole : text(); }
 
     QString m_accepted;
     Formatter m_formatter;
     FieldRule m_rule;
     bool m_upperCase = false;
     int m_limit = 0;
-    QString m_shown;       // the text showFieldValue put in the field
-    bool m_showing = false; // inside showFieldValue
+    QString m_shown; // the whole text showFieldValue put in the field
+    // The whole text while the box holds only its start (a long note of a book being browsed).
+    std::optional<QString> m_whole;
+    bool m_folding = false; // the box's text is being set to a value shown, a part of it or all of it
 };
 
 // A text box of several lines bound to a field of a data source, for notes. Line breaks are

@@ -253,8 +253,9 @@ void Archive::configure()
     sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     sqlite3_busy_handler(db, &BusyWait::handler, m_busy.get());
     // A window walks its lists in title order, reading rows all over the file: a page cache of
-    // 16 MB (the engine's default is 2 MB) keeps most of a large catalogue at hand.
-    sqlite3_exec(db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
+    // 8 MB (the engine's default is 2 MB) keeps what is browsed at hand. A search over much of the
+    // catalogue widens it (Recordset), as each keystroke reads the same rows again.
+    sqlite3_exec(db, "PRAGMA cache_size = -8192", nullptr, nullptr, nullptr);
     registerCollation(db);
     sqlite3_create_function_v2(db, "carteo_isnull", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, isNullFunction,
                                nullptr, nullptr, nullptr);

@@ -109,7 +109,7 @@ void DataSource::showBound()
     if (m_recordset && m_recordset->editMode() == Recordset::EditMode::None && m_recordset->hasCurrent() &&
         !m_recordset->writeTable().isEmpty() && !m_bindings.empty()) {
         m_shownKey = m_recordset->bookmark();
-        m_shownRow = m_recordset->currentRow();
+        m_shownRow = m_recordset->shownRow();
     }
     for (FieldBinding* b : m_bindings) {
         QVariant v;

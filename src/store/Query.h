@@ -20,11 +20,18 @@ namespace store {
 // joins but without its conditions, so the columns must also tell apart every row that the joins
 // give for those keys (the authors of a book: the book's key and the author's). Such a result is
 // read-only; its rows come in the query's order.
+//
+// `keyText`, with its own `keyValues`, may give such a join's keys by a quicker road: an SQL text
+// whose columns are the key columns, giving exactly the rows of the query in the query's order
+// (through indexes that the query's own condition cannot use, for example). The pages are still
+// read with the query's own condition.
 struct Query {
     QString text;
     QVariantList values;
     QString writeTable;
     QStringList keyColumns;
+    QString keyText;
+    QVariantList keyValues;
 
     Query() = default;
     // The program's constant SQL texts, with no values.

@@ -12,7 +12,11 @@ namespace store {
 namespace {
 
 constexpr int kPageSize = 64;
-constexpr int kMaxPages = 48;
+constexpr int kMaxPages = 24; // pages held by the recordsets of one query
+// A search that lists this many rows is read again at each keystroke: from then on the
+// connection keeps 16 MB of the archive at hand instead of 8, which spares most of the reads.
+constexpr std::size_t kWidePageCacheRows = 1000;
+constexpr int kWidePageCacheKb = 16384;
 // The key standing for "no row" of a key column on the outer side of a join.
 constexpr qint64 kNoRow = std::numeric_limits<qint64>::min();
 
@@ -203,7 +207,9 @@ void Recordset::open()
 
 void Recordset::load()
 {
-    forgetCache();
+    m_cache = std::make_shared<PageCache>();
+    m_single.reset();
+    m_rowQuery.reset();
     m_findQueries.clear();
     m_rowIdColumn = -1;
     m_keyList = std::make_shared<KeyList>();
@@ -236,10 +242,12 @@ void Recordset::loadKeys()
     const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
     m_pageMarkers = selectAndFrom;
     // The page query also tells the columns of the result.
-    m_pageQuery = std::make_unique<Statement>(
-        m_archive->prepareExact(QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid IN (%4)")
-                                    .arg(m_shape.selectList, ref, m_shape.fromClause, marks(kPageSize))));
+    const QString pageSql = QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid IN (%4)")
+                                .arg(m_shape.selectList, ref, m_shape.fromClause, marks(kPageSize));
+    m_pageQuery = std::make_unique<Statement>(m_archive->prepareExact(pageSql));
     m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
+    m_rowSql = QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid = ?")
+                   .arg(m_shape.selectList, ref, m_shape.fromClause);
     readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - 1);
     findRowIdColumn();
     m_hasRowId = true;
@@ -248,8 +256,17 @@ void Recordset::loadKeys()
     // Another data source of the window may have just read the same keys (the title list and the
     // record run one query).
     const QString memoKey = memoKeyOf(keySql, keyValues);
+    const QString pageSignature = memoKeyOf(pageSql, m_query.values.mid(0, selectAndFrom));
     if (auto known = std::static_pointer_cast<const KeyList>(m_archive->memo(memoKey))) {
         m_keyList = std::const_pointer_cast<KeyList>(known);
+        // The same columns of the same rows: the pages are shared too.
+        if (m_keyList->pageSignature == pageSignature) {
+            if (auto pages = m_keyList->pages.lock()) {
+                m_cache = std::move(pages);
+            } else {
+                m_keyList->pages = m_cache;
+            }
+        }
         return;
     }
     Statement keys = m_archive->prepareExact(keySql);
@@ -257,6 +274,8 @@ void Recordset::loadKeys()
     while (keys.step()) {
         m_keyList->keys.push_back(keys.int64(0));
     }
+    m_keyList->pageSignature = pageSignature;
+    m_keyList->pages = m_cache;
     m_archive->setMemo(memoKey, m_keyList);
 }
 
@@ -285,13 +304,30 @@ void Recordset::loadJoinKeys()
     for (Column& c : m_columns) {
         c.writable = false;
     }
-    Statement keys =
-        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 %3").arg(keyList, m_shape.fromClause, m_shape.tail));
-    keys.bindAll(m_query.values.mid(m_shape.selectMarkers));
+    const bool ownKeys = m_query.keyText.isEmpty();
+    Statement keys = ownKeys
+                         ? m_archive->prepareExact(
+                               QStringLiteral("SELECT %1 FROM %2 %3").arg(keyList, m_shape.fromClause, m_shape.tail))
+                         : m_archive->prepare(m_query.keyText);
+    if (keys.columnCount() != keyColumns) {
+        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) +
+                                     QStringLiteral(" (la query delle chiavi non dà le colonne chiave)"));
+    }
+    keys.bindAll(ownKeys ? m_query.values.mid(m_shape.selectMarkers) : m_query.keyValues);
     while (keys.step()) {
         m_keyList->keys.push_back(keys.int64(0));
         if (keyColumns == 2) {
             m_keyList->second.push_back(keys.value(1).isNull() ? kNoRow : keys.int64(1));
+        }
+    }
+    if (m_keyList->keys.size() >= kWidePageCacheRows) {
+        try {
+            Statement size = m_archive->prepareExact(QStringLiteral("PRAGMA cache_size"));
+            if (size.step() && size.int64(0) > -kWidePageCacheKb) {
+                m_archive->prepareExact(QStringLiteral("PRAGMA cache_size = -%1").arg(kWidePageCacheKb)).step();
+            }
+        } catch (const DbError&) {
+            // Only a matter of speed: the search is there all the same.
         }
     }
 }
@@ -371,6 +407,8 @@ std::vector<qint64>& Recordset::mutableKeys()
         own->keys = m_keyList->keys;
         own->second = m_keyList->second;
         m_keyList = std::move(own);
+        // Rows may now stand at other positions than in the keys shared before.
+        m_cache = std::make_shared<PageCache>();
     }
     m_keyList->positionsValid = false;
     return m_keyList->keys;
@@ -378,24 +416,28 @@ std::vector<qint64>& Recordset::mutableKeys()
 
 void Recordset::forgetCache()
 {
-    m_pages.clear();
-    m_pageOrder.clear();
+    m_cache->pages.clear();
+    m_cache->order.clear();
+    m_single.reset();
 }
 
 void Recordset::forgetPageOf(int row)
 {
+    m_single.reset();
     if (m_keyed && row >= 0) {
-        m_pages.remove(row / kPageSize);
-        m_pageOrder.remove(row / kPageSize);
+        m_cache->pages.remove(row / kPageSize);
+        m_cache->order.remove(row / kPageSize);
     }
 }
 
 const Recordset::Page& Recordset::page(int index) const
 {
-    auto it = m_pages.find(index);
-    if (it != m_pages.end()) {
-        m_pageOrder.remove(index);
-        m_pageOrder.push_front(index);
+    auto it = m_cache->pages.find(index);
+    if (it != m_cache->pages.end()) {
+        if (m_cache->order.front() != index) {
+            m_cache->order.remove(index);
+            m_cache->order.push_front(index);
+        }
         return it.value();
     }
     Page p;
@@ -439,12 +481,12 @@ const Recordset::Page& Recordset::page(int index) const
         }
     }
     m_pageQuery->reset();
-    if (m_pages.size() >= kMaxPages) {
-        m_pages.remove(m_pageOrder.back());
-        m_pageOrder.pop_back();
+    if (m_cache->pages.size() >= kMaxPages) {
+        m_cache->pages.remove(m_cache->order.back());
+        m_cache->order.pop_back();
     }
-    m_pageOrder.push_front(index);
-    return m_pages.insert(index, std::move(p)).value();
+    m_cache->order.push_front(index);
+    return m_cache->pages.insert(index, std::move(p)).value();
 }
 
 const Recordset::Row& Recordset::rowAt(int row) const
@@ -621,7 +663,41 @@ QVariant Recordset::value(const QString& field) const
         return m_buffer[c];
     }
     requireCurrent();
-    return valueAt(m_pos, c);
+    if (c == m_rowIdColumn) {
+        return QVariant(keys()[m_pos]);
+    }
+    return currentRow()[c];
+}
+
+const Recordset::Row& Recordset::currentRow() const
+{
+    const qint64 key = m_keyed ? keys()[m_pos] : 0;
+    if (m_single && m_single->first == key && m_singlePosition == m_pos) {
+        return m_single->second;
+    }
+    // A walk from row to row reads pages, as a list does.
+    const bool walking = m_single && std::abs(m_singlePosition - m_pos) == 1;
+    if (!m_keyed || m_keyedJoin || walking || m_cache->pages.contains(m_pos / kPageSize)) {
+        m_single.reset();
+        return rowAt(m_pos);
+    }
+    if (!m_rowQuery) {
+        m_rowQuery = std::make_unique<Statement>(m_archive->prepareExact(m_rowSql));
+    }
+    m_rowQuery->reset();
+    m_rowQuery->bindAll(m_query.values.mid(0, m_pageMarkers));
+    m_rowQuery->bindInt(m_pageMarkers + 1, key);
+    // A row deleted meanwhile reads as empty, as it does in a page.
+    Row row(m_columns.size());
+    if (m_rowQuery->step()) {
+        for (int c = 0; c < int(row.size()); ++c) {
+            row[c] = m_rowQuery->value(c);
+        }
+    }
+    m_rowQuery->reset();
+    m_single.emplace(key, std::move(row));
+    m_singlePosition = m_pos;
+    return m_single->second;
 }
 
 QVariant Recordset::valueAt(int row, int column) const
@@ -768,12 +844,12 @@ void Recordset::addNew()
     m_editMode = EditMode::Add;
 }
 
-std::vector<QVariant> Recordset::currentRow() const
+std::vector<QVariant> Recordset::shownRow() const
 {
     requireCurrent();
-    std::vector<QVariant> row(m_columns.size());
-    for (int c = 0; c < columnCount(); ++c) {
-        row[c] = valueAt(m_pos, c);
+    std::vector<QVariant> row = currentRow();
+    if (m_rowIdColumn >= 0) {
+        row[m_rowIdColumn] = QVariant(keys()[m_pos]);
     }
     return row;
 }

@@ -11,6 +11,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace store {
@@ -91,9 +92,9 @@ class Recordset {
     void addNew();
     void edit();
     // The current row as this result read it (what a list or a record shows of it), by column.
-    std::vector<QVariant> currentRow() const;
+    std::vector<QVariant> shownRow() const;
     // Opens an edit of the current row as edit() does, but measured from `seen`, the row as the
-    // user saw it (a currentRow() taken when it was shown): update() refuses (3197) a row stored
+    // user saw it (a shownRow() taken when it was shown): update() refuses (3197) a row stored
     // otherwise than it was seen, as if the edit had been opened at that moment.
     void editSeen(const std::vector<QVariant>& seen);
     // The values update() expects to find stored; after a 3197 refusal, the ones it found.
@@ -120,6 +121,12 @@ class Recordset {
     struct Page {
         std::vector<Row> rows;
     };
+    // The pages of rows read, most recently used first. Recordsets of the same query that share
+    // their keys share these too: the record of a window and its list read each page once.
+    struct PageCache {
+        QHash<int, Page> pages;
+        std::list<int> order;
+    };
 
     // The keys of the rows in order; shared between recordsets of the same query while nothing
     // changed in the archive, and copied before one of them changes its own.
@@ -131,6 +138,10 @@ class Recordset {
         mutable std::vector<int> densePositions;
         mutable QHash<qint64, int> positions;
         mutable bool positionsValid = false;
+        // The rows of these keys, as the page query named by `pageSignature` reads them, while a
+        // recordset holds them.
+        QString pageSignature;
+        std::weak_ptr<PageCache> pages;
     };
     const std::vector<qint64>& keys() const { return m_keyList->keys; }
     std::vector<qint64>& mutableKeys();
@@ -144,6 +155,9 @@ class Recordset {
     void readColumns(const Statement& st, int first, int count);
     void findRowIdColumn();
     const Row& rowAt(int row) const;
+    // The current row: from its page when that is held, else read alone (showing one record
+    // reads one row, not a page of them).
+    const Row& currentRow() const;
     const Page& page(int index) const;
     void forgetCache();
     void forgetPageOf(int row);
@@ -165,7 +179,7 @@ class Recordset {
     QString m_writeTable;     // as the archive names it
     QString m_writeReference; // how the query refers to it
     bool m_keyed = false;
-    int m_pageMarkers = 0; // the query's values that the page query binds before the keys
+    int m_pageMarkers = 0;    // the query's values that the page query binds before the keys
     bool m_keyedJoin = false; // a join read as the values of its key columns (Query::keyColumns)
     bool m_hasRowId = false;  // materialized rows carry the write table's rowid in column 0
     QString m_keyTable;       // the first table of a keyed join
@@ -176,9 +190,12 @@ class Recordset {
     bool m_currentDeleted = false;
     bool m_noMatch = false;
 
-    mutable QHash<int, Page> m_pages;
-    mutable std::list<int> m_pageOrder; // most recently used first
+    std::shared_ptr<PageCache> m_cache;
     mutable std::unique_ptr<Statement> m_pageQuery;
+    QString m_rowSql;                                                // the page query for one key
+    mutable std::unique_ptr<Statement> m_rowQuery;                   // prepared when first needed
+    mutable std::optional<std::pair<qint64, Row>> m_single;          // the last row read alone, by its key
+    mutable int m_singlePosition = -1;                               // and its position
     mutable std::map<int, std::unique_ptr<Statement>> m_findQueries; // find by column, prepared once
     int m_rowIdColumn = -1;                                          // the column that holds the rowid itself, or -1
 

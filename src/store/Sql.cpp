@@ -83,7 +83,7 @@ QString collateOrderBy(const QString& text)
                 termStart = i + 1;
             } else if (depth == 0 && c == QLatin1Char(';')) {
                 break;
-            } else if (depth == 0 && stop.match(text.mid(i)).hasMatch() && text.at(i).isSpace()) {
+            } else if (depth == 0 && c.isSpace() && stop.match(text.mid(i)).hasMatch()) {
                 break;
             }
         }
@@ -408,6 +408,12 @@ store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditi
     static const char* const columns[kSearchConditions] = {"posizione",    "autore.nome", "genere",    "argomento",
                                                            "editori.nome", "stato",       "periodico", "inserito_in",
                                                            "anno",         "luogo_stampa"};
+    constexpr int kAuthor = 1;
+    constexpr int kPublisher = 4;
+    const auto condition = [](int i) {
+        const QString column = QString::fromLatin1(columns[i]);
+        return equalsBound(column, column.mid(column.indexOf(QLatin1Char('.')) + 1));
+    };
     QString filter;
     QVariantList bound;
     for (int i = 0; i < kSearchConditions; ++i) {
@@ -417,8 +423,7 @@ store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditi
         if (!bound.isEmpty()) {
             filter += all ? QStringLiteral(" And ") : QStringLiteral(" OR ");
         }
-        const QString column = QString::fromLatin1(columns[i]);
-        filter += QLatin1Char(' ') + equalsBound(column, column.mid(column.indexOf(QLatin1Char('.')) + 1));
+        filter += QLatin1Char(' ') + condition(i);
         bound << *values[i];
     }
     if (bound.isEmpty()) {
@@ -428,21 +433,65 @@ store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditi
     // keeps only books that have one: the join is then an inner one, which lets the engine start
     // from that name's index (the rows are the same).
     const bool each = all || bound.size() == 1;
-    const QString toPublisher = each && values[4] ? QStringLiteral("inner join") : QStringLiteral("left join");
-    const QString toAuthor = each && values[1] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    const QString toPublisher = each && values[kPublisher] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    const QString toAuthor = each && values[kAuthor] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    const QString from = QStringLiteral("(biblio %1 editori on biblio.id_edizione=editori.ID_Editore) %2 autbiblio on "
+                                        "biblio.id = autbiblio.id_biblio %2 autore on autbiblio.id_autore = "
+                                        "autore.id_autore ")
+                             .arg(toPublisher, toAuthor);
     store::Query query(
         QStringLiteral("Select distinct biblio.id, biblio.titolo, biblio.genere, biblio.argomento, biblio.id_edizione, "
                        "biblio.posizione, biblio.anno, biblio.luogo_stampa, biblio.inserito_in, "
                        "biblio.periodico,biblio.stato, autore.id_autore, autore.nome, autbiblio.ID_Biblio, "
-                       "Autbiblio.ID_Autore, editori.ID_Editore, editori.nome from (biblio %1 editori on "
-                       "biblio.id_edizione=editori.ID_Editore) %2 autbiblio on biblio.id = autbiblio.id_biblio "
-                       "%2 autore on autbiblio.id_autore = autore.id_autore ")
-                .arg(toPublisher, toAuthor) +
-            QStringLiteral(" where ") + filter + QStringLiteral(" order  by biblio.titolo"),
+                       "Autbiblio.ID_Autore, editori.ID_Editore, editori.nome from ") +
+            from + QStringLiteral(" where ") + filter + QStringLiteral(" order  by biblio.titolo"),
         bound);
     // A search can match most of the catalogue: it is read in pages, a book and the author of one
     // of its links telling each row apart (a book has each author once).
     query.keyColumns = QStringList{QStringLiteral("biblio.id"), QStringLiteral("autbiblio.ID_autore")};
+
+    // Conditions joined by OR over columns of different tables leave the engine no index to start
+    // from: it would read every book with its links. The books that can match are found instead
+    // through each table's own index (the books' conditions together, the author's, the
+    // publisher's), and only their rows are joined and checked against the whole condition. The
+    // keys come in the order the list has always had: by title, then by the book's key and the
+    // author's, as the title index gives them.
+    bool books = false;
+    for (int i = 0; i < kSearchConditions; ++i) {
+        books = books || (values[i] && i != kAuthor && i != kPublisher);
+    }
+    if (all || int(books) + int(values[kAuthor].has_value()) + int(values[kPublisher].has_value()) < 2) {
+        return query;
+    }
+    QStringList candidates;
+    QVariantList candidateValues;
+    if (books) {
+        QStringList either;
+        for (int i = 0; i < kSearchConditions; ++i) {
+            if (values[i] && i != kAuthor && i != kPublisher) {
+                either << condition(i);
+                candidateValues << *values[i];
+            }
+        }
+        candidates << QStringLiteral("SELECT biblio.id FROM biblio WHERE ") + either.join(QStringLiteral(" OR "));
+    }
+    if (values[kAuthor]) {
+        candidates << QStringLiteral("SELECT autbiblio.id_biblio FROM autbiblio INNER JOIN autore ON "
+                                     "autbiblio.id_autore = autore.id_autore WHERE ") +
+                          condition(kAuthor);
+        candidateValues << *values[kAuthor];
+    }
+    if (values[kPublisher]) {
+        candidates << QStringLiteral("SELECT biblio.id FROM biblio INNER JOIN editori ON "
+                                     "biblio.id_edizione=editori.ID_Editore WHERE ") +
+                          condition(kPublisher);
+        candidateValues << *values[kPublisher];
+    }
+    query.keyText = QStringLiteral("SELECT biblio.id, autbiblio.ID_autore FROM ") + from +
+                    QStringLiteral("WHERE biblio.id IN (") + candidates.join(QStringLiteral(" UNION ")) +
+                    QStringLiteral(") AND (") + filter +
+                    QStringLiteral(") ORDER BY biblio.titolo, biblio.id, autbiblio.ID_autore");
+    query.keyValues = candidateValues + bound;
     return query;
 }
 

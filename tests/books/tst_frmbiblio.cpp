@@ -4,6 +4,7 @@
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
 #include "controls/Barcode.h"
+#include "controls/BoundControls.h"
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "support/TestMain.h"
@@ -263,6 +264,82 @@ class TestFrmBiblio : public QObject {
                 QVERIFY2(control->focusPolicy() & Qt::TabFocus, qPrintable(control->objectName()));
             }
         }
+    }
+
+    void longNotesShowTheirStartAndKeepEveryCharacter()
+    {
+        BooksWindow books(BooksWindow::catalogue(), false);
+        // A note of 20,000 characters with line breaks as the program stores them, and one longer
+        // than a line edit holds by itself (32,767 characters).
+        QString note;
+        for (int i = 0; note.size() < 20000; ++i) {
+            note +=
+                i % 40 == 39 ? QStringLiteral("FINE RIGA\r\n") : QStringLiteral("PERCHÉ LA NOTA %1 È LUNGA ").arg(i);
+        }
+        QString longest;
+        for (int i = 0; longest.size() < 40000; ++i) {
+            longest += QStringLiteral("%1 CITTÀ ").arg(i);
+        }
+        {
+            auto archive = store::Archive::open(books.path());
+            for (const auto& [id, text] : {std::pair{500, note}, std::pair{300, longest}}) {
+                store::Statement st = archive->prepare(QStringLiteral("UPDATE biblio SET note = ? WHERE id = ?"));
+                st.bind(1, text);
+                st.bindInt(2, id);
+                st.step();
+            }
+        }
+        books.load();
+        FrmBiblio& w = books.window();
+        auto* field = books.control<controls::BoundLineEdit>(QStringLiteral("TxtFields_13"));
+        const auto covered = [field] {
+            return field->fontMetrics().horizontalAdvance(field->text()) >= field->width();
+        };
+
+        // Browsing: the field holds the whole note and lays out only the start that shows.
+        books.select(QStringLiteral("500"));
+        QVERIFY(!field->isEnabled());
+        QCOMPARE(field->fieldValueForUpdate().toString(), note);
+        QVERIFY(field->text().size() < note.size());
+        QVERIFY(note.startsWith(field->text()));
+        QVERIFY(covered());
+        w.resize(w.width() * 3, w.height());
+        QCoreApplication::processEvents();
+        QVERIFY(covered());
+        QVERIFY(note.startsWith(field->text()));
+        books.select(QStringLiteral("700"));
+        QVERIFY(field->text().isEmpty());
+        QVERIFY(field->fieldValueForUpdate().isNull());
+
+        // Editing: the whole note is in the field; typed text is upper case and every character is saved.
+        const auto editAndType = [&](const QString& key, const QString& typed) {
+            books.select(key);
+            QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+            QVERIFY(field->isEnabled());
+            field->setFocus();
+            field->end(false);
+            for (const QChar c : typed) {
+                // As a keyboard sends it, accented letters too.
+                if (c == QLatin1Char('\b')) {
+                    QTest::keyClick(field, Qt::Key_Backspace);
+                } else {
+                    QTest::sendKeyEvent(QTest::Click, field, Qt::Key(c.toUpper().unicode()), QString(c),
+                                        Qt::NoModifier);
+                }
+            }
+            QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+            QVERIFY(!w.isEditing());
+        };
+        editAndType(QStringLiteral("500"), QStringLiteral(" fine"));
+        QCOMPARE(testsupport::scalar(books.path(), QStringLiteral("SELECT note FROM biblio WHERE id=500")).toString(),
+                 note + QStringLiteral(" FINE"));
+        // The longest note stands at its own length: its last character is replaced.
+        editAndType(QStringLiteral("300"), QStringLiteral("\bù"));
+        const QString stored =
+            testsupport::scalar(books.path(), QStringLiteral("SELECT note FROM biblio WHERE id=300")).toString();
+        QCOMPARE(stored.size(), longest.size());
+        QCOMPARE(stored, longest.chopped(1) + QStringLiteral("Ù"));
+        QVERIFY(msg::shownTexts().isEmpty());
     }
 
     void barcodeReadsBackAsTheKey()

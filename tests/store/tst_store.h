@@ -89,7 +89,11 @@ class TestStore : public QObject {
 
     // The catalogue's own queries (tst_store_catalogue.cpp)
     void searchIsReadInPages();
+    void searchWithOrFindsTheRowsOfTheWholeCondition();
+    void searchKeysMustMatchTheirQuery();
+    void largeSearchesKeepMoreOfTheArchiveAtHand();
     void sameQueryKeysAreReadOnce();
+    void sameQueryRowsAreReadOnce();
     void freeBookKeys();
 
     // The archive file (tst_store_archive.cpp)
