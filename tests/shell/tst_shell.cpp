@@ -12,8 +12,10 @@
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
+#include <QBuffer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -490,6 +492,10 @@ class TestShell : public QObject {
         QTest::newRow("empty, name ending in blanks") << QStringLiteral("vuoto.mdb  ") << QStringLiteral("empty");
         QTest::newRow("truncated archive") << QStringLiteral("tronco.mdb") << QStringLiteral("truncated");
         QTest::newRow("another program's database") << QStringLiteral("clienti.mdb") << QStringLiteral("foreign");
+        QTest::newRow("picture renamed") << QStringLiteral("foto.mdb") << QStringLiteral("picture");
+        // Damaged, but with not one row to save: nothing to offer a repair for.
+        QTest::newRow("empty archive, first page destroyed")
+            << QStringLiteral("rotto.mdb") << QStringLiteral("empty damaged");
     }
 
     void notAnArchiveIsNamedAndAnotherChosen()
@@ -510,6 +516,14 @@ class TestShell : public QObject {
                 QSKIP("the sqlite3 shell is not available");
             }
             content = readFile(other);
+        } else if (kind == QLatin1String("picture")) {
+            QImage picture(400, 300, QImage::Format_RGB32);
+            picture.fill(QColor(200, 120, 40));
+            QBuffer buffer(&content);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPG"));
+        } else if (kind == QLatin1String("empty damaged")) {
+            content = readFile(m_folder->createArchive(QStringLiteral("vuoto.mdb")));
+            content.replace(0, 4096, testsupport::randomBytes(4096));
         }
         const QString file = m_folder->filePath(name);
         QVERIFY(writeFile(file, content));
@@ -528,6 +542,26 @@ class TestShell : public QObject {
         QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
         QCOMPARE(text1(main), m_folder->defaultArchive());
         QCOMPARE(readFile(file), content); // left as it was
+    }
+
+    void aNewerArchiveIsNamedAndLeftAsItWas()
+    {
+        const QString newer = otherArchive(QStringLiteral("futuro.mdb"));
+        store::Archive::open(newer)->exec(QStringLiteral("PRAGMA user_version=99"));
+        const QByteArray before = readFile(newer);
+        paths::writeStartupFile(newer);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(m_folder->defaultArchive());
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QCOMPARE(
+            msg::shownTexts(),
+            QStringList{
+                QStringLiteral("Il file \"%1\" è stato creato da una versione più recente del programma.").arg(newer) +
+                kCr + QStringLiteral("Selezionare un file valido!")});
+        QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(readFile(newer), before);
     }
 
     // ------------------------------------------------------------ commands
