@@ -533,6 +533,27 @@ QStringList integrityProblems(const QString& path)
     });
 }
 
+bool salvageable(const QString& path)
+{
+    try {
+        {
+            const Db db(path, SQLITE_OPEN_READONLY);
+            try {
+                Statement(db.get(), QStringLiteral("SELECT count(*) FROM sqlite_master")).step();
+                return false; // read whole by the engine: not damaged, whatever else it is
+            } catch (const DbError& e) {
+                if (e.number() != ErrFileNotArchive) {
+                    return false; // locked, or unreadable: nothing is known of its pages
+                }
+            }
+        }
+        const salvage::Survey found = salvage::survey(path);
+        return found.schemaVersion <= kSchemaVersion && found.rows() > 0;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 RepairOutcome repair(const ExclusiveUse& archive)
 {
     return wholeFile([&] {

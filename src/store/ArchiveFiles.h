@@ -55,6 +55,12 @@ void copyTemplate(const QString& templatePath, const QString& target);
 // Reads only: a healthy archive is left byte-for-byte as it was.
 QStringList integrityProblems(const QString& path);
 
+// True when the file at `path` is a damaged archive that a repair can save rows from: the engine
+// cannot read it, and rows of the archive's tables still sit on its sound pages. A file the engine
+// reads whole (a database of another program, a newer archive) is not, nor is one of a newer
+// version or one with no row to save. Reads only, and creates nothing beside the file.
+bool salvageable(const QString& path);
+
 struct RepairOutcome {
     bool damaged = false;
     QString keptAs; // where the damaged original was kept

@@ -77,9 +77,65 @@ class Writer {
         int index = -1;
     };
 
-    explicit Writer(const QString& freshPath) : m_archive(Archive::open(freshPath, Archive::Presence::None))
+    // Writes into the fresh archive at `freshPath`.
+    explicit Writer(const QString& freshPath)
+        : m_archive(Archive::open(freshPath, Archive::Presence::None)), m_db(m_archive->handle())
     {
-        sqlite3* db = m_archive->handle();
+        setUp();
+    }
+
+    // Writes nowhere: an empty archive in memory stands for the fresh one, for a survey alone.
+    Writer() : m_scratch(scratchArchive()), m_db(m_scratch.get()) { setUp(); }
+
+    ~Writer()
+    {
+        if (m_inTransaction) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    int columns(int table) const { return m_targets[size_t(table)].columns; }
+    bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
+
+    // The rows of each table found on sound pages, once the survey is finished.
+    QMap<QString, qint64> soundRows() const
+    {
+        QMap<QString, qint64> rows;
+        for (const Target& t : m_targets) {
+            rows.insert(t.name, qint64(std::count(t.known.sound.begin(), t.known.sound.end(), true)));
+        }
+        return rows;
+    }
+
+  private:
+    struct Closer {
+        void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+    };
+    using Connection = std::unique_ptr<sqlite3, Closer>;
+
+    static Connection scratchArchive()
+    {
+        sqlite3* db = nullptr;
+        const int rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        Connection connection(db);
+        if (rc != SQLITE_OK) {
+            throwSqlite(db, rc);
+        }
+        registerCollation(db);
+        const QByteArray script = schema::ddl().toUtf8();
+        const int made = sqlite3_exec(db, script.constData(), nullptr, nullptr, nullptr);
+        if (made != SQLITE_OK) {
+            throwSqlite(db, made);
+        }
+        return connection;
+    }
+
+    void setUp()
+    {
+        sqlite3* db = m_db;
         for (const QString& name : schema::tables()) {
             Target target;
             target.name = name;
@@ -128,19 +184,7 @@ class Writer {
         m_inTransaction = true;
     }
 
-    ~Writer()
-    {
-        if (m_inTransaction) {
-            sqlite3_exec(m_archive->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
-
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
-
-    int columns(int table) const { return m_targets[size_t(table)].columns; }
-    bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
-
+  public:
     // ------------------------------------------------------------ what the pages say, first
 
     std::optional<IndexId> indexNamed(const QString& name) const
@@ -316,7 +360,7 @@ class Writer {
         }
     }
 
-    sqlite3* handle() const { return m_archive->handle(); }
+    sqlite3* handle() const { return m_db; }
 
     Outcome commit()
     {
@@ -563,15 +607,15 @@ class Writer {
     void check(int rc)
     {
         if (rc != SQLITE_OK) {
-            throwSqlite(m_archive->handle(), rc);
+            throwSqlite(m_db, rc);
         }
     }
 
     void execute(const char* sqlText)
     {
-        const int rc = sqlite3_exec(m_archive->handle(), sqlText, nullptr, nullptr, nullptr);
+        const int rc = sqlite3_exec(m_db, sqlText, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
-            throwSqlite(m_archive->handle(), rc);
+            throwSqlite(m_db, rc);
         }
     }
 
@@ -611,16 +655,15 @@ class Writer {
         if (cleared.isEmpty()) {
             return;
         }
-        Statement update(m_archive->handle(),
-                         QStringLiteral("UPDATE %1 SET %2 WHERE %3 AND (%4)")
-                             .arg(quoted(t.name), cleared.join(QLatin1Char(',')), same.join(QLatin1String(" AND ")),
-                                  stillSet.join(QLatin1String(" OR "))));
+        Statement update(m_db, QStringLiteral("UPDATE %1 SET %2 WHERE %3 AND (%4)")
+                                   .arg(quoted(t.name), cleared.join(QLatin1Char(',')),
+                                        same.join(QLatin1String(" AND ")), stillSet.join(QLatin1String(" OR "))));
         check(sqlite3_bind_int64(update.handle(), 1, cell.key));
         for (int n = 0; n < compared.size(); ++n) {
             check(bind(update.handle(), n + 2, cell.values[size_t(compared.at(n))]));
         }
         update.step();
-        m_outcome.rowsIncomplete += sqlite3_changes(m_archive->handle()) > 0 ? 1 : 0;
+        m_outcome.rowsIncomplete += sqlite3_changes(m_db) > 0 ? 1 : 0;
     }
 
     // Runs the table's insert; true when the row was new.
@@ -628,7 +671,7 @@ class Writer {
     {
         Target& t = m_targets[size_t(table)];
         t.insert->step();
-        const bool saved = sqlite3_changes(m_archive->handle()) > 0;
+        const bool saved = sqlite3_changes(m_db) > 0;
         t.insert->reset();
         if (saved) {
             ++m_outcome.rowsSaved;
@@ -707,7 +750,7 @@ class Writer {
     // that cannot be read goes on from the highest key seen anywhere, with a margin.
     void restoreCounters()
     {
-        sqlite3* db = m_archive->handle();
+        sqlite3* db = m_db;
         for (const Target& t : m_targets) {
             if (!t.keyIsRowid || !t.automaticKeys) {
                 continue;
@@ -727,7 +770,9 @@ class Writer {
         }
     }
 
-    std::shared_ptr<Archive> m_archive;
+    std::shared_ptr<Archive> m_archive; // the fresh archive written
+    Connection m_scratch;               // or the archive in memory of a survey
+    sqlite3* m_db;                      // one of the two
     std::vector<Target> m_targets;
     std::vector<ValueRef> m_values; // the row being checked
     QMap<QString, qint64> m_counters;
@@ -911,6 +956,7 @@ class PageFile {
     quint32 pageCount = 0;
     quint32 freelistTrunk = 0;
     quint32 freelistCount = 0;
+    quint32 userVersion = 0; // the schema version the header names
 
   private:
     void readHeader()
@@ -928,6 +974,7 @@ class PageFile {
                 encoding = textEncoding == Utf16le || textEncoding == Utf16be ? int(textEncoding) : Utf8;
                 freelistTrunk = be32(h + 32);
                 freelistCount = be32(h + 36);
+                userVersion = be32(h + 60);
             }
         }
         const qint64 pages = m_file.size() / pageSize;
@@ -1557,6 +1604,30 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
         throw DbError(ErrFileNotArchive);
     }
     return writer.commit();
+}
+
+qint64 Survey::rows() const
+{
+    qint64 total = 0;
+    for (const qint64 n : soundRows) {
+        total += n;
+    }
+    return total;
+}
+
+Survey survey(const QString& damagedPath)
+{
+    PageFile file(damagedPath);
+    if (!QFileInfo(damagedPath).isFile() || !file.open()) {
+        throw DbError(ErrDiskOrNetwork);
+    }
+    Writer writer;
+    PageReader pages(file, writer);
+    pages.survey();
+    Survey found;
+    found.soundRows = writer.soundRows();
+    found.schemaVersion = file.headerValid ? int(qMin<quint32>(file.userVersion, 0x7fffffff)) : 0;
+    return found;
 }
 
 } // namespace store::salvage

@@ -37,4 +37,17 @@ struct Outcome {
 // `progress`, when given, is called now and then while the work goes on; it must not throw.
 Outcome salvage(const QString& damagedPath, const QString& freshPath, const std::function<void()>& progress = {});
 
+// What a file holds of an archive, found as salvage() finds it but without writing anything
+// anywhere: the rows of each table that sit on sound pages (those a repair saves, unless the
+// checks of a sound row refuse one), and the schema version its header names (0 when the header
+// cannot be read).
+struct Survey {
+    QMap<QString, qint64> soundRows; // "biblio", "autore", "editori", "autbiblio"
+    int schemaVersion = 0;
+    qint64 rows() const;
+};
+
+// Throws store::DbError 3043 when the file cannot be read.
+Survey survey(const QString& damagedPath);
+
 } // namespace store::salvage

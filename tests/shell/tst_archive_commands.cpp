@@ -12,8 +12,8 @@
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
-#include "support/TestMain.h"
 #include "support/Restrictions.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -44,6 +44,35 @@ const QString kCancelled = QStringLiteral("È stato scelto Annulla.");
 QString repairQuestion(const QString& file)
 {
     return QStringLiteral("Riparare il database ") + file + QStringLiteral("?");
+}
+
+QString repairOffer(const QString& path)
+{
+    return QStringLiteral("Il file \"%1\" è danneggiato, ma contiene ancora dati che si possono recuperare.\r"
+                          "Riparare il database %2? L'archivio danneggiato sarà conservato accanto, con la data nel "
+                          "nome; con No si sceglie un altro file.")
+        .arg(path, QFileInfo(path).fileName());
+}
+
+// 2,000 books more in the archive, each with a note long enough to spread them over many pages,
+// each linked to the one author.
+void addBooks(const QString& archive)
+{
+    store::Archive::open(archive)->exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 2999) "
+                       "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 300, 'x') FROM n;"
+                       "INSERT INTO autbiblio SELECT id, 1 FROM biblio WHERE id >= 1000;"));
+}
+
+// Damages an archive as a disk or a copy cut short would: its first page overwritten with noise,
+// or its second half gone.
+bool damage(const QString& archive, const QString& how)
+{
+    if (how == QLatin1String("prima pagina")) {
+        return testsupport::damagePages(archive, {1});
+    }
+    QFile file(archive);
+    return file.resize(file.size() / 2);
 }
 
 QString failure(int number, const QString& description)
@@ -493,6 +522,192 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(rowCount(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
         m_main->MnuVisualBiblio_Click();
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    // ------------------------------------------------------------ a damaged archive that cannot be opened
+
+    void aDamagedArchiveIsOfferedForRepairAtTheStart_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("prima pagina") << QStringLiteral("prima pagina");
+        QTest::newRow("tagliato a metà") << QStringLiteral("metà");
+    }
+
+    void aDamagedArchiveIsOfferedForRepairAtTheStart()
+    {
+        QFETCH(QString, how);
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(damage(archive, how));
+        const QByteArray damaged = digest(archive);
+        const QByteArray startupFile = readFile(paths::startupFilePath());
+
+        msg::queueAnswer(msg::Answer::Yes); // repair it
+        msg::queueAnswer(msg::Answer::Ok);  // what was saved
+        msg::queueAnswer(msg::Answer::No);  // no compaction
+        msg::queueAnswer(msg::Answer::Ok);  // done
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairOffer(archive));
+        QCOMPARE(msg::shownIcons().at(0), msg::Icon::None);
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati ")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(shown.at(2), kCompactQuestion);
+        QCOMPARE(shown.at(3), kDone);
+        // The damaged original is kept as it was, under the name the message gives.
+        const QStringList kept = QDir(m_folder->filePath(QStringLiteral("archivio")))
+                                     .entryList({QStringLiteral("archivio-danneggiato-*.mdb")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(shown.at(1).contains(kept.first()));
+        QCOMPARE(digest(m_folder->filePath(QStringLiteral("archivio/") + kept.first())), damaged);
+
+        // The repaired archive is opened, as the one avvio.ini names.
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        QCOMPARE(text1(), archive);
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(readFile(paths::startupFilePath()), startupFile);
+        const qint64 books = rowCount(archive, "biblio");
+        if (how == QLatin1String("prima pagina")) {
+            // Every row of every readable page.
+            QCOMPARE(books, qint64(2002));
+            QCOMPARE(rowCount(archive, "autbiblio"), qint64(2002));
+            QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        } else {
+            QVERIFY2(books > 0 && books < 2002, qPrintable(QString::number(books)));
+        }
+        QCOMPARE(listedBooks(), int(books));
+    }
+
+    void noToTheOfferLeavesTheDamagedFileAsItWas()
+    {
+        const QString folder = m_folder->filePath(QStringLiteral("rotti"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString damaged = folder + QStringLiteral("/vecchio.mdb");
+        addBooks(m_folder->defaultArchive());
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+        const QByteArray before = digest(damaged);
+        const QStringList filesBefore = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        paths::writeStartupFile(damaged);
+
+        msg::queueAnswer(msg::Answer::No);
+        dialogs::queueChoice(m_folder->defaultArchive());
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+
+        // No goes straight on to the choice of another file.
+        QCOMPARE(msg::shownTexts(), QStringList{repairOffer(damaged)});
+        QCOMPARE(dialogs::requests().size(), 1);
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        // Not a byte written, not a file made beside it.
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), filesBefore);
+    }
+
+    void openingADamagedArchiveFromTheMenuOffersItsRepair()
+    {
+        const QString damaged = m_folder->filePath(QStringLiteral("archivio/sezione.mdb"));
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        addBooks(damaged);
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+
+        const QByteArray before = digest(damaged);
+        // No, and no other file either: back to the archive that was open.
+        dialogs::queueChoice(damaged);
+        msg::queueAnswer(msg::Answer::No);
+        dialogs::queueChoice(QString());
+        // Never used when the start-up goes back: it only ends the test should it ask again.
+        dialogs::queueChoice(m_folder->defaultArchive());
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileApri_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{repairOffer(damaged)});
+        QCOMPARE(dialogs::requests().size(), 2);
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(digest(damaged), before);
+
+        // Yes: repaired, then opened.
+        dialogs::clearQueuedChoices();
+        msg::clearQueuedAnswers();
+        msg::shownTexts().clear();
+        dialogs::queueChoice(damaged);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(m_folder->defaultArchive()); // as above
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileApri_Click();
+
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairOffer(damaged));
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2002 libri, "
+                                                       "1 autori, 0 editori e 2002 legami tra libri e autori")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(text1(), damaged);
+        QCOMPARE(readFile(paths::startupFilePath()), damaged.toUtf8() + "\r\n");
+        QCOMPARE(listedBooks(), 2002);
+    }
+
+    void repairWithNoArchiveOpen()
+    {
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Nothing to repair: said plainly, nothing asked.
+        {
+            MDIForm1 frame;
+            msg::queueAnswer(msg::Answer::Ok);
+            frame.MnuOpzioniRipara_Click();
+            QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Non è aperto nessun archivio: non c'è nulla da "
+                                                                   "riparare.\rScegliere un archivio con Apri "
+                                                                   "Archivio.")});
+            QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Information});
+        }
+
+        // The start-up refused a damaged archive and was given up: the command works on that file.
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        QVERIFY(damage(archive, QStringLiteral("prima pagina")));
+        int ends = 0;
+        MDIForm1::setEndProgram([&ends] { ++ends; });
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::No);  // no repair now
+        dialogs::queueChoice(QString());    // no other file
+        msg::queueAnswer(msg::Answer::No);  // do not try again
+        msg::queueAnswer(msg::Answer::Yes); // quit
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        MDIForm1::setEndProgram({});
+        QCOMPARE(ends, 1);
+        QVERIFY(text1().isEmpty());
+
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairQuestion(QStringLiteral("archivio.mdb")));
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2002 libri")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(shown.at(3), kDone);
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        QCOMPARE(rowCount(archive, "biblio"), qint64(2002));
     }
 
     // ------------------------------------------------------------ another instance, other names

@@ -605,6 +605,42 @@ class TestShell : public QObject {
         QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
     }
 
+    void givingUpAnotherArchiveGoesBackToTheOpenOne_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not an archive") << QStringLiteral("text");
+        QTest::newRow("missing") << QStringLiteral("missing");
+    }
+
+    void givingUpAnotherArchiveGoesBackToTheOpenOne()
+    {
+        QFETCH(QString, kind);
+        MDIForm1 main;
+        startOnDefault(main);
+        const QString chosen = m_folder->filePath(QStringLiteral("lettera.mdb"));
+        QString refusal = notFoundMessage(chosen);
+        if (kind == QLatin1String("text")) {
+            QVERIFY(writeFile(chosen, "Cara Anna, ti scrivo...\n"));
+            refusal = QStringLiteral("Il file \"%1\" non è un archivio valido o è danneggiato.").arg(chosen) + kCr +
+                      QStringLiteral("Selezionare un file valido!");
+        }
+        dialogs::queueChoice(chosen);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(QString()); // given up
+        // Never used when the start-up goes back: it only ends the test should it ask again.
+        dialogs::queueChoice(m_folder->defaultArchive());
+        msg::queueAnswer(msg::Answer::Ok);
+        main.MnuFileApri_Click();
+
+        QCOMPARE(msg::shownTexts(), QStringList{refusal});
+        QCOMPARE(dialogs::requests().size(), 2);
+        // The archive that was open is open again, and is the one the next start opens.
+        QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
+        QCOMPARE(text1(main), m_folder->defaultArchive());
+        QCOMPARE(Modulo1::PercorsoArchivio, m_folder->defaultArchive());
+        QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
     void menusAndToolbar()
     {
         MDIForm1 main;
