@@ -4,9 +4,9 @@
 #include "store/ArchiveFiles.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
-#include "support/TestMain.h"
 #include "support/Restrictions.h"
 #include "support/StoreSupport.h"
+#include "support/TestMain.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -392,6 +392,59 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(readFile(path), noise);
         QCOMPARE(filesIn(m_dir.path()),
                  QStringList({QStringLiteral("rumore.mdb"), QStringLiteral("rumore.mdb-presenza")}));
+    }
+
+    void onlyADamagedArchiveWithRowsIsSalvageable_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("salvageable");
+        QTest::newRow("first page destroyed") << "first page" << true;
+        QTest::newRow("cut in half") << "half" << true;
+        QTest::newRow("sound archive") << "sound" << false;
+        QTest::newRow("text") << "text" << false;
+        QTest::newRow("noise") << "noise" << false;
+        QTest::newRow("empty file") << "empty" << false;
+        QTest::newRow("empty archive, first page destroyed") << "empty damaged" << false;
+        QTest::newRow("newer archive, cut in half") << "newer" << false;
+        QTest::newRow("another program's database") << "foreign" << false;
+    }
+
+    void onlyADamagedArchiveWithRowsIsSalvageable()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, salvageable);
+        const QString path = archive(QStringLiteral("prova.mdb"), kind == QLatin1String("empty damaged") ? 0 : 300);
+        QFile file(path);
+        if (kind == QLatin1String("first page") || kind == QLatin1String("empty damaged")) {
+            QVERIFY(damagePages(path, {1}));
+        } else if (kind == QLatin1String("half") || kind == QLatin1String("newer")) {
+            if (kind == QLatin1String("newer")) {
+                store::Archive::open(path)->exec(QStringLiteral("PRAGMA user_version=99"));
+            }
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (kind == QLatin1String("text")) {
+            QVERIFY(writeFile(path, QByteArray("Elenco dei libri\r\n").repeated(2000)));
+        } else if (kind == QLatin1String("noise")) {
+            QVERIFY(writeFile(path, testsupport::randomBytes(256 * 1024)));
+        } else if (kind == QLatin1String("empty")) {
+            QVERIFY(writeFile(path, QByteArray()));
+        } else if (kind == QLatin1String("foreign")) {
+            QVERIFY(QFile::remove(path));
+            sqlite3* db = nullptr;
+            sqlite3_open(path.toUtf8().constData(), &db);
+            sqlite3_exec(db,
+                         "CREATE TABLE misure (a INTEGER, b INTEGER); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                         "SELECT i+1 FROM n WHERE i < 2000) INSERT INTO misure SELECT i, i * 2 FROM n;",
+                         nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        const QByteArray before = digest(path);
+        const QStringList filesBefore =
+            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(store::files::salvageable(path), salvageable);
+        // Read only, and nothing made beside it.
+        QCOMPARE(digest(path), before);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), filesBefore);
     }
 
     // ------------------------------------------------------------ two program instances
