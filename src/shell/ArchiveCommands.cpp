@@ -97,22 +97,55 @@ void reportFailure(const store::DbError& error)
 
 QString salvageReport(const store::files::RepairOutcome& outcome)
 {
-    const auto saved = [&outcome](const char* table) {
-        return QString::number(outcome.rowsPerTable.value(QString::fromLatin1(table)));
+    struct Table {
+        const char* name;
+        const char* rows; // how the message calls its rows
     };
-    QString text = QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 libri, %2 autori, "
-                                  "%3 editori e %4 legami tra libri e autori")
-                       .arg(saved("biblio"), saved("autore"), saved("editori"), saved("autbiblio"));
+    static constexpr Table tables[] = {
+        {"biblio", "libri"}, {"autore", "autori"}, {"editori", "editori"}, {"autbiblio", "legami tra libri e autori"}};
+    const auto list = [](const QStringList& items) {
+        return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" e ") + items.last();
+    };
+    QStringList saved;
+    QStringList lost;
+    bool anyLost = false;
+    bool allUnknown = true;
+    bool anyInexact = false;
+    for (const Table& t : tables) {
+        const QString name = QString::fromLatin1(t.name);
+        const QString rows = QString::fromLatin1(t.rows);
+        saved << QStringLiteral("%1 %2").arg(outcome.rowsPerTable.value(name)).arg(rows);
+        const store::salvage::Loss loss = outcome.leftOut.value(name);
+        anyLost = anyLost || loss.rows > 0;
+        allUnknown = allUnknown && !loss.exact && loss.rows == 0;
+        anyInexact = anyInexact || !loss.exact;
+        // Only as precise as the damaged archive allows.
+        if (loss.exact) {
+            lost << QStringLiteral("%1 %2").arg(loss.rows).arg(rows);
+        } else if (loss.rows > 0) {
+            lost << QStringLiteral("almeno %1 %2").arg(loss.rows).arg(rows);
+        } else {
+            lost << QStringLiteral("un numero non noto di ") + rows;
+        }
+    }
+    QString text = QStringLiteral("L'archivio era danneggiato: sono stati recuperati ") + list(saved);
     if (outcome.rowsIncomplete > 0) {
         text +=
             QStringLiteral(", di cui %1 senza un testo lungo che non era più leggibile").arg(outcome.rowsIncomplete);
     }
-    // Rows that failed the checks are not in the archive: the user learns they exist.
-    if (outcome.rowsUnreadable > 0) {
-        text += QStringLiteral(", di cui %1 record illeggibili non recuperati: restano nella copia danneggiata")
-                    .arg(outcome.rowsUnreadable);
-    }
     text += QLatin1Char('.');
+    if (allUnknown) {
+        text += QStringLiteral("\rNon si può sapere se siano andati persi altri record: l'archivio danneggiato non "
+                               "dice più quanti ne conteneva.");
+    } else if (!anyLost && !anyInexact) {
+        text += QStringLiteral("\rNessun record è andato perso.");
+    } else {
+        text += QStringLiteral("\rNon sono stati recuperati ") + list(lost) + QLatin1Char('.');
+        if (anyInexact) {
+            text += QStringLiteral(" Il numero esatto non si può sapere: l'archivio danneggiato non dice più quanti "
+                                   "record conteneva.");
+        }
+    }
     if (outcome.linksDropped > 0) {
         text +=
             QStringLiteral("\rSono stati tolti %1 legami a libri o autori non recuperati.").arg(outcome.linksDropped);

@@ -598,6 +598,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
             outcome.rowsIncomplete = saved.rowsIncomplete;
             outcome.rowsUnreadable = saved.rowsUnreadable;
             outcome.linksDropped = saved.linksDropped;
+            outcome.leftOut = saved.leftOut;
         } catch (const DbError& e) {
             throw failed(e);
         }

@@ -2,6 +2,7 @@
 
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "store/Salvage.h"
 
 #include <QList>
 #include <QMap>
@@ -65,11 +66,12 @@ struct RepairOutcome {
     bool damaged = false;
     QString keptAs; // where the damaged original was kept
     qint64 rowsSaved = 0;
-    QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
-    qint64 rowsIncomplete = 0;          // saved with a long value that could not be read back (left empty)
-    qint64 rowsUnreadable = 0;          // found, but failed the checks of a salvaged row: left out
-    qint64 linksDropped = 0;            // links to a book or an author that was not saved: left out
-    QStringList problems;               // what the integrity check found
+    QMap<QString, qint64> rowsPerTable;   // "biblio", "autore", "editori", "autbiblio"
+    qint64 rowsIncomplete = 0;            // saved with a long value that could not be read back (left empty)
+    qint64 rowsUnreadable = 0;            // found, but failed the checks of a salvaged row: left out
+    qint64 linksDropped = 0;              // links to a book or an author that was not saved: left out
+    QMap<QString, salvage::Loss> leftOut; // every table: its rows not saved, as far as the damaged file tells
+    QStringList problems;                 // what the integrity check found
 };
 
 // Checks the archive; a damaged one is rebuilt with every row that can still be read, and the

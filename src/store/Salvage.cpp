@@ -266,6 +266,12 @@ class Writer {
                 for (const auto& entry : index.entries) {
                     known.push_back(entry.first);
                 }
+                // A complete index lists every row of its table: it tells how many rows it held.
+                if (index.complete) {
+                    const auto rows = qint64(index.entries.size());
+                    t.indexesAgree = t.indexesAgree && (t.heldByIndex < 0 || t.heldByIndex == rows);
+                    t.heldByIndex = qMax(t.heldByIndex, rows);
+                }
             }
             std::sort(known.begin(), known.end());
             known.erase(std::unique(known.begin(), known.end()), known.end());
@@ -362,6 +368,9 @@ class Writer {
 
     sqlite3* handle() const { return m_db; }
 
+    // Every page of the table's own tree was read and sound: its rows are all the rows it held.
+    void setTreeIntact(int table, bool intact) { m_targets[size_t(table)].treeIntact = intact; }
+
     Outcome commit()
     {
         storePending();
@@ -369,6 +378,7 @@ class Writer {
             for (const qint64 key : t.rejected) {
                 m_outcome.rowsUnreadable += t.saved.contains(key) ? 0 : 1;
             }
+            m_outcome.leftOut.insert(t.name, leftOut(t));
         }
         restoreCounters();
         execute("COMMIT");
@@ -415,6 +425,10 @@ class Writer {
         };
         std::vector<Pending> pending;
         qint64 highest = 0; // the highest key of this table seen anywhere
+        // How many rows the damaged table held, as its complete indexes count them (-1: none is).
+        qint64 heldByIndex = -1;
+        bool indexesAgree = true;
+        bool treeIntact = false;
     };
 
     const Index& indexOf(IndexId id) const { return m_targets[size_t(id.table)].indexes[size_t(id.index)]; }
@@ -745,6 +759,24 @@ class Writer {
         }
     }
 
+    // The rows of the damaged table that did not make it, as far as the file tells: exactly when a
+    // complete index counts its rows or its own tree was read whole; otherwise at least the rows
+    // whose keys a sound page or an intact index page shows.
+    static Loss leftOut(const Target& t)
+    {
+        const auto shown = qint64(std::count_if(t.known.keys.begin(), t.known.keys.end(),
+                                                [&t](qint64 key) { return !t.saved.contains(key); }));
+        Loss loss;
+        loss.rows = shown;
+        if (t.heldByIndex >= 0 && t.indexesAgree) {
+            loss.rows = qMax(shown, t.heldByIndex - qint64(t.saved.size()));
+            loss.exact = true;
+        } else {
+            loss.exact = t.treeIntact;
+        }
+        return loss;
+    }
+
     // The counters of automatic keys go on from where the damaged archive had them, so the key of
     // a deleted author is never given to a new one (its old links may still be there). A counter
     // that cannot be read goes on from the highest key seen anywhere, with a margin.
@@ -1054,6 +1086,9 @@ class PageReader {
             markFreelist();
         }
         forEachLeaf([this](const BtreePage& page, qint8 owner) { surveyLeaf(page, owner); });
+        for (int t = 0; t < kArchiveTables; ++t) {
+            m_writer.setTreeIntact(t, m_treeWalked[size_t(t)] && !m_treeDamaged[size_t(t)]);
+        }
         m_writer.finishSurvey();
     }
 
@@ -1148,20 +1183,35 @@ class PageReader {
             qint64 key = 0;
             Shape shape;
             if (offset < 0 || !surveyCell(page, offset, key, shape) || (!m_keys.empty() && key <= m_keys.back())) {
-                return; // a damaged page: none of its keys is sound
+                treeDamaged(owner); // a damaged page: none of its keys is sound
+                return;
             }
             m_keys.push_back(key);
             m_shapes.push_back(shape);
         }
         std::vector<bool> accepted;
         const qint8 table = classify(m_shapes, owner, accepted);
+        if (table != owner && !m_shapes.empty()) {
+            // An orphan (its parent lost), or a page another tree pointed at by mistake.
+            treeDamaged(owner);
+            treeDamaged(table);
+        }
         if (table < 0 || table >= kArchiveTables) {
             return;
         }
         for (size_t i = 0; i < m_keys.size(); ++i) {
             if (accepted[i]) {
                 m_writer.addSound(table, m_keys[i]);
+            } else {
+                treeDamaged(table);
             }
+        }
+    }
+
+    void treeDamaged(qint8 owner)
+    {
+        if (owner >= 0 && owner < kArchiveTables) {
+            m_treeDamaged[size_t(owner)] = true;
         }
     }
 
@@ -1287,15 +1337,20 @@ class PageReader {
     // damaged tree that points in circles still ends.
     void walk(quint32 root, qint8 owner)
     {
+        if (owner >= 0 && owner < kArchiveTables) {
+            m_treeWalked[size_t(owner)] = true;
+        }
         std::vector<quint32> pending{root};
         while (!pending.empty()) {
             const quint32 number = pending.back();
             pending.pop_back();
             if (number < 1 || number > m_file.pageCount || m_owner[number] != kNoOwner) {
+                treeDamaged(owner); // a page past the end, or one taken twice
                 continue;
             }
             const BtreePage page(m_file.page(number), number, m_file.usable);
             if (!page.valid || (page.type != kTableLeaf && page.type != kTableInterior)) {
+                treeDamaged(owner);
                 continue;
             }
             m_owner[number] = owner;
@@ -1543,6 +1598,9 @@ class PageReader {
     std::vector<qint8> m_owner;
     std::vector<bool> m_free;
     QList<QPair<quint32, QString>> m_indexRoots; // root page and name of each index in the schema
+    // Which of the archive's tables had their tree walked from the schema, and found damaged.
+    std::array<bool, kArchiveTables> m_treeWalked{};
+    std::array<bool, kArchiveTables> m_treeDamaged{};
     bool m_found = false;
     std::vector<Shape> m_shapes; // of the leaf being read
     std::vector<qint64> m_keys;

@@ -999,14 +999,46 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(kept.size(), 1);
         QCOMPARE(shown.at(1),
                  QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2001 libri, 1 autori, 0 editori e "
-                                "2001 legami tra libri e autori, di cui 1 record illeggibili non recuperati: restano "
-                                "nella copia danneggiata.\rSono stati tolti 1 legami a libri o autori non recuperati.\r"
-                                "L'archivio danneggiato è stato conservato come ") +
+                                "2001 legami tra libri e autori.\rNon sono stati recuperati 1 libri, 0 autori, 0 "
+                                "editori e 1 legami tra libri e autori.\rSono stati tolti 1 legami a libri o autori "
+                                "non recuperati.\rL'archivio danneggiato è stato conservato come ") +
                      QDir::toNativeSeparators(m_folder->filePath(QStringLiteral("archivio/") + kept.first())));
         QCOMPARE(rowCount(archive, "biblio"), 2001);
         QCOMPARE(
             testsupport::scalar(archive, QStringLiteral("SELECT count(*) FROM biblio WHERE id = 1500")).toLongLong(),
             qint64(0));
+    }
+
+    void repairCountsEveryRecordLeftOut()
+    {
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        closeBooksWindow();
+        // A whole page of books gone: the books' indexes, still whole, tell how many it held.
+        const QList<testsupport::Page> leaves = testsupport::pagesOf(archive, "biblio", "leaf");
+        const testsupport::Page victim = leaves.at(leaves.size() / 2);
+        QVERIFY(victim.cells > 5);
+        QVERIFY(testsupport::damagePages(archive, {victim.number}));
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        const qint64 books = rowCount(archive, "biblio");
+        QCOMPARE(books, qint64(2002 - victim.cells));
+        const QStringList lines = shown.at(1).split(QLatin1Char('\r'));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 libri, 1 autori, 0 "
+                                             "editori e %1 legami tra libri e autori.")
+                                  .arg(books));
+        QCOMPARE(lines.at(1), QStringLiteral("Non sono stati recuperati %1 libri, 0 autori, 0 editori e %1 legami tra "
+                                             "libri e autori.")
+                                  .arg(victim.cells));
+        QCOMPARE(lines.at(2),
+                 QStringLiteral("Sono stati tolti %1 legami a libri o autori non recuperati.").arg(victim.cells));
     }
 
     void repairErrorsAreReportedByNumber_data()
