@@ -627,10 +627,12 @@ RepairOutcome repair(const ExclusiveUse& archive)
 namespace {
 
 // The compaction proper: the copy as it was, the compacted copy, its check, and its placing.
-void compactThrough(const QString& path, const QString& before, const QString& compacted)
+// `counts` gets the rows of each table as they were; `replacing` is set once the archive itself
+// starts to be written.
+void compactThrough(const QString& path, const QString& before, const QString& compacted, QMap<QString, qint64>& counts,
+                    bool& replacing)
 {
     beginStage(QStringLiteral("Compattazione dell'archivio..."));
-    QMap<QString, qint64> counts;
     {
         const Db source(path, SQLITE_OPEN_READWRITE);
         const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -662,6 +664,7 @@ void compactThrough(const QString& path, const QString& before, const QString& c
     step(QStringLiteral("verifica"));
 
     beginStage(QStringLiteral("Sostituzione dell'archivio..."));
+    replacing = true;
     {
         const Db result(compacted, SQLITE_OPEN_READONLY);
         replaceContents(result.get(), path, QStringLiteral("sostituzione"));
@@ -675,6 +678,27 @@ void compactThrough(const QString& path, const QString& before, const QString& c
             throw DbError(ErrDiskOrNetwork);
         }
     }
+}
+
+// True when the archive at `path` is sound and holds the rows of each table it held before.
+bool wholeAsBefore(const QString& path, const QMap<QString, qint64>& counts)
+{
+    try {
+        const Db db(path, SQLITE_OPEN_READONLY);
+        if (!checkIntegrity(db.get()).isEmpty()) {
+            return false;
+        }
+        schema::check(db.get());
+        return rowCounts(db.get()) == counts;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+void removeWithJournal(const QString& file)
+{
+    QFile::remove(file);
+    QFile::remove(file + QStringLiteral("-journal"));
 }
 
 } // namespace
@@ -698,18 +722,32 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
         if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
             throw DbError(ErrInUse);
         }
-        // Left over from a compaction that failed: the archive itself was whole then, as it is now.
+        // Left over from a compaction killed half-way: the archive itself is whole, held here.
         for (const QString& file : compactionFiles(workFolder)) {
             removeLeftover(file);
         }
+        QMap<QString, qint64> counts;
+        bool replacing = false;
         try {
-            compactThrough(path, before, compacted);
+            compactThrough(path, before, compacted, counts, replacing);
             step(QStringLiteral("pulizia"));
         } catch (const DbError& e) {
-            throw explained(e, written);
+            // Two whole copies of the catalogue are not left lying about: the compacted one goes
+            // at once, and the one taken first as soon as the archive is known to be whole.
+            DbError failure = explained(e, written);
+            removeWithJournal(compacted);
+            if (!replacing || wholeAsBefore(path, counts)) {
+                removeWithJournal(before);
+                throw failure;
+            }
+            QList<ErrorItem> items = failure.errors();
+            items.first().description += QStringLiteral("\rL'archivio com'era prima della compattazione è "
+                                                        "conservato in '%1'.")
+                                             .arg(QDir::toNativeSeparators(QFileInfo(before).absoluteFilePath()));
+            throw DbError(items);
         }
-        QFile::remove(before);
-        QFile::remove(compacted);
+        removeWithJournal(before);
+        removeWithJournal(compacted);
     });
 }
 

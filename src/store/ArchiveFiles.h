@@ -81,7 +81,8 @@ RepairOutcome repair(const ExclusiveUse& archive);
 
 // Compacts the archive through `workFolder`/dacomp1.tmp (the archive as it was) and
 // `workFolder`/comp1.tmp (the compacted copy, checked before it is put in place). Both are
-// deleted on success and kept after a failure. Only one compaction at a time can use a work
+// deleted when the command ends, after a failure too; only when the archive at its path might not
+// be whole after a failure is dacomp1.tmp kept, and the error says where. Only one compaction at a time can use a work
 // folder (it holds the lock file "compattazione-presenza" there): another one gets 3356. Throws
 // 3902 when the work folder cannot be written, 3901 when the archive's folder cannot, 61 when a
 // disk fills up.
