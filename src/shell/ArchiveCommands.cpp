@@ -62,9 +62,11 @@ QString unexpectedError(const std::exception& e)
 
 namespace {
 
+enum class Stage { Repair, Compaction };
+
 // The repair's error trap: the archive in use, stale objects, disk errors, and one message for
-// each collected error otherwise.
-void reportFailure(const store::DbError& error)
+// each collected error otherwise, naming the stage that failed.
+void reportFailure(const store::DbError& error, Stage stage)
 {
     int number = error.number();
     if (number == store::ErrInUse) {
@@ -87,9 +89,9 @@ void reportFailure(const store::DbError& error)
     }
     // One message for each error the operation collected, in order.
     for (const store::ErrorItem& item : error.errors()) {
-        msg::show(QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2")
-                      .arg(item.number)
-                      .arg(item.description));
+        msg::show((stage == Stage::Compaction ? QStringLiteral("Compattazione non riuscita!")
+                                              : QStringLiteral("Riparazione non riuscita!")) +
+                  QStringLiteral("\rNumero dell'errore: %1\r%2").arg(item.number).arg(item.description));
     }
 }
 
@@ -157,6 +159,7 @@ QString salvageReport(const store::files::RepairOutcome& outcome)
 bool repairAndCompact(QWidget* parent, const QString& path)
 {
     bool repaired = false;
+    Stage stage = Stage::Repair;
     try {
         // Held until the end, so nobody opens the archive between the repair and the compaction.
         const store::files::ExclusiveUse archive(path);
@@ -173,14 +176,15 @@ bool repairAndCompact(QWidget* parent, const QString& path)
         }
         if (msg::show(QStringLiteral("Fine della routine di riparazione! Si vuole compattare il database?"),
                       msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::Yes) {
+            stage = Stage::Compaction;
             const Busy busy(parent);
             store::files::compact(archive, paths::programFolder());
         }
         msg::show(QStringLiteral("Operazione completata!"), msg::Icon::Exclamation);
     } catch (const store::DbError& e) {
-        reportFailure(e);
+        reportFailure(e, stage);
     } catch (const std::exception& e) {
-        reportFailure(store::DbError(store::ErrInvalidProcedure, unexpectedError(e)));
+        reportFailure(store::DbError(store::ErrInvalidProcedure, unexpectedError(e)), stage);
     }
     return repaired;
 }

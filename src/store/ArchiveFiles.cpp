@@ -117,6 +117,23 @@ bool looksLikeArchiveFile(const QString& path)
     return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16);
 }
 
+// The archive file itself cannot be written, though its folder can.
+DbError readOnlyFile(const QString& path)
+{
+    return DbError(ErrPermissionDenied,
+                   QStringLiteral("Il file dell'archivio '%1' è di sola lettura: il programma non può riscriverlo. "
+                                  "Togliere al file la sola lettura e riprovare.")
+                       .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+}
+
+// Checked before the work starts, so that nothing is begun that cannot be finished.
+void requireWritableFile(const QString& path)
+{
+    if (folders::fileWriteProblem(path) == folders::Problem::ReadOnly) {
+        throw readOnlyFile(path);
+    }
+}
+
 // Copies every page of `source` into `dest` through the engine's online backup. With `pages` = -1
 // the whole source is read in one transaction, so the copy is a consistent picture even while
 // others write to it. Until the copy is complete the destination keeps its old content.
@@ -223,7 +240,7 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
         } catch (const DbError& e) {
             // A read-only file is opened for reading only, and refuses the first write.
             if (e.number() == ErrReadOnly) {
-                throw DbError(ErrPermissionDenied);
+                throw readOnlyFile(target);
             }
             // A damaged file cannot be rewritten page by page: it is replaced whole below.
             if (e.number() != ErrFileNotArchive) {
@@ -390,10 +407,21 @@ void keepOriginal(const QString& path, const QString& keptAs)
     throw explained(failure, {{folderOf(path), ErrArchiveFolderReadOnly}});
 }
 
+// What the integrity check found is in the detail: in the engine's words, of no use to the user.
 ErrorItem damageItem(const QStringList& problems)
 {
-    return ErrorItem{ErrFileNotArchive, QStringLiteral("L'archivio è danneggiato: ") +
-                                            (problems.isEmpty() ? QString() : problems.first())};
+    return ErrorItem{ErrFileNotArchive, QStringLiteral("L'archivio è danneggiato."), problems.join(QLatin1Char('\n'))};
+}
+
+// A failure whose message names what the user can do something about (a full disk, a folder or a
+// file that cannot be written, a name), which says it best alone.
+bool namesItsCause(const DbError& error)
+{
+    static const QList<int> causes{ErrDiskFull,     ErrArchiveFolderReadOnly, ErrProgramFolderNotWritable,
+                                   ErrPathNotFound, ErrNameTooLong,           ErrControlCharacters};
+    return error.errors().size() == 1 &&
+           (causes.contains(error.number()) ||
+            (error.number() == ErrPermissionDenied && error.description() != DbError::describe(ErrPermissionDenied)));
 }
 
 // A whole-file operation needs the archive to itself: an engine lock held by someone else means
@@ -576,12 +604,19 @@ RepairOutcome repair(const ExclusiveUse& archive)
         outcome.damaged = true;
         const QList<Written> written{{folderOf(path), ErrArchiveFolderReadOnly}};
         const auto failed = [&](const DbError& e) {
+            const DbError cause = explained(e, written);
+            if (namesItsCause(cause)) {
+                return cause;
+            }
             QList<ErrorItem> items{damageItem(outcome.problems)};
-            items.append(explained(e, written).errors());
+            items.append(cause.errors());
             return DbError(items);
         };
         if (std::optional<DbError> cause = folderError(written.first().folder, written.first().readOnly)) {
             throw failed(*cause);
+        }
+        if (folders::fileWriteProblem(path) == folders::Problem::ReadOnly) {
+            throw failed(readOnlyFile(path));
         }
 
         const QString fresh = path + kRebuilt;
@@ -715,6 +750,7 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
         for (const Written& w : written) {
             requireWritable(w.folder, w.readOnly);
         }
+        requireWritableFile(path);
         // One compaction at a time in a work folder: another one (a second computer running the
         // program from the same folder) would take these files for its own.
         const QString workName = workLockName(workFolder);

@@ -80,6 +80,11 @@ QString failure(int number, const QString& description)
     return QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
 }
 
+QString compactionFailure(int number, const QString& description)
+{
+    return QStringLiteral("Compattazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
+}
+
 // Answers the next message box with OK and keeps its text and icon.
 struct SeenBox {
     QString text;
@@ -513,7 +518,7 @@ class TestArchiveCommands : public QObject {
         msg::queueAnswer(msg::Answer::Ok);
         m_main->MnuOpzioniRipara_Click();
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(75, store::DbError::describe(75))}));
+                                                 compactionFailure(75, store::DbError::describe(75))}));
         QCOMPARE(stageShown, QStringLiteral("Sostituzione dell'archivio..."));
         QVERIFY(!m_main->findChild<QProgressDialog*>(QStringLiteral("Avanzamento")));
         QCOMPARE(store::files::integrityProblems(archive), QStringList());
@@ -873,7 +878,7 @@ class TestArchiveCommands : public QObject {
                            "l'archivio compattato.")
                 .arg(QDir::toNativeSeparators(m_folder->path()));
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(store::ErrProgramFolderNotWritable, description)}));
+                                                 compactionFailure(store::ErrProgramFolderNotWritable, description)}));
         QCOMPARE(digest(archive), before);
     }
 
@@ -931,8 +936,71 @@ class TestArchiveCommands : public QObject {
         m_main->MnuOpzioniRipara_Click();
         paths::setProgramFolderForTests(m_folder->path());
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(store::ErrDiskFull, full)}));
+                                                 compactionFailure(store::ErrDiskFull, full)}));
         QCOMPARE(digest(archive), before);
+    }
+
+    void aReadOnlyArchiveFileIsNamed()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QByteArray before = digest(archive);
+        const QFile::Permissions permissions = QFile::permissions(archive);
+        QVERIFY(QFile::setPermissions(archive, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        {
+            const testsupport::WithoutOverride asAUser;
+            if (!asAUser.isValid()) {
+                QFile::setPermissions(archive, permissions);
+                QSKIP("root's override of file permissions cannot be dropped here");
+            }
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuOpzioniRipara_Click();
+        }
+        QVERIFY(QFile::setPermissions(archive, permissions));
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
+                              compactionFailure(store::ErrPermissionDenied,
+                                                QStringLiteral("Il file dell'archivio '%1' è di sola lettura: il "
+                                                               "programma non può riscriverlo. Togliere al file la "
+                                                               "sola lettura e riprovare.")
+                                                    .arg(QDir::toNativeSeparators(archive)))}));
+        QCOMPARE(digest(archive), before);
+        QCOMPARE(tempFiles(), QStringList());
+    }
+
+    void aFullDiskWhileRepairingIsNamedAlone()
+    {
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        closeBooksWindow();
+        const QString small = m_folder->filePath(QStringLiteral("piccolo"));
+        QVERIFY(QDir().mkpath(small));
+        const testsupport::SmallDisk disk(small, QFileInfo(archive).size() * 3 / 2);
+        if (!disk.isValid()) {
+            QSKIP(qPrintable(QStringLiteral("a small disk cannot be mounted here: ") + disk.whyNot()));
+        }
+        const QString damaged = small + QStringLiteral("/archivio.mdb");
+        QVERIFY(QFile::copy(archive, damaged));
+        const QList<testsupport::Page> leaves = testsupport::pagesOf(damaged, "biblio", "leaf");
+        QVERIFY(testsupport::damagePages(damaged, {leaves.at(leaves.size() / 2).number}));
+        const QByteArray before = digest(damaged);
+        Modulo1::CartellaArchivio = small + QLatin1Char('/');
+        Modulo1::FileArchivio = QStringLiteral("archivio.mdb");
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        // The full disk, plainly: not the integrity check's findings before it.
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")),
+                              failure(store::ErrDiskFull,
+                                      QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per "
+                                                     "scrivere.")
+                                          .arg(QDir::toNativeSeparators(small)))}));
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(small).entryList({QStringLiteral("*danneggiato*")}, QDir::Files), QStringList());
     }
 
     void namesThatCannotBeKeptAreRefused()
@@ -1055,11 +1123,12 @@ class TestArchiveCommands : public QObject {
         QTest::newRow("stale object") << QList<int>{3420}
                                       << QStringList{QStringLiteral("Chiudere tutte le finestre, uscire dal programma "
                                                                     "da tutti i computer in rete e riprovare!"),
-                                                     failure(3420, d3420)}
+                                                     compactionFailure(3420, d3420)}
                                       << QList<I>{I::Information, I::None};
         QTest::newRow("several") << QList<int>{75, 3043, 3420}
-                                 << QStringList{failure(75, d75), failure(3043, store::DbError::describe(3043)),
-                                                failure(3420, d3420)}
+                                 << QStringList{compactionFailure(75, d75),
+                                                compactionFailure(3043, store::DbError::describe(3043)),
+                                                compactionFailure(3420, d3420)}
                                  << QList<I>{I::None, I::None, I::None};
     }
 
