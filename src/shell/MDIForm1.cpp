@@ -240,6 +240,8 @@ void MDIForm1::MDIForm_Load()
         ~Leave() { flag = false; }
     } leave{m_inStartup};
 
+    // The archive that was current stops being so.
+    holdPresence(QString());
     Modulo1::PercorsoArchivio.clear();
     placeAtTopCentre();
 
@@ -280,6 +282,8 @@ void MDIForm1::MDIForm_Load()
 
     Text1->setText(Modulo1::PercorsoArchivio);
     TrovaPercoServ();
+    m_refused.clear();
+    holdPresence(Modulo1::PercorsoArchivio);
     // Day and month names in the user's language; set here only, so it never changes while the
     // program runs unless another archive is opened.
     MnuData->setTitle(QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
@@ -493,6 +497,7 @@ void MDIForm1::MnuFileNew_Click()
     Modulo1::PercorsoArchivio = chosen;
     Text1->setText(chosen);
     TrovaPercoServ();
+    holdPresence(chosen);
     closeDataWindows();
 }
 
@@ -552,7 +557,28 @@ void MDIForm1::MnuOpzioniRipara_Click()
                   msg::Buttons::YesNo) == msg::Answer::No) {
         return;
     }
+    // The one time the frame lets go of its archive: the command takes it to itself. It holds it
+    // again afterwards, however the command ended.
+    struct HoldAgain {
+        MDIForm1& frame;
+        QString current;
+        ~HoldAgain() { frame.holdPresence(current); }
+    } holdAgain{*this, Text1->text()};
+    holdPresence(QString());
     shell::repairAndCompact(this, path);
+}
+
+void MDIForm1::holdPresence(const QString& path)
+{
+    m_presence.reset();
+    if (path.isEmpty()) {
+        return;
+    }
+    try {
+        m_presence = store::PresenceLock::acquire(path, store::PresenceLock::Mode::Shared);
+    } catch (const store::DbError&) {
+        // Taken to itself elsewhere (a repair under way): the windows say so when they open it.
+    }
 }
 
 void MDIForm1::mnuabaut_Click()

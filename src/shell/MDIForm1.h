@@ -6,6 +6,11 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <memory>
+
+namespace store {
+class PresenceLock;
+}
 
 class FrmEditori;
 class QLineEdit;
@@ -76,6 +81,10 @@ class MDIForm1 : public QMainWindow {
         bool salvageable = false;
     };
     Refusal unusableArchive(const QString& path);
+    // Keeps the archive at `path` known as open (shared), so that no other program instance takes
+    // it to itself while it is the current one, with or without a record window; an empty path
+    // lets the current one go.
+    void holdPresence(const QString& path);
     // "Apri Archivio" from inside the start-up; false when the sequence must end.
     bool chooseAnotherArchive();
     // Offers the repair of the damaged archive at `path`, and runs it on a Yes.
@@ -100,6 +109,8 @@ class MDIForm1 : public QMainWindow {
     // The damaged archive the start-up last offered to repair: "Ripara e Compatta" works on it
     // while no archive is open.
     QString m_refused;
+    std::unique_ptr<store::PresenceLock> m_presence; // on the current archive
+
     bool m_inStartup = false;
     bool m_backToOpenArchive = false;
     bool m_ending = false;

@@ -785,6 +785,42 @@ class TestArchiveCommands : public QObject {
         QVERIFY2(window.finish(), qPrintable(window.output()));
     }
 
+    void theFrameHoldsItsArchiveWhileItIsTheCurrentOne()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QString elsewhere = m_folder->filePath(QStringLiteral("altro-computer"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        // Another instance wants it to itself (to compact it, or to put another archive in its place
+        // after a Yes): no record window is open here, and still it is refused.
+        const auto takenElsewhere = [&elsewhere](const QString& path) {
+            testsupport::OtherProcess other;
+            const bool refused = other.start(
+                {QStringLiteral("compatta"), path, elsewhere, QStringLiteral("-"), QStringLiteral("aspetta")},
+                "errore 3356");
+            return !refused && !other.output().contains(QStringLiteral("errore"));
+        };
+        const QByteArray before = digest(archive);
+        QVERIFY(!takenElsewhere(archive));
+        QCOMPARE(digest(archive), before);
+
+        // Its own repair and compaction take it, and give it back to the frame.
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts().constLast(), kDone);
+        QVERIFY(!takenElsewhere(archive));
+
+        // Once another archive is the current one, the old one is free.
+        const QString fresh = m_folder->filePath(QStringLiteral("archivio/nuovo.mdb"));
+        dialogs::queueChoice(fresh);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(text1(), fresh);
+        QVERIFY(takenElsewhere(archive));
+        QVERIFY(!takenElsewhere(fresh));
+    }
+
     // ------------------------------------------------------------ leftovers at the start
 
     void leftoversOfAKilledOperationGoAtTheNextStart_data()
