@@ -619,6 +619,40 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), filesBefore);
     }
 
+    void aDamagedArchiveInUseElsewhereIsLeftAsItWas()
+    {
+        const QString damaged = m_folder->filePath(QStringLiteral("rotti/vecchio.mdb"));
+        QVERIFY(QDir().mkpath(QFileInfo(damaged).absolutePath()));
+        addBooks(m_folder->defaultArchive());
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+        const QByteArray before = digest(damaged);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        paths::writeStartupFile(damaged);
+        // Another computer still has it as its current archive.
+        const auto elsewhere = store::PresenceLock::acquire(damaged, store::PresenceLock::Mode::Shared);
+        QVERIFY(elsewhere);
+
+        msg::queueAnswer(msg::Answer::Yes); // repair it
+        msg::queueAnswer(msg::Answer::Ok);  // in use
+        msg::queueAnswer(msg::Answer::Ok);  // so it is refused as it is
+        dialogs::queueChoice(m_folder->defaultArchive());
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairOffer(damaged), kCloseWindows,
+                              QStringLiteral("Il file \"%1\" non è un archivio valido o è danneggiato.\rSelezionare "
+                                             "un file valido!")
+                                  .arg(damaged)}));
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(QFileInfo(damaged).absolutePath()).entryList({QStringLiteral("*danneggiato*")}, QDir::Files),
+                 QStringList());
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
     void openingADamagedArchiveFromTheMenuOffersItsRepair()
     {
         const QString damaged = m_folder->filePath(QStringLiteral("archivio/sezione.mdb"));
