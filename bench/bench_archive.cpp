@@ -95,27 +95,41 @@ int main(int argc, char** argv)
                fileCopy);
 
         // A damaged archive: one page in every hundred overwritten in its second half.
+        const auto damaged = [&] {
+            fresh();
+            QFile file(work);
+            file.open(QIODevice::ReadWrite);
+            const qint64 pages = file.size() / 4096;
+            const QByteArray garbage(4096, '\x5a');
+            for (qint64 p = pages / 2; p < pages; p += 100) {
+                file.seek(p * 4096);
+                file.write(garbage);
+            }
+        };
+        // What the start-up does before it offers the repair of an archive it cannot open: the
+        // same damage, and the first page too.
+        const auto unopenable = [&] {
+            damaged();
+            QFile file(work);
+            file.open(QIODevice::ReadWrite);
+            file.write(QByteArray(4096, '\x5a'));
+        };
+        bool salvageable = false;
+        report("start-up check of an archive it cannot open",
+               medianMs(unopenable, [&] { salvageable = store::files::salvageable(work); }), fileCopy);
+        std::printf("  a repair is offered: %s\n", salvageable ? "yes" : "NO");
         store::files::RepairOutcome outcome;
-        const double salvage = medianMs(
-            [&] {
-                fresh();
-                QFile file(work);
-                file.open(QIODevice::ReadWrite);
-                const qint64 pages = file.size() / 4096;
-                const QByteArray garbage(4096, '\x5a');
-                for (qint64 p = pages / 2; p < pages; p += 100) {
-                    file.seek(p * 4096);
-                    file.write(garbage);
-                }
-            },
-            [&] {
-                const store::files::ExclusiveUse use(work);
-                outcome = store::files::repair(use);
-                QFile::remove(outcome.keptAs);
-            });
+        const double salvage = medianMs(damaged, [&] {
+            const store::files::ExclusiveUse use(work);
+            outcome = store::files::repair(use);
+            QFile::remove(outcome.keptAs);
+        });
         report("repair of a damaged archive (salvage)", salvage, fileCopy);
         std::printf("  rows saved: %lld, left out as unreadable: %lld, links to lost rows left out: %lld\n",
                     outcome.rowsSaved, outcome.rowsUnreadable, outcome.linksDropped);
+        for (auto it = outcome.leftOut.cbegin(); it != outcome.leftOut.cend(); ++it) {
+            std::printf("  %s: %s%lld left out\n", qPrintable(it.key()), it->exact ? "" : "at least ", it->rows);
+        }
     } catch (const store::DbError& e) {
         std::fprintf(stderr, "error %d: %s\n", e.number(), qPrintable(e.description()));
         return 1;

@@ -11,29 +11,27 @@
 #include "people/frmAutori.h"
 #include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
+#include "shell/ArchiveCommands.h"
 #include "shell/FrmCopertina.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QScreen>
+#include <QSet>
 #include <QStyle>
 #include <QToolBar>
 
-#include <limits>
 #include <memory>
 
 namespace {
@@ -48,66 +46,6 @@ std::function<void()>& endProgram()
     static std::function<void()> end = leaveEventLoop;
     return end;
 }
-
-// The description of an error that no handler expects (out of memory, a name the file system
-// cannot take): reported, so the program stays open.
-QString unexpectedError(const std::exception& e)
-{
-    return QStringLiteral("Errore imprevisto: ") + QString::fromLocal8Bit(e.what());
-}
-
-// Shows that a long file operation goes on: the busy cursor at once and, when the work lasts
-// more than a moment, a small window saying what is being done. Input waits until the end.
-class Busy {
-  public:
-    explicit Busy(QWidget* parent) : m_window(parent)
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_window.setObjectName(QStringLiteral("Avanzamento"));
-        m_window.setWindowTitle(msg::kProgramTitle);
-        m_window.setCancelButton(nullptr);
-        m_window.setRange(0, 0); // a moving bar: the length of the work is not known
-        m_window.setAutoClose(false);
-        m_window.setAutoReset(false);
-        m_window.setWindowModality(Qt::WindowModal);
-        m_window.setMinimumDuration(std::numeric_limits<int>::max()); // shown by update() only
-        m_window.hide();
-        m_clock.start();
-        m_sinceRepaint.start();
-        store::files::setProgress([this](const QString& stage) { update(stage); });
-    }
-    ~Busy()
-    {
-        store::files::setProgress({});
-        m_window.hide();
-        QApplication::restoreOverrideCursor();
-    }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-  private:
-    static constexpr int kShowAfterMs = 400;
-    static constexpr int kRepaintMs = 50;
-
-    // Called from inside the engine's work: must never throw, and lets no user input through.
-    void update(const QString& stage) noexcept
-    {
-        if (m_window.labelText() != stage) {
-            m_window.setLabelText(stage);
-        }
-        if (!m_window.isVisible() && m_clock.elapsed() >= kShowAfterMs) {
-            m_window.show();
-        }
-        if (m_window.isVisible() && m_sinceRepaint.elapsed() >= kRepaintMs) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            m_sinceRepaint.restart();
-        }
-    }
-
-    QProgressDialog m_window;
-    QElapsedTimer m_clock;
-    QElapsedTimer m_sinceRepaint;
-};
 
 // The frame's design size, large enough for the books window and the toolbar.
 constexpr QSize kDesignSize(1180, 860);
@@ -302,6 +240,8 @@ void MDIForm1::MDIForm_Load()
         ~Leave() { flag = false; }
     } leave{m_inStartup};
 
+    // The archive that was current stops being so.
+    holdPresence(QString());
     Modulo1::PercorsoArchivio.clear();
     placeAtTopCentre();
 
@@ -342,6 +282,8 @@ void MDIForm1::MDIForm_Load()
 
     Text1->setText(Modulo1::PercorsoArchivio);
     TrovaPercoServ();
+    m_refused.clear();
+    holdPresence(Modulo1::PercorsoArchivio);
     // Day and month names in the user's language; set here only, so it never changes while the
     // program runs unless another archive is opened.
     MnuData->setTitle(QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
@@ -355,6 +297,7 @@ void MDIForm1::MDIForm_Load()
 
 bool MDIForm1::findArchive()
 {
+    QSet<QString> offered;
     for (;;) {
         // An empty avvio.ini (62) leaves the path as it was: empty on the first round.
         try {
@@ -374,23 +317,59 @@ bool MDIForm1::findArchive()
             }
         }
         // A file that is there but cannot be an archive is named, and followed by the same choice
-        // of another file as a missing one.
-        const QString unusable = missing ? QString() : unusableArchive(Modulo1::PercorsoArchivio);
-        if (!missing && unusable.isEmpty()) {
+        // of another file as a missing one. A damaged archive with rows to save is offered for
+        // repair first, once.
+        const Refusal refusal = missing ? Refusal{} : unusableArchive(Modulo1::PercorsoArchivio);
+        if (!missing && refusal.text.isEmpty()) {
             return true;
         }
-        msg::show((missing ? QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio : unusable) +
-                      QLatin1Char('\r') + QStringLiteral("Selezionare un file valido!"),
-                  msg::Icon::Information);
-        // A chosen file is written to avvio.ini, which the next round reads.
-        MnuFileApri_Click();
-        if (m_ending) {
+        if (refusal.salvageable && !offered.contains(Modulo1::PercorsoArchivio)) {
+            offered.insert(Modulo1::PercorsoArchivio);
+            m_refused = Modulo1::PercorsoArchivio;
+            const RepairAnswer answer = offerRepair(Modulo1::PercorsoArchivio);
+            if (answer == RepairAnswer::Repaired) {
+                continue; // read again, and opened when it is sound now
+            }
+            if (answer == RepairAnswer::Declined) {
+                // The question said that No leads to the choice of another file.
+                if (!chooseAnotherArchive()) {
+                    return false;
+                }
+                continue;
+            }
+        }
+        msg::show(
+            (missing ? QStringLiteral("Impossibile trovare il file ") + Modulo1::PercorsoArchivio : refusal.text) +
+                QLatin1Char('\r') + QStringLiteral("Selezionare un file valido!"),
+            msg::Icon::Information);
+        if (!chooseAnotherArchive()) {
             return false;
         }
     }
 }
 
-QString MDIForm1::unusableArchive(const QString& path)
+bool MDIForm1::chooseAnotherArchive()
+{
+    // A chosen file is written to avvio.ini, which the next round reads.
+    m_backToOpenArchive = false;
+    MnuFileApri_Click();
+    if (m_ending) {
+        return false;
+    }
+    // Given up while another archive was open (this sequence was run by "Apri Archivio"): that
+    // archive is the one to open again, instead of asking for ever about the file refused.
+    if (m_backToOpenArchive) {
+        m_backToOpenArchive = false;
+        try {
+            paths::writeStartupFile(Text1->text());
+        } catch (const store::DbError& e) {
+            return startupErrorCleared(e.number(), e.description());
+        }
+    }
+    return true;
+}
+
+MDIForm1::Refusal MDIForm1::unusableArchive(const QString& path)
 {
     try {
         // Only reads: a file that is not an archive is left byte for byte as it was.
@@ -399,14 +378,31 @@ QString MDIForm1::unusableArchive(const QString& path)
         // Between quotes, so that a name with trailing blanks shows them.
         const QString name = QLatin1Char('"') + path + QLatin1Char('"');
         if (e.number() == store::ErrFileNotArchive) {
-            return QStringLiteral("Il file %1 non è un archivio valido o è danneggiato.").arg(name);
+            const shell::Busy busy(this);
+            return Refusal{QStringLiteral("Il file %1 non è un archivio valido o è danneggiato.").arg(name),
+                           store::files::salvageable(path)};
         }
         if (e.number() == store::ErrNewerArchive) {
-            return QStringLiteral("Il file %1 è stato creato da una versione più recente del programma.").arg(name);
+            return Refusal{
+                QStringLiteral("Il file %1 è stato creato da una versione più recente del programma.").arg(name),
+                false};
         }
         // A lock or a disk error says nothing of the file: the books window reports it.
     }
     return {};
+}
+
+MDIForm1::RepairAnswer MDIForm1::offerRepair(const QString& path)
+{
+    const QString question =
+        QStringLiteral("Il file \"%1\" è danneggiato, ma contiene ancora dati che si possono recuperare.\r"
+                       "Riparare il database %2? L'archivio danneggiato sarà conservato accanto, con la data nel "
+                       "nome; con No si sceglie un altro file.")
+            .arg(path, paths::splitArchivePath(path).file);
+    if (msg::show(question, msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::No) {
+        return RepairAnswer::Declined;
+    }
+    return shell::repairAndCompact(this, path) ? RepairAnswer::Repaired : RepairAnswer::Failed;
 }
 
 void MDIForm1::TrovaPercoServ()
@@ -455,7 +451,9 @@ void MDIForm1::MnuFileApri_Click()
             }
         } catch (const store::DbError&) {
             if (!Text1->text().isEmpty()) {
-                return; // an archive is open: nothing has changed
+                // An archive is open: nothing has changed, or the start-up goes back to it.
+                m_backToOpenArchive = m_inStartup;
+                return;
             }
             const msg::Answer again = msg::show(QStringLiteral("Occorre scegliere un file mdb. Vuoi riprovare?"),
                                                 msg::Icon::None, msg::Buttons::YesNo);
@@ -478,7 +476,7 @@ void MDIForm1::MnuFileNew_Click()
     QString chosen;
     try {
         chosen = dialogs::saveArchive(this, paths::archiveFolder());
-        const Busy busy(this);
+        const shell::Busy busy(this);
         store::files::copyTemplate(paths::templateArchivePath(), chosen);
     } catch (const store::DbError& e) {
         // An archive that someone has open is never overwritten, nor one that may be open under
@@ -492,13 +490,14 @@ void MDIForm1::MnuFileNew_Click()
         }
         return;
     } catch (const std::exception& e) {
-        msg::show(unexpectedError(e));
+        msg::show(shell::unexpectedError(e));
         return;
     }
     // avvio.ini keeps naming the archive to open at the next start.
     Modulo1::PercorsoArchivio = chosen;
     Text1->setText(chosen);
     TrovaPercoServ();
+    holdPresence(chosen);
     closeDataWindows();
 }
 
@@ -511,7 +510,7 @@ void MDIForm1::MnuOpzioniCopia_Click()
             msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
             return;
         }
-        const Busy busy(this);
+        const shell::Busy busy(this);
         // An object that went stale under the copy is let go and the copy is tried again, a few
         // times at most.
         for (int attempt = 1;; ++attempt) {
@@ -535,90 +534,50 @@ void MDIForm1::MnuOpzioniCopia_Click()
             msg::show(e.description());
         }
     } catch (const std::exception& e) {
-        msg::show(unexpectedError(e));
+        msg::show(shell::unexpectedError(e));
     }
 }
 
 void MDIForm1::MnuOpzioniRipara_Click()
 {
-    if (msg::show(QStringLiteral("Riparare il database ") + Modulo1::FileArchivio + QStringLiteral("?"),
-                  msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::No) {
+    // The open archive; with none open yet, the damaged archive the start-up could not open.
+    QString path = Modulo1::CartellaArchivio + Modulo1::FileArchivio;
+    QString file = Modulo1::FileArchivio;
+    if (Text1->text().isEmpty()) {
+        path = m_refused;
+        file = paths::splitArchivePath(m_refused).file;
+    }
+    if (path.isEmpty() || file.isEmpty()) {
+        msg::show(QStringLiteral("Non è aperto nessun archivio: non c'è nulla da riparare.\r"
+                                 "Scegliere un archivio con Apri Archivio."),
+                  msg::Icon::Information);
+        return;
+    }
+    if (msg::show(QStringLiteral("Riparare il database ") + file + QStringLiteral("?"), msg::Icon::None,
+                  msg::Buttons::YesNo) == msg::Answer::No) {
+        return;
+    }
+    // The one time the frame lets go of its archive: the command takes it to itself. It holds it
+    // again afterwards, however the command ended.
+    struct HoldAgain {
+        MDIForm1& frame;
+        QString current;
+        ~HoldAgain() { frame.holdPresence(current); }
+    } holdAgain{*this, Text1->text()};
+    holdPresence(QString());
+    shell::repairAndCompact(this, path);
+}
+
+void MDIForm1::holdPresence(const QString& path)
+{
+    m_presence.reset();
+    if (path.isEmpty()) {
         return;
     }
     try {
-        // Held until the end, so nobody opens the archive between the repair and the compaction.
-        const store::files::ExclusiveUse archive(Modulo1::CartellaArchivio + Modulo1::FileArchivio);
-        store::files::RepairOutcome outcome;
-        {
-            const Busy busy(this);
-            outcome = store::files::repair(archive);
-        }
-        if (outcome.damaged) {
-            // Repairing a damaged archive changes it: the user learns what was saved and where
-            // the original is.
-            const auto saved = [&outcome](const char* table) {
-                return QString::number(outcome.rowsPerTable.value(QString::fromLatin1(table)));
-            };
-            QString text = QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 libri, %2 autori, "
-                                          "%3 editori e %4 legami tra libri e autori")
-                               .arg(saved("biblio"), saved("autore"), saved("editori"), saved("autbiblio"));
-            if (outcome.rowsIncomplete > 0) {
-                text += QStringLiteral(", di cui %1 senza un testo lungo che non era più leggibile")
-                            .arg(outcome.rowsIncomplete);
-            }
-            // Rows that failed the checks are not in the archive: the user learns they exist.
-            if (outcome.rowsUnreadable > 0) {
-                text += QStringLiteral(", di cui %1 record illeggibili non recuperati: restano nella copia danneggiata")
-                            .arg(outcome.rowsUnreadable);
-            }
-            text += QLatin1Char('.');
-            if (outcome.linksDropped > 0) {
-                text += QStringLiteral("\rSono stati tolti %1 legami a libri o autori non recuperati.")
-                            .arg(outcome.linksDropped);
-            }
-            text += QStringLiteral("\rL'archivio danneggiato è stato conservato come ") +
-                    QDir::toNativeSeparators(outcome.keptAs);
-            msg::show(text, msg::Icon::Information);
-        }
-        if (msg::show(QStringLiteral("Fine della routine di riparazione! Si vuole compattare il database?"),
-                      msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::Yes) {
-            const Busy busy(this);
-            store::files::compact(archive, paths::programFolder());
-        }
-        msg::show(QStringLiteral("Operazione completata!"), msg::Icon::Exclamation);
-    } catch (const store::DbError& e) {
-        reportRepairFailure(e);
-    } catch (const std::exception& e) {
-        reportRepairFailure(store::DbError(store::ErrInvalidProcedure, unexpectedError(e)));
-    }
-}
-
-void MDIForm1::reportRepairFailure(const store::DbError& error)
-{
-    int number = error.number();
-    if (number == store::ErrInUse) {
-        msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
-        return;
-    }
-    if (number == store::ErrSeveralNames) {
-        msg::show(QStringLiteral("Autorizzazione negata!\r") + error.description(), msg::Icon::Critical);
-        return;
-    }
-    if (number == store::ErrObjectInvalid) {
-        msg::show(QStringLiteral("Chiudere tutte le finestre, uscire dal programma da tutti i computer in rete e "
-                                 "riprovare!"),
-                  msg::Icon::Information);
-        number = 0;
-    }
-    if (number == store::ErrDiskOrNetwork) {
-        msg::show(QStringLiteral("Occorre riavviare il programma!"));
-        return;
-    }
-    // One message for each error the operation collected, in order.
-    for (const store::ErrorItem& item : error.errors()) {
-        msg::show(QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2")
-                      .arg(item.number)
-                      .arg(item.description));
+        m_presence = store::PresenceLock::acquire(path, store::PresenceLock::Mode::Shared);
+    } catch (const store::DbError&) {
+        // Taken to itself elsewhere (a repair under way): the windows say so when they open it.
     }
 }
 

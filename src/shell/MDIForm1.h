@@ -6,9 +6,10 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
+#include <memory>
 
 namespace store {
-class DbError;
+class PresenceLock;
 }
 
 class FrmEditori;
@@ -73,9 +74,22 @@ class MDIForm1 : public QMainWindow {
     // Steps 5 and 6 of the start-up: reads avvio.ini until it names an existing archive. False
     // when the sequence must end.
     bool findArchive();
-    // Why the file named in avvio.ini cannot be worked on (missing, not an archive, too new), or
-    // empty when it can.
-    QString unusableArchive(const QString& path);
+    // Why the file named in avvio.ini cannot be worked on (not an archive, damaged, too new), or
+    // an empty text when it can; and whether it is a damaged archive with rows a repair can save.
+    struct Refusal {
+        QString text;
+        bool salvageable = false;
+    };
+    Refusal unusableArchive(const QString& path);
+    // Keeps the archive at `path` known as open (shared), so that no other program instance takes
+    // it to itself while it is the current one, with or without a record window; an empty path
+    // lets the current one go.
+    void holdPresence(const QString& path);
+    // "Apri Archivio" from inside the start-up; false when the sequence must end.
+    bool chooseAnotherArchive();
+    // Offers the repair of the damaged archive at `path`, and runs it on a Yes.
+    enum class RepairAnswer { Repaired, Declined, Failed };
+    RepairAnswer offerRepair(const QString& path);
     void closeDataWindows();
     // The image import dialog over the frame, for a photo or the plan as Modulo1::ImportaFoto says;
     // a plan imported is shown at once by the books window when it is open.
@@ -86,15 +100,18 @@ class MDIForm1 : public QMainWindow {
     void showBooksWindow();
     // The start-up's error trap: true when the error is passed over and the sequence goes on.
     bool startupErrorCleared(int number, const QString& description);
-    // The repair's error trap: the archive in use, stale objects, disk errors, and one message
-    // for each collected error otherwise.
-    void reportRepairFailure(const store::DbError& error);
 
     QMdiArea* m_area;
     QToolBar* Toolbar1;
     QLineEdit* Text1;
     QLineEdit* Text2;
     QMenu* MnuData;
+    // The damaged archive the start-up last offered to repair: "Ripara e Compatta" works on it
+    // while no archive is open.
+    QString m_refused;
+    std::unique_ptr<store::PresenceLock> m_presence; // on the current archive
+
     bool m_inStartup = false;
+    bool m_backToOpenArchive = false;
     bool m_ending = false;
 };

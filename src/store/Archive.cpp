@@ -133,7 +133,10 @@ void Statement::bind(int index, const QVariant& value)
 
 void Statement::bindInt(int index, qint64 value)
 {
-    sqlite3_bind_int64(m_stmt, index, value);
+    const int rc = sqlite3_bind_int64(m_stmt, index, value);
+    if (rc != SQLITE_OK) {
+        throwSqlite(m_db, rc);
+    }
 }
 
 void Statement::bindAll(const QVariantList& values, int firstIndex)

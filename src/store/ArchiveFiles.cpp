@@ -117,6 +117,23 @@ bool looksLikeArchiveFile(const QString& path)
     return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16);
 }
 
+// The archive file itself cannot be written, though its folder can.
+DbError readOnlyFile(const QString& path)
+{
+    return DbError(ErrPermissionDenied,
+                   QStringLiteral("Il file dell'archivio '%1' è di sola lettura: il programma non può riscriverlo. "
+                                  "Togliere al file la sola lettura e riprovare.")
+                       .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())));
+}
+
+// Checked before the work starts, so that nothing is begun that cannot be finished.
+void requireWritableFile(const QString& path)
+{
+    if (folders::fileWriteProblem(path) == folders::Problem::ReadOnly) {
+        throw readOnlyFile(path);
+    }
+}
+
 // Copies every page of `source` into `dest` through the engine's online backup. With `pages` = -1
 // the whole source is read in one transaction, so the copy is a consistent picture even while
 // others write to it. Until the copy is complete the destination keeps its old content.
@@ -223,7 +240,7 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
         } catch (const DbError& e) {
             // A read-only file is opened for reading only, and refuses the first write.
             if (e.number() == ErrReadOnly) {
-                throw DbError(ErrPermissionDenied);
+                throw readOnlyFile(target);
             }
             // A damaged file cannot be rewritten page by page: it is replaced whole below.
             if (e.number() != ErrFileNotArchive) {
@@ -390,10 +407,21 @@ void keepOriginal(const QString& path, const QString& keptAs)
     throw explained(failure, {{folderOf(path), ErrArchiveFolderReadOnly}});
 }
 
+// What the integrity check found is in the detail: in the engine's words, of no use to the user.
 ErrorItem damageItem(const QStringList& problems)
 {
-    return ErrorItem{ErrFileNotArchive, QStringLiteral("L'archivio è danneggiato: ") +
-                                            (problems.isEmpty() ? QString() : problems.first())};
+    return ErrorItem{ErrFileNotArchive, QStringLiteral("L'archivio è danneggiato."), problems.join(QLatin1Char('\n'))};
+}
+
+// A failure whose message names what the user can do something about (a full disk, a folder or a
+// file that cannot be written, a name), which says it best alone.
+bool namesItsCause(const DbError& error)
+{
+    static const QList<int> causes{ErrDiskFull,     ErrArchiveFolderReadOnly, ErrProgramFolderNotWritable,
+                                   ErrPathNotFound, ErrNameTooLong,           ErrControlCharacters};
+    return error.errors().size() == 1 &&
+           (causes.contains(error.number()) ||
+            (error.number() == ErrPermissionDenied && error.description() != DbError::describe(ErrPermissionDenied)));
 }
 
 // A whole-file operation needs the archive to itself: an engine lock held by someone else means
@@ -533,6 +561,27 @@ QStringList integrityProblems(const QString& path)
     });
 }
 
+bool salvageable(const QString& path)
+{
+    try {
+        {
+            const Db db(path, SQLITE_OPEN_READONLY);
+            try {
+                Statement(db.get(), QStringLiteral("SELECT count(*) FROM sqlite_master")).step();
+                return false; // read whole by the engine: not damaged, whatever else it is
+            } catch (const DbError& e) {
+                if (e.number() != ErrFileNotArchive) {
+                    return false; // locked, or unreadable: nothing is known of its pages
+                }
+            }
+        }
+        const salvage::Survey found = salvage::survey(path);
+        return found.schemaVersion <= kSchemaVersion && found.rows() > 0;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 RepairOutcome repair(const ExclusiveUse& archive)
 {
     return wholeFile([&] {
@@ -555,12 +604,19 @@ RepairOutcome repair(const ExclusiveUse& archive)
         outcome.damaged = true;
         const QList<Written> written{{folderOf(path), ErrArchiveFolderReadOnly}};
         const auto failed = [&](const DbError& e) {
+            const DbError cause = explained(e, written);
+            if (namesItsCause(cause)) {
+                return cause;
+            }
             QList<ErrorItem> items{damageItem(outcome.problems)};
-            items.append(explained(e, written).errors());
+            items.append(cause.errors());
             return DbError(items);
         };
         if (std::optional<DbError> cause = folderError(written.first().folder, written.first().readOnly)) {
             throw failed(*cause);
+        }
+        if (folders::fileWriteProblem(path) == folders::Problem::ReadOnly) {
+            throw failed(readOnlyFile(path));
         }
 
         const QString fresh = path + kRebuilt;
@@ -577,6 +633,7 @@ RepairOutcome repair(const ExclusiveUse& archive)
             outcome.rowsIncomplete = saved.rowsIncomplete;
             outcome.rowsUnreadable = saved.rowsUnreadable;
             outcome.linksDropped = saved.linksDropped;
+            outcome.leftOut = saved.leftOut;
         } catch (const DbError& e) {
             throw failed(e);
         }
@@ -605,10 +662,12 @@ RepairOutcome repair(const ExclusiveUse& archive)
 namespace {
 
 // The compaction proper: the copy as it was, the compacted copy, its check, and its placing.
-void compactThrough(const QString& path, const QString& before, const QString& compacted)
+// `counts` gets the rows of each table as they were; `replacing` is set once the archive itself
+// starts to be written.
+void compactThrough(const QString& path, const QString& before, const QString& compacted, QMap<QString, qint64>& counts,
+                    bool& replacing)
 {
     beginStage(QStringLiteral("Compattazione dell'archivio..."));
-    QMap<QString, qint64> counts;
     {
         const Db source(path, SQLITE_OPEN_READWRITE);
         const Db copy(before, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -640,6 +699,7 @@ void compactThrough(const QString& path, const QString& before, const QString& c
     step(QStringLiteral("verifica"));
 
     beginStage(QStringLiteral("Sostituzione dell'archivio..."));
+    replacing = true;
     {
         const Db result(compacted, SQLITE_OPEN_READONLY);
         replaceContents(result.get(), path, QStringLiteral("sostituzione"));
@@ -653,6 +713,27 @@ void compactThrough(const QString& path, const QString& before, const QString& c
             throw DbError(ErrDiskOrNetwork);
         }
     }
+}
+
+// True when the archive at `path` is sound and holds the rows of each table it held before.
+bool wholeAsBefore(const QString& path, const QMap<QString, qint64>& counts)
+{
+    try {
+        const Db db(path, SQLITE_OPEN_READONLY);
+        if (!checkIntegrity(db.get()).isEmpty()) {
+            return false;
+        }
+        schema::check(db.get());
+        return rowCounts(db.get()) == counts;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+void removeWithJournal(const QString& file)
+{
+    QFile::remove(file);
+    QFile::remove(file + QStringLiteral("-journal"));
 }
 
 } // namespace
@@ -669,6 +750,7 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
         for (const Written& w : written) {
             requireWritable(w.folder, w.readOnly);
         }
+        requireWritableFile(path);
         // One compaction at a time in a work folder: another one (a second computer running the
         // program from the same folder) would take these files for its own.
         const QString workName = workLockName(workFolder);
@@ -676,18 +758,32 @@ void compact(const ExclusiveUse& archive, const QString& workFolder)
         if (!workLock && QFileInfo::exists(PresenceLock::lockFilePath(workName))) {
             throw DbError(ErrInUse);
         }
-        // Left over from a compaction that failed: the archive itself was whole then, as it is now.
+        // Left over from a compaction killed half-way: the archive itself is whole, held here.
         for (const QString& file : compactionFiles(workFolder)) {
             removeLeftover(file);
         }
+        QMap<QString, qint64> counts;
+        bool replacing = false;
         try {
-            compactThrough(path, before, compacted);
+            compactThrough(path, before, compacted, counts, replacing);
             step(QStringLiteral("pulizia"));
         } catch (const DbError& e) {
-            throw explained(e, written);
+            // Two whole copies of the catalogue are not left lying about: the compacted one goes
+            // at once, and the one taken first as soon as the archive is known to be whole.
+            DbError failure = explained(e, written);
+            removeWithJournal(compacted);
+            if (!replacing || wholeAsBefore(path, counts)) {
+                removeWithJournal(before);
+                throw failure;
+            }
+            QList<ErrorItem> items = failure.errors();
+            items.first().description += QStringLiteral("\rL'archivio com'era prima della compattazione è "
+                                                        "conservato in '%1'.")
+                                             .arg(QDir::toNativeSeparators(QFileInfo(before).absoluteFilePath()));
+            throw DbError(items);
         }
-        QFile::remove(before);
-        QFile::remove(compacted);
+        removeWithJournal(before);
+        removeWithJournal(compacted);
     });
 }
 

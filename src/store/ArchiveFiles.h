@@ -2,6 +2,7 @@
 
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "store/Salvage.h"
 
 #include <QList>
 #include <QMap>
@@ -55,15 +56,22 @@ void copyTemplate(const QString& templatePath, const QString& target);
 // Reads only: a healthy archive is left byte-for-byte as it was.
 QStringList integrityProblems(const QString& path);
 
+// True when the file at `path` is a damaged archive that a repair can save rows from: the engine
+// cannot read it, and rows of the archive's tables still sit on its sound pages. A file the engine
+// reads whole (a database of another program, a newer archive) is not, nor is one of a newer
+// version or one with no row to save. Reads only, and creates nothing beside the file.
+bool salvageable(const QString& path);
+
 struct RepairOutcome {
     bool damaged = false;
     QString keptAs; // where the damaged original was kept
     qint64 rowsSaved = 0;
-    QMap<QString, qint64> rowsPerTable; // "biblio", "autore", "editori", "autbiblio"
-    qint64 rowsIncomplete = 0;          // saved with a long value that could not be read back (left empty)
-    qint64 rowsUnreadable = 0;          // found, but failed the checks of a salvaged row: left out
-    qint64 linksDropped = 0;            // links to a book or an author that was not saved: left out
-    QStringList problems;               // what the integrity check found
+    QMap<QString, qint64> rowsPerTable;   // "biblio", "autore", "editori", "autbiblio"
+    qint64 rowsIncomplete = 0;            // saved with a long value that could not be read back (left empty)
+    qint64 rowsUnreadable = 0;            // found, but failed the checks of a salvaged row: left out
+    qint64 linksDropped = 0;              // links to a book or an author that was not saved: left out
+    QMap<QString, salvage::Loss> leftOut; // every table: its rows not saved, as far as the damaged file tells
+    QStringList problems;                 // what the integrity check found
 };
 
 // Checks the archive; a damaged one is rebuilt with every row that can still be read, and the
@@ -73,7 +81,8 @@ RepairOutcome repair(const ExclusiveUse& archive);
 
 // Compacts the archive through `workFolder`/dacomp1.tmp (the archive as it was) and
 // `workFolder`/comp1.tmp (the compacted copy, checked before it is put in place). Both are
-// deleted on success and kept after a failure. Only one compaction at a time can use a work
+// deleted when the command ends, after a failure too; only when the archive at its path might not
+// be whole after a failure is dacomp1.tmp kept, and the error says where. Only one compaction at a time can use a work
 // folder (it holds the lock file "compattazione-presenza" there): another one gets 3356. Throws
 // 3902 when the work folder cannot be written, 3901 when the archive's folder cannot, 61 when a
 // disk fills up.

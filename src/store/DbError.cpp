@@ -1,12 +1,18 @@
 #include "store/DbError.h"
 
+#include "store/Schema.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <sqlite3.h>
+
+#include <optional>
 
 namespace store {
 
-DbError::DbError(int number, const QString& description)
+DbError::DbError(int number, const QString& description, const QString& detail)
     : std::runtime_error(description.toStdString()), m_number(number),
-      m_description(description), m_items{ErrorItem{number, description}}
+      m_description(description), m_items{ErrorItem{number, description, detail}}
 {
 }
 
@@ -92,6 +98,10 @@ QString DbError::describe(int number)
     case ErrControlCharacters:
         return QStringLiteral("Il nome del file contiene un a capo, una tabulazione o un altro carattere di "
                               "controllo, che non sono ammessi.");
+    case ErrArchiveReplaced:
+        return QStringLiteral("Il file dell'archivio è stato eliminato, o sostituito da un altro file, mentre era "
+                              "aperto: le modifiche non possono essere salvate. Chiudere le finestre e riaprire "
+                              "l'archivio.");
     case ErrSeveralNames:
         return QStringLiteral("Il file ha più di un nome (collegamenti fisici): finché ne ha più d'uno non può "
                               "essere sovrascritto, riparato o compattato, perché potrebbe essere aperto con un "
@@ -103,6 +113,10 @@ QString DbError::describe(int number)
 
 int errorNumberFor(int sqliteResult)
 {
+    // The engine calls a database whose file was deleted or renamed over "read-only".
+    if (sqliteResult == SQLITE_READONLY_DBMOVED) {
+        return ErrArchiveReplaced;
+    }
     switch (sqliteResult & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -131,21 +145,92 @@ int errorNumberFor(int sqliteResult)
         return ErrObjectInvalid;
     case SQLITE_ERROR:
         return ErrSyntax;
+    case SQLITE_RANGE:
+        return ErrInvalidProcedure;
     default:
         return ErrDiskOrNetwork;
     }
 }
 
+namespace {
+
+QString archiveFileOf(sqlite3* db)
+{
+    const char* name = db ? sqlite3_db_filename(db, "main") : nullptr;
+    return name ? QDir::toNativeSeparators(QString::fromUtf8(name)) : QString();
+}
+
+// One of the archive's own tables missing: not a fault in the program's SQL but in the file,
+// emptied, damaged or replaced under the open connection.
+std::optional<DbError> archiveTableMissing(sqlite3* db, const QString& engineMessage, const QString& detail)
+{
+    static const QString prefix = QStringLiteral("no such table: ");
+    if (!engineMessage.startsWith(prefix)) {
+        return std::nullopt;
+    }
+    QString table = engineMessage.mid(prefix.size());
+    if (table.startsWith(QLatin1String("main."), Qt::CaseInsensitive)) {
+        table = table.mid(5);
+    }
+    const QString file = archiveFileOf(db);
+    if (file.isEmpty() || !schema::tables().contains(table, Qt::CaseInsensitive)) {
+        return std::nullopt;
+    }
+    const QFileInfo info(file);
+    if (!info.exists()) {
+        return DbError(ErrArchiveReplaced,
+                       QStringLiteral("Il file dell'archivio '%1' non c'è più: è stato eliminato o spostato mentre "
+                                      "era aperto. Chiudere le finestre e riaprire l'archivio.")
+                           .arg(file),
+                       detail);
+    }
+    if (info.size() == 0) {
+        return DbError(ErrFileNotArchive,
+                       QStringLiteral("Il file dell'archivio '%1' è vuoto: è stato troncato o sostituito da un file "
+                                      "vuoto, e non contiene più il catalogo. Occorre riaprire una copia "
+                                      "dell'archivio.")
+                           .arg(file),
+                       detail);
+    }
+    return DbError(ErrFileNotArchive,
+                   QStringLiteral("Il file dell'archivio '%1' non contiene più il catalogo: è danneggiato o è stato "
+                                  "sostituito da un altro file.")
+                       .arg(file),
+                   detail);
+}
+
+} // namespace
+
 void throwSqlite(sqlite3* db, int sqliteResult, const QString& context)
 {
     const int number = errorNumberFor(sqliteResult);
-    QString description = DbError::describe(number);
-    QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(sqliteResult));
-    if (number == ErrSyntax || number == ErrDuplicateKey) {
-        description += QLatin1Char(' ') + detail;
+    const QString engineMessage =
+        db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(sqliteResult));
+    QString detail = QStringLiteral("SQLite %1: %2").arg(sqliteResult).arg(engineMessage);
+    if (!context.isEmpty()) {
+        detail += QStringLiteral("; SQL: ") + context;
     }
-    Q_UNUSED(context);
-    throw DbError(number, description);
+    if (number == ErrArchiveReplaced) {
+        const QString file = archiveFileOf(db);
+        if (!file.isEmpty()) {
+            throw DbError(number,
+                          QStringLiteral("Il file dell'archivio '%1' è stato eliminato, o sostituito da un altro "
+                                         "file, mentre era aperto: le modifiche non possono essere salvate. Chiudere "
+                                         "le finestre e riaprire l'archivio.")
+                              .arg(file),
+                          detail);
+        }
+    }
+    if ((sqliteResult & 0xff) == SQLITE_ERROR) {
+        if (std::optional<DbError> missing = archiveTableMissing(db, engineMessage, detail)) {
+            throw *missing;
+        }
+    }
+    QString description = DbError::describe(number);
+    if (number == ErrSyntax || number == ErrDuplicateKey) {
+        description += QLatin1Char(' ') + engineMessage;
+    }
+    throw DbError(number, description, detail);
 }
 
 } // namespace store

@@ -42,12 +42,16 @@ enum ErrorNumber : int {
     ErrNameTooLong = 3903,              // a file name longer than the file system takes with the program's suffixes
     ErrControlCharacters = 3904,        // a line break or another control character in a file name
     ErrSeveralNames = 3905,             // a file with more than one name (hard links): its users cannot be known
+    ErrArchiveReplaced = 3906,          // the open archive's file was deleted, or another file put in its place
 };
 
 // One entry of an error's collection: what went wrong at one step, by number and description.
 struct ErrorItem {
     int number = 0;
     QString description;
+    // What a developer needs and the user does not: the engine's own message and code, the SQL
+    // text, the raw findings of a check. Never shown in a message box.
+    QString detail;
 };
 
 // The one error type of the store and of file operations: a number and an Italian description.
@@ -55,12 +59,14 @@ struct ErrorItem {
 // error, whose number and description the error carries itself.
 class DbError : public std::runtime_error {
   public:
-    DbError(int number, const QString& description);
+    DbError(int number, const QString& description, const QString& detail = {});
     explicit DbError(int number);
     explicit DbError(QList<ErrorItem> items); // at least one item
 
     int number() const { return m_number; }
     const QString& description() const { return m_description; }
+    // The main error's detail (see ErrorItem), for tests and logs.
+    const QString& detail() const { return m_items.constFirst().detail; }
     // Every error of the collection, in the order they happened; one item for a simple error.
     const QList<ErrorItem>& errors() const { return m_items; }
 
@@ -77,7 +83,8 @@ class DbError : public std::runtime_error {
 // where engine results become program errors.
 int errorNumberFor(int sqliteResult);
 
-// Throws a DbError for a failed SQLite call on `db`, with `context` added for diagnostics.
+// Throws a DbError for a failed SQLite call on `db`. Its detail keeps the engine's message and
+// code and `context` (the SQL text, as a rule); its description stays the program's own.
 [[noreturn]] void throwSqlite(sqlite3* db, int sqliteResult, const QString& context = {});
 
 } // namespace store

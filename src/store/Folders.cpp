@@ -80,6 +80,17 @@ Problem writeProblem(const QString& folder)
     return fromErrno(error);
 }
 
+Problem fileWriteProblem(const QString& file)
+{
+    const QByteArray name = QFile::encodeName(QFileInfo(file).absoluteFilePath());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return fromErrno(errno);
+    }
+    ::close(fd);
+    return Problem::None;
+}
+
 int nameLimit(const QString& folder)
 {
     const long limit = ::pathconf(QFile::encodeName(QDir(folder).absolutePath()).constData(), _PC_NAME_MAX);
@@ -109,6 +120,16 @@ Problem writeProblem(const QString& folder)
         return Problem::None;
     }
     return QStorageInfo(folder).bytesAvailable() < kProbeSize ? Problem::Full : Problem::Unknown;
+}
+
+Problem fileWriteProblem(const QString& file)
+{
+    if (!QFileInfo::exists(file)) {
+        return Problem::Missing;
+    }
+    QFile probe(file);
+    return probe.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Append) ? Problem::None
+                                                                                          : Problem::ReadOnly;
 }
 
 int nameLimit(const QString&)

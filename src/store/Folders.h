@@ -17,6 +17,9 @@ enum class Problem {
 // Creates, writes and removes a small file in `folder`, and says what stopped it.
 Problem writeProblem(const QString& folder);
 
+// Opens the existing file `file` for writing, without changing it, and says what stopped it.
+Problem fileWriteProblem(const QString& file);
+
 // The longest file name the file system of `folder` takes, counted as nameLength() counts.
 int nameLimit(const QString& folder);
 // The length of a file name as the file system counts it (bytes of its encoding on Unix).

@@ -77,9 +77,65 @@ class Writer {
         int index = -1;
     };
 
-    explicit Writer(const QString& freshPath) : m_archive(Archive::open(freshPath, Archive::Presence::None))
+    // Writes into the fresh archive at `freshPath`.
+    explicit Writer(const QString& freshPath)
+        : m_archive(Archive::open(freshPath, Archive::Presence::None)), m_db(m_archive->handle())
     {
-        sqlite3* db = m_archive->handle();
+        setUp();
+    }
+
+    // Writes nowhere: an empty archive in memory stands for the fresh one, for a survey alone.
+    Writer() : m_scratch(scratchArchive()), m_db(m_scratch.get()) { setUp(); }
+
+    ~Writer()
+    {
+        if (m_inTransaction) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    int columns(int table) const { return m_targets[size_t(table)].columns; }
+    bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
+
+    // The rows of each table found on sound pages, once the survey is finished.
+    QMap<QString, qint64> soundRows() const
+    {
+        QMap<QString, qint64> rows;
+        for (const Target& t : m_targets) {
+            rows.insert(t.name, qint64(std::count(t.known.sound.begin(), t.known.sound.end(), true)));
+        }
+        return rows;
+    }
+
+  private:
+    struct Closer {
+        void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+    };
+    using Connection = std::unique_ptr<sqlite3, Closer>;
+
+    static Connection scratchArchive()
+    {
+        sqlite3* db = nullptr;
+        const int rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        Connection connection(db);
+        if (rc != SQLITE_OK) {
+            throwSqlite(db, rc);
+        }
+        registerCollation(db);
+        const QByteArray script = schema::ddl().toUtf8();
+        const int made = sqlite3_exec(db, script.constData(), nullptr, nullptr, nullptr);
+        if (made != SQLITE_OK) {
+            throwSqlite(db, made);
+        }
+        return connection;
+    }
+
+    void setUp()
+    {
+        sqlite3* db = m_db;
         for (const QString& name : schema::tables()) {
             Target target;
             target.name = name;
@@ -128,19 +184,7 @@ class Writer {
         m_inTransaction = true;
     }
 
-    ~Writer()
-    {
-        if (m_inTransaction) {
-            sqlite3_exec(m_archive->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
-
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
-
-    int columns(int table) const { return m_targets[size_t(table)].columns; }
-    bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
-
+  public:
     // ------------------------------------------------------------ what the pages say, first
 
     std::optional<IndexId> indexNamed(const QString& name) const
@@ -221,6 +265,12 @@ class Writer {
             for (const Index& index : t.indexes) {
                 for (const auto& entry : index.entries) {
                     known.push_back(entry.first);
+                }
+                // A complete index lists every row of its table: it tells how many rows it held.
+                if (index.complete) {
+                    const auto rows = qint64(index.entries.size());
+                    t.indexesAgree = t.indexesAgree && (t.heldByIndex < 0 || t.heldByIndex == rows);
+                    t.heldByIndex = qMax(t.heldByIndex, rows);
                 }
             }
             std::sort(known.begin(), known.end());
@@ -316,7 +366,10 @@ class Writer {
         }
     }
 
-    sqlite3* handle() const { return m_archive->handle(); }
+    sqlite3* handle() const { return m_db; }
+
+    // Every page of the table's own tree was read and sound: its rows are all the rows it held.
+    void setTreeIntact(int table, bool intact) { m_targets[size_t(table)].treeIntact = intact; }
 
     Outcome commit()
     {
@@ -325,6 +378,7 @@ class Writer {
             for (const qint64 key : t.rejected) {
                 m_outcome.rowsUnreadable += t.saved.contains(key) ? 0 : 1;
             }
+            m_outcome.leftOut.insert(t.name, leftOut(t));
         }
         restoreCounters();
         execute("COMMIT");
@@ -371,6 +425,10 @@ class Writer {
         };
         std::vector<Pending> pending;
         qint64 highest = 0; // the highest key of this table seen anywhere
+        // How many rows the damaged table held, as its complete indexes count them (-1: none is).
+        qint64 heldByIndex = -1;
+        bool indexesAgree = true;
+        bool treeIntact = false;
     };
 
     const Index& indexOf(IndexId id) const { return m_targets[size_t(id.table)].indexes[size_t(id.index)]; }
@@ -563,15 +621,15 @@ class Writer {
     void check(int rc)
     {
         if (rc != SQLITE_OK) {
-            throwSqlite(m_archive->handle(), rc);
+            throwSqlite(m_db, rc);
         }
     }
 
     void execute(const char* sqlText)
     {
-        const int rc = sqlite3_exec(m_archive->handle(), sqlText, nullptr, nullptr, nullptr);
+        const int rc = sqlite3_exec(m_db, sqlText, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
-            throwSqlite(m_archive->handle(), rc);
+            throwSqlite(m_db, rc);
         }
     }
 
@@ -611,16 +669,15 @@ class Writer {
         if (cleared.isEmpty()) {
             return;
         }
-        Statement update(m_archive->handle(),
-                         QStringLiteral("UPDATE %1 SET %2 WHERE %3 AND (%4)")
-                             .arg(quoted(t.name), cleared.join(QLatin1Char(',')), same.join(QLatin1String(" AND ")),
-                                  stillSet.join(QLatin1String(" OR "))));
+        Statement update(m_db, QStringLiteral("UPDATE %1 SET %2 WHERE %3 AND (%4)")
+                                   .arg(quoted(t.name), cleared.join(QLatin1Char(',')),
+                                        same.join(QLatin1String(" AND ")), stillSet.join(QLatin1String(" OR "))));
         check(sqlite3_bind_int64(update.handle(), 1, cell.key));
         for (int n = 0; n < compared.size(); ++n) {
             check(bind(update.handle(), n + 2, cell.values[size_t(compared.at(n))]));
         }
         update.step();
-        m_outcome.rowsIncomplete += sqlite3_changes(m_archive->handle()) > 0 ? 1 : 0;
+        m_outcome.rowsIncomplete += sqlite3_changes(m_db) > 0 ? 1 : 0;
     }
 
     // Runs the table's insert; true when the row was new.
@@ -628,7 +685,7 @@ class Writer {
     {
         Target& t = m_targets[size_t(table)];
         t.insert->step();
-        const bool saved = sqlite3_changes(m_archive->handle()) > 0;
+        const bool saved = sqlite3_changes(m_db) > 0;
         t.insert->reset();
         if (saved) {
             ++m_outcome.rowsSaved;
@@ -702,12 +759,30 @@ class Writer {
         }
     }
 
+    // The rows of the damaged table that did not make it, as far as the file tells: exactly when a
+    // complete index counts its rows or its own tree was read whole; otherwise at least the rows
+    // whose keys a sound page or an intact index page shows.
+    static Loss leftOut(const Target& t)
+    {
+        const auto shown = qint64(std::count_if(t.known.keys.begin(), t.known.keys.end(),
+                                                [&t](qint64 key) { return !t.saved.contains(key); }));
+        Loss loss;
+        loss.rows = shown;
+        if (t.heldByIndex >= 0 && t.indexesAgree) {
+            loss.rows = qMax(shown, t.heldByIndex - qint64(t.saved.size()));
+            loss.exact = true;
+        } else {
+            loss.exact = t.treeIntact;
+        }
+        return loss;
+    }
+
     // The counters of automatic keys go on from where the damaged archive had them, so the key of
     // a deleted author is never given to a new one (its old links may still be there). A counter
     // that cannot be read goes on from the highest key seen anywhere, with a margin.
     void restoreCounters()
     {
-        sqlite3* db = m_archive->handle();
+        sqlite3* db = m_db;
         for (const Target& t : m_targets) {
             if (!t.keyIsRowid || !t.automaticKeys) {
                 continue;
@@ -727,7 +802,9 @@ class Writer {
         }
     }
 
-    std::shared_ptr<Archive> m_archive;
+    std::shared_ptr<Archive> m_archive; // the fresh archive written
+    Connection m_scratch;               // or the archive in memory of a survey
+    sqlite3* m_db;                      // one of the two
     std::vector<Target> m_targets;
     std::vector<ValueRef> m_values; // the row being checked
     QMap<QString, qint64> m_counters;
@@ -911,6 +988,7 @@ class PageFile {
     quint32 pageCount = 0;
     quint32 freelistTrunk = 0;
     quint32 freelistCount = 0;
+    quint32 userVersion = 0; // the schema version the header names
 
   private:
     void readHeader()
@@ -928,6 +1006,7 @@ class PageFile {
                 encoding = textEncoding == Utf16le || textEncoding == Utf16be ? int(textEncoding) : Utf8;
                 freelistTrunk = be32(h + 32);
                 freelistCount = be32(h + 36);
+                userVersion = be32(h + 60);
             }
         }
         const qint64 pages = m_file.size() / pageSize;
@@ -1007,6 +1086,9 @@ class PageReader {
             markFreelist();
         }
         forEachLeaf([this](const BtreePage& page, qint8 owner) { surveyLeaf(page, owner); });
+        for (int t = 0; t < kArchiveTables; ++t) {
+            m_writer.setTreeIntact(t, m_treeWalked[size_t(t)] && !m_treeDamaged[size_t(t)]);
+        }
         m_writer.finishSurvey();
     }
 
@@ -1101,20 +1183,35 @@ class PageReader {
             qint64 key = 0;
             Shape shape;
             if (offset < 0 || !surveyCell(page, offset, key, shape) || (!m_keys.empty() && key <= m_keys.back())) {
-                return; // a damaged page: none of its keys is sound
+                treeDamaged(owner); // a damaged page: none of its keys is sound
+                return;
             }
             m_keys.push_back(key);
             m_shapes.push_back(shape);
         }
         std::vector<bool> accepted;
         const qint8 table = classify(m_shapes, owner, accepted);
+        if (table != owner && !m_shapes.empty()) {
+            // An orphan (its parent lost), or a page another tree pointed at by mistake.
+            treeDamaged(owner);
+            treeDamaged(table);
+        }
         if (table < 0 || table >= kArchiveTables) {
             return;
         }
         for (size_t i = 0; i < m_keys.size(); ++i) {
             if (accepted[i]) {
                 m_writer.addSound(table, m_keys[i]);
+            } else {
+                treeDamaged(table);
             }
+        }
+    }
+
+    void treeDamaged(qint8 owner)
+    {
+        if (owner >= 0 && owner < kArchiveTables) {
+            m_treeDamaged[size_t(owner)] = true;
         }
     }
 
@@ -1240,15 +1337,20 @@ class PageReader {
     // damaged tree that points in circles still ends.
     void walk(quint32 root, qint8 owner)
     {
+        if (owner >= 0 && owner < kArchiveTables) {
+            m_treeWalked[size_t(owner)] = true;
+        }
         std::vector<quint32> pending{root};
         while (!pending.empty()) {
             const quint32 number = pending.back();
             pending.pop_back();
             if (number < 1 || number > m_file.pageCount || m_owner[number] != kNoOwner) {
+                treeDamaged(owner); // a page past the end, or one taken twice
                 continue;
             }
             const BtreePage page(m_file.page(number), number, m_file.usable);
             if (!page.valid || (page.type != kTableLeaf && page.type != kTableInterior)) {
+                treeDamaged(owner);
                 continue;
             }
             m_owner[number] = owner;
@@ -1496,6 +1598,9 @@ class PageReader {
     std::vector<qint8> m_owner;
     std::vector<bool> m_free;
     QList<QPair<quint32, QString>> m_indexRoots; // root page and name of each index in the schema
+    // Which of the archive's tables had their tree walked from the schema, and found damaged.
+    std::array<bool, kArchiveTables> m_treeWalked{};
+    std::array<bool, kArchiveTables> m_treeDamaged{};
     bool m_found = false;
     std::vector<Shape> m_shapes; // of the leaf being read
     std::vector<qint64> m_keys;
@@ -1557,6 +1662,30 @@ Outcome salvage(const QString& damagedPath, const QString& freshPath, const std:
         throw DbError(ErrFileNotArchive);
     }
     return writer.commit();
+}
+
+qint64 Survey::rows() const
+{
+    qint64 total = 0;
+    for (const qint64 n : soundRows) {
+        total += n;
+    }
+    return total;
+}
+
+Survey survey(const QString& damagedPath)
+{
+    PageFile file(damagedPath);
+    if (!QFileInfo(damagedPath).isFile() || !file.open()) {
+        throw DbError(ErrDiskOrNetwork);
+    }
+    Writer writer;
+    PageReader pages(file, writer);
+    pages.survey();
+    Survey found;
+    found.soundRows = writer.soundRows();
+    found.schemaVersion = file.headerValid ? int(qMin<quint32>(file.userVersion, 0x7fffffff)) : 0;
+    return found;
 }
 
 } // namespace store::salvage

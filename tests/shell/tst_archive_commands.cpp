@@ -12,8 +12,8 @@
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
-#include "support/TestMain.h"
 #include "support/Restrictions.h"
+#include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -46,9 +46,43 @@ QString repairQuestion(const QString& file)
     return QStringLiteral("Riparare il database ") + file + QStringLiteral("?");
 }
 
+QString repairOffer(const QString& path)
+{
+    return QStringLiteral("Il file \"%1\" è danneggiato, ma contiene ancora dati che si possono recuperare.\r"
+                          "Riparare il database %2? L'archivio danneggiato sarà conservato accanto, con la data nel "
+                          "nome; con No si sceglie un altro file.")
+        .arg(path, QFileInfo(path).fileName());
+}
+
+// 2,000 books more in the archive, each with a note long enough to spread them over many pages,
+// each linked to the one author.
+void addBooks(const QString& archive)
+{
+    store::Archive::open(archive)->exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < 2999) "
+                       "INSERT INTO biblio (id, titolo, note) SELECT i, 'T' || i, printf('%.*c', 300, 'x') FROM n;"
+                       "INSERT INTO autbiblio SELECT id, 1 FROM biblio WHERE id >= 1000;"));
+}
+
+// Damages an archive as a disk or a copy cut short would: its first page overwritten with noise,
+// or its second half gone.
+bool damage(const QString& archive, const QString& how)
+{
+    if (how == QLatin1String("prima pagina")) {
+        return testsupport::damagePages(archive, {1});
+    }
+    QFile file(archive);
+    return file.resize(file.size() / 2);
+}
+
 QString failure(int number, const QString& description)
 {
     return QStringLiteral("Riparazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
+}
+
+QString compactionFailure(int number, const QString& description)
+{
+    return QStringLiteral("Compattazione non riuscita!\rNumero dell'errore: %1\r%2").arg(number).arg(description);
 }
 
 // Answers the next message box with OK and keeps its text and icon.
@@ -486,15 +520,235 @@ class TestArchiveCommands : public QObject {
         msg::queueAnswer(msg::Answer::Ok);
         m_main->MnuOpzioniRipara_Click();
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(75, store::DbError::describe(75))}));
+                                                 compactionFailure(75, store::DbError::describe(75))}));
         QCOMPARE(stageShown, QStringLiteral("Sostituzione dell'archivio..."));
         QVERIFY(!m_main->findChild<QProgressDialog*>(QStringLiteral("Avanzamento")));
         QCOMPARE(store::files::integrityProblems(archive), QStringList());
         QCOMPARE(rowCount(archive, "biblio"), books);
-        // The copy taken before compaction stays in the program folder.
-        QCOMPARE(rowCount(m_folder->filePath(store::files::kBeforeCompaction), "biblio"), books);
+        // The archive is whole: neither copy stays in the program folder.
+        QCOMPARE(tempFiles(), QStringList());
         m_main->MnuVisualBiblio_Click();
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    // ------------------------------------------------------------ a damaged archive that cannot be opened
+
+    void aDamagedArchiveIsOfferedForRepairAtTheStart_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("prima pagina") << QStringLiteral("prima pagina");
+        QTest::newRow("tagliato a metà") << QStringLiteral("metà");
+    }
+
+    void aDamagedArchiveIsOfferedForRepairAtTheStart()
+    {
+        QFETCH(QString, how);
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(damage(archive, how));
+        const QByteArray damaged = digest(archive);
+        const QByteArray startupFile = readFile(paths::startupFilePath());
+
+        msg::queueAnswer(msg::Answer::Yes); // repair it
+        msg::queueAnswer(msg::Answer::Ok);  // what was saved
+        msg::queueAnswer(msg::Answer::No);  // no compaction
+        msg::queueAnswer(msg::Answer::Ok);  // done
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairOffer(archive));
+        QCOMPARE(msg::shownIcons().at(0), msg::Icon::None);
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati ")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(shown.at(2), kCompactQuestion);
+        QCOMPARE(shown.at(3), kDone);
+        // The damaged original is kept as it was, under the name the message gives.
+        const QStringList kept = QDir(m_folder->filePath(QStringLiteral("archivio")))
+                                     .entryList({QStringLiteral("archivio-danneggiato-*.mdb")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(shown.at(1).contains(kept.first()));
+        QCOMPARE(digest(m_folder->filePath(QStringLiteral("archivio/") + kept.first())), damaged);
+
+        // The repaired archive is opened, as the one avvio.ini names.
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        QCOMPARE(text1(), archive);
+        QVERIFY(m_main->booksWindow());
+        QCOMPARE(readFile(paths::startupFilePath()), startupFile);
+        const qint64 books = rowCount(archive, "biblio");
+        if (how == QLatin1String("prima pagina")) {
+            // Every row of every readable page.
+            QCOMPARE(books, qint64(2002));
+            QCOMPARE(rowCount(archive, "autbiblio"), qint64(2002));
+            QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        } else {
+            QVERIFY2(books > 0 && books < 2002, qPrintable(QString::number(books)));
+        }
+        QCOMPARE(listedBooks(), int(books));
+    }
+
+    void noToTheOfferLeavesTheDamagedFileAsItWas()
+    {
+        const QString folder = m_folder->filePath(QStringLiteral("rotti"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString damaged = folder + QStringLiteral("/vecchio.mdb");
+        addBooks(m_folder->defaultArchive());
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+        const QByteArray before = digest(damaged);
+        const QStringList filesBefore = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        paths::writeStartupFile(damaged);
+
+        msg::queueAnswer(msg::Answer::No);
+        dialogs::queueChoice(m_folder->defaultArchive());
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+
+        // No goes straight on to the choice of another file.
+        QCOMPARE(msg::shownTexts(), QStringList{repairOffer(damaged)});
+        QCOMPARE(dialogs::requests().size(), 1);
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        // Not a byte written, not a file made beside it.
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), filesBefore);
+    }
+
+    void aDamagedArchiveInUseElsewhereIsLeftAsItWas()
+    {
+        const QString damaged = m_folder->filePath(QStringLiteral("rotti/vecchio.mdb"));
+        QVERIFY(QDir().mkpath(QFileInfo(damaged).absolutePath()));
+        addBooks(m_folder->defaultArchive());
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+        const QByteArray before = digest(damaged);
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        paths::writeStartupFile(damaged);
+        // Another computer still has it as its current archive.
+        const auto elsewhere = store::PresenceLock::acquire(damaged, store::PresenceLock::Mode::Shared);
+        QVERIFY(elsewhere);
+
+        msg::queueAnswer(msg::Answer::Yes); // repair it
+        msg::queueAnswer(msg::Answer::Ok);  // in use
+        msg::queueAnswer(msg::Answer::Ok);  // so it is refused as it is
+        dialogs::queueChoice(m_folder->defaultArchive());
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairOffer(damaged), kCloseWindows,
+                              QStringLiteral("Il file \"%1\" non è un archivio valido o è danneggiato.\rSelezionare "
+                                             "un file valido!")
+                                  .arg(damaged)}));
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(QFileInfo(damaged).absolutePath()).entryList({QStringLiteral("*danneggiato*")}, QDir::Files),
+                 QStringList());
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void openingADamagedArchiveFromTheMenuOffersItsRepair()
+    {
+        const QString damaged = m_folder->filePath(QStringLiteral("archivio/sezione.mdb"));
+        QVERIFY(QFile::copy(m_folder->defaultArchive(), damaged));
+        addBooks(damaged);
+        QVERIFY(damage(damaged, QStringLiteral("prima pagina")));
+
+        const QByteArray before = digest(damaged);
+        // No, and no other file either: back to the archive that was open.
+        dialogs::queueChoice(damaged);
+        msg::queueAnswer(msg::Answer::No);
+        dialogs::queueChoice(QString());
+        // Never used when the start-up goes back: it only ends the test should it ask again.
+        dialogs::queueChoice(m_folder->defaultArchive());
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileApri_Click();
+        QCOMPARE(msg::shownTexts(), QStringList{repairOffer(damaged)});
+        QCOMPARE(dialogs::requests().size(), 2);
+        QCOMPARE(text1(), m_folder->defaultArchive());
+        QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
+        QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(digest(damaged), before);
+
+        // Yes: repaired, then opened.
+        dialogs::clearQueuedChoices();
+        msg::clearQueuedAnswers();
+        msg::shownTexts().clear();
+        dialogs::queueChoice(damaged);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(m_folder->defaultArchive()); // as above
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuFileApri_Click();
+
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairOffer(damaged));
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2002 libri, "
+                                                       "1 autori, 0 editori e 2002 legami tra libri e autori")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(text1(), damaged);
+        QCOMPARE(readFile(paths::startupFilePath()), damaged.toUtf8() + "\r\n");
+        QCOMPARE(listedBooks(), 2002);
+    }
+
+    void repairWithNoArchiveOpen()
+    {
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Nothing to repair: said plainly, nothing asked.
+        {
+            MDIForm1 frame;
+            msg::queueAnswer(msg::Answer::Ok);
+            frame.MnuOpzioniRipara_Click();
+            QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Non è aperto nessun archivio: non c'è nulla da "
+                                                                   "riparare.\rScegliere un archivio con Apri "
+                                                                   "Archivio.")});
+            QCOMPARE(msg::shownIcons(), QList<msg::Icon>{msg::Icon::Information});
+        }
+
+        // The start-up refused a damaged archive and was given up: the command works on that file.
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        QVERIFY(damage(archive, QStringLiteral("prima pagina")));
+        int ends = 0;
+        MDIForm1::setEndProgram([&ends] { ++ends; });
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::No);  // no repair now
+        dialogs::queueChoice(QString());    // no other file
+        msg::queueAnswer(msg::Answer::No);  // do not try again
+        msg::queueAnswer(msg::Answer::Yes); // quit
+        m_main = std::make_unique<MDIForm1>();
+        m_main->show();
+        m_main->MDIForm_Load();
+        MDIForm1::setEndProgram({});
+        QCOMPARE(ends, 1);
+        QVERIFY(text1().isEmpty());
+
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.at(0), repairQuestion(QStringLiteral("archivio.mdb")));
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2002 libri")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(shown.at(3), kDone);
+        QCOMPARE(store::files::integrityProblems(archive), QStringList());
+        QCOMPARE(rowCount(archive, "biblio"), qint64(2002));
     }
 
     // ------------------------------------------------------------ another instance, other names
@@ -565,6 +819,42 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(digest(shared), before);
         QCOMPARE(tempFiles(), QStringList());
         QVERIFY2(window.finish(), qPrintable(window.output()));
+    }
+
+    void theFrameHoldsItsArchiveWhileItIsTheCurrentOne()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QString elsewhere = m_folder->filePath(QStringLiteral("altro-computer"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        // Another instance wants it to itself (to compact it, or to put another archive in its place
+        // after a Yes): no record window is open here, and still it is refused.
+        const auto takenElsewhere = [&elsewhere](const QString& path) {
+            testsupport::OtherProcess other;
+            const bool refused = other.start(
+                {QStringLiteral("compatta"), path, elsewhere, QStringLiteral("-"), QStringLiteral("aspetta")},
+                "errore 3356");
+            return !refused && !other.output().contains(QStringLiteral("errore"));
+        };
+        const QByteArray before = digest(archive);
+        QVERIFY(!takenElsewhere(archive));
+        QCOMPARE(digest(archive), before);
+
+        // Its own repair and compaction take it, and give it back to the frame.
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        QCOMPARE(msg::shownTexts().constLast(), kDone);
+        QVERIFY(!takenElsewhere(archive));
+
+        // Once another archive is the current one, the old one is free.
+        const QString fresh = m_folder->filePath(QStringLiteral("archivio/nuovo.mdb"));
+        dialogs::queueChoice(fresh);
+        m_main->MnuFileNew_Click();
+        QCOMPARE(text1(), fresh);
+        QVERIFY(takenElsewhere(archive));
+        QVERIFY(!takenElsewhere(fresh));
     }
 
     // ------------------------------------------------------------ leftovers at the start
@@ -660,7 +950,7 @@ class TestArchiveCommands : public QObject {
                            "l'archivio compattato.")
                 .arg(QDir::toNativeSeparators(m_folder->path()));
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(store::ErrProgramFolderNotWritable, description)}));
+                                                 compactionFailure(store::ErrProgramFolderNotWritable, description)}));
         QCOMPARE(digest(archive), before);
     }
 
@@ -718,8 +1008,71 @@ class TestArchiveCommands : public QObject {
         m_main->MnuOpzioniRipara_Click();
         paths::setProgramFolderForTests(m_folder->path());
         QCOMPARE(msg::shownTexts(), QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
-                                                 failure(store::ErrDiskFull, full)}));
+                                                 compactionFailure(store::ErrDiskFull, full)}));
         QCOMPARE(digest(archive), before);
+    }
+
+    void aReadOnlyArchiveFileIsNamed()
+    {
+        const QString archive = m_folder->defaultArchive();
+        closeBooksWindow();
+        const QByteArray before = digest(archive);
+        const QFile::Permissions permissions = QFile::permissions(archive);
+        QVERIFY(QFile::setPermissions(archive, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        {
+            const testsupport::WithoutOverride asAUser;
+            if (!asAUser.isValid()) {
+                QFile::setPermissions(archive, permissions);
+                QSKIP("root's override of file permissions cannot be dropped here");
+            }
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Ok);
+            m_main->MnuOpzioniRipara_Click();
+        }
+        QVERIFY(QFile::setPermissions(archive, permissions));
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")), kCompactQuestion,
+                              compactionFailure(store::ErrPermissionDenied,
+                                                QStringLiteral("Il file dell'archivio '%1' è di sola lettura: il "
+                                                               "programma non può riscriverlo. Togliere al file la "
+                                                               "sola lettura e riprovare.")
+                                                    .arg(QDir::toNativeSeparators(archive)))}));
+        QCOMPARE(digest(archive), before);
+        QCOMPARE(tempFiles(), QStringList());
+    }
+
+    void aFullDiskWhileRepairingIsNamedAlone()
+    {
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        closeBooksWindow();
+        const QString small = m_folder->filePath(QStringLiteral("piccolo"));
+        QVERIFY(QDir().mkpath(small));
+        const testsupport::SmallDisk disk(small, QFileInfo(archive).size() * 3 / 2);
+        if (!disk.isValid()) {
+            QSKIP(qPrintable(QStringLiteral("a small disk cannot be mounted here: ") + disk.whyNot()));
+        }
+        const QString damaged = small + QStringLiteral("/archivio.mdb");
+        QVERIFY(QFile::copy(archive, damaged));
+        const QList<testsupport::Page> leaves = testsupport::pagesOf(damaged, "biblio", "leaf");
+        QVERIFY(testsupport::damagePages(damaged, {leaves.at(leaves.size() / 2).number}));
+        const QByteArray before = digest(damaged);
+        Modulo1::CartellaArchivio = small + QLatin1Char('/');
+        Modulo1::FileArchivio = QStringLiteral("archivio.mdb");
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        // The full disk, plainly: not the integrity check's findings before it.
+        QCOMPARE(msg::shownTexts(),
+                 QStringList({repairQuestion(QStringLiteral("archivio.mdb")),
+                              failure(store::ErrDiskFull,
+                                      QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per "
+                                                     "scrivere.")
+                                          .arg(QDir::toNativeSeparators(small)))}));
+        QCOMPARE(digest(damaged), before);
+        QCOMPARE(QDir(small).entryList({QStringLiteral("*danneggiato*")}, QDir::Files), QStringList());
     }
 
     void namesThatCannotBeKeptAreRefused()
@@ -786,14 +1139,46 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(kept.size(), 1);
         QCOMPARE(shown.at(1),
                  QStringLiteral("L'archivio era danneggiato: sono stati recuperati 2001 libri, 1 autori, 0 editori e "
-                                "2001 legami tra libri e autori, di cui 1 record illeggibili non recuperati: restano "
-                                "nella copia danneggiata.\rSono stati tolti 1 legami a libri o autori non recuperati.\r"
-                                "L'archivio danneggiato è stato conservato come ") +
+                                "2001 legami tra libri e autori.\rNon sono stati recuperati 1 libri, 0 autori, 0 "
+                                "editori e 1 legami tra libri e autori.\rSono stati tolti 1 legami a libri o autori "
+                                "non recuperati.\rL'archivio danneggiato è stato conservato come ") +
                      QDir::toNativeSeparators(m_folder->filePath(QStringLiteral("archivio/") + kept.first())));
         QCOMPARE(rowCount(archive, "biblio"), 2001);
         QCOMPARE(
             testsupport::scalar(archive, QStringLiteral("SELECT count(*) FROM biblio WHERE id = 1500")).toLongLong(),
             qint64(0));
+    }
+
+    void repairCountsEveryRecordLeftOut()
+    {
+        const QString archive = m_folder->defaultArchive();
+        addBooks(archive);
+        closeBooksWindow();
+        // A whole page of books gone: the books' indexes, still whole, tell how many it held.
+        const QList<testsupport::Page> leaves = testsupport::pagesOf(archive, "biblio", "leaf");
+        const testsupport::Page victim = leaves.at(leaves.size() / 2);
+        QVERIFY(victim.cells > 5);
+        QVERIFY(testsupport::damagePages(archive, {victim.number}));
+
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        msg::queueAnswer(msg::Answer::No);
+        msg::queueAnswer(msg::Answer::Ok);
+        m_main->MnuOpzioniRipara_Click();
+        const QStringList shown = msg::shownTexts();
+        QCOMPARE(shown.size(), 4);
+        const qint64 books = rowCount(archive, "biblio");
+        QCOMPARE(books, qint64(2002 - victim.cells));
+        const QStringList lines = shown.at(1).split(QLatin1Char('\r'));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QStringLiteral("L'archivio era danneggiato: sono stati recuperati %1 libri, 1 autori, 0 "
+                                             "editori e %1 legami tra libri e autori.")
+                                  .arg(books));
+        QCOMPARE(lines.at(1), QStringLiteral("Non sono stati recuperati %1 libri, 0 autori, 0 editori e %1 legami tra "
+                                             "libri e autori.")
+                                  .arg(victim.cells));
+        QCOMPARE(lines.at(2),
+                 QStringLiteral("Sono stati tolti %1 legami a libri o autori non recuperati.").arg(victim.cells));
     }
 
     void repairErrorsAreReportedByNumber_data()
@@ -810,11 +1195,12 @@ class TestArchiveCommands : public QObject {
         QTest::newRow("stale object") << QList<int>{3420}
                                       << QStringList{QStringLiteral("Chiudere tutte le finestre, uscire dal programma "
                                                                     "da tutti i computer in rete e riprovare!"),
-                                                     failure(3420, d3420)}
+                                                     compactionFailure(3420, d3420)}
                                       << QList<I>{I::Information, I::None};
         QTest::newRow("several") << QList<int>{75, 3043, 3420}
-                                 << QStringList{failure(75, d75), failure(3043, store::DbError::describe(3043)),
-                                                failure(3420, d3420)}
+                                 << QStringList{compactionFailure(75, d75),
+                                                compactionFailure(3043, store::DbError::describe(3043)),
+                                                compactionFailure(3420, d3420)}
                                  << QList<I>{I::None, I::None, I::None};
     }
 

@@ -12,8 +12,10 @@
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
+#include <QBuffer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -492,6 +494,10 @@ class TestShell : public QObject {
         QTest::newRow("empty, name ending in blanks") << QStringLiteral("vuoto.mdb  ") << QStringLiteral("empty");
         QTest::newRow("truncated archive") << QStringLiteral("tronco.mdb") << QStringLiteral("truncated");
         QTest::newRow("another program's database") << QStringLiteral("clienti.mdb") << QStringLiteral("foreign");
+        QTest::newRow("picture renamed") << QStringLiteral("foto.mdb") << QStringLiteral("picture");
+        // Damaged, but with not one row to save: nothing to offer a repair for.
+        QTest::newRow("empty archive, first page destroyed")
+            << QStringLiteral("rotto.mdb") << QStringLiteral("empty damaged");
     }
 
     void notAnArchiveIsNamedAndAnotherChosen()
@@ -512,6 +518,14 @@ class TestShell : public QObject {
                 QSKIP("the sqlite3 shell is not available");
             }
             content = readFile(other);
+        } else if (kind == QLatin1String("picture")) {
+            QImage picture(400, 300, QImage::Format_RGB32);
+            picture.fill(QColor(200, 120, 40));
+            QBuffer buffer(&content);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPG"));
+        } else if (kind == QLatin1String("empty damaged")) {
+            content = readFile(m_folder->createArchive(QStringLiteral("vuoto.mdb")));
+            content.replace(0, 4096, testsupport::randomBytes(4096));
         }
         const QString file = m_folder->filePath(name);
         QVERIFY(writeFile(file, content));
@@ -530,6 +544,26 @@ class TestShell : public QObject {
         QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
         QCOMPARE(text1(main), m_folder->defaultArchive());
         QCOMPARE(readFile(file), content); // left as it was
+    }
+
+    void aNewerArchiveIsNamedAndLeftAsItWas()
+    {
+        const QString newer = otherArchive(QStringLiteral("futuro.mdb"));
+        store::Archive::open(newer)->exec(QStringLiteral("PRAGMA user_version=99"));
+        const QByteArray before = readFile(newer);
+        paths::writeStartupFile(newer);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(m_folder->defaultArchive());
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QCOMPARE(
+            msg::shownTexts(),
+            QStringList{
+                QStringLiteral("Il file \"%1\" è stato creato da una versione più recente del programma.").arg(newer) +
+                kCr + QStringLiteral("Selezionare un file valido!")});
+        QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(readFile(newer), before);
     }
 
     // ------------------------------------------------------------ commands
@@ -571,6 +605,42 @@ class TestShell : public QObject {
         QCOMPARE(msg::shownTexts(), QStringList{notFoundMessage(typo)});
         QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
         QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
+    }
+
+    void givingUpAnotherArchiveGoesBackToTheOpenOne_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not an archive") << QStringLiteral("text");
+        QTest::newRow("missing") << QStringLiteral("missing");
+    }
+
+    void givingUpAnotherArchiveGoesBackToTheOpenOne()
+    {
+        QFETCH(QString, kind);
+        MDIForm1 main;
+        startOnDefault(main);
+        const QString chosen = m_folder->filePath(QStringLiteral("lettera.mdb"));
+        QString refusal = notFoundMessage(chosen);
+        if (kind == QLatin1String("text")) {
+            QVERIFY(writeFile(chosen, "Cara Anna, ti scrivo...\n"));
+            refusal = QStringLiteral("Il file \"%1\" non è un archivio valido o è danneggiato.").arg(chosen) + kCr +
+                      QStringLiteral("Selezionare un file valido!");
+        }
+        dialogs::queueChoice(chosen);
+        msg::queueAnswer(msg::Answer::Ok);
+        dialogs::queueChoice(QString()); // given up
+        // Never used when the start-up goes back: it only ends the test should it ask again.
+        dialogs::queueChoice(m_folder->defaultArchive());
+        msg::queueAnswer(msg::Answer::Ok);
+        main.MnuFileApri_Click();
+
+        QCOMPARE(msg::shownTexts(), QStringList{refusal});
+        QCOMPARE(dialogs::requests().size(), 2);
+        // The archive that was open is open again, and is the one the next start opens.
+        QCOMPARE(readFile(paths::startupFilePath()), m_folder->defaultArchive().toUtf8() + "\r\n");
+        QCOMPARE(text1(main), m_folder->defaultArchive());
+        QCOMPARE(Modulo1::PercorsoArchivio, m_folder->defaultArchive());
+        QCOMPARE(bookTitle(main), QStringLiteral("IL BARONE RAMPANTE"));
     }
 
     void menusAndToolbar()

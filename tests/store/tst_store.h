@@ -105,4 +105,8 @@ class TestStore : public QObject {
     void presenceLock();
     void presenceLockAcrossProcesses();
     void readableByTheSqliteShell();
+    void aSaveAfterTheArchiveFileWentNamesTheCause_data();
+    void aSaveAfterTheArchiveFileWentNamesTheCause();
+    void anArchiveEmptiedWhileOpenIsNamed();
+    void engineErrorsKeepTheirDetail();
 };

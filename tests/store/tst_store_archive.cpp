@@ -2,12 +2,15 @@
 #include "tst_store.h"
 
 #include "store/DbError.h"
+#include "store/Recordset.h"
 #include "store/Sql.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <sqlite3.h>
+
+#include <filesystem>
 
 using store::DbError;
 using store::PresenceLock;
@@ -317,4 +320,89 @@ void TestStore::readableByTheSqliteShell()
     QCOMPARE(runShell(path, "PRAGMA user_version", &out, &err), 0);
     QCOMPARE(out, QStringLiteral("1"));
     Q_UNUSED(err);
+}
+
+void TestStore::aSaveAfterTheArchiveFileWentNamesTheCause_data()
+{
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("eliminato") << false;
+    QTest::newRow("sostituito") << true;
+}
+
+void TestStore::aSaveAfterTheArchiveFileWentNamesTheCause()
+{
+    QFETCH(bool, replaced);
+    const QString path = newArchive();
+    auto archive = store::Archive::open(path, store::Archive::Presence::None);
+    Recordset books(archive, sql::AllBooks);
+    QVERIFY(books.findFirst("id", qint64(BookZeta)));
+    books.edit();
+    books.setValue("titolo", QStringLiteral("ZETA RIVISTA"));
+    // Deleted, or another archive renamed over it, while the edit is open.
+    if (replaced) {
+        const QString other = newArchive(false);
+        std::error_code error;
+        std::filesystem::rename(other.toStdString(), path.toStdString(), error);
+        QVERIFY(!error);
+    } else {
+        QVERIFY(QFile::remove(path));
+    }
+    QString description;
+    QCOMPARE(errorOf([&] { books.update(); }, &description), int(store::ErrArchiveReplaced));
+    QCOMPARE(description, QStringLiteral("Il file dell'archivio '%1' è stato eliminato, o sostituito da un altro file, "
+                                         "mentre era aperto: le modifiche non possono essere salvate. Chiudere le "
+                                         "finestre e riaprire l'archivio.")
+                              .arg(QDir::toNativeSeparators(path)));
+    // The edit stays open with what was typed.
+    QCOMPARE(books.value("titolo").toString(), QStringLiteral("ZETA RIVISTA"));
+}
+
+void TestStore::anArchiveEmptiedWhileOpenIsNamed()
+{
+    const QString path = newArchive();
+    auto archive = store::Archive::open(path, store::Archive::Presence::None);
+    QVERIFY(QFile(path).resize(0));
+    try {
+        store::Statement links = archive->prepare(
+            QStringLiteral("Select autbiblio.ID_biblio, autbiblio.ID_autore from autbiblio where ID_biblio = ?"));
+        links.bindInt(1, BookZeta);
+        links.step();
+        QFAIL("an empty file was read as an archive");
+    } catch (const DbError& e) {
+        QCOMPARE(e.number(), int(store::ErrFileNotArchive));
+        QCOMPARE(e.description(), QStringLiteral("Il file dell'archivio '%1' è vuoto: è stato troncato o sostituito "
+                                                 "da un file vuoto, e non contiene più il catalogo. Occorre riaprire "
+                                                 "una copia dell'archivio.")
+                                      .arg(QDir::toNativeSeparators(path)));
+        // What the engine said stays with the error, for whoever looks into it.
+        QVERIFY2(e.detail().contains(QStringLiteral("no such table: autbiblio")), qPrintable(e.detail()));
+    }
+    QCOMPARE(QFileInfo(path).size(), qint64(0));
+}
+
+void TestStore::engineErrorsKeepTheirDetail()
+{
+    const QString path = newArchive();
+    auto archive = store::Archive::open(path, store::Archive::Presence::None);
+    // A marker that is not there: refused, not ignored.
+    store::Statement one = archive->prepare(QStringLiteral("SELECT ?1"));
+    QCOMPARE(errorOf([&] { one.bindInt(2, 7); }), int(store::ErrInvalidProcedure));
+    one.bindInt(1, 7);
+    QVERIFY(one.step());
+    QCOMPARE(one.int64(0), qint64(7));
+
+    // The user reads the program's description; the SQL and the engine's words are in the detail.
+    const QString bad = QStringLiteral("Select titolo from biblio where colonna_che_non_esiste = 1");
+    try {
+        archive->prepare(bad);
+        QFAIL("a wrong SQL text was prepared");
+    } catch (const DbError& e) {
+        QCOMPARE(e.number(), int(store::ErrSyntax));
+        QCOMPARE(e.description(),
+                 DbError::describe(store::ErrSyntax) + QStringLiteral(" no such column: colonna_che_non_esiste"));
+        QVERIFY2(e.detail().contains(QStringLiteral("SQL: ") + bad), qPrintable(e.detail()));
+        QVERIFY2(e.detail().startsWith(QStringLiteral("SQLite 1: no such column")), qPrintable(e.detail()));
+        QCOMPARE(e.errors().size(), 1);
+        QCOMPARE(e.errors().first().detail, e.detail());
+    }
 }

@@ -4,9 +4,9 @@
 #include "store/ArchiveFiles.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
-#include "support/TestMain.h"
 #include "support/Restrictions.h"
 #include "support/StoreSupport.h"
+#include "support/TestMain.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -394,6 +394,59 @@ class TestArchiveFiles : public QObject {
                  QStringList({QStringLiteral("rumore.mdb"), QStringLiteral("rumore.mdb-presenza")}));
     }
 
+    void onlyADamagedArchiveWithRowsIsSalvageable_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("salvageable");
+        QTest::newRow("first page destroyed") << "first page" << true;
+        QTest::newRow("cut in half") << "half" << true;
+        QTest::newRow("sound archive") << "sound" << false;
+        QTest::newRow("text") << "text" << false;
+        QTest::newRow("noise") << "noise" << false;
+        QTest::newRow("empty file") << "empty" << false;
+        QTest::newRow("empty archive, first page destroyed") << "empty damaged" << false;
+        QTest::newRow("newer archive, cut in half") << "newer" << false;
+        QTest::newRow("another program's database") << "foreign" << false;
+    }
+
+    void onlyADamagedArchiveWithRowsIsSalvageable()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, salvageable);
+        const QString path = archive(QStringLiteral("prova.mdb"), kind == QLatin1String("empty damaged") ? 0 : 300);
+        QFile file(path);
+        if (kind == QLatin1String("first page") || kind == QLatin1String("empty damaged")) {
+            QVERIFY(damagePages(path, {1}));
+        } else if (kind == QLatin1String("half") || kind == QLatin1String("newer")) {
+            if (kind == QLatin1String("newer")) {
+                store::Archive::open(path)->exec(QStringLiteral("PRAGMA user_version=99"));
+            }
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (kind == QLatin1String("text")) {
+            QVERIFY(writeFile(path, QByteArray("Elenco dei libri\r\n").repeated(2000)));
+        } else if (kind == QLatin1String("noise")) {
+            QVERIFY(writeFile(path, testsupport::randomBytes(256 * 1024)));
+        } else if (kind == QLatin1String("empty")) {
+            QVERIFY(writeFile(path, QByteArray()));
+        } else if (kind == QLatin1String("foreign")) {
+            QVERIFY(QFile::remove(path));
+            sqlite3* db = nullptr;
+            sqlite3_open(path.toUtf8().constData(), &db);
+            sqlite3_exec(db,
+                         "CREATE TABLE misure (a INTEGER, b INTEGER); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                         "SELECT i+1 FROM n WHERE i < 2000) INSERT INTO misure SELECT i, i * 2 FROM n;",
+                         nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        }
+        const QByteArray before = digest(path);
+        const QStringList filesBefore =
+            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(store::files::salvageable(path), salvageable);
+        // Read only, and nothing made beside it.
+        QCOMPARE(digest(path), before);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), filesBefore);
+    }
+
     // ------------------------------------------------------------ two program instances
 
     void aFileInUseUnderAnotherNameIsNeverOverwritten_data()
@@ -534,16 +587,12 @@ class TestArchiveFiles : public QObject {
                          store::files::compact(use, work);
                      }),
                      int(store::ErrArchiveFolderReadOnly));
-            // Why nothing could be rebuilt, after the damage found when the check could run (where
-            // the archive cannot even be held, the folder is the only cause).
-            const QList<int> repair = errorsOf([&] {
-                const store::files::ExclusiveUse use(damaged);
-                store::files::repair(use);
-            });
-            QVERIFY(!repair.isEmpty());
-            QCOMPARE(repair.constLast(), int(store::ErrArchiveFolderReadOnly));
-            QVERIFY(repair.size() == 1 ||
-                    repair == QList<int>({store::ErrFileNotArchive, store::ErrArchiveFolderReadOnly}));
+            // Why nothing could be rebuilt: the folder, alone.
+            QCOMPARE(errorsOf([&] {
+                         const store::files::ExclusiveUse use(damaged);
+                         store::files::repair(use);
+                     }),
+                     QList<int>{store::ErrArchiveFolderReadOnly});
         }
         QCOMPARE(digest(existing), existingBefore);
         QCOMPARE(digest(damaged), damagedBefore);
@@ -612,7 +661,7 @@ class TestArchiveFiles : public QObject {
                      const store::files::ExclusiveUse use(resident);
                      store::files::repair(use);
                  }),
-                 (QList<int>{store::ErrFileNotArchive, store::ErrDiskFull}));
+                 QList<int>{store::ErrDiskFull}); // the cause alone, not the integrity check's findings
         QCOMPARE(digest(resident), damaged);
         QCOMPARE(leftoversOf(resident, small), QStringList());
     }
@@ -778,6 +827,41 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(rowCount(second, QStringLiteral("biblio")), 300);
     }
 
+    void aCompactionThatLeavesTheArchiveInDoubtKeepsTheCopy()
+    {
+        const QString path = archive(QStringLiteral("dubbio.mdb"), 3000);
+        store::Archive::open(path)->exec(QStringLiteral("DELETE FROM biblio WHERE id % 3 = 0"));
+        const QString work = m_dir.filePath(QStringLiteral("programma"));
+        QVERIFY(QDir().mkpath(work));
+        const int lastPage = int(QFileInfo(path).size() / 4096);
+        // Half-way through the replacement a page the engine has not yet written is spoilt, as a
+        // failing disk would: the archive can no longer be known whole.
+        bool spoilt = false;
+        store::files::setStepHook([&](const QString& step) {
+            if (step == QLatin1String("sostituzione") && !spoilt) {
+                spoilt = true;
+                damagePages(path, {lastPage});
+                throw store::DbError(store::ErrDiskOrNetwork);
+            }
+        });
+        QString description;
+        {
+            const store::files::ExclusiveUse use(path);
+            QCOMPARE(errorOf([&] { store::files::compact(use, work); }, &description), int(store::ErrDiskOrNetwork));
+        }
+        QVERIFY(!integrity(path).isEmpty());
+        // The copy taken first holds every row, and the message says where it is.
+        const QString before = QDir(work).filePath(store::files::kBeforeCompaction);
+        QCOMPARE(filesIn(work),
+                 (QStringList{QStringLiteral("compattazione-presenza"), store::files::kBeforeCompaction}));
+        QCOMPARE(rowCount(before, QStringLiteral("biblio")), 2000);
+        QCOMPARE(integrity(before), QStringList());
+        QVERIFY2(description.endsWith(QStringLiteral("\rL'archivio com'era prima della compattazione è conservato in "
+                                                     "'%1'.")
+                                          .arg(QDir::toNativeSeparators(before))),
+                 qPrintable(description));
+    }
+
     void compactionFailingAtAnyStepKeepsTheData_data()
     {
         QTest::addColumn<QString>("failAt");
@@ -810,10 +894,8 @@ class TestArchiveFiles : public QObject {
         QCOMPARE(rowCount(path, QStringLiteral("biblio")), 2000);
         QCOMPARE(rowCount(path, QStringLiteral("autbiblio")), 4000);
         QVERIFY(store::Archive::open(path));
-        // The copy taken first still holds the archive as it was.
-        const QString before = QDir(work).filePath(store::files::kBeforeCompaction);
-        QVERIFY(QFileInfo::exists(before));
-        QCOMPARE(rowCount(before, QStringLiteral("biblio")), 2000);
+        // The archive being whole, no copy of it stays behind.
+        QCOMPARE(filesIn(work), QStringList{QStringLiteral("compattazione-presenza")});
 
         // The next compaction, with nothing failing, starts afresh and cleans up.
         store::files::setStepHook({});

@@ -3,8 +3,8 @@
 #include "store/Archive.h"
 #include "store/DbError.h"
 #include "store/Salvage.h"
-#include "support/TestMain.h"
 #include "support/StoreSupport.h"
+#include "support/TestMain.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -224,6 +224,13 @@ bool lostOnlyItsNote(const QVariantList& expected, const QVariantList& saved)
            saved.mid(0, kNoteColumn) == expected.mid(0, kNoteColumn);
 }
 
+// What a salvage reports of one table's loss, as "rows" or "at least rows".
+QString lossOf(const store::salvage::Outcome& outcome, const char* table)
+{
+    const store::salvage::Loss loss = outcome.leftOut.value(QString::fromLatin1(table), {-1, false});
+    return (loss.exact ? QString() : QStringLiteral("almeno ")) + QString::number(loss.rows);
+}
+
 struct Salvaged {
     store::salvage::Outcome outcome;
     Contents saved;
@@ -250,6 +257,7 @@ class TestSalvage : public QObject {
     void destroyedLeafPageLosesOnlyItsRows();
     void destroyedInteriorPage();
     void destroyedFirstPage();
+    void lossesAreCountedAsFarAsTheFileTells();
     void brokenOverflowChainsKeepTheirBooks();
     void hostileBytesEndOnlyTheirCellOrPage();
     void deletedRowsStayDeleted();
@@ -387,6 +395,9 @@ void TestSalvage::soundArchiveIsCopiedWhole()
     QCOMPARE(allDifferences(m_expected, s.saved), QStringList());
     QCOMPARE(s.outcome.rowsFromPages, qint64(0));
     QCOMPARE(s.outcome.rowsIncomplete, qint64(0));
+    for (const char* table : {"biblio", "autore", "editori", "autbiblio"}) {
+        QCOMPARE(lossOf(s.outcome, table), QStringLiteral("0"));
+    }
     // The deleted authors' keys stay used: a new author does not inherit their links.
     QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
 }
@@ -411,6 +422,38 @@ void TestSalvage::destroyedLeafPageLosesOnlyItsRows()
     QCOMPARE(s.outcome.rowsUnreadable, qint64(0));
     // The engine read on past the damaged page by itself: the page pass had nothing to add.
     QCOMPARE(s.outcome.rowsFromPages, qint64(0));
+    // The indexes of the books, whole, count every book lost, and their links.
+    QCOMPARE(lossOf(s.outcome, "biblio"), QString::number(victim.cells));
+    QCOMPARE(lossOf(s.outcome, "autbiblio"), QString::number(m_expected.links.size() - s.saved.links.size()));
+    QCOMPARE(lossOf(s.outcome, "autore"), QStringLiteral("0"));
+    QCOMPARE(lossOf(s.outcome, "editori"), QStringLiteral("0"));
+}
+
+void TestSalvage::lossesAreCountedAsFarAsTheFileTells()
+{
+    const QList<Page> leaves = pagesOf(m_base, "biblio", "leaf");
+    const Page victim = leaves.at(leaves.size() / 3);
+    QList<int> indexPages;
+    for (const char* index : {"biblio_titolo", "biblio_genere", "biblio_anno", "biblio_id_edizione"}) {
+        const QList<Page> pages = pagesOf(m_base, index, "leaf");
+        QVERIFY(pages.size() > 2);
+        indexPages << pages.at(pages.size() / 2).number;
+    }
+    // Every index of the books damaged, their tree whole: the tree alone counts them.
+    const Salvaged whole = salvageChecked(damagedCopy("indici", indexPages));
+    QCOMPARE(allDifferences(m_expected, whole.saved), QStringList());
+    QCOMPARE(lossOf(whole.outcome, "biblio"), QStringLiteral("0"));
+
+    // A leaf of books lost as well: nothing counts the books any more. The loss is at least the
+    // books whose keys intact index pages still show, and never more than the books lost.
+    const Salvaged s = salvageChecked(damagedCopy("indici-e-foglia", indexPages + QList<int>{victim.number}));
+    const qint64 lost = missing(m_expected.tables["biblio"], s.saved.tables["biblio"]).size();
+    QCOMPARE(lost, qint64(victim.cells));
+    const store::salvage::Loss books = s.outcome.leftOut.value("biblio");
+    QVERIFY(!books.exact);
+    QVERIFY2(books.rows > 0 && books.rows <= lost, qPrintable(QString::number(books.rows)));
+    // The links keep a whole index of their own: their loss is known exactly.
+    QCOMPARE(lossOf(s.outcome, "autbiblio"), QString::number(m_expected.links.size() - s.saved.links.size()));
 }
 
 void TestSalvage::destroyedInteriorPage()
@@ -419,6 +462,8 @@ void TestSalvage::destroyedInteriorPage()
     QCOMPARE(allDifferences(m_expected, s.saved), QStringList());
     QCOMPARE(s.outcome.rowsFromPages, qint64(kBooks));
     QCOMPARE(s.outcome.rowsIncomplete, qint64(0));
+    // The tree of the books is broken, their indexes are whole: nothing was lost, and that is known.
+    QCOMPARE(lossOf(s.outcome, "biblio"), QStringLiteral("0"));
 }
 
 void TestSalvage::destroyedFirstPage()
@@ -426,6 +471,10 @@ void TestSalvage::destroyedFirstPage()
     const Salvaged s = salvageChecked(damagedCopy("prima", {1}));
     QCOMPARE(allDifferences(m_expected, s.saved), QStringList());
     QCOMPARE(s.outcome.rowsFromPages, s.outcome.rowsSaved);
+    // Without the schema, no index and no tree can be told apart: how much was lost is not known.
+    for (const char* table : {"biblio", "autore", "editori", "autbiblio"}) {
+        QCOMPARE(lossOf(s.outcome, table), QStringLiteral("almeno 0"));
+    }
     // The counters were found by their records' shape, not taken for links.
     QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
     QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='editori'").toLongLong(), qint64(kPublishers));
@@ -534,6 +583,7 @@ void TestSalvage::garbledCellsAreNeverSaved()
         // Each of them read as a record, and each was left out and counted.
         QCOMPARE(s.outcome.rowsUnreadable, qint64(records));
     }
+    QCOMPARE(lossOf(s.outcome, "biblio"), QString::number(records));
     // No link points at a book that is not there.
     QVERIFY(s.saved.links == linksBetween(s.saved, m_expected.links));
     QCOMPARE(s.outcome.linksDropped, qint64(m_expected.links.size() - s.saved.links.size()));
@@ -587,6 +637,8 @@ void TestSalvage::linksToLostAuthorsAreDropped()
                              "OR ID_biblio NOT IN (SELECT id FROM biblio)")
                  .toLongLong(),
              qint64(0));
+    QCOMPARE(lossOf(s.outcome, "autore"), QString::number(leaves.at(1).cells));
+    QCOMPARE(lossOf(s.outcome, "autbiblio"), QString::number(s.outcome.linksDropped));
     // The lost authors' keys are not handed out again.
     QCOMPARE(scalar(s.fresh, "SELECT seq FROM sqlite_sequence WHERE name='autore'").toLongLong(), qint64(kAuthors));
 }
