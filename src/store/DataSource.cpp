@@ -67,14 +67,6 @@ bool DataSource::findFirst(const QString& field, const QVariant& value)
     return found;
 }
 
-bool DataSource::findFirst(const QString& criterion)
-{
-    storePendingChanges();
-    const bool found = rs().findFirst(criterion);
-    notifyReposition();
-    return found;
-}
-
 void DataSource::moveFirst()
 {
     storePendingChanges();

@@ -64,7 +64,6 @@ class DataSource : public QObject {
 
     // Moves that tell the bound controls and raise `reposition`.
     bool findFirst(const QString& field, const QVariant& value);
-    bool findFirst(const QString& criterion);
     void moveFirst();
     void moveNext();
     void setBookmark(Recordset::Bookmark bookmark);

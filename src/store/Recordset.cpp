@@ -3,7 +3,6 @@
 #include "store/Collation.h"
 #include "store/Schema.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -27,48 +26,6 @@ QString memoKeyOf(const QString& sqlText, const QVariantList& values)
         key += QLatin1Char('\n') + QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
     }
     return key;
-}
-
-// A criterion of the form field=value, with the value as a number or a quoted text.
-struct Criterion {
-    QString field;
-    QVariant value; // null: matches nothing
-    bool valid = false;
-};
-
-Criterion parseCriterion(const QString& text)
-{
-    static const QRegularExpression re(QStringLiteral(R"(^\s*([A-Za-z_]\w*(?:\.[A-Za-z_]\w*)?)\s*=\s*(.*?)\s*$)"),
-                                       QRegularExpression::DotMatchesEverythingOption);
-    Criterion c;
-    const auto m = re.match(text);
-    if (!m.hasMatch()) {
-        return c;
-    }
-    c.valid = true;
-    c.field = m.captured(1);
-    QString v = m.captured(2);
-    if (v.isEmpty()) {
-        return c;
-    }
-    if (v.size() >= 2 && (v.front() == QLatin1Char('\'') || v.front() == QLatin1Char('"')) && v.back() == v.front()) {
-        const QString q(v.front());
-        c.value = v.mid(1, v.size() - 2).replace(q + q, q);
-        return c;
-    }
-    bool ok = false;
-    const qint64 i = v.toLongLong(&ok);
-    if (ok) {
-        c.value = i;
-        return c;
-    }
-    const double d = v.toDouble(&ok);
-    if (ok) {
-        c.value = d;
-        return c;
-    }
-    c.valid = false;
-    return c;
 }
 
 bool isNumeric(const QVariant& v)
@@ -783,15 +740,6 @@ bool Recordset::findFirst(const QString& field, const QVariant& value)
         m_currentDeleted = false;
     }
     return !m_noMatch;
-}
-
-bool Recordset::findFirst(const QString& criterion)
-{
-    const Criterion c = parseCriterion(criterion);
-    if (!c.valid) {
-        throw DbError(ErrSyntax, DbError::describe(ErrSyntax) + QStringLiteral(" (%1)").arg(criterion));
-    }
-    return findFirst(c.field, c.value);
 }
 
 // ---------------------------------------------------------------- editing

@@ -81,8 +81,6 @@ class Recordset {
     // Find-first: the first row, in this result's order, whose field equals the value (texts
     // compare as the archive's collation compares them: case never counts, accents do).
     bool findFirst(const QString& field, const QVariant& value);
-    // The same with a criterion such as "id=42", "ID_Editore=" or "autbiblio.id_autore=7".
-    bool findFirst(const QString& criterion);
     bool noMatch() const { return m_noMatch; }
     // The first row whose field equals the value, or -1; the current row does not change.
     int findRow(const QString& field, const QVariant& value) const;

@@ -97,19 +97,19 @@ class TestControls : public QObject {
         name.bindTo(&source, QStringLiteral("NOME"));
         controls::BoundLineEdit town;
         town.bindTo(&source, QStringLiteral("residenza"));
-        source.findFirst(QStringLiteral("ID_Editore=9"));
+        source.findFirst(QStringLiteral("ID_Editore"), qint64(9));
         QCOMPARE(name.text(), QStringLiteral("EDITORE 00003"));
         QVERIFY(town.text().isEmpty());
         // What the box shows is what a save stores, however the text got there.
         town.setText(QStringLiteral("MILANO"));
         source.updateRecord();
         source.refresh();
-        source.findFirst(QStringLiteral("ID_Editore=9"));
+        source.findFirst(QStringLiteral("ID_Editore"), qint64(9));
         QCOMPARE(town.text(), QStringLiteral("MILANO"));
         town.setTextToStore(QStringLiteral("ROMA"));
         source.updateRecord();
         source.refresh();
-        source.findFirst(QStringLiteral("ID_Editore=9"));
+        source.findFirst(QStringLiteral("ID_Editore"), qint64(9));
         QCOMPARE(town.text(), QStringLiteral("ROMA"));
         // An emptied text box stores no value.
         town.setTextToStore(QString());

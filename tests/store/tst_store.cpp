@@ -74,10 +74,10 @@ void TestStore::sharedQueries()
     QCOMPARE(names, (QStringList{"Verdi Anna", "bianchi Luca"}));
     two.moveFirst();
     QCOMPARE(two.value("ID_biblio").toLongLong(), qint64(BookZeta));
-    QVERIFY(two.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(AuthorBianchi)));
+    QVERIFY(two.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(AuthorBianchi)));
     QCOMPARE(two.value("nome").toString(), QStringLiteral("bianchi Luca"));
     QCOMPARE(two.value("autbiblio.ID_autore").toLongLong(), qint64(AuthorBianchi));
-    QVERIFY(!two.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(AuthorNeri)));
+    QVERIFY(!two.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(AuthorNeri)));
     QVERIFY(two.noMatch());
 
     // No authors, and a link to an author that is not there: both give an empty result.
@@ -86,7 +86,7 @@ void TestStore::sharedQueries()
         QCOMPARE(none.recordCount(), 0);
         QVERIFY(none.bof());
         QVERIFY(none.eof());
-        QVERIFY(!none.findFirst(QStringLiteral("autbiblio.id_autore=999")));
+        QVERIFY(!none.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(999)));
     }
 
     Recordset publishers(archive, sql::PublishersForBooks);
@@ -133,7 +133,7 @@ void TestStore::joinedFieldsByTable()
     }
     seen.sort();
     QCOMPARE(seen, (QStringList{"Zeta", "àncora"}));
-    QVERIFY(verdi.findFirst(QStringLiteral("id=%1").arg(BookAncora)));
+    QVERIFY(verdi.findFirst(QStringLiteral("id"), qint64(BookAncora)));
     QCOMPARE(verdi.value("titolo").toString(), QStringLiteral("àncora"));
     QCOMPARE(verdi.value("biblio.id").toLongLong(), qint64(BookAncora));
 
@@ -177,10 +177,10 @@ void TestStore::joinedFieldsByTable()
                        "biblio.titolo"));
     QCOMPARE(columnOf(search, "titolo"),
              (QStringList{"ABACO", "àncora", "Edera", "elefanti", "Èlite", "Zeta", "Zeta"}));
-    QVERIFY(search.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
+    QVERIFY(search.findFirst(QStringLiteral("id"), qint64(BookEdera)));
     QVERIFY(search.value("editori.nome").isNull());
     QVERIFY(search.value("autore.nome").isNull());
-    QVERIFY(search.findFirst(QStringLiteral("id=%1").arg(BookElefanti)));
+    QVERIFY(search.findFirst(QStringLiteral("id"), qint64(BookElefanti)));
     QCOMPARE(search.value("autbiblio.ID_autore").toInt(), 999); // the link is there, its author is not
     QVERIFY(search.value("autore.id_autore").isNull());
     QCOMPARE(search.value("editori.nome").toString(), QStringLiteral("Ètna libri"));
@@ -195,7 +195,7 @@ void TestStore::fieldNamesInAnyCase()
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
-    QVERIFY(books.findFirst(QStringLiteral("ID=%1").arg(BookElite)));
+    QVERIFY(books.findFirst(QStringLiteral("ID"), qint64(BookElite)));
 
     QCOMPARE(books.columnIndex("COSTO_e"), books.columnIndex("costo_E"));
     QCOMPARE(books.columnIndex("Num_pag"), books.columnIndex("num_pag"));
@@ -222,17 +222,17 @@ void TestStore::findFirstAndNoMatch()
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookZeta)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookZeta)));
     QVERIFY(!books.noMatch());
     QCOMPARE(books.absolutePosition(), 5);
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("Zeta"));
-    QVERIFY(!books.findFirst(QStringLiteral("id=42")));
+    QVERIFY(!books.findFirst(QStringLiteral("id"), qint64(42)));
     QVERIFY(books.noMatch());
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookEdera)));
     QVERIFY(!books.noMatch());
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("Edera"));
     // The first match in the result's order, not in key order.
-    QVERIFY(books.findFirst(QStringLiteral("id_edizione=%1").arg(PublisherUlisse)));
+    QVERIFY(books.findFirst(QStringLiteral("id_edizione"), qint64(PublisherUlisse)));
     QCOMPARE(books.value("id").toLongLong(), qint64(BookAncora));
     QCOMPARE(books.findRow("TITOLO", QStringLiteral("ZETA")), 5);
     QCOMPARE(books.findRow("titolo", QStringLiteral("nessuno")), -1);
@@ -242,33 +242,33 @@ void TestStore::findFirstAndNoMatch()
     Recordset publishers(archive, sql::PublishersForBooks);
     Recordset allPublishers(archive, sql::AllPublishers);
     for (qint64 book : {qint64(BookEdera), qint64(BookAbaco), qint64(BookZeta)}) {
-        QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(book)));
+        QVERIFY(books.findFirst(QStringLiteral("id"), qint64(book)));
         const QVariant publisher = books.value("id_edizione");
         const QString key = publisher.isNull() ? QString() : publisher.toString();
         const bool exists = book == BookZeta;
-        QCOMPARE(publishers.findFirst(QStringLiteral("ID_Editore=") + key), exists);
+        QCOMPARE(publishers.findFirst(QStringLiteral("ID_Editore"), key), exists);
         QCOMPARE(publishers.noMatch(), !exists);
-        QCOMPARE(allPublishers.findFirst(QStringLiteral("id_Editore=") + key), exists);
+        QCOMPARE(allPublishers.findFirst(QStringLiteral("id_Editore"), key), exists);
         QCOMPARE(allPublishers.noMatch(), !exists);
     }
     QCOMPARE(allPublishers.value("nome").toString(), QStringLiteral("Ulisse Editore"));
-    QVERIFY(!publishers.findFirst(QStringLiteral("id_Editore=999")));
+    QVERIFY(!publishers.findFirst(QStringLiteral("id_Editore"), qint64(999)));
     QVERIFY(publishers.noMatch());
-    QVERIFY(!publishers.findFirst(QStringLiteral("id_Editore=")));
+    QVERIFY(!publishers.findFirst(QStringLiteral("id_Editore"), QString()));
     QVERIFY(publishers.noMatch());
 
     Recordset authors(archive, sql::AllAuthors);
-    QVERIFY(authors.findFirst(QStringLiteral("ID_autore=%1").arg(AuthorErcole)));
+    QVERIFY(authors.findFirst(QStringLiteral("ID_autore"), qint64(AuthorErcole)));
     QCOMPARE(authors.value("nome").toString(), QStringLiteral("Èrcole Rossi"));
-    QVERIFY(authors.findFirst(QStringLiteral("nome='neri carla'")));
+    QVERIFY(authors.findFirst(QStringLiteral("nome"), QStringLiteral("neri carla")));
     QCOMPARE(authors.value("ID_Autore").toLongLong(), qint64(AuthorNeri));
 
     // An empty result answers no match too.
     Recordset empty(archive, QStringLiteral("Select * from biblio where id=42"));
-    QVERIFY(!empty.findFirst(QStringLiteral("id=42")));
+    QVERIFY(!empty.findFirst(QStringLiteral("id"), qint64(42)));
     QVERIFY(empty.noMatch());
     // A field the result does not have is an error, not a silent no match.
-    QCOMPARE(errorOf([&] { books.findFirst(QStringLiteral("nonesiste=1")); }), int(store::ErrItemNotFound));
+    QCOMPARE(errorOf([&] { books.findFirst(QStringLiteral("nonesiste"), qint64(1)); }), int(store::ErrItemNotFound));
 }
 
 void TestStore::movingThroughResults()
@@ -453,7 +453,7 @@ void TestStore::lazyPagesOverManyBooks()
 
     // Find-first and bookmarks land on the row's place in the order.
     for (int p : {0, 64, 2500, count - 1}) {
-        QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(expectedIds[p])));
+        QVERIFY(books.findFirst(QStringLiteral("id"), qint64(expectedIds[p])));
         QCOMPARE(books.absolutePosition(), p);
         QCOMPARE(books.bookmark(), Recordset::Bookmark(expectedIds[p]));
     }

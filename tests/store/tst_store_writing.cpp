@@ -72,8 +72,8 @@ void TestStore::addingAuthorsAndPublishers()
     QCOMPARE(scalar(path, QStringLiteral("SELECT nome FROM editori WHERE ID_Editore=%1").arg(publisher)).toString(),
              QStringLiteral("Nuova Stampa"));
     Recordset books(archive, sql::AllBooks);
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookAbaco)));
-    QVERIFY(!publishers.findFirst(QStringLiteral("ID_Editore=") + books.value("id_edizione").toString()));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookAbaco)));
+    QVERIFY(!publishers.findFirst(QStringLiteral("ID_Editore"), books.value("id_edizione").toString()));
 
     // A result read whole takes new rows too.
     Recordset all(archive, sql::AllPublishers);
@@ -98,7 +98,7 @@ void TestStore::editingAndDeletingBooks()
     auto archive = store::Archive::open(path);
     Recordset books(archive, sql::AllBooks);
 
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookElefanti)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookElefanti)));
     QCOMPARE(errorOf([&] { books.setValue("titolo", QStringLiteral("X")); }), int(store::ErrUpdateWithoutEdit));
     books.edit();
     books.setValue("TITOLO", QStringLiteral("ELEFANTI BIANCHI"));
@@ -129,7 +129,7 @@ void TestStore::editingAndDeletingBooks()
     // Deleting a row in the middle: no current row until a move, then the following row.
     books.requery();
     QCOMPARE(columnOf(books, "titolo"), (QStringList{"ABACO", "àncora", "Edera", "ELEFANTI BIANCHI", "Èlite", "Zeta"}));
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookEdera)));
     books.deleteCurrent();
     QVERIFY(!books.hasCurrent());
     QCOMPARE(errorOf([&] { books.value("titolo"); }), int(store::ErrNoCurrentRecord));
@@ -173,7 +173,7 @@ void TestStore::editingAndDeletingBooks()
     books.cancelUpdate();
 
     // The key column answers from the keys the recordset holds; changing a key keeps them right.
-    QVERIFY(books.findFirst(QStringLiteral("id=777")));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(777)));
     const int position = books.absolutePosition();
     QCOMPARE(books.valueAt(position, books.columnIndex("ID")).toLongLong(), 777);
     books.edit();
@@ -223,7 +223,7 @@ void TestStore::linksFollowTheirBookAndAuthor()
     // Unlinking removes the link only; the author stays.
     ofBook.requery();
     QCOMPARE(ofBook.recordCount(), 2);
-    QVERIFY(ofBook.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(AuthorBianchi)));
+    QVERIFY(ofBook.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(AuthorBianchi)));
     ofBook.deleteCurrent();
     ofBook.requery();
     QCOMPARE(columnOf(ofBook, "nome"), QStringList{"Èrcole Rossi"});
@@ -234,12 +234,12 @@ void TestStore::linksFollowTheirBookAndAuthor()
     // Deleting a book or an author takes its links with it, and only those.
     const int before = links("1=1");
     Recordset books(archive, sql::AllBooks);
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookZeta)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookZeta)));
     books.deleteCurrent();
     QCOMPARE(links(QStringLiteral("ID_biblio=%1").arg(BookZeta)), 0);
     QCOMPARE(links("1=1"), before - 2);
     Recordset authors(archive, sql::AllAuthors);
-    QVERIFY(authors.findFirst(QStringLiteral("ID_autore=%1").arg(AuthorVerdi)));
+    QVERIFY(authors.findFirst(QStringLiteral("ID_autore"), qint64(AuthorVerdi)));
     authors.deleteCurrent();
     QCOMPARE(links(QStringLiteral("ID_autore=%1").arg(AuthorVerdi)), 0);
     QCOMPARE(links("1=1"), before - 3);
@@ -249,7 +249,7 @@ void TestStore::linksFollowTheirBookAndAuthor()
 
     // Deleting a publisher leaves its books as they were.
     Recordset publishers(archive, sql::AllPublishers);
-    QVERIFY(publishers.findFirst(QStringLiteral("id_Editore=%1").arg(PublisherAlba)));
+    QVERIFY(publishers.findFirst(QStringLiteral("id_Editore"), qint64(PublisherAlba)));
     publishers.deleteCurrent();
     QCOMPARE(scalar(path, QStringLiteral("SELECT id_edizione FROM biblio WHERE id=%1").arg(BookElite)).toInt(),
              int(PublisherAlba));
@@ -278,14 +278,14 @@ void TestStore::requeryShowsOtherConnectionsChanges()
     books.requery();
     QCOMPARE(books.recordCount(), 6);
     QCOMPARE(columnOf(books, "titolo"), (QStringList{"ABACO", "Abete", "àncora", "elefanti", "Èlite", "Zattera"}));
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookZeta)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookZeta)));
     QCOMPARE(books.absolutePosition(), 1);
     QCOMPARE(books.value("costo_E").toDouble(), 99.0);
-    QVERIFY(!books.findFirst(QStringLiteral("id=%1").arg(BookEdera)));
+    QVERIFY(!books.findFirst(QStringLiteral("id"), qint64(BookEdera)));
 
     links.requery();
     QCOMPARE(links.recordCount(), 3);
-    QVERIFY(links.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(AuthorNeri)));
+    QVERIFY(links.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(AuthorNeri)));
     QCOMPARE(links.value("nome").toString(), QStringLiteral("Neri Carla"));
 
     // Reading goes on while another connection is in the middle of writing.
@@ -295,7 +295,7 @@ void TestStore::requeryShowsOtherConnectionsChanges()
     QCOMPARE(books.recordCount(), 6);
     QCOMPARE(books.value("titolo").toString(), QStringLiteral("ABACO"));
     other->exec(QStringLiteral("COMMIT"));
-    QVERIFY(links.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(AuthorNeri)));
+    QVERIFY(links.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(AuthorNeri)));
     QCOMPARE(links.value("nome").toString(), QStringLiteral("Neri Carla"));
 }
 
@@ -324,14 +324,14 @@ void TestStore::dataSourceWithBoundFields()
     QVERIFY(unknown.shown.isNull());
     QCOMPARE(unknown.shows, 1);
 
-    QVERIFY(books.findFirst(QStringLiteral("id=%1").arg(BookElite)));
+    QVERIFY(books.findFirst(QStringLiteral("id"), qint64(BookElite)));
     QCOMPARE(moved.count(), 2);
     QCOMPARE(title.shown.toString(), QStringLiteral("Èlite"));
     QCOMPARE(cost.shown.toDouble(), 15.5);
-    QVERIFY(!books.findFirst(QStringLiteral("id=42")));
+    QVERIFY(!books.findFirst(QStringLiteral("id"), qint64(42)));
     QVERIFY(books.rs().noMatch());
 
-    books.findFirst(QStringLiteral("id=%1").arg(BookElite));
+    books.findFirst(QStringLiteral("id"), qint64(BookElite));
     title.toWrite = QStringLiteral("ÈLITE RIVISTA");
     cost.toWrite = 16.25;
     unknown.toWrite = QStringLiteral("ignorato");
@@ -374,7 +374,7 @@ void TestStore::dataSourceWithBoundFields()
     const qint64 key = authors.rs().value("ID_autore").toLongLong();
     QCOMPARE(key, scalar(path, "SELECT ID_autore FROM autore WHERE nome='GIALLI PIERO'").toLongLong());
     authors.refresh();
-    QVERIFY(authors.findFirst(QStringLiteral("ID_autore=%1").arg(key)));
+    QVERIFY(authors.findFirst(QStringLiteral("ID_autore"), qint64(key)));
     QCOMPARE(place.shown.toString(), QStringLiteral("TORINO"));
     QCOMPARE(authors.rs().absolutePosition(), 2); // bianchi, Èrcole, GIALLI, Neri, Verdi
 
@@ -402,7 +402,7 @@ void TestStore::dataSourceWithBoundFields()
     QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM autore WHERE nome='NON SCRITTO'")).toInt(), 0);
     ofBook.refresh();
     QCOMPARE(ofBook.rs().recordCount(), 3);
-    QVERIFY(ofBook.findFirst(QStringLiteral("autbiblio.id_autore=%1").arg(key)));
+    QVERIFY(ofBook.findFirst(QStringLiteral("autbiblio.id_autore"), qint64(key)));
     QCOMPARE(ofBook.rs().value("nome").toString(), QStringLiteral("GIALLI PIERO"));
 
     // A data source on a file that is not there.
