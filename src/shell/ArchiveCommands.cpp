@@ -1,5 +1,6 @@
 #include "shell/ArchiveCommands.h"
 
+#include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Paths.h"
 #include "store/ArchiveFiles.h"
@@ -12,6 +13,68 @@
 #include <limits>
 
 namespace shell {
+
+// ---------------------------------------------------------------- Nuovo Archivio, Crea Copia
+
+std::optional<QString> makeNewArchive(QWidget* parent)
+{
+    try {
+        const QString chosen = dialogs::saveArchive(parent, paths::archiveFolder());
+        const Busy busy(parent);
+        store::files::copyTemplate(paths::templateArchivePath(), chosen);
+        return chosen;
+    } catch (const store::DbError& e) {
+        // An archive that someone has open is never overwritten, nor one that may be open under
+        // another name.
+        if (e.number() == store::ErrPermissionDenied || e.number() == store::ErrInUse) {
+            msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
+        } else if (e.number() == store::ErrSeveralNames) {
+            msg::show(QStringLiteral("Autorizzazione negata!\r") + e.description(), msg::Icon::Critical);
+        } else {
+            msg::show(e.description());
+        }
+    } catch (const std::exception& e) {
+        msg::show(unexpectedError(e));
+    }
+    return std::nullopt;
+}
+
+void copyArchive(QWidget* parent, const QString& openArchive)
+{
+    try {
+        const QString target = dialogs::saveArchive(parent, QString());
+        // The empty template stays empty: every new archive is made from it.
+        if (store::files::sameFile(target, paths::templateArchivePath())) {
+            msg::show(QStringLiteral("Autorizzazione negata!"), msg::Icon::Critical);
+            return;
+        }
+        const Busy busy(parent);
+        // An object that went stale under the copy is let go and the copy is tried again, a few
+        // times at most.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                store::files::copyArchive(openArchive, target);
+                break;
+            } catch (const store::DbError& e) {
+                const bool stale = e.number() == store::ErrObjectInvalid || e.number() == store::ErrObjectNotSet;
+                if (!stale || attempt == 3) {
+                    throw;
+                }
+            }
+        }
+    } catch (const store::DbError& e) {
+        if (e.number() == store::ErrInUse || e.number() == store::ErrPermissionDenied) {
+            msg::show(QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"), msg::Icon::Information);
+        } else if (e.number() == store::ErrSeveralNames) {
+            // Closing windows would not help: the file may be open under another name anywhere.
+            msg::show(QStringLiteral("Autorizzazione negata!\r") + e.description(), msg::Icon::Critical);
+        } else {
+            msg::show(e.description());
+        }
+    } catch (const std::exception& e) {
+        msg::show(unexpectedError(e));
+    }
+}
 
 // ---------------------------------------------------------------- Busy
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 
 class QWidget;
 
@@ -45,6 +46,15 @@ class Busy {
 // The description of an error that no handler expects (out of memory, a name the file system
 // cannot take): reported, so the program stays open.
 QString unexpectedError(const std::exception& e);
+
+// "Nuovo Archivio" once no edit is open: the save dialog, then an empty archive from the template
+// at the chosen path, with the command's messages. The new archive's path, or nothing when the
+// user gave up or it could not be made.
+std::optional<QString> makeNewArchive(QWidget* parent);
+
+// "Crea Copia": the save dialog, then a copy of the open archive `openArchive` at the chosen path,
+// even while others work on it, with the command's messages.
+void copyArchive(QWidget* parent, const QString& openArchive);
 
 // "Ripara e Compatta" once the user has agreed to the repair of the archive at `path`, which
 // nobody may have open: the repair, what a salvage saved and where the damaged original is, the
