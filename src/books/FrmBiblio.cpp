@@ -227,9 +227,11 @@ void FrmBiblio::showNoBook()
 
 void FrmBiblio::showPublisher(const QVariant& publisherKey)
 {
-    // An open publisher edit is never moved off its row: the chooser finds the name by itself.
+    // An open publisher edit, or a town or note typed into the panel, is never moved off its row
+    // by choosing a book: the chooser finds the name by itself. Only the user's own choice in the
+    // panel stores what was typed.
     bool found = false;
-    if (!Data5->isEditing()) {
+    if (!Data5->isEditing() && !Data5->hasPendingChanges()) {
         found = Data5->findFirst(QStringLiteral("id_Editore"), publisherKey);
     } else {
         found = m_fields->DBCombo3->listModel()->rowOfKey(publisherKey.toString()) >= 0;
@@ -535,7 +537,8 @@ bool FrmBiblio::hasOpenEdit() const
 
 void FrmBiblio::refreshChoosers()
 {
-    if (isEditing() || Frame1->isEditing() || Frame2->isEditing()) {
+    if (isEditing() || Frame1->isEditing() || Frame2->isEditing() || Data2->hasPendingChanges() ||
+        Data5->hasPendingChanges()) {
         return;
     }
     if (m_archive->changeStamp() == m_choosersStamp) {

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 #include <cmath>
 
@@ -381,30 +382,33 @@ BoundTextEdit::BoundTextEdit(QWidget* parent) : QPlainTextEdit(parent)
     applyFieldColours(this);
     setTabChangesFocus(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    connect(this, &QPlainTextEdit::textChanged, this, &BoundTextEdit::changed);
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int added) { changed(position, added); });
 }
 
-void BoundTextEdit::changed()
+void BoundTextEdit::changed(int position, int added)
 {
-    if (m_showing || !m_upperCase) {
+    if (m_showing || !m_upperCase || added <= 0) {
         return;
     }
-    const QString text = toPlainText();
+    // Only what came in is put in capitals: the rest of a note stored in small letters stays as it
+    // is stored.
+    const int end = std::min(position + added, document()->characterCount() - 1);
+    if (end <= position) {
+        return;
+    }
+    QTextCursor span(document());
+    span.setPosition(position);
+    span.setPosition(end, QTextCursor::KeepAnchor);
+    const QString text = span.selectedText();
     const QString upper = text.toUpper();
     if (upper == text) {
         return;
     }
     const QScopedValueRollback fixing(m_showing, true);
-    QTextCursor cursor = textCursor();
-    const int caret = int(text.left(cursor.position()).toUpper().size());
-    cursor.beginEditBlock();
-    cursor.select(QTextCursor::Document);
-    cursor.insertText(upper);
-    cursor.endEditBlock();
-    cursor.setPosition(std::min(caret, int(upper.size())));
-    setTextCursor(cursor);
+    // The paragraph separators a selection reads back as are line breaks in the box.
+    span.insertText(QString(upper).replace(QChar::ParagraphSeparator, QLatin1Char('\n')));
 }
-
 
 void BoundTextEdit::showFieldValue(const QVariant& value)
 {

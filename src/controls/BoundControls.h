@@ -141,8 +141,9 @@ class BoundTextEdit : public QPlainTextEdit, public BoundField {
     void insertFromMimeData(const QMimeData* source) override;
 
   private:
-    // Text that arrived by another way than typing or pasting is put in capitals too.
-    void changed();
+    // Text that arrived by another way than typing or pasting is put in capitals too: the
+    // `added` characters from `position`.
+    void changed(int position, int added);
 
     bool m_upperCase = false;
     QString m_shown;

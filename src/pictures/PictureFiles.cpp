@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QSaveFile>
 
+#include <mutex>
 #include <optional>
 
 namespace pictures {
@@ -98,7 +99,10 @@ ReadProblem readWholeFile(const QString& path, QByteArray& bytes)
 void prepareReader(QImageReader& reader)
 {
     reader.setAutoTransform(true);
-    reader.setAllocationLimit(kAllocationLimitMb);
+    // The limit is one for the whole process, and pictures are read on several threads: it is set
+    // once, before the first reader of any thread reads.
+    static std::once_flag limited;
+    std::call_once(limited, [] { QImageReader::setAllocationLimit(kAllocationLimitMb); });
 }
 
 QByteArray pictureFormat(QIODevice& device, const QString& path)

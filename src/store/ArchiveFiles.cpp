@@ -27,6 +27,10 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr int kBackupPatienceMs = 10000;
 // Pages replaced per step when an archive is rewritten in place (about 1 MB).
 constexpr int kPagesPerStep = 256;
+// A file read page by page to learn whether rows can be saved from it: not larger than this (a
+// catalogue of a million books takes about 350 MB), made of pages of at least this size.
+constexpr qint64 kLargestSurvey = qint64(4) * 1024 * 1024 * 1024;
+constexpr qint64 kSmallestPage = 512;
 
 // The working files beside an archive, by what the program adds to its name: the rebuilt archive
 // of a repair and the new file it is first made as, a new file not yet moved into place, the copy
@@ -574,6 +578,13 @@ bool salvageable(const QString& path)
                     return false; // locked, or unreadable: nothing is known of its pages
                 }
             }
+        }
+        // Worth reading page by page only when it can be an archive: its header says so, or it is
+        // made of whole pages of a size an archive has, and it is not larger than an archive gets.
+        // A large file of another kind is refused at once instead of read to its end.
+        const qint64 size = QFileInfo(path).size();
+        if (size > kLargestSurvey || (!looksLikeArchiveFile(path) && size % kSmallestPage != 0)) {
+            return false;
         }
         const salvage::Survey found = salvage::survey(path);
         return found.schemaVersion <= kSchemaVersion && found.rows() > 0;

@@ -115,12 +115,15 @@ void DataSource::showBound()
 
 void DataSource::addNew()
 {
+    // What was typed for the record shown is stored first, as a move would store it.
+    storePendingChanges();
     rs().addNew();
     showBound();
 }
 
 void DataSource::edit()
 {
+    storePendingChanges();
     rs().edit();
     showBound();
 }
@@ -137,6 +140,8 @@ void DataSource::deleteCurrent()
     Recordset& r = rs();
     const int position = r.absolutePosition();
     r.deleteCurrent();
+    // What was typed for the deleted record goes with it: it is never stored in another one.
+    showBound();
     emit rowDeleted(position);
 }
 
@@ -193,17 +198,30 @@ void DataSource::writeBound(Recordset& r, bool everything)
     }
 }
 
-void DataSource::storePendingChanges()
+bool DataSource::hasPendingChanges() const
 {
     if (!m_recordset || isEditing() || !m_recordset->hasCurrent()) {
-        return;
+        return false;
     }
     for (FieldBinding* b : m_bindings) {
         if (b->fieldModified() == true && m_recordset->isWritable(m_recordset->columnIndex(b->dataField()))) {
-            updateRecord();
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+void DataSource::storePendingChanges()
+{
+    if (!hasPendingChanges()) {
+        return;
+    }
+    // Typed for the record the controls show; should the result have moved off it without them
+    // being told, nothing is written to another record.
+    if (!m_shownKey || m_recordset->bookmark() != *m_shownKey) {
+        return;
+    }
+    updateRecord();
 }
 
 void DataSource::bind(FieldBinding* binding)

@@ -61,6 +61,9 @@ class DataSource : public QObject {
     quint64 generation() const { return m_generation; }
     Recordset& rs() const; // throws 91 before the first refresh
     bool isEditing() const { return m_recordset && m_recordset->editMode() != Recordset::EditMode::None; }
+    // Whether the user changed a bound control with no edit open: the next move or refresh stores
+    // it (see above), and a window's own automatic moves leave such a record alone.
+    bool hasPendingChanges() const;
 
     // Moves that tell the bound controls and raise `reposition`.
     bool findFirst(const QString& field, const QVariant& value);
@@ -71,7 +74,8 @@ class DataSource : public QObject {
     void notifyReposition();
 
     // Editing through the bound controls: a new row shows empty fields, an edit shows the row as
-    // it is stored now, a cancel shows the row again.
+    // it is stored now, a cancel shows the row again. What was typed with no edit open is stored
+    // first; a deleted row takes it with it.
     void addNew();
     void edit();
     // True when someone else changed or deleted the edited row meanwhile (see Recordset).

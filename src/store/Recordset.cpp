@@ -375,12 +375,14 @@ void Recordset::forgetCache()
 {
     m_cache->pages.clear();
     m_cache->order.clear();
+    ++m_cache->forgotten;
     m_single.reset();
 }
 
 void Recordset::forgetPageOf(int row)
 {
     m_single.reset();
+    ++m_cache->forgotten;
     if (m_keyed && row >= 0) {
         m_cache->pages.remove(row / kPageSize);
         m_cache->order.remove(row / kPageSize);
@@ -629,7 +631,7 @@ QVariant Recordset::value(const QString& field) const
 const Recordset::Row& Recordset::currentRow() const
 {
     const qint64 key = m_keyed ? keys()[m_pos] : 0;
-    if (m_single && m_single->first == key && m_singlePosition == m_pos) {
+    if (m_single && m_single->first == key && m_singlePosition == m_pos && m_singleForgotten == m_cache->forgotten) {
         return m_single->second;
     }
     // A walk from row to row reads pages, as a list does.
@@ -654,6 +656,7 @@ const Recordset::Row& Recordset::currentRow() const
     m_rowQuery->reset();
     m_single.emplace(key, std::move(row));
     m_singlePosition = m_pos;
+    m_singleForgotten = m_cache->forgotten;
     return m_single->second;
 }
 

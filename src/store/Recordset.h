@@ -124,6 +124,9 @@ class Recordset {
     struct PageCache {
         QHash<int, Page> pages;
         std::list<int> order;
+        // Counts the times rows were forgotten (a save, a delete, a cancelled edit), so that a row
+        // one recordset read alone is not shown by it once another one changed it.
+        quint64 forgotten = 0;
     };
 
     // The keys of the rows in order; shared between recordsets of the same query while nothing
@@ -194,6 +197,7 @@ class Recordset {
     mutable std::unique_ptr<Statement> m_rowQuery;                   // prepared when first needed
     mutable std::optional<std::pair<qint64, Row>> m_single;          // the last row read alone, by its key
     mutable int m_singlePosition = -1;                               // and its position
+    mutable quint64 m_singleForgotten = 0;                           // and the cache's count then
     mutable std::map<int, std::unique_ptr<Statement>> m_findQueries; // find by column, prepared once
     int m_rowIdColumn = -1;                                          // the column that holds the rowid itself, or -1
 

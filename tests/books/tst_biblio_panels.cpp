@@ -339,6 +339,33 @@ class TestBiblioPanels : public QObject {
         QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
     }
 
+    void theWindowsOwnMovesNeverStoreATownTypedWhileBrowsing()
+    {
+        BooksWindow books;
+        auto other = store::Archive::open(books.path());
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        click(books, QStringLiteral("Command13"));
+        clickEntry(books, QStringLiteral("DBList4"), 0); // EINAUDI, TORINO
+        typeInto(books, QStringLiteral("Text1_4"), QStringLiteral(" nord"));
+        other->exec(QStringLiteral("UPDATE editori SET residenza='NAPOLI' WHERE ID_Editore=2"));
+        // The book saved and shown again: showing its publisher does not move the panel's record,
+        // so nothing typed there is stored over the other user's change, nor lost.
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(scalar(books.path(), "SELECT residenza FROM editori WHERE ID_Editore=2").toString(),
+                 QStringLiteral("NAPOLI"));
+        QCOMPARE(books.text(QStringLiteral("Text1_4")), QStringLiteral("TORINO NORD"));
+
+        // A publisher deleted with text typed for it: that text is never stored in another one.
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        msg::queueAnswer(msg::Answer::Yes);
+        click(books, QStringLiteral("Command10"));
+        QCOMPARE(count(books, "SELECT count(*) FROM editori WHERE ID_Editore=2"), 0);
+        QCOMPARE(scalar(books.path(), "SELECT residenza FROM editori WHERE ID_Editore=1").toString(),
+                 QStringLiteral("MILANO"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdNuovo")), Qt::LeftButton);
+    }
+
     void annullaAfterARefusedSaveShowsTheOtherUsersPublisher()
     {
         BooksWindow books;

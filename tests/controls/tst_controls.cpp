@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QtTest>
 
 class TestControls : public QObject {
@@ -164,6 +165,18 @@ class TestControls : public QObject {
         line->setText(QAccessible::Value, QStringLiteral("bra"));
         source.updateRecord();
         QCOMPARE(stored("residenza", 15), QVariant(QStringLiteral("BRA")));
+
+        // A note stored in small letters keeps them where nothing was typed: only what comes in
+        // is put in capitals.
+        notes.showFieldValue(QStringLiteral("scritta a mano\r\nstraße"));
+        notes.show();
+        notes.setFocus();
+        notes.moveCursor(QTextCursor::End);
+        QTest::keyClicks(&notes, QStringLiteral(" x"));
+        QCOMPARE(notes.text(), QStringLiteral("scritta a mano\nstraße X"));
+        box->editableTextInterface()->insertText(0, QStringLiteral("nota: "));
+        QCOMPARE(notes.text(), QStringLiteral("NOTA: scritta a mano\nstraße X"));
+        notes.hide();
     }
 
     void typingIsUpperCasedWithTheCaretKept()

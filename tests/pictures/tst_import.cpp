@@ -595,7 +595,7 @@ class TestImport : public QObject {
         for (const QString& folder : {deep, other, deep}) {
             d->setFolder(folder);
             QCOMPARE(listedNames(*d, 1).size(), 1);
-            QVERIFY2(QTest::qWaitFor([&] { return settled() && showsInTheTree(folder); }, 5000), qPrintable(folder));
+            QVERIFY2(QTest::qWaitFor([&] { return settled() && showsInTheTree(folder); }, 30000), qPrintable(folder));
             QCOMPARE(d->folder(), folder);
         }
     }
