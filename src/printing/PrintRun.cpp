@@ -7,6 +7,7 @@
 #include "app/Paths.h"
 #include "pictures/PictureReader.h"
 #include "printing/FrmStato.h"
+#include "printing/PdfSurface.h"
 #include "printing/PrinterSurface.h"
 #include "printing/frmstampa.h"
 #include "store/DbError.h"
@@ -97,7 +98,7 @@ void printOnPrinter(const PrintRequest& request)
     QPrinter& printer = currentPrinter();
     // Where no printer is installed the printer is a PDF file with no name until the set-up names one.
     if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
-        PrinterSurface surface(printer.outputFileName(), printer.pageLayout());
+        PdfSurface surface(printer.outputFileName(), printer.pageLayout());
         printCopies(surface, request);
         return;
     }
@@ -120,7 +121,7 @@ void printToPdf(const PrintRequest& request)
                          QStringLiteral(".pdf");
     const QString path = dialogs::savePdf(request.window, QDir(folder).filePath(name));
     state().pdfFolder = QFileInfo(path).absolutePath();
-    PrinterSurface surface(path, currentPrinter().pageLayout());
+    PdfSurface surface(path, currentPrinter().pageLayout());
     printCopies(surface, request);
 }
 
@@ -144,8 +145,13 @@ void preview(const PrintRequest& request)
         guard::run([&] {
             // Printed from the preview into a file: written safely, as the "PDF..." button writes.
             const bool toFile = target->outputFormat() == QPrinter::PdfFormat && !target->outputFileName().isEmpty();
-            PrinterSurface surface = toFile ? PrinterSurface(target->outputFileName(), target->pageLayout())
-                                            : PrinterSurface(*target);
+            std::unique_ptr<PrintSurface> output;
+            if (toFile) {
+                output = std::make_unique<PdfSurface>(target->outputFileName(), target->pageLayout());
+            } else {
+                output = std::make_unique<PrinterSurface>(*target);
+            }
+            PrintSurface& surface = *output;
             PrintRequest once = request;
             once.after = nullptr;
             auto progress = std::make_unique<FrmStato>();
