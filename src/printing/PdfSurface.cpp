@@ -71,16 +71,9 @@ QString PdfSurface::pdfFileOf(const QString& pdfPath, int n)
     return info.dir().filePath(info.completeBaseName() + QStringLiteral(" (%1)").arg(n) + suffix);
 }
 
-QPageLayout PdfSurface::layoutOf(Orientation orientation) const
-{
-    QPageLayout layout = m_layout;
-    layout.setOrientation(orientation == Orientation::Landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    return layout;
-}
-
 QSizeF PdfSurface::printableSize(Orientation orientation) const
 {
-    return layoutOf(orientation).paintRect(QPageLayout::Point).size() * 20.0;
+    return printableTwips(orientedLayout(m_layout, orientation));
 }
 
 void PdfSurface::beginDocument(Orientation orientation)
@@ -92,7 +85,7 @@ void PdfSurface::beginDocument(Orientation orientation)
         throw store::DbError(store::ErrPathFileAccess, QStringLiteral("Impossibile scrivere il file PDF \"%1\": %2")
                                                            .arg(QDir::toNativeSeparators(path), file->errorString()));
     }
-    m_document = std::make_unique<PdfDocument>(*file, layoutOf(orientation));
+    m_document = std::make_unique<PdfDocument>(*file, orientedLayout(m_layout, orientation));
     m_file = std::move(file);
     checkWritten();
 }

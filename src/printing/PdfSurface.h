@@ -41,7 +41,6 @@ class PdfSurface : public PrintSurface {
     void discardDocument() noexcept override;
 
   private:
-    QPageLayout layoutOf(Orientation orientation) const;
     // Throws the file's error once a write to it failed.
     void checkWritten();
 

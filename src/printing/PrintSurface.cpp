@@ -193,4 +193,16 @@ void PrintSurface::abandonDoc() noexcept
     discardDocument();
 }
 
+QPageLayout orientedLayout(QPageLayout layout, PrintSurface::Orientation orientation)
+{
+    layout.setOrientation(orientation == PrintSurface::Orientation::Landscape ? QPageLayout::Landscape
+                                                                              : QPageLayout::Portrait);
+    return layout;
+}
+
+QSizeF printableTwips(const QPageLayout& layout)
+{
+    return layout.paintRect(QPageLayout::Point).size() * 20.0;
+}
+
 } // namespace printing

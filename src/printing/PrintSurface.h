@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QImage>
 #include <QList>
+#include <QPageLayout>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -125,5 +126,10 @@ class PrintSurface {
 // The font a printout names, sized in twips: "Courier New" and "Arial" are what the system offers
 // in their place (metric-compatible faces where installed).
 QFont printFont(const QString& name, qreal points, bool bold);
+
+// `layout` turned to `orientation`.
+QPageLayout orientedLayout(QPageLayout layout, PrintSurface::Orientation orientation);
+// The size of the printable area of `layout` in twips.
+QSizeF printableTwips(const QPageLayout& layout);
 
 } // namespace printing

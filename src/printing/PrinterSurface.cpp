@@ -26,22 +26,15 @@ QString PrinterSurface::deviceName() const
     return m_printer->printerName();
 }
 
-QPageLayout PrinterSurface::layoutOf(Orientation orientation) const
-{
-    QPageLayout layout = m_layout;
-    layout.setOrientation(orientation == Orientation::Landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    return layout;
-}
-
 QSizeF PrinterSurface::printableSize(Orientation orientation) const
 {
-    return layoutOf(orientation).paintRect(QPageLayout::Point).size() * 20.0;
+    return printableTwips(orientedLayout(m_layout, orientation));
 }
 
 void PrinterSurface::beginDocument(Orientation orientation)
 {
     auto open = std::make_unique<Open>();
-    const QPageLayout layout = layoutOf(orientation);
+    const QPageLayout layout = orientedLayout(m_layout, orientation);
     m_printer->setPageLayout(layout);
     if (!open->painter.begin(m_printer)) {
         const QString name = m_printer->printerName();

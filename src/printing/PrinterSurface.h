@@ -37,7 +37,6 @@ class PrinterSurface : public PrintSurface {
   private:
     struct Open;
     void prepareDevice();
-    QPageLayout layoutOf(Orientation orientation) const;
 
     QPrinter* m_printer = nullptr;
     QPageLayout m_layout;
