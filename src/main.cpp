@@ -11,6 +11,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
+    // Where QSettings keeps what the program remembers between runs (the last picture folder).
+    QApplication::setOrganizationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);
     guard::installWaitCursor();
     // The program ends only through the main window's quit guard; closing the splash is not an end.

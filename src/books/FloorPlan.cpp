@@ -1,8 +1,13 @@
 #include "books/FloorPlan.h"
 
+#include "pictures/PictureDrop.h"
+#include "pictures/PictureImport.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/Photos.h"
+#include "pictures/cDIBSection.h"
 
 #include "app/Guard.h"
+#include "app/Modulo1.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -112,6 +117,16 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
             [this](const QString&, const pictures::DisplayPicture& read) { guard::run([&] { showPlan(read); }); });
     guard::connect(Command17, &QPushButton::clicked, this, [this] { openLargeView(); });
     guard::connect(Command16, &QPushButton::clicked, this, [this] { closeLargeView(); });
+    // A picture file dropped on either view from a file manager becomes the archive's plan, as
+    // "Inserisci Piantina" makes it.
+    for (QWidget* view : {static_cast<QWidget*>(Picture5), static_cast<QWidget*>(Picture8)}) {
+        new pictures::PictureDrop(view, [this](const QString& path) {
+            std::unique_ptr<pictures::cDIBSection> buffer;
+            if (pictures::storePicture(path, pictures::ImportTarget::Plan, buffer)) {
+                load(pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio));
+            }
+        });
+    }
     placeSmallMarker(m_small);
     // No book shown yet, so no place to mark.
     setMarkersVisible(false);

@@ -9,6 +9,7 @@
 #include "pictures/JpegCodec.h"
 #include "pictures/Photos.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/PictureImport.h"
 #include "pictures/PictureLoader.h"
 #include "pictures/cDIBSection.h"
 #include "pictures/frmpicture.h"
@@ -22,51 +23,78 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
+#include <QUrl>
 
 #include <algorithm>
 
 namespace {
 
-// The quality of every photo and plan the program writes.
-constexpr int kQuality = 50;
-
 // Error number of a drive that cannot be read (no disk in it, a network drive gone).
 constexpr int kErrDeviceUnavailable = 68;
 
-QString& lastFolder()
-{
-    static QString folder;
-    return folder;
-}
+// Where the folder last shown is kept between runs.
+const QString kLastFolderKey = QStringLiteral("InserisciImmagine/Cartella");
 
 QString quoted(const QString& path)
 {
     return QLatin1Char('\'') + path + QLatin1Char('\'');
 }
 
-// The busy pointer while a picture is read and written; messages lift it (see msg::show).
-class BusyPointer {
-  public:
-    BusyPointer() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
-    ~BusyPointer() { QGuiApplication::restoreOverrideCursor(); }
-    BusyPointer(const BusyPointer&) = delete;
-    BusyPointer& operator=(const BusyPointer&) = delete;
-};
-
-
 QString cleanFolder(const QString& folder)
 {
     return QDir::cleanPath(QDir(folder).absolutePath());
 }
 
+// File systems that hold no files of the user's: the kernel's own views, memory and containers'
+// layers, and the images of packaged programs.
+bool isPseudoFileSystem(const QByteArray& type)
+{
+    static const QList<QByteArray> pseudo{
+        "autofs",   "binfmt_misc", "bpf",      "cgroup",  "cgroup2",     "configfs",        "debugfs",
+        "devpts",   "devtmpfs",    "efivarfs", "fusectl", "hugetlbfs",   "mqueue",          "nsfs",
+        "overlay",  "proc",        "pstore",   "ramfs",   "rpc_pipefs",  "securityfs",      "selinuxfs",
+        "squashfs", "sysfs",       "tmpfs",    "tracefs", "fuse.portal", "fuse.gvfsd-fuse", "nfsd"};
+    return pseudo.contains(type);
+}
+
+// The folder `path` names, or the nearest folder above it that still exists; empty when none does.
+QString existingFolderAt(const QString& path)
+{
+    if (path.isEmpty()) {
+        return {};
+    }
+    QString folder = cleanFolder(path);
+    while (!QFileInfo(folder).isDir()) {
+        const QString up = QFileInfo(folder).path();
+        if (up == folder || up.isEmpty()) {
+            return {};
+        }
+        folder = up;
+    }
+    return folder;
+}
+
 } // namespace
+
+// The first column of the file system model, the folders' names.
+class frminserisci::FolderNames : public QSortFilterProxyModel {
+  public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+  protected:
+    bool filterAcceptsColumn(int column, const QModelIndex&) const override { return column == 0; }
+};
 
 frminserisci::frminserisci(QWidget* parent, std::function<void()> planImported)
     : QDialog(parent), m_planImported(std::move(planImported))
@@ -81,17 +109,36 @@ frminserisci::frminserisci(QWidget* parent, std::function<void()> planImported)
 
 frminserisci::~frminserisci()
 {
-    // The next dialog of the run starts where this one was left.
-    lastFolder() = m_folder;
+    // The next dialog, in this run or the next one, starts where this one was left.
+    if (!m_folder.isEmpty()) {
+        QSettings().setValue(kLastFolderKey, m_folder);
+    }
 }
 
 void frminserisci::buildControls()
 {
-    // The drive list and the file list on the left; the folder list, the preview and the buttons
-    // on the right.
+    // The path box across the top; the places, the folder list and the file list on the left, in
+    // the order they are read and reached with Tab; the preview and the buttons on the right.
+    auto* pathLabel = new QLabel(QStringLiteral("&Percorso:"), this);
+    pathLabel->setObjectName(QStringLiteral("LblPercorso"));
+    pathLabel->setGeometry(12, 16, 70, 26);
+    TxtPercorso = new QLineEdit(this);
+    TxtPercorso->setObjectName(QStringLiteral("TxtPercorso"));
+    TxtPercorso->setGeometry(84, 16, 504, 26);
+    TxtPercorso->setAccessibleName(QStringLiteral("Percorso"));
+    TxtPercorso->setAccessibleDescription(
+        QStringLiteral("Scrivere o incollare una cartella o un file e premere Invio per andarci"));
+    pathLabel->setBuddy(TxtPercorso);
+
+    auto* placesLabel = new QLabel(QStringLiteral("&Luoghi:"), this);
+    placesLabel->setObjectName(QStringLiteral("LblLuoghi"));
+    placesLabel->setGeometry(12, 52, 70, 26);
     Drive1 = new QComboBox(this);
     Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setGeometry(12, 16, 250, 26);
+    Drive1->setGeometry(84, 52, 178, 26);
+    placesLabel->setBuddy(Drive1);
+    Drive1->setAccessibleName(QStringLiteral("Luoghi"));
+    Drive1->setToolTip(QStringLiteral("Luoghi: cartella personale, immagini, unità e dischi"));
 
     m_files = new QFileSystemModel(this);
     m_files->setObjectName(QStringLiteral("File1Model"));
@@ -102,7 +149,8 @@ void frminserisci::buildControls()
     m_listed = new pictures::FolderFiles(m_files, this);
     File1 = new QListView(this);
     File1->setObjectName(QStringLiteral("File1"));
-    File1->setGeometry(12, 52, 250, 366);
+    File1->setGeometry(12, 268, 250, 190);
+    File1->setAccessibleName(QStringLiteral("File"));
     File1->setModel(m_listed);
     File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     File1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -113,11 +161,13 @@ void frminserisci::buildControls()
     m_folders->setReadOnly(true);
     Dir1 = new QTreeView(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
-    Dir1->setGeometry(276, 16, 312, 170);
-    Dir1->setModel(m_folders);
-    for (int column = 1; column < m_folders->columnCount(); ++column) {
-        Dir1->hideColumn(column);
-    }
+    Dir1->setGeometry(12, 88, 250, 170);
+    Dir1->setAccessibleName(QStringLiteral("Cartelle"));
+    // The names of the folders alone: columns hidden in the view (size, kind, date) would still be
+    // read out to screen readers as items of their own.
+    m_folderNames = new FolderNames(this);
+    m_folderNames->setSourceModel(m_folders);
+    Dir1->setModel(m_folderNames);
     Dir1->setHeaderHidden(true);
     Dir1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Dir1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -126,21 +176,29 @@ void frminserisci::buildControls()
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Picture1->setLineWidth(2);
-    Picture1->setGeometry(276, 196, 312, 170);
+    Picture1->setGeometry(276, 52, 312, 350);
+    Picture1->setAccessibleName(QStringLiteral("Anteprima"));
     Image1 = new QLabel(Picture1);
     Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setAccessibleName(QStringLiteral("Anteprima dell'immagine scelta"));
     Image1->setGeometry(8, 8, 153, 129);
     Image1->hide();
     m_previewLoader = new pictures::PictureLoader(this);
 
-    Command1[0] = pictures::boldButton(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 378, 90, 36));
-    Command1[1] = pictures::boldButton(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 378, 90, 36));
+    Command1[0] =
+        pictures::boldButton(this, QStringLiteral("Command1_0"), QStringLiteral("Inserisci"), QRect(392, 418, 90, 36));
+    Command1[1] =
+        pictures::boldButton(this, QStringLiteral("Command1_1"), QStringLiteral("Annulla"), QRect(498, 418, 90, 36));
     Command1[0]->setDefault(true);
-    setFixedSize(600, 430);
-    setTabOrder(Drive1, File1);
-    setTabOrder(File1, Dir1);
-    setTabOrder(Dir1, Command1[0]);
+    setFixedSize(600, 470);
+    setTabOrder(TxtPercorso, Drive1);
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, File1);
+    setTabOrder(File1, Command1[0]);
     setTabOrder(Command1[0], Command1[1]);
+
+    // Enter in the path box goes there; it does not press "Inserisci".
+    TxtPercorso->installEventFilter(this);
 
     guard::connect(Drive1, &QComboBox::activated, this, [this] { Drive1_Change(); });
     guard::connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { Dir1_Change(); });
@@ -158,6 +216,10 @@ void frminserisci::buildControls()
     connect(m_folders, &QFileSystemModel::directoryLoaded, this, [this] { showFolderInTree(); });
     connect(m_folders, &QAbstractItemModel::layoutChanged, this, [this] { showFolderInTree(); });
     connect(m_folders, &QAbstractItemModel::rowsInserted, this, [this] { showFolderInTree(); });
+    // A file named in the path box is chosen once the file list has read it.
+    connect(m_listed, &QAbstractItemModel::rowsInserted, this, [this] { chooseNamedFile(); });
+    connect(m_listed, &QAbstractItemModel::layoutChanged, this, [this] { chooseNamedFile(); });
+    connect(m_listed, &QAbstractItemModel::modelReset, this, [this] { chooseNamedFile(); });
     for (const auto opened : {&QTreeView::expanded, &QTreeView::collapsed}) {
         connect(Dir1, opened, this, [this] { m_followTree = m_followTree && m_showingFolder; });
     }
@@ -194,8 +256,12 @@ QStringList frminserisci::pictureFilePatterns()
 
 QString frminserisci::startFolder()
 {
-    if (!lastFolder().isEmpty() && QFileInfo(lastFolder()).isDir()) {
-        return lastFolder();
+    const QString last = QSettings().value(kLastFolderKey).toString();
+    if (!last.isEmpty()) {
+        // A folder deleted since, or on a drive taken away: the nearest one above it that is left.
+        const QString folder = existingFolderAt(last);
+        const bool gone = folder != cleanFolder(last);
+        return folder.isEmpty() || (gone && QFileInfo(folder).isRoot()) ? QDir::homePath() : folder;
     }
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (!pictures.isEmpty() && QFileInfo(pictures).isDir()) {
@@ -206,53 +272,84 @@ QString frminserisci::startFolder()
 
 void frminserisci::forgetLastFolder()
 {
-    lastFolder().clear();
+    QSettings().remove(kLastFolderKey);
 }
 
 // ---------------------------------------------------------------- drives, folders and files
 
 void frminserisci::fillDrives()
 {
+    Drive1->clear();
+    const auto addPlace = [this](const QString& name, const QString& path) {
+        const QString folder = cleanFolder(path);
+        if (!path.isEmpty() && QFileInfo(folder).isDir() && Drive1->findData(folder) < 0) {
+            Drive1->addItem(name, folder);
+        }
+    };
+    addPlace(QStringLiteral("Cartella personale"), QDir::homePath());
+    addPlace(QStringLiteral("Immagini"), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+
     QList<QStorageInfo> volumes;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        // Only volumes that hold folders (a file mounted on its own is no drive).
-        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir()) {
+        // Only volumes that hold the user's folders (a file mounted on its own is no drive); the
+        // root of the system always.
+        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir() &&
+            (volume.isRoot() || !isPseudoFileSystem(volume.fileSystemType()))) {
             volumes << volume;
         }
     }
     std::sort(volumes.begin(), volumes.end(),
               [](const QStorageInfo& a, const QStorageInfo& b) { return a.rootPath() < b.rootPath(); });
-    Drive1->clear();
     for (const QStorageInfo& volume : volumes) {
         const QString root = volume.rootPath();
         const QString name = volume.displayName();
-        Drive1->addItem(name.isEmpty() || name == root ? root : root + QStringLiteral("  [") + name + QLatin1Char(']'),
-                        root);
+        addPlace(name.isEmpty() || name == root ? root : root + QStringLiteral("  [") + name + QLatin1Char(']'), root);
     }
+}
+
+QStringList frminserisci::places() const
+{
+    QStringList paths;
+    for (int row = 0; row < Drive1->count(); ++row) {
+        paths << Drive1->itemData(row).toString();
+    }
+    return paths;
 }
 
 void frminserisci::showDrive(const QString& folder)
 {
-    const QString root = QStorageInfo(folder).rootPath();
-    if (root.isEmpty()) {
-        return;
+    // The place the folder is in: the nearest one, so a folder of the home folder shows "Cartella
+    // personale" rather than the disk it is on.
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int row = 0; row < Drive1->count(); ++row) {
+        const QString place = Drive1->itemData(row).toString();
+        const bool inside = folder == place || place == QStringLiteral("/") ||
+                            folder.startsWith(place.endsWith(QLatin1Char('/')) ? place : place + QLatin1Char('/'));
+        if (inside && place.size() > bestLength) {
+            best = row;
+            bestLength = place.size();
+        }
     }
-    int row = Drive1->findData(root);
-    if (row < 0) {
+    if (best < 0) {
+        const QString root = QStorageInfo(folder).rootPath();
+        if (root.isEmpty()) {
+            return;
+        }
         Drive1->addItem(root, root);
-        row = Drive1->count() - 1;
+        best = Drive1->count() - 1;
     }
-    Drive1->setCurrentIndex(row);
+    Drive1->setCurrentIndex(best);
 }
 
 void frminserisci::setFolder(const QString& folder)
 {
     const QString clean = cleanFolder(folder);
     showDrive(clean);
-    const QString root = Drive1->currentData().toString();
+    const QString root = QStorageInfo(clean).rootPath();
     if (!root.isEmpty() && m_folders->rootPath() != root) {
         m_folders->setRootPath(root);
-        Dir1->setRootIndex(m_folders->index(root));
+        Dir1->setRootIndex(m_folderNames->mapFromSource(m_folders->index(root)));
     }
     // Listed, and shown in the folder list, even when the folder list cannot show it (a hidden
     // folder).
@@ -272,7 +369,7 @@ void frminserisci::showFolderInTree()
         this,
         [this] {
             m_treeFollowPending = false;
-            const QModelIndex shown = m_folders->index(m_folder);
+            const QModelIndex shown = m_folderNames->mapFromSource(m_folders->index(m_folder));
             if (!m_followTree || !shown.isValid()) {
                 return;
             }
@@ -292,6 +389,8 @@ void frminserisci::showFiles(const QString& folder)
         return;
     }
     m_folder = folder;
+    TxtPercorso->setText(QDir::toNativeSeparators(folder));
+    m_namedFile.clear();
     m_listed->setFolder(folder);
     File1->setCurrentIndex(QModelIndex());
     File1->clearSelection();
@@ -304,17 +403,94 @@ void frminserisci::showFiles(const QString& folder)
 
 void frminserisci::Drive1_Change()
 {
-    const QString root = Drive1->currentData().toString();
-    if (root.isEmpty() || root == QStorageInfo(m_folder).rootPath()) {
+    const QString place = Drive1->currentData().toString();
+    if (place.isEmpty() || place == m_folder) {
         return;
     }
-    const QStorageInfo volume(root);
-    if (!volume.isValid() || !volume.isReady() || !QDir(root).isReadable()) {
-        // Nothing changes: the drive list goes back to the drive of the folder shown.
+    const QStorageInfo volume(place);
+    if (!QFileInfo(place).isDir() || !volume.isValid() || !volume.isReady() || !QDir(place).isReadable()) {
+        // Nothing changes: the list of places goes back to the place of the folder shown.
         showDrive(m_folder);
-        throw store::DbError(kErrDeviceUnavailable, QStringLiteral("Unità non disponibile: ") + root);
+        throw store::DbError(kErrDeviceUnavailable, QStringLiteral("Unità non disponibile: ") + place);
     }
-    setFolder(root);
+    setFolder(place);
+}
+
+void frminserisci::TxtPercorso_KeyPress()
+{
+    goTo(TxtPercorso->text());
+}
+
+bool frminserisci::goTo(const QString& typed)
+{
+    QString path = typed.trimmed();
+    // Pasted from a file manager, a path may come as a file address, or quoted.
+    if (path.size() > 1 && ((path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"'))) ||
+                            (path.startsWith(QLatin1Char('\'')) && path.endsWith(QLatin1Char('\''))))) {
+        path = path.mid(1, path.size() - 2);
+    }
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        path = QUrl(path).toLocalFile();
+    }
+    if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/"))) {
+        path = QDir::homePath() + path.mid(1);
+    }
+    if (path.isEmpty()) {
+        return false;
+    }
+    // A relative path starts from the folder shown.
+    const QFileInfo info(QDir(m_folder).absoluteFilePath(QDir::fromNativeSeparators(path)));
+    const QString shown = QDir::toNativeSeparators(path);
+    if (info.isDir()) {
+        if (!info.isReadable() || !QDir(info.absoluteFilePath()).isReadable()) {
+            msg::show(QStringLiteral("La cartella %1 non può essere letta.").arg(quoted(shown)),
+                      msg::Icon::Information);
+            return false;
+        }
+        setFolder(info.absoluteFilePath());
+        return true;
+    }
+    if (!info.exists()) {
+        msg::show(QStringLiteral("La cartella o il file %1 non esiste.").arg(quoted(shown)), msg::Icon::Information);
+        return false;
+    }
+    if (!info.isFile() || !QDir::match(pictureFilePatterns(), info.fileName()) || info.isHidden()) {
+        msg::show(QStringLiteral("Il file %1 non è un'immagine che il programma sa inserire.").arg(quoted(shown)),
+                  msg::Icon::Information);
+        return false;
+    }
+    setFolder(info.absolutePath());
+    m_namedFile = info.fileName();
+    chooseNamedFile();
+    return true;
+}
+
+void frminserisci::chooseNamedFile()
+{
+    if (m_namedFile.isEmpty()) {
+        return;
+    }
+    for (int row = 0; row < m_listed->rowCount(); ++row) {
+        const QModelIndex index = m_listed->index(row, 0);
+        if (m_listed->fileName(index) == m_namedFile) {
+            m_namedFile.clear();
+            File1->setCurrentIndex(index); // chosen, and previewed as the arrow keys do
+            File1->scrollTo(index);
+            return;
+        }
+    }
+}
+
+bool frminserisci::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == TxtPercorso && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            guard::run([this] { TxtPercorso_KeyPress(); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void frminserisci::Dir1_Change()
@@ -323,7 +499,7 @@ void frminserisci::Dir1_Change()
     if (!current.isValid()) {
         return;
     }
-    showFiles(cleanFolder(m_folders->filePath(current)));
+    showFiles(cleanFolder(m_folders->filePath(m_folderNames->mapToSource(current))));
     // Chosen in the folder list: kept in view there as the folders around it are read.
     m_followTree = true;
 }
@@ -407,47 +583,6 @@ void frminserisci::Command1_Click(int index)
     }
 }
 
-QString frminserisci::target() const
-{
-    if (!Modulo1::ImportaFoto) {
-        const QString plan = pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio);
-        if (plan.isEmpty()) {
-            msg::show(QStringLiteral("Nessun archivio aperto: la piantina non può essere inserita."),
-                      msg::Icon::Information);
-        }
-        return plan;
-    }
-    if (Modulo1::IdLibroCorrente <= 0) {
-        msg::show(QStringLiteral("Nessun libro scelto: scegliere nella finestra Biblioteca il libro a cui "
-                                 "inserire la foto."),
-                  msg::Icon::Information);
-        return {};
-    }
-    // The current book is still the one shown before "Nuovo": its photo must not be replaced.
-    if (Modulo1::NuovoRecord) {
-        msg::show(QStringLiteral("Il nuovo libro non è ancora salvato: premere Salva prima di inserirne la foto."),
-                  msg::Icon::Information);
-        return {};
-    }
-    return pictures::photoFile(Modulo1::IdLibroCorrente);
-}
-
-void frminserisci::writePicture(const QString& destination)
-{
-    try {
-        pictures::SalvaJpeg(*m_buffer, destination, kQuality);
-    } catch (const store::DbError& e) {
-        if (e.number() != pictures::kErrJpegWrite) {
-            throw; // the file's own errors name it already, in Italian
-        }
-        // The codec's words alone are English and name no file.
-        throw store::DbError(e.number(),
-                             QStringLiteral("Impossibile salvare l'immagine nel file %1: il codificatore JPEG non è "
-                                            "riuscito a scriverla (%2).")
-                                 .arg(quoted(destination), e.description()));
-    }
-}
-
 void frminserisci::importPicture()
 {
     const QString name = fileName();
@@ -455,27 +590,10 @@ void frminserisci::importPicture()
         msg::show(QStringLiteral("Scegliere nell'elenco il file dell'immagine da inserire."), msg::Icon::Information);
         return;
     }
-    const QString source = QDir(m_folder).filePath(name);
     const bool photo = Modulo1::ImportaFoto;
-    const QString destination = target();
-    if (destination.isEmpty()) {
+    if (!pictures::storePicture(QDir(m_folder).filePath(name),
+                                photo ? pictures::ImportTarget::Photo : pictures::ImportTarget::Plan, m_buffer)) {
         return;
-    }
-    {
-        // Any error from here on is reported by the guard once the pointer is normal again; the
-        // photo or plan in place stays as it was until the new one is complete.
-        const BusyPointer busy;
-        if (photo && !QFileInfo(pictures::photoFolder()).isDir()) {
-            pictures::ensureFolder(pictures::photoFolder());
-        }
-        if (!m_buffer) {
-            m_buffer = std::make_unique<pictures::cDIBSection>();
-        }
-        // A picture that cannot be read has been reported, once, by the reader.
-        if (!pictures::CaricaImmagine(*m_buffer, source)) {
-            return;
-        }
-        writePicture(destination);
     }
     if (photo) {
         frmpicture::CercaFotoSeAperta();

@@ -12,6 +12,7 @@ class QComboBox;
 class QFileSystemModel;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QListView;
 class QPushButton;
 class QTreeView;
@@ -23,10 +24,11 @@ class PictureLoader;
 struct DisplayPicture;
 } // namespace pictures
 
-// The image import dialog "Inserisci Immagine": the user picks a picture file with the drive,
-// folder and file lists, sees it in the preview, and "Inserisci" stores it as a JPEG file: the
-// photo of the current book (Modulo1::IdLibroCorrente) when Modulo1::ImportaFoto is set, otherwise
-// the floor plan of the open archive. Any picture Qt reads can be imported (see CaricaImmagine).
+// The image import dialog "Inserisci Immagine": the user picks a picture file with the path box,
+// the places (home, pictures, drives), the folder and the file lists, sees it in the preview, and
+// "Inserisci" stores it as a JPEG file (pictures::storePicture): the photo of the current book
+// (Modulo1::IdLibroCorrente) when Modulo1::ImportaFoto is set, otherwise the floor plan of the
+// open archive. Any picture Qt reads can be imported (see CaricaImmagine).
 //
 // A photo import closes the dialog and shows the photo viewer with the new photo; after a plan
 // import the dialog stays open. Whatever fails is reported once and leaves the dialog open and the
@@ -46,8 +48,9 @@ class frminserisci : public QDialog {
     // The name patterns of the files offered: JPEG always, and PNG, BMP, GIF, TIFF and WebP as
     // far as Qt's image plug-ins read them here.
     static QStringList pictureFilePatterns();
-    // The folder the next dialog starts in: the last one shown by a dialog of this run, or else
-    // the user's pictures folder when there is one, or else the home folder.
+    // The folder the next dialog starts in: the last one shown by a dialog, in this run or an
+    // earlier one (kept with QSettings), or the nearest folder above it that is left when it is
+    // gone; with none, the user's pictures folder when there is one, or else the home folder.
     static QString startFolder();
     // Forgets the last folder shown (a new start; tests).
     static void forgetLastFolder();
@@ -58,22 +61,34 @@ class frminserisci : public QDialog {
     // The name of the file chosen in File1, without its folder; empty when none is.
     QString fileName() const;
 
-    void Drive1_Change();           // a drive chosen: its root folder
+    // The folder or picture file typed or pasted in the path box: its folder listed, the file
+    // chosen. A path that is not there, or a file the program cannot insert, is told and changes
+    // nothing. False when refused.
+    bool goTo(const QString& typed);
+    // The places offered, as folders.
+    QStringList places() const;
+
+    void TxtPercorso_KeyPress();    // Enter in the path box
+    void Drive1_Change();           // a place chosen: its folder
     void Dir1_Change();             // a folder chosen: its picture files
     void File1_Click();             // a file clicked: its preview, or why there is none
     void Command1_Click(int index); // 0 "Inserisci", 1 "Annulla"
 
-    QComboBox* Drive1;
+    QLineEdit* TxtPercorso; // the path box
+    QComboBox* Drive1;      // the places
     QTreeView* Dir1;
     QListView* File1;
     QFrame* Picture1; // the preview frame
     QLabel* Image1;   // the preview, inside the frame
     std::array<QPushButton*, 2> Command1{};
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildControls();
     void fillDrives();
-    // Shows the drive that holds `folder` in Drive1, adding it when it is not listed.
+    // Shows the place that holds `folder` in Drive1, adding its drive when it is not listed.
     void showDrive(const QString& folder);
     void showFiles(const QString& folder);
     // Asks for the preview of `path`, read on a thread of its own (the last file asked for is the
@@ -84,18 +99,18 @@ class frminserisci : public QDialog {
     // Has the folder list show the folder listed: its entry current, opened down to it, in view.
     void showFolderInTree();
     void currentFileChanged();
+    // Chooses the file named in the path box once the file list lists it.
+    void chooseNamedFile();
     void importPicture();
-    // Writes the picture read as `destination`; a failure of the codec is told in Italian, naming
-    // the file.
-    void writePicture(const QString& destination);
-    // Where the picture goes, or empty (the user has been told why) when it cannot go anywhere.
-    QString target() const;
 
     std::function<void()> m_planImported;
+    class FolderNames;
     QFileSystemModel* m_folders;
+    FolderNames* m_folderNames; // what Dir1 shows of m_folders
     QFileSystemModel* m_files;
     pictures::FolderFiles* m_listed; // the files of the folder listed, as File1 shows them
     QString m_folder;
+    QString m_namedFile; // named in the path box, to be chosen once listed
     bool m_treeFollowPending = false;
     bool m_followTree = true;     // the folder list keeps the folder listed in view
     bool m_showingFolder = false; // the folder list is being moved to it

@@ -1,13 +1,20 @@
 #include "pictures/frmpicture.h"
 
 #include "app/Guard.h"
-#include "app/Twips.h"
 #include "app/Modulo1.h"
+#include "app/Twips.h"
 #include "pictures/FittedPicture.h"
 #include "pictures/Photos.h"
+#include "pictures/PictureDrop.h"
+#include "pictures/PictureImport.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/cDIBSection.h"
+#include "store/Archive.h"
+#include "store/Catalogue.h"
+#include "store/DbError.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
@@ -44,13 +51,29 @@ std::function<void()>& importDialog()
     return open;
 }
 
+// The title of the current book as the archive has it; empty when there is none or it cannot be
+// read (the caption then says only "Foto").
+QString currentTitle()
+{
+    if (Modulo1::IdLibroCorrente <= 0 || Modulo1::PercorsoArchivio.isEmpty()) {
+        return {};
+    }
+    try {
+        // A look-up of its own that holds no presence on the archive: the viewer never keeps a
+        // repair or a compaction waiting.
+        const auto archive = store::Archive::open(Modulo1::PercorsoArchivio, store::Archive::Presence::None);
+        return store::catalogue::bookTitle(*archive, Modulo1::IdLibroCorrente).value_or(QString());
+    } catch (const store::DbError&) {
+        return {};
+    }
+}
 
 } // namespace
 
 frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("frmpicture"));
-    setWindowTitle(QStringLiteral("Picture"));
+    setWindowTitle(kCaption);
     setAttribute(Qt::WA_DeleteOnClose);
     // The user goes on browsing the list while the viewer follows it.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -67,15 +90,30 @@ frmpicture::frmpicture(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::WindowSta
     Image1 = new QLabel(Picture1);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(twipsRect(600, 600, 1575, 1455));
+    Image1->setAccessibleName(QStringLiteral("Foto del libro"));
     Image1->hide();
+    Picture1->setAccessibleName(QStringLiteral("Foto"));
+    // Said in the frame when the book has none, with "Inserisci" beside it.
+    LblNessunaFoto = new QLabel(Picture1);
+    LblNessunaFoto->setObjectName(QStringLiteral("LblNessunaFoto"));
+    LblNessunaFoto->setGeometry(Picture1->contentsRect());
+    LblNessunaFoto->setAlignment(Qt::AlignCenter);
+    LblNessunaFoto->setWordWrap(true);
+    LblNessunaFoto->hide();
 
-    Command2 = pictures::boldButton(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"), twipsRect(3160, 240, 975, 375));
-    Command1 = pictures::boldButton(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"), twipsRect(3160, 2520, 975, 375));
+    Command2 = pictures::boldButton(this, QStringLiteral("Command2"), QStringLiteral("Inserisci"),
+                                    twipsRect(3160, 240, 975, 375));
+    Command1 = pictures::boldButton(this, QStringLiteral("Command1"), QStringLiteral("Chiudi"),
+                                    twipsRect(3160, 2520, 975, 375));
     m_loader = new pictures::PictureLoader(this);
     connect(m_loader, &pictures::PictureLoader::loaded, this,
             [this](const QString&, const pictures::DisplayPicture& read) { guard::run([&] { showPhoto(read); }); });
     guard::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    Command2->setAccessibleDescription(QStringLiteral("Inserisce la foto del libro da un file"));
+    Command1->setAccessibleDescription(QStringLiteral("Chiude la finestra della foto"));
+    // A picture dropped from a file manager becomes the book's photo.
+    new pictures::PictureDrop(this, [this](const QString& path) { photoDropped(path); });
     resize(twipsRect(0, 0, 4350, 3120).size());
 }
 
@@ -144,16 +182,33 @@ void frmpicture::showEvent(QShowEvent* event)
 
 void frmpicture::CercaFoto()
 {
+    const QString title = currentTitle();
+    setWindowTitle(title.isEmpty() ? kCaption : kCaption + QStringLiteral(" \u2013 ") + title);
     // The frame stays empty while the photo is read: never the photo of the book shown before.
     Image1->hide();
     Image1->clear();
+    LblNessunaFoto->hide();
     m_loader->request(pictures::photoFile(Modulo1::IdLibroCorrente), Picture1->contentsRect().size());
 }
 
 void frmpicture::showPhoto(const pictures::DisplayPicture& read)
 {
-    // No photo, or one that cannot be read: an empty frame, and nothing to report.
-    pictures::showFitted(Image1, Picture1, read);
+    // No photo, or one that cannot be read: said in the frame, and nothing else is reported.
+    if (pictures::showFitted(Image1, Picture1, read)) {
+        LblNessunaFoto->hide();
+        return;
+    }
+    const bool none = !QFileInfo::exists(pictures::photoFile(Modulo1::IdLibroCorrente));
+    LblNessunaFoto->setText(none ? QStringLiteral("Nessuna foto") : QStringLiteral("Foto non leggibile"));
+    LblNessunaFoto->show();
+}
+
+void frmpicture::photoDropped(const QString& path)
+{
+    // As "Inserisci Immagine" stores a photo: the same checks, messages and file.
+    if (pictures::storePicture(path, pictures::ImportTarget::Photo, m_buffer)) {
+        CercaFoto();
+    }
 }
 
 QSize frmpicture::photoAreaSize()

@@ -66,4 +66,14 @@ LinkOutcome linkAuthor(Archive& archive, qint64 book, qint64 author)
     return added ? LinkOutcome::Linked : LinkOutcome::AlreadyLinked;
 }
 
+std::optional<QString> bookTitle(Archive& archive, qint64 book)
+{
+    Statement title = archive.prepareExact(QStringLiteral("SELECT titolo FROM biblio WHERE id = ?"));
+    title.bindInt(1, book);
+    if (!title.step()) {
+        return std::nullopt;
+    }
+    return title.value(0).toString();
+}
+
 } // namespace store::catalogue

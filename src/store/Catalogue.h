@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -25,6 +26,9 @@ enum class LinkOutcome { Linked, AlreadyLinked, BookGone, AuthorGone };
 // book or an author that is not there, so both are looked up first in the transaction that
 // writes the link, and no other computer can delete either in between.
 LinkOutcome linkAuthor(Archive& archive, qint64 book, qint64 author);
+
+// The title of the book `book`; nothing when there is no such book.
+std::optional<QString> bookTitle(Archive& archive, qint64 book);
 
 } // namespace catalogue
 } // namespace store

@@ -10,6 +10,7 @@
 #include "app/Paths.h"
 #include "books/FloorPlan.h"
 #include "books/FrmBiblio.h"
+#include "controls/DBList.h"
 #include "pictures/ImageImport.h"
 #include "pictures/Photos.h"
 #include "pictures/PictureLoader.h"
@@ -21,17 +22,25 @@
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractProxyModel>
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
+#include <QUrl>
 #include <QtTest>
 
 #include <memory>
@@ -45,7 +54,6 @@ using testsupport::digest;
 using testsupport::NextModal;
 
 namespace {
-
 
 QImage solid(QSize size, QColor colour)
 {
@@ -130,6 +138,71 @@ std::unique_ptr<NextModal> onImportDialog(std::function<void(frminserisci&)> ste
             d->reject();
         }
     });
+}
+
+// Types `text` in the path box and presses Enter, as the user does.
+void typeIn(frminserisci& d, const QString& text)
+{
+    d.TxtPercorso->selectAll();
+    QTest::keyClicks(d.TxtPercorso, text);
+    QTest::keyClick(d.TxtPercorso, Qt::Key_Return);
+}
+
+// The name a screen reader says for `widget`.
+QString spokenName(QWidget* widget)
+{
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QString();
+}
+
+// The names a screen reader hears for the items of `view`, and the names the view shows.
+QStringList heardItems(QAbstractItemView* view)
+{
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(view);
+    QStringList heard;
+    for (int i = 0; face && i < face->childCount(); ++i) {
+        QAccessibleInterface* item = face->child(i);
+        if (item && item->role() != QAccessible::ColumnHeader && item->role() != QAccessible::RowHeader) {
+            heard << item->text(QAccessible::Name);
+        }
+    }
+    return heard;
+}
+
+QStringList shownItems(QAbstractItemView* view)
+{
+    QStringList shown;
+    if (auto* tree = qobject_cast<QTreeView*>(view)) {
+        for (QModelIndex i = tree->model()->index(0, 0, tree->rootIndex()); i.isValid(); i = tree->indexBelow(i)) {
+            shown << i.data().toString();
+        }
+        return shown;
+    }
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+        shown << view->model()->index(row, 0, view->rootIndex()).data().toString();
+    }
+    return shown;
+}
+
+// Drags `data` over `target` and drops it there, as a file manager does; whether the drop was taken.
+bool dropOn(QWidget* target, const QMimeData& data)
+{
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) {
+        return false;
+    }
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+bool dropFile(QWidget* target, const QString& path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    return dropOn(target, data);
 }
 
 } // namespace
@@ -467,7 +540,9 @@ class TestImport : public QObject {
         QVERIFY(QDir(m_pictures->path()).mkdir(QStringLiteral("vecchie")));
         picture(QStringLiteral("vecchie/fiume.png"), solid({20, 20}, kBlue), "PNG");
         const auto d = dialog();
-        QCOMPARE(d->Drive1->currentData().toString(), QStorageInfo(d->folder()).rootPath());
+        // The place the folder is in.
+        const QString place = d->Drive1->currentData().toString();
+        QVERIFY(d->folder() == place || d->folder().startsWith(place.endsWith('/') ? place : place + '/'));
 
         // Pictures only, whatever the case of their extension.
         d->setFolder(m_pictures->path());
@@ -558,6 +633,228 @@ class TestImport : public QObject {
         QCOMPARE(QAccessible::queryAccessibleInterface(d->File1)->tableInterface()->rowCount(), 1);
     }
 
+    void startsInTheLastFolderAndGoesWhereThePathBoxSays()
+    {
+        const QDir top(QDir::cleanPath(m_pictures->path()));
+        QVERIFY(top.mkpath(QStringLiteral("viaggi/2024")));
+        const QString trip = top.filePath(QStringLiteral("viaggi"));
+        const QString year = top.filePath(QStringLiteral("viaggi/2024"));
+        picture(QStringLiteral("viaggi/2024/mare.png"), solid({40, 30}, kRed), "PNG");
+        picture(QStringLiteral("lago.png"), solid({40, 30}, kGreen), "PNG");
+        file(QStringLiteral("viaggi/nota.txt"), "testo");
+        // What the dialog remembers is kept in the test's own settings, never the user's.
+        QVERIFY(QSettings().fileName().startsWith(m_folder->path()));
+        Modulo1::ImportaFoto = true;
+        Modulo1::IdLibroCorrente = 5;
+        {
+            const auto d = dialog();
+            QCOMPARE(d->folder(), frminserisci::startFolder());
+            // A folder typed: listed, named in the box; Enter does not press "Inserisci".
+            typeIn(*d, year);
+            QCOMPARE(d->folder(), year);
+            QCOMPARE(d->TxtPercorso->text(), QDir::toNativeSeparators(year));
+            QCOMPARE(listedNames(*d, 1), QStringList{QStringLiteral("mare.png")});
+            // A picture file typed, or pasted as a file address: its folder, the file chosen.
+            typeIn(*d, top.filePath(QStringLiteral("lago.png")));
+            QCOMPARE(d->folder(), top.path());
+            QVERIFY(QTest::qWaitFor([&] { return d->fileName() == QStringLiteral("lago.png"); }, 30000));
+            typeIn(*d, QUrl::fromLocalFile(top.filePath(QStringLiteral("viaggi/2024/mare.png"))).toString());
+            QVERIFY(QTest::qWaitFor([&] { return d->fileName() == QStringLiteral("mare.png"); }, 30000));
+            QCOMPARE(d->folder(), year);
+            // A path that is not there, or a file that is no picture: said, and nothing changes.
+            const QString missing = top.filePath(QStringLiteral("viaggi/2025"));
+            msg::queueAnswer(msg::Answer::Ok);
+            typeIn(*d, missing);
+            msg::queueAnswer(msg::Answer::Ok);
+            typeIn(*d, top.filePath(QStringLiteral("viaggi/nota.txt")));
+            QCOMPARE(msg::shownTexts(),
+                     (QStringList{QStringLiteral("La cartella o il file '%1' non esiste.").arg(missing),
+                                  QStringLiteral("Il file '%1' non è un'immagine che il programma sa inserire.")
+                                      .arg(top.filePath(QStringLiteral("viaggi/nota.txt")))}));
+            QCOMPARE(d->folder(), year);
+            QCOMPARE(d->fileName(), QStringLiteral("mare.png"));
+            QVERIFY(d->isVisible());
+            QVERIFY(!QFileInfo::exists(pictures::photoFile(5)));
+            // A path relative to the folder shown.
+            typeIn(*d, QStringLiteral(".."));
+            QCOMPARE(d->folder(), trip);
+            typeIn(*d, QStringLiteral("2024"));
+            QCOMPARE(d->folder(), year);
+        }
+        // The next dialog, in this run or the next, starts there.
+        QCOMPARE(QSettings().value(QStringLiteral("InserisciImmagine/Cartella")).toString(), year);
+        QCOMPARE(dialog()->folder(), year);
+        // Deleted since: the nearest folder above it that is left; none but the root: home.
+        QVERIFY(QDir(year).removeRecursively());
+        QCOMPARE(dialog()->folder(), trip);
+        QSettings().setValue(QStringLiteral("InserisciImmagine/Cartella"), QStringLiteral("/carteo-non-c-e/foto"));
+        QCOMPARE(dialog()->folder(), QDir::cleanPath(QDir::homePath()));
+        QCOMPARE(msg::shownTexts().size(), 2);
+    }
+
+    void offersPlacesAndNamesEveryControlForScreenReaders()
+    {
+        const QStringList names{"a.png", "b.png", "c.jpg"};
+        for (const QString& name : names) {
+            picture(name, solid({8, 8}, kRed), name.endsWith(QLatin1String(".jpg")) ? "JPG" : "PNG");
+        }
+        QVERIFY(QDir(m_pictures->path()).mkdir(QStringLiteral("sotto")));
+        const auto d = dialog();
+
+        // Places: home, the pictures folder, the drives; not the system's own file systems.
+        const QStringList places = d->places();
+        QVERIFY(places.contains(QDir::cleanPath(QDir::homePath())));
+        QVERIFY(places.contains(QStringLiteral("/")));
+        const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        QCOMPARE(places.contains(QDir::cleanPath(pictures)), QFileInfo(pictures).isDir());
+        const QList<QByteArray> pseudo{"proc", "sysfs", "tmpfs", "devtmpfs", "cgroup2", "overlay", "devpts", "mqueue"};
+        for (const QString& place : places) {
+            const QStorageInfo volume(place);
+            const bool systemOwn =
+                !volume.isRoot() && volume.rootPath() == place && pseudo.contains(volume.fileSystemType());
+            QVERIFY2(!systemOwn, qPrintable(place));
+        }
+        QVERIFY(!places.contains(QStringLiteral("/proc")) && !places.contains(QStringLiteral("/sys")));
+        d->setFolder(m_pictures->path());
+        d->Drive1->setCurrentIndex(places.indexOf(QDir::cleanPath(QDir::homePath())));
+        emit d->Drive1->activated(d->Drive1->currentIndex());
+        QCOMPARE(d->folder(), QDir::cleanPath(QDir::homePath()));
+
+        // Every control says what it is; Tab goes through them in reading order.
+        QCOMPARE(spokenName(d->Dir1), QStringLiteral("Cartelle"));
+        QCOMPARE(spokenName(d->File1), QStringLiteral("File"));
+        QCOMPARE(spokenName(d->TxtPercorso), QStringLiteral("Percorso"));
+        // A list of choices says the choice made, and is named by its label.
+        QCOMPARE(d->Drive1->accessibleName(), QStringLiteral("Luoghi"));
+        const auto labels = QAccessible::queryAccessibleInterface(d->Drive1)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.front().first->text(QAccessible::Name), QStringLiteral("Luoghi:"));
+        for (QWidget* control : d->findChildren<QWidget*>()) {
+            if (control->isVisible() && control->focusPolicy() != Qt::NoFocus) {
+                QVERIFY2(!spokenName(control).isEmpty(), qPrintable(control->objectName()));
+            }
+        }
+        QStringList order;
+        QWidget* at = d->TxtPercorso;
+        do {
+            if ((at->focusPolicy() & Qt::TabFocus) && at->isVisible() && at->isEnabled() && at->window() == d.get()) {
+                order << at->objectName();
+            }
+            at = at->nextInFocusChain();
+        } while (at != d->TxtPercorso);
+        QCOMPARE(order, (QStringList{"TxtPercorso", "Drive1", "Dir1", "File1", "Command1_0", "Command1_1"}));
+
+        // The items say their own names: the files listed, and the folders shown.
+        d->setFolder(m_pictures->path());
+        QCOMPARE(listedNames(*d, 3), names);
+        QCOMPARE(heardItems(d->File1), shownItems(d->File1));
+        QCOMPARE(heardItems(d->File1).size(), 3);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                d->Dir1->expand(d->Dir1->currentIndex());
+                return shownItems(d->Dir1).contains(QStringLiteral("sotto"));
+            },
+            30000));
+        QCOMPARE(heardItems(d->Dir1), shownItems(d->Dir1));
+    }
+
+    void theViewerNamesTheBookAndTakesDroppedPictures()
+    {
+        store::Archive::open(m_folder->defaultArchive())
+            ->exec(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (17, 'IL BARONE RAMPANTE'), "
+                                  "(18, 'LE CITTA INVISIBILI')"));
+        const QString cover = picture(QStringLiteral("copertina.png"), solid({300, 200}, kGreen), "PNG");
+        const QString text = file(QStringLiteral("nota.txt"), "testo");
+        const QString hostile =
+            file(QStringLiteral("ripetuta.jpg"),
+                 testpictures::withLastScanRepeated(testpictures::flatProgressiveJpeg({1000, 1000}), 1000));
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QCOMPARE(Modulo1::IdLibroCorrente, 17);
+        child<QAction>(&main, QStringLiteral("Toolbar1_7"))->trigger();
+        frmpicture* viewer = frmpicture::openViewer();
+        QVERIFY(viewer);
+        pictures::PictureLoader::finishAll();
+
+        // Titled with the book; no photo yet: said, with "Inserisci" at hand.
+        QCOMPARE(viewer->windowTitle(), QStringLiteral("Foto \u2013 IL BARONE RAMPANTE"));
+        QVERIFY(viewer->LblNessunaFoto->isVisible());
+        QCOMPARE(viewer->LblNessunaFoto->text(), QStringLiteral("Nessuna foto"));
+        QVERIFY(viewer->Command2->isVisible() && viewer->Command2->isEnabled());
+        QCOMPARE(viewer->Command2->text(), QStringLiteral("Inserisci"));
+        for (QWidget* control : viewer->findChildren<QWidget*>()) {
+            if (control->isVisible() && control->focusPolicy() != Qt::NoFocus) {
+                QVERIFY2(!spokenName(control).isEmpty(), qPrintable(control->objectName()));
+            }
+        }
+        QVERIFY(!spokenName(viewer->Picture1).isEmpty());
+
+        // Anything but a file is refused without a word.
+        QMimeData words;
+        words.setText(QStringLiteral("una foto"));
+        QVERIFY(!dropOn(viewer, words));
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://example.org/foto.jpg"))});
+        QVERIFY(!dropOn(viewer, web));
+        QCOMPARE(msg::shownTexts(), QStringList());
+
+        // A picture dropped is the book's photo, written as "Inserisci Immagine" writes it.
+        QVERIFY(dropFile(viewer, cover));
+        const QString photo = pictures::photoFile(17);
+        QCOMPARE(jpegAt(photo).size(), QSize(300, 200));
+        pictures::PictureLoader::finishAll();
+        QVERIFY(viewer->Image1->isVisible());
+        QVERIFY(!viewer->LblNessunaFoto->isVisible());
+        QVERIFY(near(centreOf(viewer->Image1->pixmap().toImage()), kGreen));
+        const QByteArray before = digest(photo);
+
+        // A file that is no picture, or one made to keep the program busy: named, nothing stored.
+        msg::queueAnswer(msg::Answer::Ok);
+        QVERIFY(dropFile(viewer, text));
+        msg::queueAnswer(msg::Answer::Ok);
+        QVERIFY(dropFile(viewer, hostile));
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QCOMPARE(msg::shownTexts().at(0), pictures::invalidFormatOf(text));
+        QVERIFY(msg::shownTexts().at(1).startsWith(pictures::invalidFormatOf(hostile)));
+        QCOMPARE(digest(photo), before);
+        QCOMPARE(QDir(pictures::photoFolder()).entryList(QDir::Files), QStringList{QStringLiteral("17.jpg")});
+
+        // Another book: its title, and its photo missing.
+        child<controls::DBList>(main.booksWindow(), QStringLiteral("DBList1"))->setBoundText(QStringLiteral("18"));
+        main.booksWindow()->DBList1_Click();
+        pictures::PictureLoader::finishAll();
+        QCOMPARE(viewer->windowTitle(), QStringLiteral("Foto \u2013 LE CITTA INVISIBILI"));
+        QVERIFY(viewer->LblNessunaFoto->isVisible());
+        QVERIFY(!viewer->Image1->isVisible());
+    }
+
+    void aPictureDroppedOnTheFloorPlanIsThePlan()
+    {
+        const QString archive = m_folder->createArchive(
+            QStringLiteral("archivio/prova.mdb"), QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (1, 'UNO')"));
+        paths::writeStartupFile(archive);
+        const QString plan = QFileInfo(archive).dir().filePath(QStringLiteral("piantaprova.jpg"));
+        const QString drawn = picture(QStringLiteral("sala.png"), solid({400, 300}, QColor(80, 80, 80)), "PNG");
+        const QString text = file(QStringLiteral("sala.txt"), "testo");
+        MDIForm1 main;
+        main.show();
+        main.MDIForm_Load();
+        QVERIFY(main.booksWindow());
+        books::FloorPlan* shown = main.booksWindow()->floorPlan();
+
+        msg::queueAnswer(msg::Answer::Ok);
+        QVERIFY(dropFile(shown->Picture5, text));
+        QCOMPARE(msg::shownTexts(), QStringList{pictures::invalidFormatOf(text)});
+        QVERIFY(!QFileInfo::exists(plan));
+
+        QVERIFY(dropFile(shown->Picture5, drawn));
+        QCOMPARE(jpegAt(plan).size(), QSize(400, 300));
+        pictures::PictureLoader::finishAll();
+        QVERIFY(near(shown->Image1->pixmap().toImage().pixelColor(5, 5), QColor(80, 80, 80)));
+        QCOMPARE(msg::shownTexts().size(), 1);
+    }
+
     void theFolderListShowsTheFolderListed()
     {
         // Enough folders beside the ones listed that the folder list has to scroll to show them.
@@ -570,12 +867,14 @@ class TestImport : public QObject {
         picture(QStringLiteral("archivio/2023/ottobre/gita.png"), solid({8, 8}, kRed), "PNG");
         picture(QStringLiteral("scansioni/piante/sala.png"), solid({8, 8}, kRed), "PNG");
         const auto d = dialog();
-        const auto* folders = qobject_cast<const QFileSystemModel*>(d->Dir1->model());
-        QVERIFY(folders);
+        const auto* folders = d->findChild<const QFileSystemModel*>(QStringLiteral("Dir1Model"));
+        const auto* shownFolders = qobject_cast<const QAbstractProxyModel*>(d->Dir1->model());
+        QVERIFY(folders && shownFolders && shownFolders->sourceModel() == folders);
         // The folder list has the folder listed as its current entry, opened down to it and in view.
         const auto showsInTheTree = [&](const QString& folder) {
             const QModelIndex current = d->Dir1->currentIndex();
-            if (!current.isValid() || QDir::cleanPath(folders->filePath(current)) != folder) {
+            if (!current.isValid() ||
+                QDir::cleanPath(folders->filePath(shownFolders->mapToSource(current))) != folder) {
                 return false;
             }
             for (QModelIndex up = current.parent(); up.isValid() && up != d->Dir1->rootIndex(); up = up.parent()) {

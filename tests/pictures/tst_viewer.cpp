@@ -19,6 +19,7 @@
 #include "printing/RecordingSurface.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
+#include "store/Catalogue.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -34,16 +35,15 @@
 #include <memory>
 
 using picturetests::child;
+using picturetests::jpeg;
 using picturetests::kBlue;
 using picturetests::kGreen;
 using picturetests::kRed;
 using picturetests::near;
-using picturetests::jpeg;
 using picturetests::writePhoto;
 using testsupport::BooksWindow;
 
 namespace {
-
 
 QString describe(QColor c)
 {
@@ -100,11 +100,19 @@ class TestViewer : public QObject {
         const QPoint centre = shownSize().isEmpty() ? frame()->rect().center() : image()->geometry().center();
         return drawn.pixelColor(centre);
     }
-    // True when nothing but white is drawn inside the frame's border.
+    // True when no photo is shown: the frame says why ("Nessuna foto", or "Foto non leggibile"
+    // for a file that cannot be read), and nothing but white is drawn inside its border besides.
     static bool frameIsEmpty()
     {
         pictures::PictureLoader::finishAll();
+        QLabel* why = viewer()->LblNessunaFoto;
+        if (!why->isVisible() ||
+            (why->text() != QStringLiteral("Nessuna foto") && why->text() != QStringLiteral("Foto non leggibile"))) {
+            return false;
+        }
+        why->hide();
         const QImage drawn = frame()->grab().toImage();
+        why->show();
         const QRect inner = frame()->contentsRect();
         for (int y = inner.top(); y <= inner.bottom(); y += 3) {
             for (int x = inner.left(); x <= inner.right(); x += 3) {
@@ -249,7 +257,10 @@ class TestViewer : public QObject {
             QVERIFY(v->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
             QCOMPARE(v->windowType(), Qt::Tool);
             QVERIFY(v->testAttribute(Qt::WA_ShowWithoutActivating));
-            QCOMPARE(v->windowTitle(), QStringLiteral("Picture"));
+            // The caption names the current book.
+            const auto archive = store::Archive::open(books.path(), store::Archive::Presence::None);
+            QCOMPARE(v->windowTitle(), QStringLiteral("Foto \u2013 ") +
+                                           store::catalogue::bookTitle(*archive, Modulo1::IdLibroCorrente).value());
             QCOMPARE(v->frameGeometry(), QRect(500, 20, 290, 230));
             QCOMPARE(child<QPushButton>(v, QStringLiteral("Command2"))->text(), QStringLiteral("Inserisci"));
             QCOMPARE(child<QPushButton>(v, QStringLiteral("Command1"))->text(), QStringLiteral("Chiudi"));

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTest>
 
 namespace testsupport {
@@ -33,6 +34,13 @@ ProgramFolder::ProgramFolder()
         return;
     }
     paths::setProgramFolderForTests(m_dir.path());
+    // What the program remembers between runs (QSettings) goes into this folder, never into the
+    // settings of the user running the tests.
+    QCoreApplication::setOrganizationName(QStringLiteral("Carteo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Carteo"));
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, root.filePath(QStringLiteral("impostazioni")));
+    }
     store::Archive::create(paths::templateArchivePath());
     store::Archive::create(paths::defaultArchivePath());
     m_valid = true;
