@@ -6,11 +6,9 @@
 #include "pictures/FittedPicture.h"
 #include "pictures/FolderFiles.h"
 #include "pictures/ImageImport.h"
-#include "pictures/JpegCodec.h"
-#include "pictures/Photos.h"
-#include "pictures/PictureFiles.h"
 #include "pictures/PictureImport.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/Places.h"
 #include "pictures/cDIBSection.h"
 #include "pictures/frmpicture.h"
 #include "store/DbError.h"
@@ -20,7 +18,6 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -34,7 +31,6 @@
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -49,40 +45,6 @@ const QString kLastFolderKey = QStringLiteral("InserisciImmagine/Cartella");
 QString quoted(const QString& path)
 {
     return QLatin1Char('\'') + path + QLatin1Char('\'');
-}
-
-QString cleanFolder(const QString& folder)
-{
-    return QDir::cleanPath(QDir(folder).absolutePath());
-}
-
-// File systems that hold no files of the user's: the kernel's own views, memory and containers'
-// layers, and the images of packaged programs.
-bool isPseudoFileSystem(const QByteArray& type)
-{
-    static const QList<QByteArray> pseudo{
-        "autofs",   "binfmt_misc", "bpf",      "cgroup",  "cgroup2",     "configfs",        "debugfs",
-        "devpts",   "devtmpfs",    "efivarfs", "fusectl", "hugetlbfs",   "mqueue",          "nsfs",
-        "overlay",  "proc",        "pstore",   "ramfs",   "rpc_pipefs",  "securityfs",      "selinuxfs",
-        "squashfs", "sysfs",       "tmpfs",    "tracefs", "fuse.portal", "fuse.gvfsd-fuse", "nfsd"};
-    return pseudo.contains(type);
-}
-
-// The folder `path` names, or the nearest folder above it that still exists; empty when none does.
-QString existingFolderAt(const QString& path)
-{
-    if (path.isEmpty()) {
-        return {};
-    }
-    QString folder = cleanFolder(path);
-    while (!QFileInfo(folder).isDir()) {
-        const QString up = QFileInfo(folder).path();
-        if (up == folder || up.isEmpty()) {
-            return {};
-        }
-        folder = up;
-    }
-    return folder;
 }
 
 } // namespace
@@ -259,8 +221,8 @@ QString frminserisci::startFolder()
     const QString last = QSettings().value(kLastFolderKey).toString();
     if (!last.isEmpty()) {
         // A folder deleted since, or on a drive taken away: the nearest one above it that is left.
-        const QString folder = existingFolderAt(last);
-        const bool gone = folder != cleanFolder(last);
+        const QString folder = pictures::existingFolderAt(last);
+        const bool gone = folder != pictures::cleanFolder(last);
         return folder.isEmpty() || (gone && QFileInfo(folder).isRoot()) ? QDir::homePath() : folder;
     }
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
@@ -280,30 +242,8 @@ void frminserisci::forgetLastFolder()
 void frminserisci::fillDrives()
 {
     Drive1->clear();
-    const auto addPlace = [this](const QString& name, const QString& path) {
-        const QString folder = cleanFolder(path);
-        if (!path.isEmpty() && QFileInfo(folder).isDir() && Drive1->findData(folder) < 0) {
-            Drive1->addItem(name, folder);
-        }
-    };
-    addPlace(QStringLiteral("Cartella personale"), QDir::homePath());
-    addPlace(QStringLiteral("Immagini"), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
-
-    QList<QStorageInfo> volumes;
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        // Only volumes that hold the user's folders (a file mounted on its own is no drive); the
-        // root of the system always.
-        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir() &&
-            (volume.isRoot() || !isPseudoFileSystem(volume.fileSystemType()))) {
-            volumes << volume;
-        }
-    }
-    std::sort(volumes.begin(), volumes.end(),
-              [](const QStorageInfo& a, const QStorageInfo& b) { return a.rootPath() < b.rootPath(); });
-    for (const QStorageInfo& volume : volumes) {
-        const QString root = volume.rootPath();
-        const QString name = volume.displayName();
-        addPlace(name.isEmpty() || name == root ? root : root + QStringLiteral("  [") + name + QLatin1Char(']'), root);
+    for (const pictures::Place& place : pictures::places()) {
+        Drive1->addItem(place.name, place.folder);
     }
 }
 
@@ -344,7 +284,7 @@ void frminserisci::showDrive(const QString& folder)
 
 void frminserisci::setFolder(const QString& folder)
 {
-    const QString clean = cleanFolder(folder);
+    const QString clean = pictures::cleanFolder(folder);
     showDrive(clean);
     const QString root = QStorageInfo(clean).rootPath();
     if (!root.isEmpty() && m_folders->rootPath() != root) {
@@ -423,23 +363,12 @@ void frminserisci::TxtPercorso_KeyPress()
 
 bool frminserisci::goTo(const QString& typed)
 {
-    QString path = typed.trimmed();
-    // Pasted from a file manager, a path may come as a file address, or quoted.
-    if (path.size() > 1 && ((path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"'))) ||
-                            (path.startsWith(QLatin1Char('\'')) && path.endsWith(QLatin1Char('\''))))) {
-        path = path.mid(1, path.size() - 2);
-    }
-    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        path = QUrl(path).toLocalFile();
-    }
-    if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/"))) {
-        path = QDir::homePath() + path.mid(1);
-    }
+    const QString path = pictures::typedPath(typed);
     if (path.isEmpty()) {
         return false;
     }
     // A relative path starts from the folder shown.
-    const QFileInfo info(QDir(m_folder).absoluteFilePath(QDir::fromNativeSeparators(path)));
+    const QFileInfo info(QDir(m_folder).absoluteFilePath(path));
     const QString shown = QDir::toNativeSeparators(path);
     if (info.isDir()) {
         if (!info.isReadable() || !QDir(info.absoluteFilePath()).isReadable()) {
@@ -454,8 +383,14 @@ bool frminserisci::goTo(const QString& typed)
         msg::show(QStringLiteral("La cartella o il file %1 non esiste.").arg(quoted(shown)), msg::Icon::Information);
         return false;
     }
-    if (!info.isFile() || !QDir::match(pictureFilePatterns(), info.fileName()) || info.isHidden()) {
+    if (!info.isFile() || !QDir::match(pictureFilePatterns(), info.fileName())) {
         msg::show(QStringLiteral("Il file %1 non è un'immagine che il programma sa inserire.").arg(quoted(shown)),
+                  msg::Icon::Information);
+        return false;
+    }
+    // The file list leaves hidden files out: such a file could not be chosen there.
+    if (info.isHidden()) {
+        msg::show(QStringLiteral("Il file %1 è nascosto: l'elenco dei file non lo mostra.").arg(quoted(shown)),
                   msg::Icon::Information);
         return false;
     }
@@ -499,7 +434,7 @@ void frminserisci::Dir1_Change()
     if (!current.isValid()) {
         return;
     }
-    showFiles(cleanFolder(m_folders->filePath(m_folderNames->mapToSource(current))));
+    showFiles(pictures::cleanFolder(m_folders->filePath(m_folderNames->mapToSource(current))));
     // Chosen in the folder list: kept in view there as the folders around it are read.
     m_followTree = true;
 }

@@ -667,10 +667,20 @@ class TestImport : public QObject {
             typeIn(*d, missing);
             msg::queueAnswer(msg::Answer::Ok);
             typeIn(*d, top.filePath(QStringLiteral("viaggi/nota.txt")));
+            // A device that would never end is no picture either.
+            msg::queueAnswer(msg::Answer::Ok);
+            typeIn(*d, QStringLiteral("/dev/zero"));
+            // A hidden picture, which the file list could not show.
+            picture(QStringLiteral(".nascosta.png"), solid({8, 8}, kRed), "PNG");
+            msg::queueAnswer(msg::Answer::Ok);
+            typeIn(*d, top.filePath(QStringLiteral(".nascosta.png")));
             QCOMPARE(msg::shownTexts(),
                      (QStringList{QStringLiteral("La cartella o il file '%1' non esiste.").arg(missing),
                                   QStringLiteral("Il file '%1' non è un'immagine che il programma sa inserire.")
-                                      .arg(top.filePath(QStringLiteral("viaggi/nota.txt")))}));
+                                      .arg(top.filePath(QStringLiteral("viaggi/nota.txt"))),
+                                  QStringLiteral("Il file '/dev/zero' non è un'immagine che il programma sa inserire."),
+                                  QStringLiteral("Il file '%1' è nascosto: l'elenco dei file non lo mostra.")
+                                      .arg(top.filePath(QStringLiteral(".nascosta.png")))}));
             QCOMPARE(d->folder(), year);
             QCOMPARE(d->fileName(), QStringLiteral("mare.png"));
             QVERIFY(d->isVisible());
@@ -689,7 +699,7 @@ class TestImport : public QObject {
         QCOMPARE(dialog()->folder(), trip);
         QSettings().setValue(QStringLiteral("InserisciImmagine/Cartella"), QStringLiteral("/carteo-non-c-e/foto"));
         QCOMPARE(dialog()->folder(), QDir::cleanPath(QDir::homePath()));
-        QCOMPARE(msg::shownTexts().size(), 2);
+        QCOMPARE(msg::shownTexts().size(), 4);
     }
 
     void offersPlacesAndNamesEveryControlForScreenReaders()
@@ -814,9 +824,12 @@ class TestImport : public QObject {
         QVERIFY(dropFile(viewer, text));
         msg::queueAnswer(msg::Answer::Ok);
         QVERIFY(dropFile(viewer, hostile));
-        QCOMPARE(msg::shownTexts().size(), 2);
+        msg::queueAnswer(msg::Answer::Ok);
+        QVERIFY(dropFile(viewer, QStringLiteral("/dev/zero")));
+        QCOMPARE(msg::shownTexts().size(), 3);
         QCOMPARE(msg::shownTexts().at(0), pictures::invalidFormatOf(text));
         QVERIFY(msg::shownTexts().at(1).startsWith(pictures::invalidFormatOf(hostile)));
+        QVERIFY(msg::shownTexts().at(2).contains(QStringLiteral("'/dev/zero'")));
         QCOMPARE(digest(photo), before);
         QCOMPARE(QDir(pictures::photoFolder()).entryList(QDir::Files), QStringList{QStringLiteral("17.jpg")});
 
