@@ -807,7 +807,12 @@ class TestImport : public QObject {
         QMimeData web;
         web.setUrls({QUrl(QStringLiteral("https://example.org/foto.jpg"))});
         QVERIFY(!dropOn(viewer, web));
+        QVERIFY(!dropFile(viewer, m_pictures->path()));
+        QMimeData two;
+        two.setUrls({QUrl::fromLocalFile(cover), QUrl::fromLocalFile(text)});
+        QVERIFY(!dropOn(viewer, two));
         QCOMPARE(msg::shownTexts(), QStringList());
+        QVERIFY(!QFileInfo::exists(pictures::photoFile(17)));
 
         // A picture dropped is the book's photo, written as "Inserisci Immagine" writes it.
         QVERIFY(dropFile(viewer, cover));
