@@ -845,6 +845,22 @@ class TestImport : public QObject {
         QCOMPARE(viewer->windowTitle(), QStringLiteral("Foto \u2013 LE CITTA INVISIBILI"));
         QVERIFY(viewer->LblNessunaFoto->isVisible());
         QVERIFY(!viewer->Image1->isVisible());
+
+        // A photo that cannot be written is told by the writer, naming the file; the viewer goes on.
+        testsupport::ReadOnlyFolder readOnly(pictures::photoFolder(), testsupport::ReadOnlyFolder::Way::Permissions);
+        if (!readOnly.isValid()) {
+            QSKIP(qPrintable(readOnly.whyNot()));
+        }
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Ok);
+        QVERIFY(dropFile(viewer, cover));
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QVERIFY2(msg::shownTexts().constFirst().startsWith(
+                     QStringLiteral("Impossibile salvare l'immagine nel file '%1'").arg(pictures::photoFile(18))),
+                 qPrintable(msg::shownTexts().constFirst()));
+        QVERIFY(!QFileInfo::exists(pictures::photoFile(18)));
+        QVERIFY(viewer->isVisible() && viewer->LblNessunaFoto->isVisible());
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     void aPictureDroppedOnTheFloorPlanIsThePlan()
