@@ -1,5 +1,6 @@
 #include "app/ChildWindows.h"
 
+#include "app/ScreenFit.h"
 #include "app/WindowClosing.h"
 
 #include <QMdiArea>
@@ -124,8 +125,12 @@ QWidget* show(Kind kind, std::unique_ptr<QWidget> made)
         // Closing the sub-window (its close box, or Escape in the window) deletes both.
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->setWindowTitle(window->windowTitle());
-        // The window keeps its own size inside the title bar and frame; the frame scrolls to it.
-        sub->resize(designSize.grownBy(sub->contentsMargins()));
+        registry().open[indexOf(kind)] = window;
+        bringForward(window);
+        // Scaled to the work area when it is smaller than the window's design, and placed where
+        // the user left it, whole inside the area.
+        screenfit::fitChild(area, sub, window, designSize);
+        return window;
     } else {
         window->setAttribute(Qt::WA_DeleteOnClose);
         made.release(); // deleted when closed

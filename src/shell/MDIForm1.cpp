@@ -6,6 +6,7 @@
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "app/ScreenFit.h"
 #include "books/FrmBiblio.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
@@ -81,16 +82,13 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     frmpicture::setImportDialog([this] { showImportDialog(); });
     buildMenus();
     buildToolbar();
-    // The design size, but never larger than the screen, so the frame can be centred on it.
-    QSize size = kDesignSize;
-    if (const QScreen* s = QGuiApplication::primaryScreen()) {
-        size = size.boundedTo(s->availableGeometry().size());
-    }
-    resize(size);
+    // Where the user left it, or the design size at the top centre: whole inside the screen.
+    screenfit::placeMainWindow(this, kDesignSize);
 }
 
 MDIForm1::~MDIForm1()
 {
+    screenfit::rememberMainWindow(this);
     frmpicture::setImportDialog({});
     childwindows::reset();
 }
@@ -117,12 +115,9 @@ FrmEditori* MDIForm1::publishersWindow() const
 
 void MDIForm1::placeAtTopCentre()
 {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (!s) {
-        return;
-    }
-    const QRect area = s->geometry();
-    move(area.x() + (area.width() - frameGeometry().width()) / 2, area.y());
+    // At the top centre of the screen on the first start, or where the user left it; whole inside
+    // the screen's available geometry, title bar included, now that the frame's margins are known.
+    screenfit::placeAtTopCentre(this);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -554,6 +549,7 @@ void MDIForm1::closeEvent(QCloseEvent* event)
     }
     // The program ends here: no other window is asked.
     m_ending = true;
+    screenfit::rememberMainWindow(this);
     event->accept();
     endProgram()();
 }

@@ -2,6 +2,9 @@
 
 #include <QByteArrayList>
 #include <QMetaMethod>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -22,6 +25,14 @@ bool isTestFunction(const QMetaMethod& m)
 // One run of Qt Test; an exception that leaves it counts as one failure (Qt Test has reported it).
 int runOnce(const std::function<std::unique_ptr<QObject>()>& make, std::vector<char*> args)
 {
+    // The program's settings (window places) go to a folder of the run's own: a test never reads
+    // or writes the user's, and one test's windows never open where another's were left.
+    QStandardPaths::setTestModeEnabled(true);
+    const QTemporaryDir settings;
+    for (QSettings::Format format : {QSettings::IniFormat, QSettings::NativeFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, settings.path());
+        QSettings::setPath(format, QSettings::SystemScope, settings.path());
+    }
     try {
         const std::unique_ptr<QObject> tests = make();
         return QTest::qExec(tests.get(), int(args.size()), args.data());
