@@ -415,6 +415,12 @@ bool FloorPlan::eventFilter(QObject* watched, QEvent* event)
         guard::run([this] { openLargeView(); });
         return true;
     }
+    if ((watched == Picture5 || watched == Picture7) &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        // A thicker frame shows where the arrow keys go.
+        static_cast<QFrame*>(watched)->setLineWidth(event->type() == QEvent::FocusIn ? 3 : 1);
+        return false;
+    }
     if ((watched == Picture5 || watched == Picture7) && event->type() == QEvent::KeyPress) {
         const auto* press = static_cast<QKeyEvent*>(event);
         bool handled = false;

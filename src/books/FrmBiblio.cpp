@@ -576,10 +576,18 @@ void FrmBiblio::Form_KeyUp(int keyCode)
         return;
     }
     // Escape closes what lies open over the window, one thing at a time, before the window itself.
+    // The keyboard goes back to the button that opened a panel, when it can be used.
+    const auto backTo = [this](QWidget* opener) {
+        if (opener->isEnabled()) {
+            opener->setFocus();
+        }
+    };
     if (Frame1->isVisible()) {
         Frame1->hide();
+        backTo(m_fields->Command8);
     } else if (Frame2->isVisible()) {
         Frame2->hide();
+        backTo(m_fields->Command13);
     } else if (m_plan->Picture8->isVisible()) {
         m_plan->closeLargeView();
     } else if (!m_editing && m_search->isOpen()) {

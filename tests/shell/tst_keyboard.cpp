@@ -413,6 +413,7 @@ class TestKeyboard : public QObject {
         QTest::keyClick(w.authorsPanel()->DBList3, Qt::Key_Escape);
         QVERIFY(!w.authorsPanel()->isVisible());
         QVERIFY(w.isVisible());
+        QCOMPARE(w.focusWidget(), books.widget(QStringLiteral("Command8")));
         click(books.widget(QStringLiteral("CmdNuovo"))); // Annulla
 
         // The large plan, then an open search: each is closed alone; the search's values stay, the
