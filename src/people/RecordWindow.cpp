@@ -292,6 +292,11 @@ void RecordWindow::showCount(store::DataSource* source, QLabel* counter)
 {
     const store::Recordset* records = source->recordset();
     counter->setText(QString::number(records ? records->recordCount() : 0));
+    // A bare number means nothing to a listener: it is read with the list it counts.
+    const QWidget* list = counter == Label1 ? DBList1 : counter == Label2 ? DBList2 : DBList3;
+    const QString name = list->accessibleName();
+    counter->setAccessibleName(name.left(1).toUpper() + name.mid(1).toLower() + QStringLiteral(" in elenco: ") +
+                               counter->text());
 }
 
 void RecordWindow::DBList2_Click()

@@ -309,6 +309,11 @@ class TestKeyboard : public QObject {
                 people = std::make_unique<FrmEditori>();
             }
             people->Form_Load();
+            // The counters are read with the list they count.
+            QCOMPARE(people->Label1->accessibleName(),
+                     (kind == 0 ? QStringLiteral("Autori") : QStringLiteral("Editori")) +
+                         QStringLiteral(" in elenco: ") + people->Label1->text());
+            QCOMPARE(people->Label2->accessibleName(), QStringLiteral("Titoli in elenco: ") + people->Label2->text());
             people->show();
             people->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(people.get()));
