@@ -81,7 +81,8 @@ QStringList slice(const QStringList& stops, const QString& from, int count)
                   : stops.mid(at, count);
 }
 
-// The interactive controls of `root` (shown or not) that a screen reader would find without a name.
+// The interactive controls of `root` (shown or not) that a screen reader would find without a name,
+// and the read-only fields that Tab would stop at.
 QStringList unnamedControls(QWidget* root)
 {
     QStringList unnamed;
@@ -105,6 +106,11 @@ QStringList unnamedControls(QWidget* root)
         // Parts Qt makes for itself (the toolbar's overflow button, a list's viewport) count too.
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
         const QString name = face ? face->text(QAccessible::Name).trimmed() : QString();
+        // A field that takes no typing is no Tab stop either.
+        const auto* line = qobject_cast<QLineEdit*>(w);
+        if (line && line->isReadOnly() && (line->focusPolicy() & Qt::TabFocus)) {
+            unnamed << QStringLiteral("%1 (read-only, yet a Tab stop, in %2)").arg(w->objectName(), root->objectName());
+        }
         if (name.isEmpty()) {
             unnamed << QStringLiteral("%1 (%2 in %3)")
                            .arg(w->objectName().isEmpty() ? QStringLiteral("<no objectName>") : w->objectName(),
