@@ -174,10 +174,16 @@ void AuthorsPanel::Command7_Click()
     m_bookAuthors->refresh();
 }
 
+QList<QWidget*> AuthorsPanel::readingOrder() const
+{
+    return {Command15, DBList3, Text1[0], Text1[1], Text1[2], Command3, Command4, Command5, Command6};
+}
+
 void AuthorsPanel::Command8_Click()
 {
     show();
     raise();
+    DBList3->setFocus(); // the keyboard goes on in the panel
 }
 
 void AuthorsPanel::Command15_Click()

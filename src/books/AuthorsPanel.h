@@ -37,6 +37,9 @@ class AuthorsPanel : public controls::RecordPanel {
     QPushButton* Command5;             // Elimina
     QPushButton* Command6;             // Inserisci
 
+    // The panel's controls as they are read, for the window's Tab order.
+    QList<QWidget*> readingOrder() const;
+
     // The book's authors list shows the authors of book `bookId`.
     void showAuthorsOf(qint64 bookId);
 

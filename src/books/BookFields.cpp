@@ -4,6 +4,7 @@
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "controls/ReadingOrder.h"
 #include "store/DataSource.h"
 
 #include <QComboBox>
@@ -106,6 +107,8 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
             rule.accepted += QLocale().decimalPoint(); // "," with Italian settings
         }
         edit->setRule(rule);
+        // Named even where it lies hidden under its chooser; a caption names it again where shown.
+        edit->setAccessibleName(QString::fromLatin1(entry.caption));
         const QString field = QString::fromLatin1(entry.field);
         if (!field.isEmpty()) {
             edit->bindTo(book, field);
@@ -143,6 +146,7 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
     TxtCodice->setRule(key);
     TxtCodice->bindTo(book, QStringLiteral("ID"));
     TxtCodice->setReadOnly(true);
+    controls::notTabStop(TxtCodice);
     Label4 = named(new controls::BarcodeLabel(this), QStringLiteral("Label4"));
     Label4->setMinimumHeight(44);
     DBList2 = named(new controls::DBList(this), QStringLiteral("DBList2"));
@@ -211,6 +215,14 @@ void BookFields::build(store::DataSource* book, store::DataSource* genres, store
     }
     setPalette(readable);
     setEnabled(false);
+}
+
+QList<QWidget*> BookFields::readingOrder() const
+{
+    return {TxtFields[0],  TxtFields[1],  DBCombo2,      TxtFields[3],  DBCombo3,      Command13,
+            TxtFields[4],  TxtFields[5],  TxtFields[6],  TxtFields[7],  TxtFields[8],  TxtFields[9],
+            TxtFields[10], TxtFields[11], TxtFields[12], TxtFields[18], TxtFields[14], Combo1,
+            TxtFields[17], TxtFields[13], DBList2,       Command8,      Command7};
 }
 
 void BookFields::fillEmptyAmounts()

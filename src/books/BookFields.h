@@ -43,6 +43,9 @@ class BookFields : public QWidget {
 
     // Gives the fields that store "0" when empty their "0" (the euro, lire and page fields).
     void fillEmptyAmounts();
+    // The fields as they are read, row by row and left to right, for the window's Tab order; the
+    // code, which the program gives, is not among them.
+    QList<QWidget*> readingOrder() const;
 
   private:
     void build(store::DataSource* book, store::DataSource* genres, store::DataSource* publishers,

@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -54,6 +55,10 @@ QPointF twipsOf(QPoint pixels)
     return QPointF(pixels.x() * kTwipsPerPixel, pixels.y() * kTwipsPerPixel);
 }
 
+const QString kMarkerKeys =
+    QStringLiteral("Durante la modifica di un libro le frecce spostano il segno della posizione; con Maiusc a passi "
+                   "più lunghi");
+
 QLabel* marker(QWidget* parent, const QString& name)
 {
     auto* label = new QLabel(parent);
@@ -73,6 +78,9 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Picture5->setFrameShape(QFrame::Box);
     Picture5->setFixedSize(twipsToPixels(3735), twipsToPixels(2600));
     Picture5->setAccessibleName(QStringLiteral("Pianta"));
+    Picture5->setAccessibleDescription(kMarkerKeys);
+    Picture5->setFocusPolicy(Qt::NoFocus);
+    Picture5->installEventFilter(this);
     Image1 = new QLabel(Picture5);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setScaledContents(true);
@@ -94,6 +102,10 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
     Picture7->setGeometry(twipsRect(120, 240, 8200, 5708));
     Picture7->setFrameShape(QFrame::Box);
     Picture7->setEnabled(false);
+    Picture7->setAccessibleName(QStringLiteral("Pianta ingrandita"));
+    Picture7->setAccessibleDescription(kMarkerKeys);
+    Picture7->setFocusPolicy(Qt::NoFocus);
+    Picture7->installEventFilter(this);
     Image4 = new QLabel(Picture7);
     Image4->setObjectName(QStringLiteral("Image4"));
     Image4->setScaledContents(true);
@@ -197,6 +209,10 @@ void FloorPlan::setMovable(bool movable)
     if (!movable) {
         endDrag();
     }
+    // A Tab stop only while its marker can move: a plan being browsed takes no keys.
+    for (QFrame* panel : {Picture5, Picture7}) {
+        panel->setFocusPolicy(movable ? Qt::StrongFocus : Qt::NoFocus);
+    }
     for (QLabel* marker : {Image2, Image5}) {
         if (movable) {
             marker->setCursor(Qt::OpenHandCursor);
@@ -271,6 +287,47 @@ void FloorPlan::Image4_DragDrop(QPointF drop, const QWidget* source)
     placeLargeMarker(place);
     // The place a book stores is the small marker's.
     placeSmallMarker(QPoint(qRound(place.x() / kSmallFromLargeX), qRound(place.y() / kSmallFromLargeY)));
+}
+
+bool FloorPlan::markerKey(const QWidget* panel, int key, Qt::KeyboardModifiers modifiers)
+{
+    QPointF direction;
+    switch (key) {
+    case Qt::Key_Left:
+        direction = QPointF(-1, 0);
+        break;
+    case Qt::Key_Right:
+        direction = QPointF(1, 0);
+        break;
+    case Qt::Key_Up:
+        direction = QPointF(0, -1);
+        break;
+    case Qt::Key_Down:
+        direction = QPointF(0, 1);
+        break;
+    default:
+        return false;
+    }
+    if (!m_movable || !panel->isEnabled()) {
+        return true; // while browsing the marker stays where the book has it
+    }
+    const int pixels = modifiers.testFlag(Qt::ShiftModifier) ? kLongStep : kShortStep;
+    const QPointF step = direction * pixels * kTwipsPerPixel;
+    // A drop at the marker's centre moved by the step: the marker lands there by the drop's rules.
+    const auto centre = [](QPointF topLeft, const QWidget* marker) {
+        return topLeft + QPointF(marker->width(), marker->height()) * kTwipsPerPixel / 2.0;
+    };
+    if (panel == Picture5) {
+        Image1_DragDrop(centre(QPointF(m_small), Image2) + step, Image2);
+    } else if (panel == Picture7) {
+        Image4_DragDrop(centre(m_large, Image5) + step, Image5);
+    }
+    return true;
+}
+
+QList<QWidget*> FloorPlan::readingOrder() const
+{
+    return {Picture5, Command17, Picture7, Command16};
 }
 
 bool FloorPlan::dragEvent(QLabel* marker, QEvent* event)
@@ -372,6 +429,18 @@ bool FloorPlan::eventFilter(QObject* watched, QEvent* event)
     if (watched == Image1 && event->type() == QEvent::MouseButtonDblClick) {
         guard::run([this] { openLargeView(); });
         return true;
+    }
+    if ((watched == Picture5 || watched == Picture7) &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        // A thicker frame shows where the arrow keys go.
+        static_cast<QFrame*>(watched)->setLineWidth(event->type() == QEvent::FocusIn ? 3 : 1);
+        return false;
+    }
+    if ((watched == Picture5 || watched == Picture7) && event->type() == QEvent::KeyPress) {
+        const auto* press = static_cast<QKeyEvent*>(event);
+        bool handled = false;
+        guard::run([&] { handled = markerKey(static_cast<QWidget*>(watched), press->key(), press->modifiers()); });
+        return handled;
     }
     if (watched == Image2 || watched == Image5) {
         if (dragEvent(static_cast<QLabel*>(watched), event)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -32,6 +33,10 @@ inline int twipsToPixels(double twips)
 // of that plan's view moves there (the small marker follows a drop on the large plan). Markers
 // move only while a book is edited (setMovable); while browsing a press on a marker does nothing,
 // so a book shows the place it has. A release elsewhere than on a plan picture does nothing.
+//
+// From the keyboard, while a book is edited, the plan panels take the focus and the arrow keys move
+// their marker a short step (a long one with Shift), as a drop of the marker that far away would:
+// the same rules at the edges, the same place stored.
 class FloorPlan : public QObject {
     Q_OBJECT
   public:
@@ -68,6 +73,13 @@ class FloorPlan : public QObject {
     bool isMovable() const { return m_movable; }
     // The blink of the marker of a book that has a place on the plan.
     void blink();
+    // An arrow key pressed on the small plan (Picture5) or the large one (Picture7); false when it
+    // is no arrow key. Steps are in pixels of the plan shown.
+    static constexpr int kShortStep = 2;
+    static constexpr int kLongStep = 20;
+    bool markerKey(const QWidget* panel, int key, Qt::KeyboardModifiers modifiers);
+    // The plan's controls as they are read, for the window's Tab order.
+    QList<QWidget*> readingOrder() const;
 
     void openLargeView();  // Command17_Click, Image1_DblClick
     void closeLargeView(); // Command16_Click

@@ -14,6 +14,7 @@
 #include "controls/Barcode.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "controls/ReadingOrder.h"
 #include "pictures/Photos.h"
 #include "pictures/frmpicture.h"
 #include "store/Catalogue.h"
@@ -102,7 +103,14 @@ void FrmBiblio::buildControls()
     main->addWidget(listGroup, 2);
     main->addLayout(right, 5);
 
-    setTabOrder(DBList1, Option2[0]);
+    // Tab reads the window as the eye does: the titles, the record (with the publishers panel after
+    // its chooser and the authors panel after the book's authors), the search, the plan.
+    QList<QWidget*> order = m_titles->readingOrder();
+    const QList<QWidget*> record = m_fields->readingOrder();
+    const qsizetype publisher = record.indexOf(m_fields->Command13) + 1;
+    order << record.mid(0, publisher) << Frame2->readingOrder() << record.mid(publisher) << Frame1->readingOrder()
+          << m_search->readingOrder() << m_plan->readingOrder();
+    controls::setReadingOrder(order);
 }
 
 void FrmBiblio::connectHandlers()
@@ -567,10 +575,23 @@ void FrmBiblio::Form_KeyUp(int keyCode)
     if (keyCode != 27) {
         return;
     }
+    // Escape closes what lies open over the window, one thing at a time, before the window itself.
+    // The keyboard goes back to the button that opened a panel, when it can be used.
+    const auto backTo = [this](QWidget* opener) {
+        if (opener->isEnabled()) {
+            opener->setFocus();
+        }
+    };
     if (Frame1->isVisible()) {
         Frame1->hide();
+        backTo(m_fields->Command8);
     } else if (Frame2->isVisible()) {
         Frame2->hide();
+        backTo(m_fields->Command13);
+    } else if (m_plan->Picture8->isVisible()) {
+        m_plan->closeLargeView();
+    } else if (!m_editing && m_search->isOpen()) {
+        m_search->closeSearch(DBList1->boundText());
     } else {
         closeWindow();
     }

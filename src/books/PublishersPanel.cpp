@@ -122,10 +122,16 @@ void PublishersPanel::Command12_Click()
     newOrCancel();
 }
 
+QList<QWidget*> PublishersPanel::readingOrder() const
+{
+    return {Command14, DBList4, Text1_5, Text1_4, Text1_3, Command12, Command11, Command10, Command9};
+}
+
 void PublishersPanel::Command13_Click()
 {
     show();
     raise();
+    DBList4->setFocus(); // the keyboard goes on in the panel
 }
 
 void PublishersPanel::Command14_Click()

@@ -35,6 +35,9 @@ class PublishersPanel : public controls::RecordPanel {
     QPushButton* Command10;           // Elimina
     QPushButton* Command9;            // Chiudi
 
+    // The panel's controls as they are read, for the window's Tab order.
+    QList<QWidget*> readingOrder() const;
+
     void DBCombo3_Click();
     void Command9_Click();
     void Command10_Click();

@@ -17,6 +17,9 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 namespace books {
 namespace {
 
@@ -103,12 +106,39 @@ void SearchPanel::build()
     layout->addLayout(bottom);
 }
 
+QList<QWidget*> SearchPanel::readingOrder() const
+{
+    QList<QWidget*> order;
+    for (int i = 0; i < 10; ++i) {
+        order << Check1[i] << Text2[i];
+    }
+    return order << Option1[0] << Option1[1] << Command2;
+}
+
 void SearchPanel::Aggiorna()
 {
     refreshTitles();
     const store::Recordset& titles = m_titles->rs();
     m_showFirst(titles.recordCount() > 0 ? titles.valueAt(0, titles.columnIndex(QStringLiteral("id"))).toString()
                                          : QString());
+}
+
+bool SearchPanel::isOpen() const
+{
+    return std::any_of(std::begin(Check1), std::end(Check1), [](const QCheckBox* box) { return box->isChecked(); });
+}
+
+void SearchPanel::closeSearch(const QString& keep)
+{
+    for (QCheckBox* box : Check1) {
+        box->setChecked(false);
+    }
+    if (keep.isEmpty()) {
+        Aggiorna();
+        return;
+    }
+    refreshTitles();
+    m_showFirst(keep);
 }
 
 void SearchPanel::refreshTitles()

@@ -39,6 +39,13 @@ class SearchPanel : public QFrame {
 
     // Rebuilds the title list from the conditions and shows its first title.
     void Aggiorna();
+    // The conditions, OR/AND and the page button as they are read, for the window's Tab order.
+    QList<QWidget*> readingOrder() const;
+    // A search is open while a condition is ticked: the title list shows only what it found.
+    bool isOpen() const;
+    // Escape: unticks the conditions, their values kept for another time, and lists every title
+    // again with `keep` (the title shown) selected; the first title when `keep` is empty.
+    void closeSearch(const QString& keep);
     // Rebuilds the title list from the conditions, and nothing more.
     void refreshTitles();
     // Whether values were typed that the list does not follow yet (the typing pause, or an edit

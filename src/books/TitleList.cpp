@@ -57,6 +57,11 @@ TitleList::TitleList(QWidget* parent, store::DataSource* titles) : QWidget(paren
     layout->addLayout(printButtons);
 }
 
+QList<QWidget*> TitleList::readingOrder() const
+{
+    return {DBList1, Option2[0], Option2[1], Option2[2], CmdNuovo, CmdModifica, Cmdelimina, Command1[0], Command1[1]};
+}
+
 void TitleList::showCount(int count)
 {
     Label2->setText(QString::number(count));

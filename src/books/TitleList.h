@@ -35,6 +35,8 @@ class TitleList : public QWidget {
 
     // Shows the number of titles, and says it to a screen reader with its meaning.
     void showCount(int count);
+    // The group's controls as they are read, for the window's Tab order.
+    QList<QWidget*> readingOrder() const;
 };
 
 } // namespace books

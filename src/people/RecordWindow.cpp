@@ -8,6 +8,7 @@
 #include "books/FrmBiblio.h"
 #include "controls/BoundControls.h"
 #include "controls/DBList.h"
+#include "controls/ReadingOrder.h"
 #include "people/PeoplePrinting.h"
 #include "pictures/frmpicture.h"
 #include "store/Archive.h"
@@ -160,6 +161,11 @@ void RecordWindow::build()
     DBList3->setRowSource(Data3);
 
     setButtons(CmdNuovo, CmdModifica, Cmdelimina);
+
+    // Tab reads the list column first, then the record and its two linked lists, each with its button.
+    QList<QWidget*> order{DBList1, CmdNuovo, CmdModifica, Cmdelimina, Command1[0], Command1[1]};
+    order << Text1 << DBList2 << Command2[0] << DBList3 << Command2[1];
+    controls::setReadingOrder(order);
 }
 
 void RecordWindow::buildLinked(const Linked& linked, controls::DBList*& list, QLabel*& counter, QPushButton*& button,
@@ -286,6 +292,11 @@ void RecordWindow::showCount(store::DataSource* source, QLabel* counter)
 {
     const store::Recordset* records = source->recordset();
     counter->setText(QString::number(records ? records->recordCount() : 0));
+    // A bare number means nothing to a listener: it is read with the list it counts.
+    const QWidget* list = counter == Label1 ? DBList1 : counter == Label2 ? DBList2 : DBList3;
+    const QString name = list->accessibleName();
+    counter->setAccessibleName(name.left(1).toUpper() + name.mid(1).toLower() + QStringLiteral(" in elenco: ") +
+                               counter->text());
 }
 
 void RecordWindow::DBList2_Click()

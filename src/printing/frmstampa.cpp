@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "app/Twips.h"
 #include "app/Modulo1.h"
+#include "controls/ReadingOrder.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -66,13 +67,8 @@ frmstampa::frmstampa(QWidget* parent, bool cardChoice, const QString& printerCap
     Command5->setGeometry(twips::rect(1320, 1320, 975, 375));
     Command5->setToolTip(QStringLiteral("Salva la stampa in un file PDF"));
 
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Command3);
-    setTabOrder(Command3, Check1);
-    setTabOrder(Check1, Option1[0]);
-    setTabOrder(Option1[0], Option1[1]);
-    setTabOrder(Option1[1], Command4);
-    setTabOrder(Command4, Command5);
+    // Row by row, left to right: the choice of cards stands left of the logo box.
+    controls::setReadingOrder({Command1, Command2, Command3, Option1[0], Option1[1], Check1, Command4, Command5});
 
     guard::connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     guard::connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });

@@ -45,6 +45,8 @@ class MDIForm1 : public QMainWindow {
     void MnuOpzionInserisci_Click();
     // The about window, modal until it is clicked.
     void mnuabaut_Click();
+    // "Guida" (F1): the user guide guida.html of the program folder, in the browser.
+    static void openGuide();
     void MnuVisualBiblio_Click();
     // The authors and publishers windows, opened anew each time (closed first when open).
     void MnuVisualAutori_Click();

@@ -2,59 +2,82 @@
 #include "shell/MDIForm1.h"
 
 #include "app/Guard.h"
+#include "controls/ReadingOrder.h"
+#include "shell/FrmCopertina.h"
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QUrl>
 
 namespace {
 
-QAction* menuItem(QMenu* menu, const QString& name, const QString& caption)
+// `caption` carries its mnemonic ("&Esci"); `keys` is the item's shortcut, if any.
+QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& keys = {})
 {
     QAction* action = menu->addAction(caption);
     action->setObjectName(name);
+    action->setShortcut(keys);
     return action;
 }
 
 } // namespace
 
+void MDIForm1::openGuide()
+{
+    // As the about window's link: without a browser or without the page nothing happens.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FrmCopertina::guidePath()));
+}
+
 void MDIForm1::buildMenus()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    guard::connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("Apri Archivio")), &QAction::triggered,
-                   this, [this] { MnuFileApri_Click(); });
-    guard::connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("Nuovo Archivio")), &QAction::triggered,
-                   this, [this] { MnuFileNew_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileApri"), QStringLiteral("&Apri Archivio"), QKeySequence::Open),
+                   &QAction::triggered, this, [this] { MnuFileApri_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("&Nuovo Archivio"),
+                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)),
+                   &QAction::triggered, this, [this] { MnuFileNew_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
-    guard::connect(menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("Esci")), &QAction::triggered, this,
-                   [this] { MnFileEsci_Click(); });
+    guard::connect(
+        menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("&Esci"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
+        &QAction::triggered, this, [this] { MnFileEsci_Click(); });
 
-    QMenu* view = menuBar()->addMenu(QStringLiteral("Visualizza"));
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&Visualizza"));
     view->setObjectName(QStringLiteral("MnuVisual"));
-    guard::connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("Biblioteca")), &QAction::triggered,
-                   this, [this] { MnuVisualBiblio_Click(); });
-    guard::connect(menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("Autori")), &QAction::triggered,
-                   this, [this] { MnuVisualAutori_Click(); });
-    guard::connect(menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("Editori")), &QAction::triggered,
-                   this, [this] { MnuVisualEditori_Click(); });
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualBiblio"), QStringLiteral("&Biblioteca"),
+                            QKeySequence(Qt::CTRL | Qt::Key_1)),
+                   &QAction::triggered, this, [this] { MnuVisualBiblio_Click(); });
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualAutori"), QStringLiteral("&Autori"),
+                            QKeySequence(Qt::CTRL | Qt::Key_2)),
+                   &QAction::triggered, this, [this] { MnuVisualAutori_Click(); });
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("&Editori"),
+                            QKeySequence(Qt::CTRL | Qt::Key_3)),
+                   &QAction::triggered, this, [this] { MnuVisualEditori_Click(); });
+    // The photo viewer is reached from the keyboard here too, not only from the toolbar.
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualAnteprima"), QStringLiteral("A&nteprima"),
+                            QKeySequence(Qt::CTRL | Qt::Key_4)),
+                   &QAction::triggered, this, [this] { Toolbar1_ButtonClick(7); });
 
-    QMenu* options = menuBar()->addMenu(QStringLiteral("Opzioni"));
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Opzioni"));
     options->setObjectName(QStringLiteral("MnuOpzionI"));
-    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("Ripara e Compatta")),
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniRipara"), QStringLiteral("&Ripara e Compatta")),
                    &QAction::triggered, this, [this] { MnuOpzioniRipara_Click(); });
-    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("Crea Copia")),
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("&Crea Copia")),
                    &QAction::triggered, this, [this] { MnuOpzioniCopia_Click(); });
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
-    guard::connect(menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("Inserisci Piantina")),
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("&Inserisci Piantina")),
                    &QAction::triggered, this, [this] { MnuOpzionInserisci_Click(); });
 
-    QMenu* info = menuBar()->addMenu(QStringLiteral("?"));
+    QMenu* info = menuBar()->addMenu(QStringLiteral("&?"));
     info->setObjectName(QStringLiteral("mnuInfo"));
-    guard::connect(menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("info...")), &QAction::triggered, this,
+    guard::connect(menuItem(info, QStringLiteral("mnuGuida"), QStringLiteral("&Guida"), QKeySequence::HelpContents),
+                   &QAction::triggered, this, [] { openGuide(); });
+    guard::connect(menuItem(info, QStringLiteral("mnuabaut"), QStringLiteral("&info...")), &QAction::triggered, this,
                    [this] { mnuabaut_Click(); });
 
     // Six blanks keep the date apart from the menus.
@@ -64,6 +87,10 @@ void MDIForm1::buildMenus()
     // Shows today's date once an archive is open.
     MnuData = menuBar()->addMenu(QStringLiteral("Data"));
     MnuData->setObjectName(QStringLiteral("MnuData"));
+    // The button Qt adds when the menus do not fit is read out by its use.
+    if (auto* more = menuBar()->findChild<QWidget*>(QStringLiteral("qt_menubar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("Altri menu"));
+    }
 }
 
 void MDIForm1::buildToolbar()
@@ -96,6 +123,7 @@ void MDIForm1::buildToolbar()
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setReadOnly(true);
     Text2->setFocusPolicy(Qt::NoFocus);
+    Text2->setAccessibleName(Text2->text());
     Text2->setFixedWidth(Text2->fontMetrics().horizontalAdvance(Text2->text()) + 16);
     Toolbar1->addWidget(Text2);
     // The program writes the path here; the user reads it (and may copy it) but never edits it.
@@ -104,5 +132,9 @@ void MDIForm1::buildToolbar()
     Text1->setReadOnly(true);
     Text1->setMinimumWidth(420);
     Text1->setAccessibleName(QStringLiteral("Nome Archivio"));
+    controls::notTabStop(Text1);
     Toolbar1->addWidget(Text1);
+    if (auto* more = Toolbar1->findChild<QWidget*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("Altri comandi"));
+    }
 }
