@@ -10,6 +10,7 @@
 #include "controls/DBList.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
 #include "printing/FrmStato.h"
 #include "printing/frmstampa.h"
@@ -497,10 +498,8 @@ class TestKeyboard : public QObject {
         frmpicture viewer(&main);
         unnamed << unnamedControls(&viewer);
 
-        // TO ADD once named: the picture import dialog "Inserisci Immagine" (frminserisci), whose
-        // file list File1 and folder tree Dir1 have no names yet:
-        //     frminserisci import(&main);
-        //     unnamed << unnamedControls(&import);
+        frminserisci import(&main);
+        unnamed << unnamedControls(&import);
 
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
     }
