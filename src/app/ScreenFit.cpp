@@ -9,6 +9,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QWidget>
 
@@ -47,6 +48,13 @@ QMargins frameMargins(const QWidget* frame)
     return QMargins(4, 32, 4, 4);
 }
 
+// The work area's room for windows: its whole inside, as if it showed no scroll bars, so that a
+// window's scale does not depend on whether another window needs them.
+QSize roomIn(const QMdiArea* area)
+{
+    return area->contentsRect().size();
+}
+
 // What a record window is designed as, and what scaling it changed.
 class DesignScale : public QObject {
   public:
@@ -74,6 +82,12 @@ class DesignScale : public QObject {
     }
 
     QSize design() const { return m_design; }
+    // The design size at the current scale, never smaller than the window can be laid out.
+    QSize scaledSize() const
+    {
+        const QSize size = scaled(QRect(QPoint(0, 0), m_design)).size();
+        return m_fixed ? size : size.expandedTo(m_window->minimumSizeHint());
+    }
     double scale() const { return m_scale; }
 
     void apply(double scale)
@@ -106,17 +120,16 @@ class DesignScale : public QObject {
             }
             p.widget->setGeometry(r);
         }
-        const QSize size = scaled(QRect(QPoint(0, 0), m_design)).size();
-        if (m_fixed) {
-            m_window->setFixedSize(size);
-        } else {
-            m_window->resize(size.expandedTo(m_window->minimumSizeHint()));
-        }
         // The layouts place the controls at the new fonts now, not at the next turn of the event
-        // loop: whatever maps a point of the window (a marker dropped on the plan) sees them placed.
-        for (int round = 0; round < 3; ++round) {
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        // loop: the window's smallest size is known, and whatever maps a point of the window (a
+        // marker dropped on the plan) sees the controls where they are drawn.
+        settleLayouts();
+        if (m_fixed) {
+            m_window->setFixedSize(scaledSize());
+        } else {
+            m_window->resize(scaledSize());
         }
+        settleLayouts();
         m_applying = false;
     }
 
@@ -167,6 +180,13 @@ class DesignScale : public QObject {
         }
     }
 
+    static void settleLayouts()
+    {
+        for (int round = 0; round < 3; ++round) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        }
+    }
+
     double points(double design) const { return std::max(kMinimumPoints, design * m_scale); }
 
     QRect scaled(const QRect& r) const
@@ -195,7 +215,7 @@ class AreaWatcher : public QObject {
   public:
     static constexpr const char* kName = "screenfitArea";
 
-    explicit AreaWatcher(QMdiArea* area) : QObject(area), m_area(area)
+    explicit AreaWatcher(QMdiArea* area) : QObject(area), m_area(area), m_areaSize(area->size())
     {
         setObjectName(QLatin1String(kName));
         area->viewport()->installEventFilter(this);
@@ -225,6 +245,19 @@ class AreaWatcher : public QObject {
                     place(m_area, sub, sub->widget());
                 }
             }
+            // The frame was made smaller or larger (not the area's scroll bars coming or going):
+            // each window is scaled to it again.
+            if (m_area->size() != m_areaSize) {
+                m_areaSize = m_area->size();
+                // Places are worked out from the area's origin, not from where it was scrolled to.
+                m_area->horizontalScrollBar()->setValue(0);
+                m_area->verticalScrollBar()->setValue(0);
+                for (QMdiSubWindow* sub : m_area->subWindowList()) {
+                    if (sub->widget()) {
+                        refit(m_area, sub, sub->widget());
+                    }
+                }
+            }
         } else if (event->type() == QEvent::Hide) {
             if (auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
                 remember(sub);
@@ -246,7 +279,7 @@ class AreaWatcher : public QObject {
     static void place(QMdiArea* area, QMdiSubWindow* sub, QWidget* window)
     {
         DesignScale* design = DesignScale::of(window);
-        const QSize viewport = area->viewport()->size();
+        const QSize viewport = roomIn(area);
         const QMargins margins = sub->contentsMargins();
         const QSize room = viewport.shrunkBy(margins);
         if (design) {
@@ -272,8 +305,31 @@ class AreaWatcher : public QObject {
         sub->setGeometry(fitted);
     }
 
+    static void refit(QMdiArea* area, QMdiSubWindow* sub, QWidget* window)
+    {
+        DesignScale* design = DesignScale::of(window);
+        if (!design || sub->isMinimized() || sub->isMaximized()) {
+            return;
+        }
+        const double before = design->scale();
+        const QMargins margins = sub->contentsMargins();
+        const QSize room = roomIn(area).shrunkBy(margins);
+        design->apply(std::min({1.0, double(room.width()) / design->design().width(),
+                                double(room.height()) / design->design().height()}));
+        const QRect whole(QPoint(0, 0), roomIn(area));
+        if (design->scale() == before && whole.contains(sub->geometry())) {
+            return; // the size the user gave it stays
+        }
+        const QSize minimum =
+            window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(margins).expandedTo(sub->minimumSize());
+        QRect fitted = fitInside(QRect(sub->pos(), design->scaledSize().grownBy(margins)), whole);
+        fitted.setSize(fitted.size().expandedTo(minimum));
+        sub->setGeometry(fitted);
+    }
+
   private:
     QMdiArea* m_area;
+    QSize m_areaSize;
     std::vector<QPointer<QMdiSubWindow>> m_pending;
 };
 
