@@ -1,6 +1,5 @@
 #include "app/ScreenFit.h"
 
-#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -227,10 +226,7 @@ class AreaWatcher : public QObject {
         return watcher ? watcher : new AreaWatcher(area);
     }
 
-    void watch(QMdiSubWindow* sub)
-    {
-        sub->installEventFilter(this);
-    }
+    void watch(QMdiSubWindow* sub) { sub->installEventFilter(this); }
 
     void setPending(QMdiSubWindow* sub) { m_pending.push_back(sub); }
 
@@ -283,9 +279,7 @@ class AreaWatcher : public QObject {
         const QMargins margins = sub->contentsMargins();
         const QSize room = viewport.shrunkBy(margins);
         if (design) {
-            const double scale = std::min({1.0, double(room.width()) / design->design().width(),
-                                           double(room.height()) / design->design().height()});
-            design->apply(scale);
+            design->apply(scaleFor(design->design(), room));
         }
         const QRect whole(QPoint(0, 0), viewport);
         QRect wanted(sub->pos(), window->size().grownBy(margins));
@@ -296,10 +290,7 @@ class AreaWatcher : public QObject {
                 wanted.setSize(saved.size());
             }
         }
-        // Never smaller than the window can be laid out: where even that does not fit, the work
-        // area scrolls to the rest.
-        const QSize minimum =
-            window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(margins).expandedTo(sub->minimumSize());
+        const QSize minimum = smallest(sub, window);
         QRect fitted = fitInside(wanted, whole);
         fitted.setSize(fitted.size().expandedTo(minimum));
         sub->setGeometry(fitted);
@@ -314,20 +305,34 @@ class AreaWatcher : public QObject {
         const double before = design->scale();
         const QMargins margins = sub->contentsMargins();
         const QSize room = roomIn(area).shrunkBy(margins);
-        design->apply(std::min({1.0, double(room.width()) / design->design().width(),
-                                double(room.height()) / design->design().height()}));
+        design->apply(scaleFor(design->design(), room));
         const QRect whole(QPoint(0, 0), roomIn(area));
         if (design->scale() == before && whole.contains(sub->geometry())) {
             return; // the size the user gave it stays
         }
-        const QSize minimum =
-            window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(margins).expandedTo(sub->minimumSize());
+        const QSize minimum = smallest(sub, window);
         QRect fitted = fitInside(QRect(sub->pos(), design->scaledSize().grownBy(margins)), whole);
         fitted.setSize(fitted.size().expandedTo(minimum));
         sub->setGeometry(fitted);
     }
 
   private:
+    // The scale at which `design` fits `room`, at most 1 (DesignScale keeps it readable).
+    static double scaleFor(QSize design, QSize room)
+    {
+        return std::min({1.0, double(room.width()) / design.width(), double(room.height()) / design.height()});
+    }
+
+    // Never smaller than the window can be laid out: where even that does not fit, the work area
+    // scrolls to the rest.
+    static QSize smallest(const QMdiSubWindow* sub, const QWidget* window)
+    {
+        return window->minimumSizeHint()
+            .expandedTo(window->minimumSize())
+            .grownBy(sub->contentsMargins())
+            .expandedTo(sub->minimumSize());
+    }
+
     QMdiArea* m_area;
     QSize m_areaSize;
     std::vector<QPointer<QMdiSubWindow>> m_pending;

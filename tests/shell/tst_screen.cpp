@@ -86,9 +86,11 @@ class TestScreen : public QObject {
     // The frame whole inside the screen's available geometry, title bar and frame included.
     static void checkFrame(const MDIForm1& main)
     {
-        QVERIFY2(available().contains(main.frameGeometry()),
-                 qPrintable(QStringLiteral("frame %1,%2 %3x%4").arg(main.frameGeometry().x()).arg(main.frameGeometry().y())
-                                .arg(main.frameGeometry().width()).arg(main.frameGeometry().height())));
+        QVERIFY2(available().contains(main.frameGeometry()), qPrintable(QStringLiteral("frame %1,%2 %3x%4")
+                                                                            .arg(main.frameGeometry().x())
+                                                                            .arg(main.frameGeometry().y())
+                                                                            .arg(main.frameGeometry().width())
+                                                                            .arg(main.frameGeometry().height())));
         QVERIFY(main.frameGeometry().top() >= available().top());
     }
 
@@ -111,7 +113,14 @@ class TestScreen : public QObject {
             const QRect inside(sub->mapTo(viewport, sub->contentsRect().topLeft()), sub->contentsRect().size());
             QVERIFY2(viewport->rect().contains(r) && inside.contains(r),
                      qPrintable(window->objectName() + QLatin1Char('/') + button->objectName() + QLatin1Char(' ') +
-                                button->text() + QStringLiteral(" at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()) + QStringLiteral(" in %1,%2 %3x%4").arg(inside.x()).arg(inside.y()).arg(inside.width()).arg(inside.height())+ QStringLiteral(" viewport %1x%2").arg(viewport->width()).arg(viewport->height())));
+                                button->text() +
+                                QStringLiteral(" at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()) +
+                                QStringLiteral(" in %1,%2 %3x%4")
+                                    .arg(inside.x())
+                                    .arg(inside.y())
+                                    .arg(inside.width())
+                                    .arg(inside.height()) +
+                                QStringLiteral(" viewport %1x%2").arg(viewport->width()).arg(viewport->height())));
             seen << button->objectName();
         }
         for (const QString& name : mustBeThere) {
@@ -168,12 +177,12 @@ class TestScreen : public QObject {
 
         main.MnuVisualAutori_Click();
         QVERIFY(main.authorsWindow());
-        checkReachable(main, main.authorsWindow(), editAndPrint + QStringList{QStringLiteral("Command2_0"),
-                                                                              QStringLiteral("Command2_1")});
+        checkReachable(main, main.authorsWindow(),
+                       editAndPrint + QStringList{QStringLiteral("Command2_0"), QStringLiteral("Command2_1")});
         main.MnuVisualEditori_Click();
         QVERIFY(main.publishersWindow());
-        checkReachable(main, main.publishersWindow(), editAndPrint + QStringList{QStringLiteral("Command2_0"),
-                                                                                 QStringLiteral("Command2_1")});
+        checkReachable(main, main.publishersWindow(),
+                       editAndPrint + QStringList{QStringLiteral("Command2_0"), QStringLiteral("Command2_1")});
         checkFrame(main);
 
         // The frame made smaller: the windows are scaled to it again (down to the smallest
