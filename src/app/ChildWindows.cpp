@@ -131,10 +131,9 @@ QWidget* show(Kind kind, std::unique_ptr<QWidget> made)
         // the user left it, whole inside the area.
         screenfit::fitChild(area, sub, window, designSize);
         return window;
-    } else {
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        made.release(); // deleted when closed
     }
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    made.release(); // deleted when closed
     registry().open[indexOf(kind)] = window;
     bringForward(window);
     return window;

@@ -1,6 +1,5 @@
 #include "app/ScreenFit.h"
 
-#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -9,6 +8,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QWidget>
 
@@ -47,6 +47,13 @@ QMargins frameMargins(const QWidget* frame)
     return QMargins(4, 32, 4, 4);
 }
 
+// The work area's room for windows: its whole inside, as if it showed no scroll bars, so that a
+// window's scale does not depend on whether another window needs them.
+QSize roomIn(const QMdiArea* area)
+{
+    return area->contentsRect().size();
+}
+
 // What a record window is designed as, and what scaling it changed.
 class DesignScale : public QObject {
   public:
@@ -74,6 +81,12 @@ class DesignScale : public QObject {
     }
 
     QSize design() const { return m_design; }
+    // The design size at the current scale, never smaller than the window can be laid out.
+    QSize scaledSize() const
+    {
+        const QSize size = scaled(QRect(QPoint(0, 0), m_design)).size();
+        return m_fixed ? size : size.expandedTo(m_window->minimumSizeHint());
+    }
     double scale() const { return m_scale; }
 
     void apply(double scale)
@@ -106,17 +119,16 @@ class DesignScale : public QObject {
             }
             p.widget->setGeometry(r);
         }
-        const QSize size = scaled(QRect(QPoint(0, 0), m_design)).size();
-        if (m_fixed) {
-            m_window->setFixedSize(size);
-        } else {
-            m_window->resize(size.expandedTo(m_window->minimumSizeHint()));
-        }
         // The layouts place the controls at the new fonts now, not at the next turn of the event
-        // loop: whatever maps a point of the window (a marker dropped on the plan) sees them placed.
-        for (int round = 0; round < 3; ++round) {
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        // loop: the window's smallest size is known, and whatever maps a point of the window (a
+        // marker dropped on the plan) sees the controls where they are drawn.
+        settleLayouts();
+        if (m_fixed) {
+            m_window->setFixedSize(scaledSize());
+        } else {
+            m_window->resize(scaledSize());
         }
+        settleLayouts();
         m_applying = false;
     }
 
@@ -167,6 +179,13 @@ class DesignScale : public QObject {
         }
     }
 
+    static void settleLayouts()
+    {
+        for (int round = 0; round < 3; ++round) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        }
+    }
+
     double points(double design) const { return std::max(kMinimumPoints, design * m_scale); }
 
     QRect scaled(const QRect& r) const
@@ -195,7 +214,7 @@ class AreaWatcher : public QObject {
   public:
     static constexpr const char* kName = "screenfitArea";
 
-    explicit AreaWatcher(QMdiArea* area) : QObject(area), m_area(area)
+    explicit AreaWatcher(QMdiArea* area) : QObject(area), m_area(area), m_areaSize(area->size())
     {
         setObjectName(QLatin1String(kName));
         area->viewport()->installEventFilter(this);
@@ -207,10 +226,7 @@ class AreaWatcher : public QObject {
         return watcher ? watcher : new AreaWatcher(area);
     }
 
-    void watch(QMdiSubWindow* sub)
-    {
-        sub->installEventFilter(this);
-    }
+    void watch(QMdiSubWindow* sub) { sub->installEventFilter(this); }
 
     void setPending(QMdiSubWindow* sub) { m_pending.push_back(sub); }
 
@@ -223,6 +239,19 @@ class AreaWatcher : public QObject {
             for (const QPointer<QMdiSubWindow>& sub : pending) {
                 if (sub && sub->widget()) {
                     place(m_area, sub, sub->widget());
+                }
+            }
+            // The frame was made smaller or larger (not the area's scroll bars coming or going):
+            // each window is scaled to it again.
+            if (m_area->size() != m_areaSize) {
+                m_areaSize = m_area->size();
+                // Places are worked out from the area's origin, not from where it was scrolled to.
+                m_area->horizontalScrollBar()->setValue(0);
+                m_area->verticalScrollBar()->setValue(0);
+                for (QMdiSubWindow* sub : m_area->subWindowList()) {
+                    if (sub->widget()) {
+                        refit(m_area, sub, sub->widget());
+                    }
                 }
             }
         } else if (event->type() == QEvent::Hide) {
@@ -246,13 +275,11 @@ class AreaWatcher : public QObject {
     static void place(QMdiArea* area, QMdiSubWindow* sub, QWidget* window)
     {
         DesignScale* design = DesignScale::of(window);
-        const QSize viewport = area->viewport()->size();
+        const QSize viewport = roomIn(area);
         const QMargins margins = sub->contentsMargins();
         const QSize room = viewport.shrunkBy(margins);
         if (design) {
-            const double scale = std::min({1.0, double(room.width()) / design->design().width(),
-                                           double(room.height()) / design->design().height()});
-            design->apply(scale);
+            design->apply(scaleFor(design->design(), room));
         }
         const QRect whole(QPoint(0, 0), viewport);
         QRect wanted(sub->pos(), window->size().grownBy(margins));
@@ -263,17 +290,51 @@ class AreaWatcher : public QObject {
                 wanted.setSize(saved.size());
             }
         }
-        // Never smaller than the window can be laid out: where even that does not fit, the work
-        // area scrolls to the rest.
-        const QSize minimum =
-            window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(margins).expandedTo(sub->minimumSize());
+        const QSize minimum = smallest(sub, window);
         QRect fitted = fitInside(wanted, whole);
         fitted.setSize(fitted.size().expandedTo(minimum));
         sub->setGeometry(fitted);
     }
 
+    static void refit(QMdiArea* area, QMdiSubWindow* sub, QWidget* window)
+    {
+        DesignScale* design = DesignScale::of(window);
+        if (!design || sub->isMinimized() || sub->isMaximized()) {
+            return;
+        }
+        const double before = design->scale();
+        const QMargins margins = sub->contentsMargins();
+        const QSize room = roomIn(area).shrunkBy(margins);
+        design->apply(scaleFor(design->design(), room));
+        const QRect whole(QPoint(0, 0), roomIn(area));
+        if (design->scale() == before && whole.contains(sub->geometry())) {
+            return; // the size the user gave it stays
+        }
+        const QSize minimum = smallest(sub, window);
+        QRect fitted = fitInside(QRect(sub->pos(), design->scaledSize().grownBy(margins)), whole);
+        fitted.setSize(fitted.size().expandedTo(minimum));
+        sub->setGeometry(fitted);
+    }
+
   private:
+    // The scale at which `design` fits `room`, at most 1 (DesignScale keeps it readable).
+    static double scaleFor(QSize design, QSize room)
+    {
+        return std::min({1.0, double(room.width()) / design.width(), double(room.height()) / design.height()});
+    }
+
+    // Never smaller than the window can be laid out: where even that does not fit, the work area
+    // scrolls to the rest.
+    static QSize smallest(const QMdiSubWindow* sub, const QWidget* window)
+    {
+        return window->minimumSizeHint()
+            .expandedTo(window->minimumSize())
+            .grownBy(sub->contentsMargins())
+            .expandedTo(sub->minimumSize());
+    }
+
     QMdiArea* m_area;
+    QSize m_areaSize;
     std::vector<QPointer<QMdiSubWindow>> m_pending;
 };
 

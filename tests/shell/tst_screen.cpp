@@ -46,6 +46,8 @@ QRect available()
 QRect reveal(QMdiArea* area, QWidget* widget)
 {
     QWidget* viewport = area->viewport();
+    // The area works out its scroll range when it gets to it, as it does before the user scrolls.
+    QCoreApplication::processEvents();
     const auto place = [&] { return QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()); };
     QRect r = place();
     const auto scrollBy = [](QScrollBar* bar, int by) { bar->setValue(bar->value() + by); };
@@ -84,9 +86,11 @@ class TestScreen : public QObject {
     // The frame whole inside the screen's available geometry, title bar and frame included.
     static void checkFrame(const MDIForm1& main)
     {
-        QVERIFY2(available().contains(main.frameGeometry()),
-                 qPrintable(QStringLiteral("frame %1,%2 %3x%4").arg(main.frameGeometry().x()).arg(main.frameGeometry().y())
-                                .arg(main.frameGeometry().width()).arg(main.frameGeometry().height())));
+        QVERIFY2(available().contains(main.frameGeometry()), qPrintable(QStringLiteral("frame %1,%2 %3x%4")
+                                                                            .arg(main.frameGeometry().x())
+                                                                            .arg(main.frameGeometry().y())
+                                                                            .arg(main.frameGeometry().width())
+                                                                            .arg(main.frameGeometry().height())));
         QVERIFY(main.frameGeometry().top() >= available().top());
     }
 
@@ -109,7 +113,14 @@ class TestScreen : public QObject {
             const QRect inside(sub->mapTo(viewport, sub->contentsRect().topLeft()), sub->contentsRect().size());
             QVERIFY2(viewport->rect().contains(r) && inside.contains(r),
                      qPrintable(window->objectName() + QLatin1Char('/') + button->objectName() + QLatin1Char(' ') +
-                                button->text()));
+                                button->text() +
+                                QStringLiteral(" at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()) +
+                                QStringLiteral(" in %1,%2 %3x%4")
+                                    .arg(inside.x())
+                                    .arg(inside.y())
+                                    .arg(inside.width())
+                                    .arg(inside.height()) +
+                                QStringLiteral(" viewport %1x%2").arg(viewport->width()).arg(viewport->height())));
             seen << button->objectName();
         }
         for (const QString& name : mustBeThere) {
@@ -166,13 +177,27 @@ class TestScreen : public QObject {
 
         main.MnuVisualAutori_Click();
         QVERIFY(main.authorsWindow());
-        checkReachable(main, main.authorsWindow(), editAndPrint + QStringList{QStringLiteral("Command2_0"),
-                                                                              QStringLiteral("Command2_1")});
+        checkReachable(main, main.authorsWindow(),
+                       editAndPrint + QStringList{QStringLiteral("Command2_0"), QStringLiteral("Command2_1")});
         main.MnuVisualEditori_Click();
         QVERIFY(main.publishersWindow());
-        checkReachable(main, main.publishersWindow(), editAndPrint + QStringList{QStringLiteral("Command2_0"),
-                                                                                 QStringLiteral("Command2_1")});
+        checkReachable(main, main.publishersWindow(),
+                       editAndPrint + QStringList{QStringLiteral("Command2_0"), QStringLiteral("Command2_1")});
         checkFrame(main);
+
+        // The frame made smaller: the windows are scaled to it again (down to the smallest
+        // readable scale, then the area scrolls), and nothing goes out of reach; made as large as
+        // the screen again, they come back to the scale they had.
+        main.MnuVisualBiblio_Click();
+        const double booksScale = screenfit::scaleOf(books);
+        const QSize frameSize = main.size();
+        main.resize(frameSize * 0.7);
+        QVERIFY(screenfit::scaleOf(books) < booksScale || booksScale == screenfit::kMinimumScale);
+        QVERIFY(screenfit::scaleOf(books) >= screenfit::kMinimumScale);
+        checkReachable(main, books, editAndPrint);
+        main.resize(frameSize);
+        QCOMPARE(screenfit::scaleOf(books), booksScale);
+        checkReachable(main, books, editAndPrint);
     }
 
     void scalingKeepsTheDesignAndThePlanCoordinates()
@@ -298,7 +323,9 @@ class TestScreen : public QObject {
             const QRect booksSub = main.mdiArea()->subWindowList().constFirst()->geometry();
             QVERIFY(viewport.contains(booksSub) || booksSub.topLeft() == QPoint(0, 0));
             main.MnuVisualAutori_Click();
-            QVERIFY(viewport.contains(main.authorsWindow()->parentWidget()->geometry()));
+            // Whole inside the area's room (its scroll bars, there for the books window, aside).
+            const QRect room(QPoint(0, 0), main.mdiArea()->contentsRect().size());
+            QVERIFY(room.contains(main.authorsWindow()->parentWidget()->geometry()));
         }
         {
             // Damaged or foreign values are passed over: the design places.
