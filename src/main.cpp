@@ -11,7 +11,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
-    // Where QSettings keeps what the program remembers between runs (the last picture folder).
+    // The names the system's folders for the program's own files are made from.
     QApplication::setOrganizationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);
     guard::installWaitCursor();

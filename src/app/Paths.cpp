@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -144,6 +145,12 @@ QString defaultArchivePath()
 QString templateArchivePath()
 {
     return join(archiveFolder(), QStringLiteral("$vuoto$.md$"));
+}
+
+std::unique_ptr<QSettings> settings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Carteo"),
+                                       QStringLiteral("Carteo"));
 }
 
 } // namespace paths

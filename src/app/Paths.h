@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <memory>
+
+class QSettings;
+
 // The program folder and path handling. Paths may use `\` or `/` as separators.
 namespace paths {
 
@@ -34,6 +38,11 @@ void writeStartupFile(const QString& archivePath);
 // True for an existing ordinary file; a hidden file or a folder counts as missing. Throws
 // store::DbError 52 for a name the file system refuses (a NUL inside it, a name too long).
 bool ordinaryFileExists(const QString& path);
+
+// What the program remembers between runs (window places, the last picture folder): one INI file
+// of the user's ("Carteo/Carteo.ini" in the user's configuration folder; tests point
+// QSettings::setPath elsewhere).
+std::unique_ptr<QSettings> settings();
 
 QString defaultArchivePath();  // <program>/archivio/archivio.mdb
 QString archiveFolder();       // <program>/archivio

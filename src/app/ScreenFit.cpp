@@ -1,5 +1,7 @@
 #include "app/ScreenFit.h"
 
+#include "app/Paths.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -269,7 +271,7 @@ class AreaWatcher : public QObject {
         if (!window || window->objectName().isEmpty() || sub->isMinimized() || sub->isMaximized()) {
             return;
         }
-        settings()->setValue(childKey(window), sub->geometry());
+        paths::settings()->setValue(childKey(window), sub->geometry());
     }
 
     static void place(QMdiArea* area, QMdiSubWindow* sub, QWidget* window)
@@ -283,7 +285,7 @@ class AreaWatcher : public QObject {
         }
         const QRect whole(QPoint(0, 0), viewport);
         QRect wanted(sub->pos(), window->size().grownBy(margins));
-        const QRect saved = settings()->value(childKey(window)).toRect();
+        const QRect saved = paths::settings()->value(childKey(window)).toRect();
         if (saved.isValid()) {
             wanted.moveTopLeft(saved.topLeft());
             if (window->minimumSize() != window->maximumSize()) {
@@ -340,12 +342,6 @@ class AreaWatcher : public QObject {
 
 } // namespace
 
-std::unique_ptr<QSettings> settings()
-{
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Carteo"),
-                                       QStringLiteral("Carteo"));
-}
-
 QRect fitInside(QRect rect, const QRect& area)
 {
     if (!area.isValid()) {
@@ -369,7 +365,7 @@ QRect fitInside(QRect rect, const QRect& area)
 
 void placeMainWindow(QWidget* frame, QSize designSize)
 {
-    const QByteArray saved = settings()->value(kFrameKey).toByteArray();
+    const QByteArray saved = paths::settings()->value(kFrameKey).toByteArray();
     // A damaged or foreign value is refused by restoreGeometry: the design size then.
     if (!saved.isEmpty() && frame->restoreGeometry(saved)) {
         frame->setProperty(kPlaced, true);
@@ -418,7 +414,7 @@ void keepOnScreen(QWidget* frame)
 
 void rememberMainWindow(const QWidget* frame)
 {
-    settings()->setValue(kFrameKey, frame->saveGeometry());
+    paths::settings()->setValue(kFrameKey, frame->saveGeometry());
     if (const auto* area = frame->findChild<QMdiArea*>()) {
         for (const QMdiSubWindow* sub : area->subWindowList()) {
             if (sub->isVisible()) {

@@ -23,10 +23,6 @@ namespace screenfit {
 inline constexpr double kMinimumPoints = 8.0;
 inline constexpr double kMinimumScale = 0.8;
 
-// The program's settings: one INI file of the user's ("Carteo/Carteo.ini" in the user's
-// configuration folder; tests point QSettings::setPath elsewhere).
-std::unique_ptr<QSettings> settings();
-
 // `rect` made to fit `area`: no larger than it, and moved inside it.
 QRect fitInside(QRect rect, const QRect& area);
 

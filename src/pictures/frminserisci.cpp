@@ -2,6 +2,7 @@
 
 #include "app/Guard.h"
 #include "app/Messages.h"
+#include "app/Paths.h"
 #include "app/Modulo1.h"
 #include "pictures/FittedPicture.h"
 #include "pictures/FolderFiles.h"
@@ -73,7 +74,7 @@ frminserisci::~frminserisci()
 {
     // The next dialog, in this run or the next one, starts where this one was left.
     if (!m_folder.isEmpty()) {
-        QSettings().setValue(kLastFolderKey, m_folder);
+        paths::settings()->setValue(kLastFolderKey, m_folder);
     }
 }
 
@@ -218,7 +219,7 @@ QStringList frminserisci::pictureFilePatterns()
 
 QString frminserisci::startFolder()
 {
-    const QString last = QSettings().value(kLastFolderKey).toString();
+    const QString last = paths::settings()->value(kLastFolderKey).toString();
     if (!last.isEmpty()) {
         // A folder deleted since, or on a drive taken away: the nearest one above it that is left.
         const QString folder = pictures::existingFolderAt(last);
@@ -234,7 +235,7 @@ QString frminserisci::startFolder()
 
 void frminserisci::forgetLastFolder()
 {
-    QSettings().remove(kLastFolderKey);
+    paths::settings()->remove(kLastFolderKey);
 }
 
 // ---------------------------------------------------------------- drives, folders and files

@@ -643,7 +643,7 @@ class TestImport : public QObject {
         picture(QStringLiteral("lago.png"), solid({40, 30}, kGreen), "PNG");
         file(QStringLiteral("viaggi/nota.txt"), "testo");
         // What the dialog remembers is kept in the test's own settings, never the user's.
-        QVERIFY(QSettings().fileName().startsWith(m_folder->path()));
+        QVERIFY(paths::settings()->fileName().startsWith(m_folder->path()));
         Modulo1::ImportaFoto = true;
         Modulo1::IdLibroCorrente = 5;
         {
@@ -692,12 +692,12 @@ class TestImport : public QObject {
             QCOMPARE(d->folder(), year);
         }
         // The next dialog, in this run or the next, starts there.
-        QCOMPARE(QSettings().value(QStringLiteral("InserisciImmagine/Cartella")).toString(), year);
+        QCOMPARE(paths::settings()->value(QStringLiteral("InserisciImmagine/Cartella")).toString(), year);
         QCOMPARE(dialog()->folder(), year);
         // Deleted since: the nearest folder above it that is left; none but the root: home.
         QVERIFY(QDir(year).removeRecursively());
         QCOMPARE(dialog()->folder(), trip);
-        QSettings().setValue(QStringLiteral("InserisciImmagine/Cartella"), QStringLiteral("/carteo-non-c-e/foto"));
+        paths::settings()->setValue(QStringLiteral("InserisciImmagine/Cartella"), QStringLiteral("/carteo-non-c-e/foto"));
         QCOMPARE(dialog()->folder(), QDir::cleanPath(QDir::homePath()));
         QCOMPARE(msg::shownTexts().size(), 4);
     }

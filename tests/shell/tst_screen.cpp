@@ -4,6 +4,7 @@
 // own screen.
 #include "app/ChildWindows.h"
 #include "app/Messages.h"
+#include "app/Paths.h"
 #include "app/ScreenFit.h"
 #include "books/AuthorsPanel.h"
 #include "books/FloorPlan.h"
@@ -308,7 +309,7 @@ class TestScreen : public QObject {
             large.setGeometry(screen.x() - 400, screen.y() + 300, screen.width() + 900, screen.height() + 700);
             const QByteArray frameOnALargerScreen = large.saveGeometry();
             large.hide();
-            std::unique_ptr<QSettings> settings = screenfit::settings();
+            std::unique_ptr<QSettings> settings = paths::settings();
             settings->clear();
             settings->setValue(QStringLiteral("finestre/MDIForm1"), frameOnALargerScreen);
             settings->setValue(QStringLiteral("finestre/FrmBiblio"), QRect(2500, 1800, 2400, 1900));
@@ -329,7 +330,7 @@ class TestScreen : public QObject {
         }
         {
             // Damaged or foreign values are passed over: the design places.
-            std::unique_ptr<QSettings> settings = screenfit::settings();
+            std::unique_ptr<QSettings> settings = paths::settings();
             settings->setValue(QStringLiteral("finestre/MDIForm1"), QByteArray("non una geometria"));
             settings->setValue(QStringLiteral("finestre/FrmBiblio"), QStringLiteral("rotto"));
             settings->setValue(QStringLiteral("finestre/frmAutori"), 12);
