@@ -609,6 +609,11 @@ RepairOutcome repair(const ExclusiveUse& archive)
             if (outcome.problems.isEmpty()) {
                 // A sound file that is not an archive of this program cannot be repaired either.
                 schema::check(db.get());
+                // The quick find's index is made anew when it is not in step with the rows.
+                if (!schema::wordIndexInStep(db.get())) {
+                    schema::rebuildWordIndex(db.get());
+                    outcome.wordIndexRebuilt = true;
+                }
                 return outcome;
             }
         }
@@ -638,7 +643,16 @@ RepairOutcome repair(const ExclusiveUse& archive)
         beginStage(QStringLiteral("Recupero dei dati leggibili..."));
         try {
             Archive::create(fresh);
+            // The rows go in without the word index's triggers; the index is made once at the end.
+            {
+                const Db target(fresh, SQLITE_OPEN_READWRITE);
+                schema::removeFullText(target.get());
+            }
             const salvage::Outcome saved = salvage::salvage(path, fresh, [] { reportProgress(nullptr); });
+            {
+                const Db target(fresh, SQLITE_OPEN_READWRITE);
+                schema::rebuildWordIndex(target.get());
+            }
             outcome.rowsSaved = saved.rowsSaved;
             outcome.rowsPerTable = saved.rowsPerTable;
             outcome.rowsIncomplete = saved.rowsIncomplete;
@@ -686,6 +700,12 @@ void compactThrough(const QString& path, const QString& before, const QString& c
         counts = rowCounts(copy.get());
     }
     step(QStringLiteral("dacomp1"));
+    {
+        // The word index is made anew from the rows in the working copy, so the compacted archive
+        // holds it compact and in step, whatever state it was in.
+        const Db copy(before, SQLITE_OPEN_READWRITE);
+        schema::rebuildWordIndex(copy.get());
+    }
 
     {
         const Db copy(before, SQLITE_OPEN_READONLY);
