@@ -19,9 +19,7 @@ QuickFind::QuickFind(QWidget* parent, SearchPanel* search) : QWidget(parent), m_
     TxtTrova->setAccessibleDescription(
         QStringLiteral("Parole del titolo, degli autori, dell'editore, dell'argomento, del luogo o delle note"));
     TxtTrova->setPlaceholderText(QStringLiteral("parole da cercare"));
-    TxtTrova->setClearButtonEnabled(true);
     auto* caption = controls::captionFor(this, QStringLiteral("LabelTrova"), QStringLiteral("Trova"), TxtTrova);
-    TxtTrova->setAccessibleName(QStringLiteral("Trova nel catalogo"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(caption);

@@ -221,6 +221,7 @@ void replaceByRename(sqlite3* source, const QString& target)
         backupInto(source, dest.get(), -1);
     } catch (...) {
         QFile::remove(temp);
+        QFile::remove(temp + QStringLiteral("-journal")); // a disk that filled up may leave it
         throw;
     }
     std::error_code error;
@@ -239,7 +240,20 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
     if (QFileInfo::exists(target) && looksLikeArchiveFile(target)) {
         try {
             Db dest(target, SQLITE_OPEN_READWRITE);
-            backupInto(source, dest.get(), stepName.isEmpty() ? -1 : kPagesPerStep, stepName);
+            try {
+                backupInto(source, dest.get(), stepName.isEmpty() ? -1 : kPagesPerStep, stepName);
+            } catch (const DbError&) {
+                // A write that failed half-way (a disk that filled up) can leave its journal to be
+                // played back by the next reader: a reader now puts the file back as it was, at
+                // once (playing the journal back only rewrites pages the file has).
+                try {
+                    const Db again(target, SQLITE_OPEN_READWRITE);
+                    Statement(again.get(), QStringLiteral("SELECT count(*) FROM sqlite_master")).step();
+                } catch (const DbError&) {
+                    // The journal stays for whoever opens the archive next.
+                }
+                throw;
+            }
             return;
         } catch (const DbError& e) {
             // A read-only file is opened for reading only, and refuses the first write.
@@ -610,7 +624,8 @@ RepairOutcome repair(const ExclusiveUse& archive)
                 // A sound file that is not an archive of this program cannot be repaired either.
                 schema::check(db.get());
                 // The quick find's index is made anew when it is not in step with the rows.
-                if (!schema::wordIndexInStep(db.get())) {
+                if (!schema::wordIndexInStep(db.get()) &&
+                    folders::fileWriteProblem(path) != folders::Problem::ReadOnly) {
                     schema::rebuildWordIndex(db.get());
                     outcome.wordIndexRebuilt = true;
                 }
