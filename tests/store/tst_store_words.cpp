@@ -299,6 +299,29 @@ class TestStoreWords : public QObject {
         QCOMPARE(indexProblems(path), QStringList());
     }
 
+    // "Nuovo Archivio" copies the empty template: made by this program it carries the index; an
+    // older template's copy gets it at its first opening.
+    void newArchiveFromTheTemplateHasTheIndex()
+    {
+        const QString current = m_dir.filePath(QStringLiteral("vuoto.md$"));
+        store::Archive::create(current);
+        const QString older = m_dir.create(QStringLiteral("vecchio.md$"));
+        makeVersionOne(older);
+        const QString fromCurrent = m_dir.filePath(QStringLiteral("nuovo.mdb"));
+        const QString fromOlder = m_dir.filePath(QStringLiteral("nuovo-vecchio.mdb"));
+        store::files::copyTemplate(current, fromCurrent);
+        store::files::copyTemplate(older, fromOlder);
+        QCOMPARE(scalar(fromCurrent, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+        QCOMPARE(scalar(fromOlder, QStringLiteral("PRAGMA user_version")).toInt(), 1);
+        for (const QString& path : {fromCurrent, fromOlder}) {
+            const auto archive = store::Archive::open(path);
+            QVERIFY(archive->hasWordIndex());
+            archive->exec(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (1, 'PRIMO LIBRO')"));
+            QCOMPARE(found(archive, QStringLiteral("primo")), QStringList{"PRIMO LIBRO"});
+            QCOMPARE(indexProblems(path), QStringList());
+        }
+    }
+
     void compactionMakesTheIndexAnew()
     {
         const QString path = m_dir.create({}, library());
