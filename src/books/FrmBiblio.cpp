@@ -9,6 +9,7 @@
 #include "books/BookFields.h"
 #include "books/FloorPlan.h"
 #include "books/PublishersPanel.h"
+#include "books/QuickFind.h"
 #include "books/SearchPanel.h"
 #include "books/TitleList.h"
 #include "controls/Barcode.h"
@@ -85,6 +86,7 @@ void FrmBiblio::buildControls()
     Frame2->setGeometry(60, 80, 420, 330);
 
     m_search = new books::SearchPanel(this, Data6, [this](const QString& first) { selectTitle(first); });
+    m_find = new books::QuickFind(this, m_search);
     auto* bottomRight = new QWidget(this);
     m_plan = new books::FloorPlan(bottomRight, this);
     auto* planColumn = new QVBoxLayout(bottomRight);
@@ -100,7 +102,10 @@ void FrmBiblio::buildControls()
     right->addWidget(m_fields);
     right->addLayout(lower);
     auto* main = new QHBoxLayout(this);
-    main->addWidget(listGroup, 2);
+    auto* listColumn = new QVBoxLayout;
+    listColumn->addWidget(m_find);
+    listColumn->addWidget(listGroup, 1);
+    main->addLayout(listColumn, 2);
     main->addLayout(right, 5);
 
     // Tab reads the window as the eye does: the titles, the record (with the publishers panel after
@@ -294,6 +299,7 @@ void FrmBiblio::showEditState(bool editing)
     DBList1->setEnabled(!editing);
     // The search would move the window off the book being edited.
     m_search->setEnabled(!editing);
+    m_find->setEnabled(!editing);
 }
 
 void FrmBiblio::enterEditMode()

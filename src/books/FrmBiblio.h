@@ -26,6 +26,7 @@ class AuthorsPanel;
 class BookFields;
 class FloorPlan;
 class PublishersPanel;
+class QuickFind;
 class SearchPanel;
 class TitleList;
 } // namespace books
@@ -86,6 +87,7 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     books::FloorPlan* floorPlan() const { return m_plan; }
     books::BookFields* fields() const { return m_fields; }
     books::SearchPanel* searchPanel() const { return m_search; }
+    books::QuickFind* quickFind() const { return m_find; }
     books::AuthorsPanel* authorsPanel() const { return Frame1; }
     books::PublishersPanel* publishersPanel() const { return Frame2; }
     // The window's one connection to the archive, shared by its data sources.
@@ -144,6 +146,7 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     books::AuthorsPanel* Frame1;
     books::PublishersPanel* Frame2;
     books::SearchPanel* m_search;
+    books::QuickFind* m_find;
     books::FloorPlan* m_plan;
     QTimer* Timer1;
 };

@@ -2,6 +2,7 @@
 
 #include "app/Guard.h"
 #include "controls/BoundControls.h"
+#include "store/Archive.h"
 #include "store/DataSource.h"
 #include "store/Sql.h"
 
@@ -151,7 +152,9 @@ void SearchPanel::refreshTitles()
             values[i] = Text2[i]->text(); // as typed: not trimmed, not folded
         }
     }
-    const store::Query query = sql::searchBooks(values, Option1[1]->isChecked());
+    // An archive that could not be upgraded (read-only) has no word index: the words are left out.
+    const bool words = !m_words.trimmed().isEmpty() && m_titles->archive() && m_titles->archive()->hasWordIndex();
+    const store::Query query = sql::searchBooks(values, Option1[1]->isChecked(), words ? m_words : QString());
     m_titles->setRecordSource(query);
     m_titles->refresh();
     m_lastQuery = query;
@@ -175,6 +178,17 @@ void SearchPanel::Text2_Change(int)
 {
     // Every keystroke restarts the pause: the list is rebuilt once the typing stops.
     m_typingPause.start();
+}
+
+void SearchPanel::setWords(const QString& words)
+{
+    const bool cleared = !m_words.trimmed().isEmpty() && words.trimmed().isEmpty();
+    m_words = words;
+    if (cleared && isEnabled() && !QApplication::activeModalWidget()) {
+        Aggiorna(); // the whole list again, at once
+    } else {
+        m_typingPause.start();
+    }
 }
 
 void SearchPanel::Option1_Click(int)

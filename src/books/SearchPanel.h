@@ -55,6 +55,10 @@ class SearchPanel : public QFrame {
     void Text2_Change(int index);
     void Option1_Click(int index);
     void Command2_Click();
+    // The quick find's text: the list keeps only the books holding its words as well, after the
+    // same pause in the typing as a value (an empty text, at once).
+    void setWords(const QString& words);
+    const QString& words() const { return m_words; }
     // The query of the last rebuild.
     const store::Query& lastQuery() const { return m_lastQuery; }
     // The end of the pause in the typing, as its timer tells it (tests end it at once).
@@ -71,6 +75,7 @@ class SearchPanel : public QFrame {
     QTimer m_typingPause;
     bool m_pending = false; // a rebuild waits for the edit under way to end
     store::Query m_lastQuery;
+    QString m_words;
 };
 
 } // namespace books

@@ -289,7 +289,31 @@ std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
             schema::check(archive->m_db);
         }
     }
+    archive->upgradeIfOlder();
     return archive;
+}
+
+void Archive::upgradeIfOlder()
+{
+    try {
+        schema::upgrade(m_db);
+    } catch (const DbError& e) {
+        // An archive that cannot be written now (a read-only file or folder, another user's long
+        // write, a full disk) opens as it is, without the quick find; the next writer upgrades it.
+        // The upgrade's transaction left it whole.
+        const int n = e.number();
+        if (n != ErrReadOnly && n != ErrLocked && n != ErrPermissionDenied && n != ErrDiskFull &&
+            n != ErrDiskOrNetwork && n != ErrInUse) {
+            throw;
+        }
+    }
+}
+
+bool Archive::hasWordIndex()
+{
+    Statement st = prepareExact(
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('biblio_parole', 'biblio_testo')"));
+    return st.step() && st.int64(0) == 2;
 }
 
 void Archive::create(const QString& path)

@@ -51,6 +51,7 @@ class Archive {
     enum class Presence { Shared, None };
 
     // Opens an existing archive; throws DbError (3024 missing, 3343 not an archive, 3447 newer, 3043 I/O).
+    // An archive of an older version is upgraded first when it can be written.
     static std::shared_ptr<Archive> open(const QString& path, Presence presence = Presence::Shared);
 
     // Creates a new empty archive at `path` (which must not exist) with the current schema.
@@ -73,6 +74,9 @@ class Archive {
     int changes() const;
     // True while a transaction is open on this connection.
     bool inTransaction() const;
+    // True when the archive has the quick find's word index (an archive of an older version that
+    // could not be upgraded, on a read-only medium, has none).
+    bool hasWordIndex();
     // The column that is the table's own integer key (its rowid), or empty.
     QString integerKeyOf(const QString& table);
 
@@ -90,6 +94,7 @@ class Archive {
     Archive();
     static sqlite3* openConnection(const QString& path, int flags);
     void configure();
+    void upgradeIfOlder();
 
     sqlite3* m_db = nullptr;
     QString m_path;
@@ -146,7 +151,8 @@ class PresenceLock {
     sqlite3* m_db = nullptr;
 };
 
-// The schema version this program writes and the highest it can read.
-inline constexpr int kSchemaVersion = 1;
+// The schema version this program writes and the highest it can read. 2: the quick find's word
+// index. A program that writes version 1 refuses a version-2 archive as newer (3447).
+inline constexpr int kSchemaVersion = 2;
 
 } // namespace store

@@ -221,6 +221,7 @@ void replaceByRename(sqlite3* source, const QString& target)
         backupInto(source, dest.get(), -1);
     } catch (...) {
         QFile::remove(temp);
+        QFile::remove(temp + QStringLiteral("-journal")); // a disk that filled up may leave it
         throw;
     }
     std::error_code error;
@@ -239,7 +240,20 @@ void replaceContents(sqlite3* source, const QString& target, const QString& step
     if (QFileInfo::exists(target) && looksLikeArchiveFile(target)) {
         try {
             Db dest(target, SQLITE_OPEN_READWRITE);
-            backupInto(source, dest.get(), stepName.isEmpty() ? -1 : kPagesPerStep, stepName);
+            try {
+                backupInto(source, dest.get(), stepName.isEmpty() ? -1 : kPagesPerStep, stepName);
+            } catch (const DbError&) {
+                // A write that failed half-way (a disk that filled up) can leave its journal to be
+                // played back by the next reader: a reader now puts the file back as it was, at
+                // once (playing the journal back only rewrites pages the file has).
+                try {
+                    const Db again(target, SQLITE_OPEN_READWRITE);
+                    Statement(again.get(), QStringLiteral("SELECT count(*) FROM sqlite_master")).step();
+                } catch (const DbError&) {
+                    // The journal stays for whoever opens the archive next.
+                }
+                throw;
+            }
             return;
         } catch (const DbError& e) {
             // A read-only file is opened for reading only, and refuses the first write.
@@ -609,6 +623,12 @@ RepairOutcome repair(const ExclusiveUse& archive)
             if (outcome.problems.isEmpty()) {
                 // A sound file that is not an archive of this program cannot be repaired either.
                 schema::check(db.get());
+                // The quick find's index is made anew when it is not in step with the rows.
+                if (!schema::wordIndexInStep(db.get()) &&
+                    folders::fileWriteProblem(path) != folders::Problem::ReadOnly) {
+                    schema::rebuildWordIndex(db.get());
+                    outcome.wordIndexRebuilt = true;
+                }
                 return outcome;
             }
         }
@@ -638,7 +658,16 @@ RepairOutcome repair(const ExclusiveUse& archive)
         beginStage(QStringLiteral("Recupero dei dati leggibili..."));
         try {
             Archive::create(fresh);
+            // The rows go in without the word index's triggers; the index is made once at the end.
+            {
+                const Db target(fresh, SQLITE_OPEN_READWRITE);
+                schema::removeFullText(target.get());
+            }
             const salvage::Outcome saved = salvage::salvage(path, fresh, [] { reportProgress(nullptr); });
+            {
+                const Db target(fresh, SQLITE_OPEN_READWRITE);
+                schema::rebuildWordIndex(target.get());
+            }
             outcome.rowsSaved = saved.rowsSaved;
             outcome.rowsPerTable = saved.rowsPerTable;
             outcome.rowsIncomplete = saved.rowsIncomplete;
@@ -686,6 +715,12 @@ void compactThrough(const QString& path, const QString& before, const QString& c
         counts = rowCounts(copy.get());
     }
     step(QStringLiteral("dacomp1"));
+    {
+        // The word index is made anew from the rows in the working copy, so the compacted archive
+        // holds it compact and in step, whatever state it was in.
+        const Db copy(before, SQLITE_OPEN_READWRITE);
+        schema::rebuildWordIndex(copy.get());
+    }
 
     {
         const Db copy(before, SQLITE_OPEN_READONLY);

@@ -72,6 +72,7 @@ struct RepairOutcome {
     qint64 linksDropped = 0;              // links to a book or an author that was not saved: left out
     QMap<QString, salvage::Loss> leftOut; // every table: its rows not saved, as far as the damaged file tells
     QStringList problems;                 // what the integrity check found
+    bool wordIndexRebuilt = false;        // a sound archive whose quick find index was out of step
 };
 
 // Checks the archive; a damaged one is rebuilt with every row that can still be read, and the

@@ -77,7 +77,203 @@ CREATE TRIGGER autore_elimina_legami AFTER DELETE ON autore
 BEGIN
     DELETE FROM autbiblio WHERE ID_autore = old.ID_autore;
 END;
+)SQL") + fullTextDdl();
+}
+
+QString fullTextDdl()
+{
+    // The words of each book (title, authors, publisher, subject, place, notes) in one entry keyed
+    // by the book's id, folded as the reader's collation folds (case and accents). The entry is
+    // written by triggers, so that whoever writes the archive (an older build of the program, a
+    // plain SQLite shell) keeps it true. `detail=none` keeps the index small: the quick find asks
+    // for words and word starts only, never for phrases.
+    return QStringLiteral(R"SQL(
+CREATE VIRTUAL TABLE biblio_parole USING fts5(testo, tokenize = 'unicode61 remove_diacritics 2', detail = none);
+CREATE VIEW biblio_testo (id, testo) AS
+    SELECT b.id,
+           coalesce(b.titolo, '') || ' ' ||
+           coalesce((SELECT group_concat(a.nome, ' ') FROM autbiblio l JOIN autore a ON a.ID_autore = l.ID_autore
+                     WHERE l.ID_biblio = b.id), '') || ' ' ||
+           coalesce((SELECT e.nome FROM editori e WHERE e.ID_Editore = b.id_edizione), '') || ' ' ||
+           coalesce(b.argomento, '') || ' ' || coalesce(b.luogo_stampa, '') || ' ' || coalesce(b.note, '')
+    FROM biblio b;
+CREATE TRIGGER biblio_parole_nuovo AFTER INSERT ON biblio
+BEGIN
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = new.id;
+END;
+CREATE TRIGGER biblio_parole_modifica AFTER UPDATE OF id, titolo, argomento, luogo_stampa, note, id_edizione ON biblio
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (old.id, new.id);
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = new.id;
+END;
+CREATE TRIGGER biblio_parole_elimina AFTER DELETE ON biblio
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid = old.id;
+END;
+CREATE TRIGGER autbiblio_parole_nuovo AFTER INSERT ON autbiblio
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid = new.ID_biblio;
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = new.ID_biblio;
+END;
+CREATE TRIGGER autbiblio_parole_modifica AFTER UPDATE ON autbiblio
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (old.ID_biblio, new.ID_biblio);
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id IN (old.ID_biblio, new.ID_biblio);
+END;
+CREATE TRIGGER autbiblio_parole_elimina AFTER DELETE ON autbiblio
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid = old.ID_biblio;
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = old.ID_biblio;
+END;
+CREATE TRIGGER autore_parole_nuovo AFTER INSERT ON autore
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (SELECT ID_biblio FROM autbiblio WHERE ID_autore = new.ID_autore);
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo
+        WHERE id IN (SELECT ID_biblio FROM autbiblio WHERE ID_autore = new.ID_autore);
+END;
+CREATE TRIGGER autore_parole_modifica AFTER UPDATE OF ID_autore, nome ON autore
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (SELECT ID_biblio FROM autbiblio WHERE ID_autore IN (old.ID_autore, new.ID_autore));
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo
+        WHERE id IN (SELECT ID_biblio FROM autbiblio WHERE ID_autore IN (old.ID_autore, new.ID_autore));
+END;
+CREATE TRIGGER editori_parole_nuovo AFTER INSERT ON editori
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (SELECT id FROM biblio WHERE id_edizione = new.ID_Editore);
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo
+        WHERE id IN (SELECT id FROM biblio WHERE id_edizione = new.ID_Editore);
+END;
+CREATE TRIGGER editori_parole_modifica AFTER UPDATE OF ID_Editore, nome ON editori
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (SELECT id FROM biblio WHERE id_edizione IN (old.ID_Editore, new.ID_Editore));
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo
+        WHERE id IN (SELECT id FROM biblio WHERE id_edizione IN (old.ID_Editore, new.ID_Editore));
+END;
+CREATE TRIGGER editori_parole_elimina AFTER DELETE ON editori
+BEGIN
+    DELETE FROM biblio_parole WHERE rowid IN (SELECT id FROM biblio WHERE id_edizione = old.ID_Editore);
+    INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo
+        WHERE id IN (SELECT id FROM biblio WHERE id_edizione = old.ID_Editore);
+END;
 )SQL");
+}
+
+const QStringList& fullTextObjects()
+{
+    static const QStringList names{
+        QStringLiteral("biblio_parole_nuovo"),       QStringLiteral("biblio_parole_modifica"),
+        QStringLiteral("biblio_parole_elimina"),     QStringLiteral("autbiblio_parole_nuovo"),
+        QStringLiteral("autbiblio_parole_modifica"), QStringLiteral("autbiblio_parole_elimina"),
+        QStringLiteral("autore_parole_nuovo"),       QStringLiteral("autore_parole_modifica"),
+        QStringLiteral("editori_parole_nuovo"),      QStringLiteral("editori_parole_modifica"),
+        QStringLiteral("editori_parole_elimina")};
+    return names;
+}
+
+namespace {
+
+void execScript(sqlite3* db, const QString& script)
+{
+    const QByteArray text = script.toUtf8();
+    const int rc = sqlite3_exec(db, text.constData(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        throwSqlite(db, rc);
+    }
+}
+
+int versionOf(sqlite3* db)
+{
+    Statement st(db, QStringLiteral("PRAGMA user_version"));
+    return st.step() ? int(st.int64(0)) : 0;
+}
+
+} // namespace
+
+void removeFullText(sqlite3* db)
+{
+    QString script;
+    for (const QString& trigger : fullTextObjects()) {
+        script += QStringLiteral("DROP TRIGGER IF EXISTS %1; ").arg(trigger);
+    }
+    script += QStringLiteral("DROP VIEW IF EXISTS biblio_testo; DROP TABLE IF EXISTS biblio_parole;");
+    execScript(db, script);
+}
+
+void installFullText(sqlite3* db)
+{
+    // Made anew rather than refilled: whatever state the entries were left in (a salvage, an older
+    // definition), they come from the rows alone.
+    removeFullText(db);
+    execScript(db, fullTextDdl() +
+                       QStringLiteral("INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo;"));
+}
+
+bool wordIndexInStep(sqlite3* db)
+{
+    Statement objects(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('biblio_parole', "
+                                         "'biblio_testo') OR (type = 'trigger' AND name LIKE '%\\_parole\\_%' "
+                                         "ESCAPE '\\')"));
+    if (!objects.step() || objects.int64(0) != 2 + fullTextObjects().size()) {
+        return false;
+    }
+    try {
+        // The index against its own stored text, then that text against the rows. The engine's
+        // check is a write to the index: a read-only file is compared only.
+        try {
+            execScript(db,
+                       QStringLiteral("INSERT INTO biblio_parole (biblio_parole, rank) VALUES ('integrity-check', 1)"));
+        } catch (const DbError& e) {
+            if (e.number() != ErrReadOnly && e.number() != ErrPermissionDenied) {
+                throw;
+            }
+        }
+        Statement differing(db, QStringLiteral("SELECT (SELECT count(*) FROM biblio_parole) != (SELECT count(*) FROM "
+                                               "biblio) OR EXISTS (SELECT 1 FROM biblio_testo t LEFT JOIN "
+                                               "biblio_parole p ON p.rowid = t.id WHERE p.testo IS NOT t.testo)"));
+        return differing.step() && differing.int64(0) == 0;
+    } catch (const DbError& e) {
+        if (e.number() == ErrLocked || e.number() == ErrInUse) {
+            throw;
+        }
+        return false; // an index the engine finds damaged
+    }
+}
+
+void rebuildWordIndex(sqlite3* db)
+{
+    execScript(db, QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        installFullText(db);
+        if (versionOf(db) < kSchemaVersion) {
+            execScript(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
+        }
+        execScript(db, QStringLiteral("COMMIT"));
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+bool upgrade(sqlite3* db)
+{
+    if (versionOf(db) >= kSchemaVersion) {
+        return false;
+    }
+    // One transaction that takes the write lock first: two programs opening the same old archive
+    // at once upgrade it once; the second finds it done.
+    execScript(db, QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        if (versionOf(db) >= kSchemaVersion) {
+            execScript(db, QStringLiteral("COMMIT"));
+            return false;
+        }
+        installFullText(db); // version 2: the quick find's index
+        execScript(db, QStringLiteral("PRAGMA user_version = %1; COMMIT").arg(kSchemaVersion));
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    return true;
 }
 
 const QSet<QString>& textColumns()
@@ -98,13 +294,7 @@ const QStringList& tables()
 
 void check(sqlite3* db)
 {
-    int version = 0;
-    {
-        Statement st(db, QStringLiteral("PRAGMA user_version"));
-        if (st.step()) {
-            version = int(st.int64(0));
-        }
-    }
+    const int version = versionOf(db);
     if (version > kSchemaVersion) {
         throw DbError(ErrNewerArchive);
     }

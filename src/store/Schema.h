@@ -7,8 +7,29 @@ struct sqlite3;
 
 namespace store::schema {
 
-// The four tables of an archive, their keys, indexes and link maintenance, as one script.
+// The four tables of an archive, their keys, indexes and link maintenance, and the quick find's
+// index, as one script.
 QString ddl();
+
+// The quick find's word index `biblio_parole` (one entry per book, keyed by its id), the view
+// `biblio_testo` that makes each entry from the rows, and the triggers that keep it in step.
+QString fullTextDdl();
+// The names of those triggers.
+const QStringList& fullTextObjects();
+// Drops the word index, its view and its triggers (a salvage fills the tables without them).
+void removeFullText(sqlite3* db);
+// Makes the word index anew from the rows, with its view and triggers. Inside the caller's
+// transaction, if any.
+void installFullText(sqlite3* db);
+// True when the word index, its view and its triggers are there and every entry holds what the
+// rows give: one entry per book, none more.
+bool wordIndexInStep(sqlite3* db);
+// installFullText in a transaction of its own, the archive then at this program's version (repair
+// and compaction make the index anew).
+void rebuildWordIndex(sqlite3* db);
+// Brings an archive of an older version to this one in one transaction (version 2 adds the word
+// index). False when there was nothing to do. Throws DbError (a read-only file, another writer).
+bool upgrade(sqlite3* db);
 
 // Table names of an archive.
 const QStringList& tables();

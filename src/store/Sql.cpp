@@ -402,8 +402,50 @@ Shape analyse(const QString& text)
     return shape;
 }
 
-store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all)
+QString wordQuery(const QString& typed)
 {
+    // A handful of words is all anyone types; more would only slow the index down.
+    constexpr int kMostWords = 16;
+    const QString text = typed.normalized(QString::NormalizationForm_C);
+    QStringList words;
+    QString word;
+    const auto endWord = [&] {
+        if (!word.isEmpty() && words.size() < kMostWords) {
+            words << QLatin1Char('"') + word + QStringLiteral("\"*");
+        }
+        word.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            const char32_t code = QChar::surrogateToUcs4(c, text.at(i + 1));
+            if (QChar::isLetterOrNumber(code)) {
+                word += c;
+                word += text.at(i + 1);
+            } else {
+                endWord();
+            }
+            ++i;
+        } else if (c.isLetterOrNumber() || c.category() == QChar::Other_PrivateUse) {
+            word += c;
+        } else if (c.isMark()) {
+            // An accent left apart from its letter: the index drops accents anyway.
+        } else {
+            endWord();
+        }
+    }
+    endWord();
+    return words.join(QLatin1Char(' '));
+}
+
+store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all,
+                         const QString& words)
+{
+    const QString matching = wordQuery(words);
+    // The books whose entry in the word index holds the words. As a condition on the book's key,
+    // the list is still read in pages by that key.
+    const QString inIndex =
+        QStringLiteral("biblio.id in (select rowid from biblio_parole where biblio_parole match ?)");
     // The compared column of each condition, by index.
     static const char* const columns[kSearchConditions] = {"posizione",    "autore.nome", "genere",    "argomento",
                                                            "editori.nome", "stato",       "periodico", "inserito_in",
@@ -427,7 +469,11 @@ store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditi
         bound << *values[i];
     }
     if (bound.isEmpty()) {
-        return AllBooks;
+        if (matching.isEmpty()) {
+            return AllBooks;
+        }
+        return store::Query(
+            QStringLiteral("Select * from biblio where ") + inIndex + QStringLiteral(" order by titolo"), {matching});
     }
     // The joins of the list. Where every condition must hold, one on the author or the publisher
     // keeps only books that have one: the join is then an inner one, which lets the engine start
@@ -435,6 +481,10 @@ store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditi
     const bool each = all || bound.size() == 1;
     const QString toPublisher = each && values[kPublisher] ? QStringLiteral("inner join") : QStringLiteral("left join");
     const QString toAuthor = each && values[kAuthor] ? QStringLiteral("inner join") : QStringLiteral("left join");
+    if (!matching.isEmpty()) {
+        filter = QStringLiteral(" (") + filter + QStringLiteral(") And ") + inIndex;
+        bound << matching;
+    }
     const QString from = QStringLiteral("(biblio %1 editori on biblio.id_edizione=editori.ID_Editore) %2 autbiblio on "
                                         "biblio.id = autbiblio.id_biblio %2 autore on autbiblio.id_autore = "
                                         "autore.id_autore ")

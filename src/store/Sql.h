@@ -86,8 +86,19 @@ inline store::Query authorsOfPublisher(qint64 publisherId)
 // by AND (`all`) or by OR. Each condition is the equality of its column with the value as typed,
 // bound. The list has one row per book and author that match, in title order. With no condition
 // the whole catalogue, as at the start.
+//
+// `words` is the quick find's text: when it holds a word, the list keeps only the books whose
+// entry in the word index holds every word, each as the start of a word (see wordQuery).
 inline constexpr int kSearchConditions = 10;
-store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all);
+store::Query searchBooks(const std::array<std::optional<QString>, kSearchConditions>& values, bool all,
+                         const QString& words = {});
+
+// The quick find's text as a query of the word index, to be bound: the text is cut into words as
+// the index cuts the books' text (at anything but a letter or a digit: spaces, apostrophes,
+// hyphens, quotes), and each word becomes a quoted word start ("ORO"*), so nothing typed is ever
+// read as the index's own syntax (quotes, *, -, :, ^, parentheses, NEAR, AND, OR, NOT). Empty when
+// the text holds no word.
+QString wordQuery(const QString& typed);
 
 // The parts of a SELECT text, found by reading its words (quotes, brackets and parentheses
 // respected), so that a recordset can build its key and page queries from them.

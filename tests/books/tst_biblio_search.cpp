@@ -212,6 +212,90 @@ class TestBiblioSearch : public QObject {
         QCOMPARE(msg::shownTexts(), QStringList());
     }
 
+    // ------------------------------------------------------------ the quick find "Trova"
+
+    void quickFindNarrowsTheListAsTheUserTypes()
+    {
+        BooksWindow books(searchable());
+        books::SearchPanel* p = panel(books);
+        auto* find = books.control<QLineEdit>(QStringLiteral("TxtTrova"));
+        QVERIFY(find->accessibleName().startsWith(QStringLiteral("Trova")));
+        QVERIFY(find->isEnabled());
+        QTest::keyClicks(find, QStringLiteral("calv"));
+        QVERIFY(p->rebuildPending());
+        p->typingPauseEnded();
+        QCOMPARE(titles(books), (QStringList{"Elefanti", "Zeta"}));
+        QCOMPARE(books.control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("2"));
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Elefanti"));
+        // Words in any order, of the publisher and the subject too, accents left out.
+        find->setText(QStringLiteral("mare MONDADORI"));
+        p->typingPauseEnded();
+        QCOMPARE(titles(books), QStringList{"Zeta"});
+        find->setText(QStringLiteral("elite"));
+        p->typingPauseEnded();
+        QCOMPARE(titles(books), QStringList{"Èlite"});
+        QCOMPARE(books.control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("1"));
+        // Esc empties the field and the whole catalogue is back at once; the window stays.
+        find->setFocus();
+        QTest::keyClick(find, Qt::Key_Escape);
+        QCOMPARE(find->text(), QString());
+        QVERIFY(!p->rebuildPending());
+        QCOMPARE(titles(books), (QStringList{"edera", "Elefanti", "Èlite", "Zeta"}));
+        QCOMPARE(books.control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("4"));
+        QVERIFY(books.window().isVisible());
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
+    void quickFindNarrowsTheSearchConditions()
+    {
+        BooksWindow books(searchable());
+        books::SearchPanel* p = panel(books);
+        auto* find = books.control<QLineEdit>(QStringLiteral("TxtTrova"));
+        tick(books, 0, QStringLiteral("SC. 1"));
+        QCOMPARE(titles(books), (QStringList{"Elefanti", "Zeta", "Zeta"}));
+        find->setText(QStringLiteral("einaudi"));
+        p->typingPauseEnded();
+        QCOMPARE(titles(books), QStringList{"Elefanti"});
+        // Syntax of the index typed is taken as words: nothing refused, nothing found.
+        find->setText(QStringLiteral("\"einaudi\" OR NEAR(zeta)*"));
+        p->typingPauseEnded();
+        QCOMPARE(titles(books), QStringList());
+        QCOMPARE(books.control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("0"));
+        QCOMPARE(msg::shownTexts(), QStringList());
+        // The conditions alone again.
+        find->clear();
+        QCOMPARE(titles(books), (QStringList{"Elefanti", "Zeta", "Zeta"}));
+        QCOMPARE(p->lastQuery().values, QVariantList{QStringLiteral("SC. 1")});
+    }
+
+    void quickFindWaitsForTheEditToEnd()
+    {
+        BooksWindow books(searchable());
+        books::SearchPanel* p = panel(books);
+        auto* find = books.control<QLineEdit>(QStringLiteral("TxtTrova"));
+        books.select(QStringLiteral("300"));
+        QTest::keyClicks(find, QStringLiteral("bianchi"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton);
+        QVERIFY(books.window().isEditing());
+        QVERIFY(!find->isEnabled());
+        // The pause ends during the edit: the list and the book being edited stay.
+        p->typingPauseEnded();
+        QVERIFY(p->rebuildPending());
+        QCOMPARE(titles(books), (QStringList{"edera", "Elefanti", "Èlite", "Zeta"}));
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Elefanti"));
+        auto* title = books.control<QLineEdit>(QStringLiteral("TxtFields_0"));
+        title->selectAll();
+        QTest::keyClicks(title, QStringLiteral("Elefanti bianchi"));
+        QTest::mouseClick(books.control<QPushButton>(QStringLiteral("CmdModifica")), Qt::LeftButton); // Salva
+        QVERIFY(!books.window().isEditing());
+        QVERIFY(find->isEnabled());
+        QCOMPARE(titles(books), QStringList{"ELEFANTI BIANCHI"});
+        QCOMPARE(
+            testsupport::scalar(books.path(), QStringLiteral("SELECT titolo FROM biblio WHERE id = 300")).toString(),
+            QStringLiteral("ELEFANTI BIANCHI"));
+        QCOMPARE(msg::shownTexts(), QStringList());
+    }
+
   private:
     static books::SearchPanel* p(const BooksWindow& books) { return panel(books); }
 };

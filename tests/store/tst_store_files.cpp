@@ -620,7 +620,8 @@ class TestArchiveFiles : public QObject {
     {
         const QString source = archive(QStringLiteral("grande.mdb"), 1500);
         const QString small = m_dir.filePath(QStringLiteral("piccolo"));
-        const testsupport::SmallDisk disk(small, 384 * 1024);
+        // Room for a small archive with a hundred books and their word index, not for this one.
+        const testsupport::SmallDisk disk(small, 1024 * 1024);
         if (!disk.isValid()) {
             QSKIP(qPrintable(QStringLiteral("a small disk cannot be mounted here: ") + disk.whyNot()));
         }
@@ -656,7 +657,7 @@ class TestArchiveFiles : public QObject {
         QVERIFY(damagePages(resident, {leaves.at(leaves.size() / 2)}));
         const QByteArray damaged = digest(resident);
         const QString filler = small + QStringLiteral("/riempitivo");
-        QVERIFY(writeFile(filler, QByteArray(int(384 * 1024 - QFileInfo(resident).size() - 64 * 1024), 'x')));
+        QVERIFY(writeFile(filler, QByteArray(int(1024 * 1024 - QFileInfo(resident).size() - 64 * 1024), 'x')));
         QCOMPARE(errorsOf([&] {
                      const store::files::ExclusiveUse use(resident);
                      store::files::repair(use);
@@ -833,7 +834,11 @@ class TestArchiveFiles : public QObject {
         store::Archive::open(path)->exec(QStringLiteral("DELETE FROM biblio WHERE id % 3 = 0"));
         const QString work = m_dir.filePath(QStringLiteral("programma"));
         QVERIFY(QDir().mkpath(work));
-        const int lastPage = int(QFileInfo(path).size() / 4096);
+        // The last page of the books' table in the file (the last page of the file may hold the
+        // words' index, which the engine's check does not read through).
+        const QList<int> leaves = pageNumbers(pagesOf(path, QStringLiteral("biblio"), QStringLiteral("leaf")));
+        const int lastPage = *std::max_element(leaves.begin(), leaves.end());
+        QVERIFY(lastPage > 256);
         // Half-way through the replacement a page the engine has not yet written is spoilt, as a
         // failing disk would: the archive can no longer be known whole.
         bool spoilt = false;

@@ -5,7 +5,10 @@
 //   carteo_test_helper compatta <archivio> <cartella> <passo> uccidi|aspetta
 //   carteo_test_helper ripara <archivio> <passo> uccidi|aspetta
 //       compacts (through <cartella>) or repairs the archive; at the first <passo> it kills itself
-//       as kill -9 would, or prints "fermo" and waits until its input is closed, then goes on.
+//       as kill -9 would, or prints "fermo" and waits until its input is closed, then goes on;
+//   carteo_test_helper salva <archivio> <id> <note> uccidi|conferma
+//       saves the note of book <id> in a transaction of a few cached pages (so that changed pages
+//       reach the file before the end), then kills itself before the commit, or commits.
 // Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
@@ -74,6 +77,24 @@ int main(int argc, char** argv)
             stopAt(args.at(3), args.at(4));
             const store::files::ExclusiveUse use(args.at(1));
             store::files::compact(use, args.at(2));
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("salva")) {
+            const auto archive = store::Archive::open(args.at(1));
+            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            store::Transaction save(*archive);
+            store::Statement update = archive->prepare(QStringLiteral("UPDATE biblio SET note = ? WHERE id = ?"));
+            update.bind(1, args.at(3));
+            update.bind(2, args.at(2).toLongLong());
+            update.step();
+            if (args.at(4) == QLatin1String("uccidi")) {
+#if defined(SIGKILL)
+                std::raise(SIGKILL);
+#else
+                std::abort();
+#endif
+            }
+            save.commit();
             return 0;
         }
         if (args.size() == 4 && args.at(0) == QLatin1String("ripara")) {

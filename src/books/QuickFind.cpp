@@ -1,0 +1,58 @@
+#include "books/QuickFind.h"
+
+#include "app/Guard.h"
+#include "books/SearchPanel.h"
+#include "controls/BoundControls.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace books {
+
+QuickFind::QuickFind(QWidget* parent, SearchPanel* search) : QWidget(parent), m_search(search)
+{
+    setObjectName(QStringLiteral("QuickFind"));
+    TxtTrova = controls::named(new QLineEdit(this), QStringLiteral("TxtTrova"));
+    TxtTrova->setAccessibleDescription(
+        QStringLiteral("Parole del titolo, degli autori, dell'editore, dell'argomento, del luogo o delle note"));
+    TxtTrova->setPlaceholderText(QStringLiteral("parole da cercare"));
+    auto* caption = controls::captionFor(this, QStringLiteral("LabelTrova"), QStringLiteral("Trova"), TxtTrova);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(caption);
+    layout->addWidget(TxtTrova, 1);
+    TxtTrova->installEventFilter(this);
+    guard::connect(TxtTrova, &QLineEdit::textChanged, this, [this] { m_search->setWords(TxtTrova->text()); });
+}
+
+bool QuickFind::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != TxtTrova) {
+        return QWidget::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::FocusIn:
+        // The window watches Esc in every one of its controls; this field's own filter goes first,
+        // so that Esc empties the field before it closes anything.
+        TxtTrova->removeEventFilter(this);
+        TxtTrova->installEventFilter(this);
+        break;
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && !TxtTrova->text().isEmpty()) {
+            guard::run([this] { TxtTrova->clear(); });
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace books
