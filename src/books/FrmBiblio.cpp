@@ -108,9 +108,10 @@ void FrmBiblio::buildControls()
     main->addLayout(listColumn, 2);
     main->addLayout(right, 5);
 
-    // Tab reads the window as the eye does: the titles, the record (with the publishers panel after
-    // its chooser and the authors panel after the book's authors), the search, the plan.
-    QList<QWidget*> order = m_titles->readingOrder();
+    // Tab reads the window as the eye does: "Trova" and the titles, the record (with the publishers
+    // panel after its chooser and the authors panel after the book's authors), the search, the plan.
+    QList<QWidget*> order{m_find->TxtTrova};
+    order << m_titles->readingOrder();
     const QList<QWidget*> record = m_fields->readingOrder();
     const qsizetype publisher = record.indexOf(m_fields->Command13) + 1;
     order << record.mid(0, publisher) << Frame2->readingOrder() << record.mid(publisher) << Frame1->readingOrder()
