@@ -152,7 +152,8 @@ class PresenceLock {
 };
 
 // The schema version this program writes and the highest it can read. 2: the quick find's word
-// index. A program that writes version 1 refuses a version-2 archive as newer (3447).
-inline constexpr int kSchemaVersion = 2;
+// index. 3: borrowers (`lettori`) and loans (`prestiti`). A program refuses an archive of a later
+// version than its own as newer (3447).
+inline constexpr int kSchemaVersion = 3;
 
 } // namespace store

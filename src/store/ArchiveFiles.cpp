@@ -79,12 +79,16 @@ void beginStage(const QString& stage)
     reportProgress(nullptr);
 }
 
+} // namespace
+
 void step(const QString& name)
 {
     if (stepHook()) {
         stepHook()(name);
     }
 }
+
+namespace {
 
 // One raw connection to an archive file: no schema check, no presence. Used on files that are
 // held exclusively or that windows never open (the template, the temporary files).
@@ -176,7 +180,15 @@ void backupInto(sqlite3* source, sqlite3* dest, int pages, const QString& stepNa
 QMap<QString, qint64> rowCounts(sqlite3* db)
 {
     QMap<QString, qint64> counts;
+    Statement exists(db, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
     for (const QString& table : schema::tables()) {
+        // An archive of an older version has no loans yet: none to lose.
+        exists.reset();
+        exists.bind(1, table);
+        if (!exists.step()) {
+            counts.insert(table, 0);
+            continue;
+        }
         Statement st(db, QStringLiteral("SELECT count(*) FROM ") + table);
         st.step();
         counts.insert(table, st.int64(0));
@@ -586,7 +598,12 @@ bool salvageable(const QString& path)
             const Db db(path, SQLITE_OPEN_READONLY);
             try {
                 Statement(db.get(), QStringLiteral("SELECT count(*) FROM sqlite_master")).step();
-                return false; // read whole by the engine: not damaged, whatever else it is
+                // Its schema read, a file may still be damaged further on (an archive of an earlier
+                // version is refused then rather than upgraded): the engine's quick check tells.
+                Statement check(db.get(), QStringLiteral("PRAGMA quick_check(1)"));
+                if (!check.step() || check.value(0).toString() == QLatin1String("ok")) {
+                    return false; // read whole by the engine: not damaged, whatever else it is
+                }
             } catch (const DbError& e) {
                 if (e.number() != ErrFileNotArchive) {
                     return false; // locked, or unreadable: nothing is known of its pages

@@ -112,6 +112,11 @@ void setProgress(std::function<void(const QString& stage)> progress);
 // damaged archive ("riparato" when the rebuilt archive is complete, "conservato" when the damaged
 // original is kept, "ripristino" after each part of the archive is replaced); a throwing hook
 // simulates a failure there. An empty function removes it.
+// The loans' operations call it too, between the statements of their transactions ("prestito
+// letto", "prestito scritto", "restituzione letta", "restituzione scritta") and after their commit
+// ("prestito confermato", "restituzione confermata").
 void setStepHook(std::function<void(const QString& step)> hook);
+// Runs the step hook, if any, for the step `name`.
+void step(const QString& name);
 
 } // namespace store::files

@@ -102,6 +102,18 @@ QString DbError::describe(int number)
         return QStringLiteral("Il file dell'archivio è stato eliminato, o sostituito da un altro file, mentre era "
                               "aperto: le modifiche non possono essere salvate. Chiudere le finestre e riaprire "
                               "l'archivio.");
+    case ErrNoLoans:
+        return QStringLiteral("L'archivio è di una versione precedente e non può essere aggiornato (è di sola "
+                              "lettura): i prestiti non sono disponibili.");
+    case ErrBookOnLoan:
+        return QStringLiteral("Il libro è in prestito: non può essere eliminato.");
+    case ErrBorrowerHasLoans:
+        return QStringLiteral("Il lettore ha libri in prestito: non può essere eliminato.");
+    case ErrRefusedByArchive:
+        return QStringLiteral("L'archivio non consente la modifica.");
+    case ErrLoanChanged:
+        return QStringLiteral("Il prestito è stato modificato nel frattempo da un altro utente: l'operazione non "
+                              "può essere annullata.");
     case ErrSeveralNames:
         return QStringLiteral("Il file ha più di un nome (collegamenti fisici): finché ne ha più d'uno non può "
                               "essere sovrascritto, riparato o compattato, perché potrebbe essere aperto con un "
@@ -116,6 +128,10 @@ int errorNumberFor(int sqliteResult)
     // The engine calls a database whose file was deleted or renamed over "read-only".
     if (sqliteResult == SQLITE_READONLY_DBMOVED) {
         return ErrArchiveReplaced;
+    }
+    // The archive's own rules (a book on loan, a borrower with books out) speak through triggers.
+    if (sqliteResult == SQLITE_CONSTRAINT_TRIGGER) {
+        return ErrRefusedByArchive;
     }
     switch (sqliteResult & 0xff) {
     case SQLITE_BUSY:
@@ -177,6 +193,13 @@ std::optional<DbError> archiveTableMissing(sqlite3* db, const QString& engineMes
         return std::nullopt;
     }
     const QFileInfo info(file);
+    // The loans' tables are missing from an archive of an earlier version that could not be
+    // upgraded (read-only): that is not damage.
+    const bool loansTable = table.compare(QLatin1String("lettori"), Qt::CaseInsensitive) == 0 ||
+                            table.compare(QLatin1String("prestiti"), Qt::CaseInsensitive) == 0;
+    if (loansTable && info.size() > 0) {
+        return DbError(ErrNoLoans, DbError::describe(ErrNoLoans), detail);
+    }
     if (!info.exists()) {
         return DbError(ErrArchiveReplaced,
                        QStringLiteral("Il file dell'archivio '%1' non c'è più: è stato eliminato o spostato mentre "
@@ -225,6 +248,10 @@ void throwSqlite(sqlite3* db, int sqliteResult, const QString& context)
         if (std::optional<DbError> missing = archiveTableMissing(db, engineMessage, detail)) {
             throw *missing;
         }
+    }
+    // A trigger's refusal is written in the program's words: it is the description.
+    if (number == ErrRefusedByArchive && !engineMessage.isEmpty()) {
+        throw DbError(number, engineMessage, detail);
     }
     QString description = DbError::describe(number);
     if (number == ErrSyntax || number == ErrDuplicateKey) {

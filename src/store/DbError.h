@@ -43,6 +43,12 @@ enum ErrorNumber : int {
     ErrControlCharacters = 3904,        // a line break or another control character in a file name
     ErrSeveralNames = 3905,             // a file with more than one name (hard links): its users cannot be known
     ErrArchiveReplaced = 3906,          // the open archive's file was deleted, or another file put in its place
+    // Loans (3911-3919): refusals the loans' windows and the record windows show as they are.
+    ErrNoLoans = 3911,          // an archive of an older version that could not be upgraded (read-only): no loans
+    ErrBookOnLoan = 3912,       // a book on loan cannot be deleted; the description names the borrower and the date
+    ErrBorrowerHasLoans = 3913, // a borrower with books out cannot be deleted; the description counts them
+    ErrRefusedByArchive = 3914, // a rule the archive itself keeps (its triggers) refused a change
+    ErrLoanChanged = 3915,      // an undo of a loan or a return that someone changed meanwhile
 };
 
 // One entry of an error's collection: what went wrong at one step, by number and description.

@@ -35,9 +35,9 @@ constexpr quint8 kTableInterior = 0x05;
 constexpr quint8 kIndexLeaf = 0x0A;
 constexpr quint8 kIndexInterior = 0x02;
 
-// Who a page belongs to: the archive's tables are 0..3, in the order of schema::tables(), then
+// Who a page belongs to: the archive's tables are 0..5, in the order of schema::tables(), then
 // the engine's own tables and any other table a file may hold.
-constexpr qint8 kArchiveTables = 4;
+constexpr qint8 kArchiveTables = 6;
 enum Owner : qint8 {
     kNoOwner = -1,
     kSequence = kArchiveTables, // sqlite_sequence: the counters of the automatic keys
@@ -98,6 +98,7 @@ class Writer {
     Writer& operator=(const Writer&) = delete;
 
     int columns(int table) const { return m_targets[size_t(table)].columns; }
+    Expect expects(int table, int column) const { return m_targets[size_t(table)].expect[size_t(column)]; }
     bool keyIsRowid(int table) const { return m_targets[size_t(table)].keyIsRowid; }
 
     // The rows of each table found on sound pages, once the survey is finished.
@@ -454,7 +455,7 @@ class Writer {
         Statement list(db, QStringLiteral("SELECT name, tbl_name FROM sqlite_master WHERE type = 'index'"));
         while (list.step()) {
             const int table = tableNamed(list.value(1).toString());
-            if (table < 0) {
+            if (table < 0 || isPartial(db, list.value(1).toString(), list.value(0).toString())) {
                 continue;
             }
             Index index;
@@ -476,8 +477,20 @@ class Writer {
         }
     }
 
+    // A partial index lists only some rows of its table (the open loans): it neither vouches for the
+    // others nor counts them, so the checks leave it aside.
+    static bool isPartial(sqlite3* db, const QString& table, const QString& index)
+    {
+        Statement partial(db, QStringLiteral("SELECT partial FROM pragma_index_list(?1) WHERE name = ?2"));
+        partial.bind(1, table);
+        partial.bind(2, index);
+        return partial.step() && partial.int64(0) != 0;
+    }
+
     // The links between the archive's tables: a link names a book and an author; a book names its
-    // publisher, and keeps it when the publisher is gone, as it always has.
+    // publisher, and keeps it when the publisher is gone, as it always has. A loan keeps its book
+    // and its borrower even when either was lost: who has which book out is worth more to the
+    // library than a tidy archive, and the loans window shows such a loan by its keys.
     void readReferences()
     {
         static const struct {
@@ -487,7 +500,9 @@ class Writer {
             bool required;
         } references[] = {{"autbiblio", "ID_biblio", "biblio", true},
                           {"autbiblio", "ID_autore", "autore", true},
-                          {"biblio", "id_edizione", "editori", false}};
+                          {"biblio", "id_edizione", "editori", false},
+                          {"prestiti", "id_libro", "biblio", false},
+                          {"prestiti", "ID_Lettore", "lettori", false}};
         for (const auto& r : references) {
             const int table = tableNamed(QString::fromLatin1(r.table));
             const int target = tableNamed(QString::fromLatin1(r.target));
@@ -1566,9 +1581,16 @@ class PageReader {
             if (shape.count != m_writer.columns(t)) {
                 continue;
             }
-            if (m_writer.keyIsRowid(t) ? shape.first == Value::Null : shape.allIntegers) {
-                return qint8(t);
+            if (!(m_writer.keyIsRowid(t) ? shape.first == Value::Null : shape.allIntegers)) {
+                continue;
             }
+            // Tables of as many columns (borrowers and loans) are told apart by their second
+            // column: a loan's is the book's key, a borrower's a name, never a whole number.
+            if (m_writer.columns(t) > 1 &&
+                (m_writer.expects(t, 1) == Expect::Key) != (shape.second == Value::Integer)) {
+                continue;
+            }
+            return qint8(t);
         }
         if (shape.count == 2 && shape.first == Value::Text && shape.second == Value::Integer) {
             return kSequence;

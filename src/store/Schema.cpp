@@ -6,6 +6,10 @@
 #include <sqlite3.h>
 
 namespace store::schema {
+namespace {
+// The tables every archive has had since the first version.
+constexpr int kFirstTables = 4;
+} // namespace
 
 QString ddl()
 {
@@ -77,7 +81,63 @@ CREATE TRIGGER autore_elimina_legami AFTER DELETE ON autore
 BEGIN
     DELETE FROM autbiblio WHERE ID_autore = old.ID_autore;
 END;
-)SQL") + fullTextDdl();
+)SQL") + fullTextDdl() +
+           loansDdl();
+}
+
+QString loansDdl()
+{
+    // Dates are ISO texts (yyyy-mm-dd), so they sort and compare as dates; the engine refuses any
+    // other text, and a day that does not exist (2026-02-30: the engine's date() takes any day up to 31,
+    // its day number does not). Keys are never handed out again
+    // (AUTOINCREMENT): an undo names a loan by its key, and a later loan must not be taken for it.
+    // A book has at most one open loan, whoever writes: the partial unique index refuses a second.
+    // A book on loan and a borrower with books out cannot be deleted; their returned loans go with
+    // them, as a book's links to its authors do.
+    return QStringLiteral(R"SQL(
+CREATE TABLE lettori (
+    ID_Lettore INTEGER PRIMARY KEY AUTOINCREMENT,
+    nome TEXT COLLATE NOCASE,
+    indirizzo TEXT COLLATE NOCASE,
+    telefono TEXT COLLATE NOCASE,
+    email TEXT COLLATE NOCASE,
+    gruppo TEXT COLLATE NOCASE,
+    note TEXT COLLATE NOCASE
+);
+CREATE TABLE prestiti (
+    ID_Prestito INTEGER PRIMARY KEY AUTOINCREMENT,
+    id_libro INTEGER NOT NULL,
+    ID_Lettore INTEGER NOT NULL,
+    data_prestito TEXT NOT NULL CHECK (date(julianday(data_prestito)) IS data_prestito),
+    data_scadenza TEXT NOT NULL CHECK (date(julianday(data_scadenza)) IS data_scadenza),
+    data_restituzione TEXT CHECK (data_restituzione IS NULL OR date(julianday(data_restituzione)) IS data_restituzione),
+    note TEXT COLLATE NOCASE
+);
+CREATE INDEX lettori_nome ON lettori (nome COLLATE ITALIANO);
+CREATE INDEX lettori_chiave ON lettori (ID_Lettore);
+CREATE UNIQUE INDEX prestiti_aperto ON prestiti (id_libro) WHERE data_restituzione IS NULL;
+CREATE INDEX prestiti_libro ON prestiti (id_libro);
+CREATE INDEX prestiti_lettore ON prestiti (ID_Lettore, data_restituzione);
+CREATE INDEX prestiti_scadenza ON prestiti (data_scadenza) WHERE data_restituzione IS NULL;
+CREATE TRIGGER biblio_in_prestito BEFORE DELETE ON biblio
+WHEN EXISTS (SELECT 1 FROM prestiti WHERE id_libro = old.id AND data_restituzione IS NULL)
+BEGIN
+    SELECT RAISE(ABORT, 'Il libro è in prestito: non può essere eliminato.');
+END;
+CREATE TRIGGER biblio_elimina_prestiti AFTER DELETE ON biblio
+BEGIN
+    DELETE FROM prestiti WHERE id_libro = old.id;
+END;
+CREATE TRIGGER lettori_con_prestiti BEFORE DELETE ON lettori
+WHEN EXISTS (SELECT 1 FROM prestiti WHERE ID_Lettore = old.ID_Lettore AND data_restituzione IS NULL)
+BEGIN
+    SELECT RAISE(ABORT, 'Il lettore ha libri in prestito: non può essere eliminato.');
+END;
+CREATE TRIGGER lettori_elimina_prestiti AFTER DELETE ON lettori
+BEGIN
+    DELETE FROM prestiti WHERE ID_Lettore = old.ID_Lettore;
+END;
+)SQL");
 }
 
 QString fullTextDdl()
@@ -239,12 +299,36 @@ bool wordIndexInStep(sqlite3* db)
     }
 }
 
+namespace {
+
+bool hasTable(sqlite3* db, const char* name)
+{
+    Statement st(db, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+    st.bind(1, QString::fromLatin1(name));
+    return st.step();
+}
+
+// The steps after the word index, from `version` to this program's, inside the caller's
+// transaction.
+void addLaterSteps(sqlite3* db, int version)
+{
+    if (version < 3 && !hasTable(db, "prestiti")) {
+        execScript(db, loansDdl()); // version 3: borrowers and loans
+    }
+}
+
+} // namespace
+
 void rebuildWordIndex(sqlite3* db)
 {
     execScript(db, QStringLiteral("BEGIN IMMEDIATE"));
     try {
         installFullText(db);
-        if (versionOf(db) < kSchemaVersion) {
+        const int version = versionOf(db);
+        if (version < kSchemaVersion) {
+            // The archive leaves at this program's version: whatever else that version holds
+            // comes with the index.
+            addLaterSteps(db, version);
             execScript(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion));
         }
         execScript(db, QStringLiteral("COMMIT"));
@@ -263,11 +347,21 @@ bool upgrade(sqlite3* db)
     // at once upgrade it once; the second finds it done.
     execScript(db, QStringLiteral("BEGIN IMMEDIATE"));
     try {
-        if (versionOf(db) >= kSchemaVersion) {
+        const int version = versionOf(db);
+        if (version >= kSchemaVersion) {
             execScript(db, QStringLiteral("COMMIT"));
             return false;
         }
-        installFullText(db); // version 2: the quick find's index
+        // Nothing is added to a damaged file: its rows are saved by a repair, which makes the
+        // archive anew at this version. The write lock is held, so nobody writes meanwhile.
+        Statement sound(db, QStringLiteral("PRAGMA quick_check(1)"));
+        if (!sound.step() || sound.value(0).toString() != QLatin1String("ok")) {
+            throw DbError(ErrFileNotArchive);
+        }
+        if (version < 2) {
+            installFullText(db); // version 2: the quick find's index
+        }
+        addLaterSteps(db, version);
         execScript(db, QStringLiteral("PRAGMA user_version = %1; COMMIT").arg(kSchemaVersion));
     } catch (...) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -279,16 +373,17 @@ bool upgrade(sqlite3* db)
 const QSet<QString>& textColumns()
 {
     static const QSet<QString> names{
-        "titolo",        "posizione",   "genere",       "argomento",     "luogo_stampa",      "anno",      "edizione",
-        "data_acquisto", "inserito_in", "periodico",    "annata_num",    "posizione_attuale", "stato",     "note",
-        "cod_biblio",    "nome",        "data_nascita", "luogo_nascita", "residenza",         "indirizzo", "telefono"};
+        "titolo",    "posizione",     "genere",      "argomento", "luogo_stampa", "anno",
+        "edizione",  "data_acquisto", "inserito_in", "periodico", "annata_num",   "posizione_attuale",
+        "stato",     "note",          "cod_biblio",  "nome",      "data_nascita", "luogo_nascita",
+        "residenza", "indirizzo",     "telefono",    "email",     "gruppo"};
     return names;
 }
 
 const QStringList& tables()
 {
-    static const QStringList names{QStringLiteral("biblio"), QStringLiteral("autore"), QStringLiteral("editori"),
-                                   QStringLiteral("autbiblio")};
+    static const QStringList names{QStringLiteral("biblio"),    QStringLiteral("autore"),  QStringLiteral("editori"),
+                                   QStringLiteral("autbiblio"), QStringLiteral("lettori"), QStringLiteral("prestiti")};
     return names;
 }
 
@@ -301,8 +396,17 @@ void check(sqlite3* db)
     Statement st(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND lower(name) IN "
                                     "('biblio','autore','editori','autbiblio')"));
     st.step();
-    if (st.int64(0) != tables().size()) {
+    if (st.int64(0) != kFirstTables) {
         throw DbError(ErrFileNotArchive);
+    }
+    // From version 3 on, the loans' tables are part of the archive.
+    if (version >= 3) {
+        Statement loans(db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND lower(name) "
+                                           "IN ('lettori','prestiti')"));
+        loans.step();
+        if (loans.int64(0) != 2) {
+            throw DbError(ErrFileNotArchive);
+        }
     }
 }
 

@@ -25,6 +25,8 @@ inline const QString PublishersForBooks =
 inline const QString PublishersWithNotes =
     QStringLiteral("Select ID_Editore, nome, residenza, note from Editori order by nome");
 inline const QString AllPublishers = QStringLiteral("Select * from editori order by nome");
+// The loans window's borrowers, by name.
+inline const QString AllBorrowers = QStringLiteral("Select * from lettori order by nome");
 inline const QString DistinctGenres =
     QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +
     QStringLiteral("'") + QStringLiteral(" order by genere");

@@ -59,7 +59,7 @@ void TestStore::schemaOfANewArchive()
 {
     const QString path = newArchive(false);
     QCOMPARE(scalar(path, "PRAGMA user_version").toInt(), store::kSchemaVersion);
-    QCOMPARE(store::kSchemaVersion, 2);
+    QCOMPARE(store::kSchemaVersion, 3);
     QCOMPARE(scalar(path, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
     QCOMPARE(scalar(path, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
                           "('biblio','autore','editori','autbiblio')")
@@ -306,7 +306,7 @@ void TestStore::readableByTheSqliteShell()
     QString err;
     QCOMPARE(runShell(path, "select count(*) from biblio", &out, &err), 0);
     QCOMPARE(out, QStringLiteral("6"));
-    for (const char* table : {"autore", "editori", "autbiblio"}) {
+    for (const char* table : {"autore", "editori", "autbiblio", "lettori", "prestiti"}) {
         QCOMPARE(runShell(path, QStringLiteral("select count(*) from %1").arg(table), &out, &err), 0);
         QCOMPARE(out, scalar(path, QStringLiteral("select count(*) from %1").arg(table)).toString());
     }
@@ -318,7 +318,14 @@ void TestStore::readableByTheSqliteShell()
              0);
     QCOMPARE(out, QStringLiteral("5"));
     QCOMPARE(runShell(path, "PRAGMA user_version", &out, &err), 0);
-    QCOMPARE(out, QStringLiteral("2"));
+    QCOMPARE(out, QString::number(store::kSchemaVersion));
+    // A shell keeps the rule of one open loan per book too.
+    const QString loan = QStringLiteral("INSERT INTO prestiti (id_libro, ID_Lettore, data_prestito, data_scadenza) "
+                                        "VALUES (10, %1, '2026-12-01', '2026-12-31')");
+    QCOMPARE(runShell(path, loan.arg(1), &out, &err), 0);
+    QVERIFY(runShell(path, loan.arg(2), &out, &err) != 0);
+    QVERIFY2(err.contains(QStringLiteral("UNIQUE")), qPrintable(err));
+    QCOMPARE(scalar(path, "SELECT count(*) FROM prestiti").toInt(), 1);
     // A shell's write keeps the quick find's word index in step: the archive's triggers do it.
     QCOMPARE(runShell(path, "UPDATE biblio SET note = 'SCRITTA DALLA SHELL' WHERE id = 11", &out, &err), 0);
     QCOMPARE(runShell(path, "SELECT rowid FROM biblio_parole WHERE biblio_parole MATCH 'shell'", &out, &err), 0);

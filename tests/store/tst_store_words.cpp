@@ -276,7 +276,7 @@ class TestStoreWords : public QObject {
                  0);
         const auto archive = store::Archive::open(path);
         QVERIFY(archive->hasWordIndex());
-        QCOMPARE(scalar(path, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+        QCOMPARE(scalar(path, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
         QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM biblio_parole")).toInt(), 305);
         QCOMPARE(indexProblems(path), QStringList());
         QCOMPARE(found(archive, QStringLiteral("libro 1299")), QStringList{"LIBRO 1299"});
@@ -293,9 +293,9 @@ class TestStoreWords : public QObject {
     // its check reads the version alone.
     void upgradedArchiveIsOfTheNextVersion()
     {
-        QCOMPARE(store::kSchemaVersion, 2);
+        QVERIFY(store::kSchemaVersion > 1);
         const QString path = m_dir.create({}, library());
-        QCOMPARE(scalar(path, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+        QCOMPARE(scalar(path, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
         QCOMPARE(indexProblems(path), QStringList());
     }
 
@@ -311,7 +311,7 @@ class TestStoreWords : public QObject {
         const QString fromOlder = m_dir.filePath(QStringLiteral("nuovo-vecchio.mdb"));
         store::files::copyTemplate(current, fromCurrent);
         store::files::copyTemplate(older, fromOlder);
-        QCOMPARE(scalar(fromCurrent, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+        QCOMPARE(scalar(fromCurrent, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
         QCOMPARE(scalar(fromOlder, QStringLiteral("PRAGMA user_version")).toInt(), 1);
         for (const QString& path : {fromCurrent, fromOlder}) {
             const auto archive = store::Archive::open(path);

@@ -8,11 +8,17 @@
 //       as kill -9 would, or prints "fermo" and waits until its input is closed, then goes on;
 //   carteo_test_helper salva <archivio> <id> <note> uccidi|conferma
 //       saves the note of book <id> in a transaction of a few cached pages (so that changed pages
-//       reach the file before the end), then kills itself before the commit, or commits.
+//       reach the file before the end), then kills itself before the commit, or commits;
+//   carteo_test_helper presta <archivio> <libro> <lettore> <giorno> <passo> uccidi|aspetta
+//   carteo_test_helper restituisci <archivio> <libro> <giorno> <passo> uccidi|aspetta
+//       lends the book to the borrower for 30 days, or takes it back, on the day <giorno>
+//       (yyyy-mm-dd), in a transaction of a few cached pages; at the loans' step <passo> it kills
+//       itself or waits as above; then prints the message of what was done.
 // Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
+#include "store/Loans.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -95,6 +101,19 @@ int main(int argc, char** argv)
 #endif
             }
             save.commit();
+            return 0;
+        }
+        if ((args.size() == 7 && args.at(0) == QLatin1String("presta")) ||
+            (args.size() == 6 && args.at(0) == QLatin1String("restituisci"))) {
+            const bool lending = args.at(0) == QLatin1String("presta");
+            stopAt(args.at(lending ? 5 : 4), args.at(lending ? 6 : 5));
+            const auto archive = store::Archive::open(args.at(1));
+            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            const QDate day = QDate::fromString(args.at(lending ? 4 : 3), Qt::ISODate);
+            const store::loans::Result done =
+                lending ? store::loans::lend(*archive, args.at(2).toLongLong(), args.at(3).toLongLong(), day, 30, 0)
+                        : store::loans::returnBook(*archive, args.at(2).toLongLong(), day);
+            std::printf("%s\n", qPrintable(done.message));
             return 0;
         }
         if (args.size() == 4 && args.at(0) == QLatin1String("ripara")) {
