@@ -2,6 +2,7 @@
 
 #include "store/Archive.h"
 
+#include <QDate>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
@@ -879,6 +880,68 @@ void insertBooks(sqlite3* db, Random& r, const std::vector<int>& ids, int publis
     }
 }
 
+// Borrowers, then loans of books chosen at random: every open loan of a different book, a returned
+// one of any; dates as ISO texts, reckoned back from kLoansToday.
+void insertLoans(sqlite3* db, Random& r, const std::vector<int>& ids, const ArchiveSize& size, GeneratedArchive& out)
+{
+    if (size.borrowers <= 0 || size.loans <= 0 || ids.empty()) {
+        return;
+    }
+    if (size.overdueLoans + size.openLoans > size.loans || size.overdueLoans + size.openLoans > int(ids.size())) {
+        throw std::runtime_error("more open loans than loans or books");
+    }
+    Insert borrower(db, "INSERT INTO lettori (nome, indirizzo, telefono, email, gruppo, note) VALUES (?,?,?,?,?,?)");
+    for (int i = 0; i < size.borrowers; ++i) {
+        const std::string name = personName(r);
+        borrower.text(1, name);
+        borrower.text(2, maybe(r, 0.9, std::string(pick(r, words(kStreets))) + format(", %d", r.between(1, 180))));
+        borrower.text(3, maybe(r, 0.8, telephone(r)));
+        borrower.text(4, maybe(r, 0.6, format("lettore%d@example.org", i + 1)));
+        borrower.text(5, maybe(r, 0.5, format("CLASSE %d%c", r.between(1, 5), char('A' + r.between(0, 3)))));
+        borrower.text(6, std::nullopt);
+        borrower.run();
+    }
+    const QDate today(kLoansTodayYear, kLoansTodayMonth, kLoansTodayDay);
+    // Distinct books for the open loans: the first ones of a shuffled copy of the keys.
+    std::vector<int> books = ids;
+    const int open = size.overdueLoans + size.openLoans;
+    for (int i = 0; i < open; ++i) {
+        std::swap(books[std::size_t(i)],
+                  books[std::size_t(i) + r.below(std::uint32_t(books.size()) - std::uint32_t(i))]);
+    }
+    Insert loan(db, "INSERT INTO prestiti (id_libro, ID_Lettore, data_prestito, data_scadenza, data_restituzione) "
+                    "VALUES (?,?,?,?,?)");
+    const auto iso = [](const QDate& d) { return d.toString(Qt::ISODate).toStdString(); };
+    for (int i = 0; i < size.loans; ++i) {
+        QDate lent;
+        QDate due;
+        std::optional<std::string> returned;
+        int book = 0;
+        if (i < size.overdueLoans) {
+            due = today.addDays(-1 - r.between(0, 120));
+            lent = due.addDays(-30);
+            book = books[std::size_t(i)];
+        } else if (i < open) {
+            due = today.addDays(r.between(0, 29));
+            lent = due.addDays(-30);
+            book = books[std::size_t(i)];
+        } else {
+            lent = today.addDays(-31 - r.between(0, 1500));
+            due = lent.addDays(30);
+            returned = iso(lent.addDays(r.between(1, 45)));
+            book = ids[r.below(std::uint32_t(ids.size()))];
+        }
+        loan.integer(1, book);
+        loan.integer(2, 1 + r.below(std::uint32_t(size.borrowers)));
+        loan.text(3, iso(lent));
+        loan.text(4, iso(due));
+        loan.text(5, returned);
+        loan.run();
+    }
+    out.borrowers = size.borrowers;
+    out.loans = size.loans;
+}
+
 void insertLinks(sqlite3* db, Random& r, const std::vector<int>& ids, int authors, int links, GeneratedArchive& out)
 {
     if (authors == 0 || ids.empty()) {
@@ -931,7 +994,8 @@ void insertLinks(sqlite3* db, Random& r, const std::vector<int>& ids, int author
 
 GeneratedArchive generateArchive(const QString& path, const ArchiveSize& size)
 {
-    if (size.books < 0 || size.authors < 0 || size.links < 0 || size.publishers < 0) {
+    if (size.books < 0 || size.authors < 0 || size.links < 0 || size.publishers < 0 || size.borrowers < 0 ||
+        size.loans < 0 || size.overdueLoans < 0 || size.openLoans < 0) {
         throw std::runtime_error("counts must not be negative");
     }
     QElapsedTimer clock;
@@ -962,6 +1026,8 @@ GeneratedArchive generateArchive(const QString& path, const ArchiveSize& size)
         insertAuthors(db, r, size.authors);
         insertBooks(db, r, ids, size.publishers, out);
         insertLinks(db, r, ids, size.authors, size.links, out);
+        Random loans(size.variant ^ 0x9e3779b97f4a7c15ULL);
+        insertLoans(db, loans, ids, size, out);
         exec(db, "COMMIT");
     } catch (...) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);

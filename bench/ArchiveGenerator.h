@@ -32,8 +32,18 @@ struct ArchiveSize {
     int authors = 60000;
     int links = 150000;
     int publishers = 5000;
+    // The loans desk: borrowers, and loans of which `overdueLoans` are open and past due on
+    // kLoansToday, `openLoans` open and not yet due, the rest returned. Made from a random sequence
+    // of their own, so the catalogue is the same with or without them.
+    int borrowers = 5000;
+    int loans = 20000;
+    int overdueLoans = 2000;
+    int openLoans = 3000;
     std::uint64_t variant = 20240501;
 };
+
+// The day the generated loans are reckoned from: the overdue ones are due before it.
+inline constexpr int kLoansTodayYear = 2026, kLoansTodayMonth = 6, kLoansTodayDay = 15;
 
 struct GeneratedArchive {
     qint64 books = 0;
@@ -44,6 +54,8 @@ struct GeneratedArchive {
     qint64 booksWithSeveralAuthors = 0;
     qint64 booksWithoutPublisher = 0;     // id_edizione null
     qint64 booksWithMissingPublisher = 0; // id_edizione names no publisher
+    qint64 borrowers = 0;
+    qint64 loans = 0;
     double seconds = 0;
 };
 

@@ -67,6 +67,9 @@ int main(int argc, char** argv)
         std::printf("authors     %lld\n", a.authors);
         std::printf("links       %lld\n", a.links);
         std::printf("publishers  %lld\n", a.publishers);
+        std::printf("borrowers   %lld\n", a.borrowers);
+        std::printf("loans       %lld (%d open and past due, %d open, the rest returned)\n", a.loans, size.overdueLoans,
+                    size.openLoans);
         std::printf("size        %.1f MB\n", double(QFileInfo(path).size()) / (1024.0 * 1024.0));
         std::printf("time        %.2f s\n", a.seconds);
     } catch (const store::DbError& e) {
