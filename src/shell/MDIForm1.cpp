@@ -186,9 +186,12 @@ void MDIForm1::MDIForm_Load()
     TrovaPercoServ();
     m_refused.clear();
     holdPresence(Modulo1::PercorsoArchivio);
-    // Day and month names in the user's language; set here only, so it never changes while the
-    // program runs unless another archive is opened.
-    MnuData->setTitle(QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
+    // Day and month names in Italian, as every other text of the program, whatever language the
+    // system speaks; set here only, so it never changes while the program runs unless another
+    // archive is opened.
+    MnuData->setTitle(QLocale(QLocale::Italian, QLocale::Italy)
+                          .toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy"))
+                          .toUpper());
 
     try {
         showBooksWindow();
