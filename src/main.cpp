@@ -1,16 +1,28 @@
 #include "app/Guard.h"
+#include "app/Version.h"
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
 #include "shell/Startup.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    // Answered before any window exists, so it works without a display and opens no archive.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Carteo %s\n", app::version().toUtf8().constData());
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
+    QApplication::setApplicationVersion(app::version());
     // The names the system's folders for the program's own files are made from.
     QApplication::setOrganizationName(QStringLiteral("Carteo"));
     shell::installItalianTranslations(app);

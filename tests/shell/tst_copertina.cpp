@@ -12,6 +12,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
@@ -234,6 +236,51 @@ class TestCopertina : public QObject {
         QVERIFY(!about.isVisible());
         QCOMPARE(m_mainShown, 0);
         QVERIFY(!anyMainWindow());
+    }
+
+    void versionShowsInTheAboutWindowOnly()
+    {
+        const QString expected = QStringLiteral("versione " CARTEO_EXPECTED_VERSION);
+        FrmCopertina splash;
+        startSplash(splash);
+        QVERIFY(label(splash, "LblVersione"));
+        QVERIFY(!label(splash, "LblVersione")->isVisible());
+
+        FrmCopertina about;
+        bool shown = false;
+        QString text;
+        testsupport::NextModal answer([&](QWidget*) {
+            shown = label(about, "LblVersione")->isVisible();
+            text = label(about, "LblVersione")->text();
+            QTest::mouseClick(&about, Qt::LeftButton, {}, kBackground);
+        });
+        about.showAsAbout();
+        QVERIFY(answer.answered());
+        QVERIFY(shown);
+        QCOMPARE(text, expected);
+    }
+
+    void versionOptionAnswersWithoutADisplay()
+    {
+        // No platform and no display: a window or the application object would fail here.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            environment.remove(QLatin1String(name));
+        }
+        // In a program folder of its own with nothing in it: the option opens no archive.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("carteo"));
+        QVERIFY(QFile::copy(QStringLiteral(CARTEO_PROGRAM), program));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {QStringLiteral("--version")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("Carteo " CARTEO_EXPECTED_VERSION "\n"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("carteo")});
     }
 
     void linkLightsAndOpensTheGuide()
