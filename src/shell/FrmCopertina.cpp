@@ -183,8 +183,8 @@ FrmCopertina::FrmCopertina(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::F
     Label4->setMouseTracking(true);
 
     // Which program this is, for whoever asks for help: shown in the about window only.
-    LblVersione = makeLabel(this, "LblVersione", QStringLiteral("versione ") + app::version(),
-                            QRect(240, 28, 250, 22), QColor(160, 172, 196));
+    LblVersione = makeLabel(this, "LblVersione", QStringLiteral("versione ") + app::version(), QRect(240, 28, 250, 22),
+                            QColor(160, 172, 196));
     LblVersione->setFont(scaledFont(base, 9));
     LblVersione->hide();
 

@@ -13,8 +13,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
