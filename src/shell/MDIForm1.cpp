@@ -1,6 +1,7 @@
 #include "shell/MDIForm1.h"
 
 #include "app/ChildWindows.h"
+#include "app/DailyBackup.h"
 #include "app/FileDialogs.h"
 #include "app/Guard.h"
 #include "app/Messages.h"
@@ -10,10 +11,12 @@
 #include "books/FrmBiblio.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
+#include "pictures/Photos.h"
 #include "pictures/frminserisci.h"
 #include "pictures/frmpicture.h"
 #include "shell/ArchiveCommands.h"
 #include "shell/FrmCopertina.h"
+#include "shell/RestoreDialog.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
@@ -74,6 +77,10 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
+    m_backup = new DailyBackup(this);
+    connect(m_backup, &DailyBackup::finished, this, [this](const QString& archivePath, bool, const QString& error) {
+        guard::run([&] { dailyBackupEnded(archivePath, error); });
+    });
     childwindows::setArea(m_area);
     childwindows::setFactory(childwindows::Kind::Books, windowFactory<FrmBiblio>());
     childwindows::setFactory(childwindows::Kind::Authors, windowFactory<frmAutori>());
@@ -88,6 +95,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
 
 MDIForm1::~MDIForm1()
 {
+    m_backup->stop();
     screenfit::rememberMainWindow(this);
     frmpicture::setImportDialog({});
     childwindows::reset();
@@ -186,6 +194,7 @@ void MDIForm1::MDIForm_Load()
     TrovaPercoServ();
     m_refused.clear();
     holdPresence(Modulo1::PercorsoArchivio);
+    startDailyBackup();
     // Day and month names in Italian, as every other text of the program, whatever language the
     // system speaks; set here only, so it never changes while the program runs unless another
     // archive is opened.
@@ -388,6 +397,26 @@ void MDIForm1::MnuFileNew_Click()
     TrovaPercoServ();
     holdPresence(*chosen);
     closeDataWindows();
+    startDailyBackup();
+}
+
+void MDIForm1::startDailyBackup()
+{
+    // A copy of the archive left behind goes on no longer: the new one's is made next.
+    m_backup->stop();
+    m_backup->start(Text1->text(), pictures::photoFolder(), QDate::currentDate());
+}
+
+void MDIForm1::dailyBackupEnded(const QString& archivePath, const QString& error)
+{
+    if (error.isEmpty() || m_backupFailuresShown.contains(archivePath)) {
+        return;
+    }
+    m_backupFailuresShown << archivePath;
+    msg::show(QStringLiteral("Non è stato possibile fare la copia giornaliera dell'archivio %1:\r%2\r"
+                             "Si potrà continuare a lavorare; la copia sarà ritentata al prossimo avvio.")
+                  .arg(QDir::toNativeSeparators(archivePath), error),
+              msg::Icon::Exclamation);
 }
 
 void MDIForm1::MnuOpzioniCopia_Click()
@@ -421,8 +450,32 @@ void MDIForm1::MnuOpzioniRipara_Click()
         QString current;
         ~HoldAgain() { frame.holdPresence(current); }
     } holdAgain{*this, Text1->text()};
+    // The daily copy holds the archive open too; it is made again at the next start.
+    m_backup->stop();
     holdPresence(QString());
     shell::repairAndCompact(this, path);
+}
+
+void MDIForm1::MnuOpzioniRipristina_Click()
+{
+    const QString archive = Text1->text();
+    // The frame lets go of its archive for a restore over it, and holds it again afterwards.
+    struct HoldAgain {
+        MDIForm1& frame;
+        QString current;
+        bool released = false;
+        ~HoldAgain()
+        {
+            if (released) {
+                frame.holdPresence(current);
+            }
+        }
+    } holdAgain{*this, archive};
+    shell::restoreCopy(this, archive, [&] {
+        m_backup->stop(); // the daily copy holds the archive open too
+        holdAgain.released = true;
+        holdPresence(QString());
+    });
 }
 
 void MDIForm1::holdPresence(const QString& path)
@@ -552,6 +605,8 @@ void MDIForm1::closeEvent(QCloseEvent* event)
     }
     // The program ends here: no other window is asked.
     m_ending = true;
+    // A copy under way is abandoned at its next step, and made at the next start.
+    m_backup->stop();
     screenfit::rememberMainWindow(this);
     event->accept();
     endProgram()();

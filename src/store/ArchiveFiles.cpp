@@ -380,7 +380,7 @@ QString workLockName(const QString& workFolder)
     return QDir(workFolder).filePath(QStringLiteral("compattazione"));
 }
 
-QString datedName(const QString& path)
+QString datedName(const QString& path, const QString& word = QStringLiteral("danneggiato"))
 {
     const QFileInfo info(path);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -390,8 +390,8 @@ QString datedName(const QString& path)
     const int limit = folders::nameLimit(info.absolutePath()) - kLongestSuffix;
     QString candidate;
     for (int n = 1;; ++n) {
-        const QString tail =
-            QStringLiteral("-danneggiato-") + stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
+        const QString tail = QLatin1Char('-') + word + QLatin1Char('-') + stamp +
+                             (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
         QString base = info.completeBaseName();
         while (!base.isEmpty() && folders::nameLength(base + tail) > limit) {
             base.chop(1);
@@ -888,6 +888,39 @@ void setProgress(std::function<void(const QString& stage)> report)
 void setStepHook(std::function<void(const QString& step)> hook)
 {
     stepHook() = std::move(hook);
+}
+
+QString restoreCopy(const QString& copyPath, const ExclusiveUse& archive)
+{
+    return wholeFile([&] {
+        const QString& path = archive.path();
+        // The copy is checked whole before anything of the archive is touched.
+        const Db copy(copyPath, SQLITE_OPEN_READONLY);
+        const QStringList problems = checkIntegrity(copy.get());
+        if (!problems.isEmpty()) {
+            throw DbError(ErrFileNotArchive,
+                          QStringLiteral("La copia '%1' è danneggiata: non può essere ripristinata.")
+                              .arg(QDir::toNativeSeparators(QFileInfo(copyPath).absoluteFilePath())));
+        }
+        schema::check(copy.get());
+        QStringList stayed;
+        removeFiles(companionFiles(path), stayed);
+        const QList<Written> written{{folderOf(path), ErrArchiveFolderReadOnly}};
+        requireWritable(written.first().folder, written.first().readOnly);
+        QString keptAs;
+        try {
+            if (QFileInfo::exists(path)) {
+                requireWritableFile(path);
+                keptAs = datedName(path, QStringLiteral("sostituito"));
+                keepOriginal(path, keptAs);
+                step(QStringLiteral("conservato"));
+            }
+            replaceContents(copy.get(), path, QStringLiteral("ripristino"));
+        } catch (const DbError& e) {
+            throw explained(e, written);
+        }
+        return keptAs;
+    });
 }
 
 } // namespace store::files

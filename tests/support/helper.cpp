@@ -9,18 +9,25 @@
 //   carteo_test_helper salva <archivio> <id> <note> uccidi|conferma
 //       saves the note of book <id> in a transaction of a few cached pages (so that changed pages
 //       reach the file before the end), then kills itself before the commit, or commits.
+//   carteo_test_helper copia <archivio> <aaaa-mm-gg> <passo> uccidi|aspetta
+//       makes the archive's daily copy of that date, stopping at <passo> as above;
+//   carteo_test_helper ripristina <copia> <archivio> <passo> uccidi|aspetta
+//       restores the copy over the archive, stopping at <passo> as above.
 // Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
+#include "store/Backups.h"
 #include "store/DbError.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QFile>
 #include <QStringList>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -39,9 +46,9 @@ void waitForTheEnd()
     }
 }
 
-void stopAt(const QString& wanted, const QString& how)
+std::function<void(const QString&)> stopper(const QString& wanted, const QString& how)
 {
-    store::files::setStepHook([wanted, how, reached = false](const QString& step) mutable {
+    return ([wanted, how, reached = false](const QString& step) mutable {
         if (step != wanted || reached) {
             return;
         }
@@ -56,6 +63,11 @@ void stopAt(const QString& wanted, const QString& how)
         say("fermo");
         waitForTheEnd();
     });
+}
+
+void stopAt(const QString& wanted, const QString& how)
+{
+    store::files::setStepHook(stopper(wanted, how));
 }
 
 } // namespace
@@ -95,6 +107,17 @@ int main(int argc, char** argv)
 #endif
             }
             save.commit();
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("copia")) {
+            store::backups::setStepHook(stopper(args.at(3), args.at(4)));
+            store::backups::makeCopy(args.at(1), QDate::fromString(args.at(2), QStringLiteral("yyyy-MM-dd")));
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("ripristina")) {
+            stopAt(args.at(3), args.at(4));
+            const store::files::ExclusiveUse use(args.at(2));
+            store::files::restoreCopy(args.at(1), use);
             return 0;
         }
         if (args.size() == 4 && args.at(0) == QLatin1String("ripara")) {
