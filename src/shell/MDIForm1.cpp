@@ -413,10 +413,11 @@ void MDIForm1::dailyBackupEnded(const QString& archivePath, const QString& error
         return;
     }
     m_backupFailuresShown << archivePath;
-    msg::show(QStringLiteral("Non è stato possibile fare la copia giornaliera dell'archivio %1:\r%2\r"
-                             "Si potrà continuare a lavorare; la copia sarà ritentata al prossimo avvio.")
-                  .arg(QDir::toNativeSeparators(archivePath), error),
-              msg::Icon::Exclamation);
+    msg::notify(this,
+                QStringLiteral("Non è stato possibile fare la copia giornaliera dell'archivio %1:\r%2\r"
+                               "Si potrà continuare a lavorare; la copia sarà ritentata al prossimo avvio.")
+                    .arg(QDir::toNativeSeparators(archivePath), error),
+                msg::Icon::Exclamation);
 }
 
 void MDIForm1::MnuOpzioniCopia_Click()

@@ -405,7 +405,7 @@ QString datedName(const QString& path, const QString& word = QStringLiteral("dan
 
 // Copies the damaged original under a working name first, so that a copy cut short never
 // wears the dated name of a kept original; only the complete copy is renamed.
-void keepOriginal(const QString& path, const QString& keptAs)
+void keepOriginal(const QString& path, const QString& keptAs, const QString& what = QStringLiteral("danneggiato"))
 {
     const QString temp = path + kOriginalCopy;
     std::error_code error;
@@ -418,7 +418,7 @@ void keepOriginal(const QString& path, const QString& keptAs)
     }
     QFile::remove(temp);
     const DbError failure(ErrPathFileAccess,
-                          QStringLiteral("Impossibile conservare l'archivio danneggiato come '%1'.").arg(keptAs));
+                          QStringLiteral("Impossibile conservare l'archivio %1 come '%2'.").arg(what, keptAs));
     if (error == std::errc::no_space_on_device) {
         throw diskFull(folderOf(path));
     }
@@ -912,7 +912,7 @@ QString restoreCopy(const QString& copyPath, const ExclusiveUse& archive)
             if (QFileInfo::exists(path)) {
                 requireWritableFile(path);
                 keptAs = datedName(path, QStringLiteral("sostituito"));
-                keepOriginal(path, keptAs);
+                keepOriginal(path, keptAs, QStringLiteral("sostituito"));
                 step(QStringLiteral("conservato"));
             }
             replaceContents(copy.get(), path, QStringLiteral("ripristino"));

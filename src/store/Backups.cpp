@@ -405,6 +405,17 @@ int mirrorPhotos(const QString& archivePath, const QString& photosFolder, const 
     }
     const QDir source(photosFolder);
     const QDir mirror(QDir(folderOf(archivePath)).filePath(QStringLiteral("foto")));
+    // What a mirror cut short left under its working name goes: a later run writes its photo
+    // again, unless the photo has since left the photos folder.
+    if (mirror.exists()) {
+        QDirIterator left(mirror.path(), {QStringLiteral("*") + kWorking}, QDir::Files, QDirIterator::Subdirectories);
+        while (left.hasNext()) {
+            const QString file = left.next();
+            if (!QFileInfo::exists(source.filePath(mirror.relativeFilePath(file)))) {
+                QFile::remove(file);
+            }
+        }
+    }
     int copied = 0;
     QDirIterator it(photosFolder, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext() && !stopped(stop)) {

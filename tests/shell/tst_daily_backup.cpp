@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -133,8 +135,6 @@ class TestDailyBackup : public QObject {
         if (!readOnly.isValid()) {
             QSKIP(qPrintable(readOnly.whyNot()));
         }
-        msg::queueAnswer(msg::Answer::Ok);
-        msg::queueAnswer(msg::Answer::Ok); // never used, unless the failure is told twice
         openMainWindow();
         QSignalSpy ended(m_main->dailyBackup(), &DailyBackup::finished);
         QVERIFY(ended.wait(60000));
@@ -142,11 +142,21 @@ class TestDailyBackup : public QObject {
         QCOMPARE(msg::shownTexts().size(), 1);
         QVERIFY2(msg::shownTexts().first().contains(QStringLiteral("copia giornaliera")),
                  qPrintable(msg::shownTexts().first()));
+        // Told without holding up the user: no modal box waits for an answer.
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        const QList<QMessageBox*> boxes = m_main->findChildren<QMessageBox*>();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes.first()->isVisible());
+        QVERIFY(!boxes.first()->isModal());
+        const QPointer<QMessageBox> box = boxes.first();
         // Tried again on the same archive: not told twice.
         QVERIFY(m_main->dailyBackup()->start(archive, {}, QDate::currentDate()));
         QVERIFY(ended.wait(60000));
         QCOMPARE(msg::shownTexts().size(), 1);
         QVERIFY(m_main->booksWindow());
+        // The program ends with the message still up: it goes with it.
+        m_main.reset();
+        QVERIFY(box.isNull());
     }
 
     void aCopyIsRestoredFromTheOptionsMenu()
@@ -216,9 +226,9 @@ class TestDailyBackup : public QObject {
         const QStringList kept =
             QDir(QFileInfo(archive).absolutePath()).entryList({QStringLiteral("archivio-sostituito-*.mdb")});
         QCOMPARE(kept.size(), 1);
-        QCOMPARE(testsupport::rowCount(QFileInfo(archive).absoluteDir().filePath(kept.first()),
-                                       QStringLiteral("biblio")),
-                 10);
+        QCOMPARE(
+            testsupport::rowCount(QFileInfo(archive).absoluteDir().filePath(kept.first()), QStringLiteral("biblio")),
+            10);
         // The frame holds the restored archive again, as it held the one before.
         QVERIFY(store::PresenceLock::inUse(archive));
     }

@@ -325,6 +325,19 @@ class TestBackups : public QObject {
         const QString mirror = QDir(store::backups::folderOf(path)).filePath(QStringLiteral("foto"));
         QCOMPARE(testsupport::readFile(mirror + QStringLiteral("/1.jpg")), QByteArray("uno, cambiata"));
         QCOMPARE(testsupport::readFile(mirror + QStringLiteral("/sotto/2.jpg")), QByteArray("due"));
+
+        // Left by a mirror cut short: gone at the next run, whether its photo is still there or not.
+        QVERIFY(testsupport::writeFile(mirror + QStringLiteral("/sotto/2.jpg.parziale"), "d"));
+        QVERIFY(testsupport::writeFile(mirror + QStringLiteral("/3.jpg.parziale"), "t"));
+        QVERIFY(QFile::remove(mirror + QStringLiteral("/sotto/2.jpg")));
+        QCOMPARE(store::backups::mirrorPhotos(path, photos), 1);
+        QDirIterator left(mirror, QDir::Files, QDirIterator::Subdirectories);
+        QStringList files;
+        while (left.hasNext()) {
+            files << QDir(mirror).relativeFilePath(left.next());
+        }
+        files.sort();
+        QCOMPARE(files, QStringList({QStringLiteral("1.jpg"), QStringLiteral("sotto/2.jpg")}));
     }
 };
 
