@@ -23,8 +23,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Carteo"));
     QApplication::setApplicationVersion(app::version());
-    // The names the system's folders for the program's own files are made from.
-    QApplication::setOrganizationName(QStringLiteral("Carteo"));
+    // No organization name: the user's data folder is the program's own name under the system's
+    // data folder (~/.local/share/Carteo, %APPDATA%\Carteo), not a folder inside a folder.
     shell::installItalianTranslations(app);
     guard::installWaitCursor();
     // The program ends only through the main window's quit guard; closing the splash is not an end.

@@ -26,7 +26,9 @@ RestoreDialog::RestoreDialog(QWidget* parent, const QList<store::backups::Copy>&
     layout->addWidget(label);
     m_list->setObjectName(QStringLiteral("Copie"));
     for (const store::backups::Copy& copy : m_copies) {
-        const QString date = QLocale::system().toString(copy.date, QStringLiteral("dddd dd MMMM yyyy"));
+        // In Italian, as every text of the program, whatever language the system speaks.
+        const QString date =
+            QLocale(QLocale::Italian, QLocale::Italy).toString(copy.date, QStringLiteral("dddd dd MMMM yyyy"));
         const QString books = copy.books < 0    ? QStringLiteral("copia illeggibile")
                               : copy.books == 1 ? QStringLiteral("1 libro")
                                                 : QStringLiteral("%1 libri").arg(copy.books);
@@ -35,8 +37,7 @@ RestoreDialog::RestoreDialog(QWidget* parent, const QList<store::backups::Copy>&
     m_list->setCurrentRow(0);
     layout->addWidget(m_list);
     auto* buttons = new QHBoxLayout;
-    auto* asNew =
-        new QPushButton(QStringLiteral("Ripristina in un Ripristina in un &nuovo archivio...nuovo archivio…"), this);
+    auto* asNew = new QPushButton(QStringLiteral("Ripristina in un &nuovo archivio…"), this);
     asNew->setObjectName(QStringLiteral("RipristinaNuovo"));
     auto* over = new QPushButton(QStringLiteral("Ripristina sull'&archivio aperto"), this);
     over->setObjectName(QStringLiteral("RipristinaAperto"));

@@ -179,8 +179,18 @@ class TestDailyBackup : public QObject {
                 QVERIFY(dialog);
                 auto* list = dialog->findChild<QListWidget*>(QStringLiteral("Copie"));
                 QCOMPARE(list->count(), 2);
+                // Named in Italian whatever the system's language.
+                static const char* const days[] = {"lunedì",  "martedì", "mercoledì", "giovedì",
+                                                   "venerdì", "sabato",  "domenica"};
+                const QDate yesterday = QDate::currentDate().addDays(-1);
+                QVERIFY2(list->item(1)->text().startsWith(
+                             QString::fromUtf8(days[yesterday.dayOfWeek() - 1]) +
+                             QStringLiteral(" %1 ").arg(yesterday.day(), 2, 10, QLatin1Char('0'))),
+                         qPrintable(list->item(1)->text()));
                 QVERIFY2(list->item(1)->text().endsWith(QStringLiteral(" - 2000 libri")),
                          qPrintable(list->item(1)->text()));
+                QCOMPARE(dialog->findChild<QPushButton*>(QStringLiteral("RipristinaNuovo"))->text(),
+                         QStringLiteral("Ripristina in un &nuovo archivio…"));
                 list->setCurrentRow(1);
                 dialog->findChild<QPushButton*>(button)->click();
             };

@@ -88,13 +88,15 @@ class TestPaths : public QObject {
         QVERIFY(m_root.isValid());
         // The user's data folder of the tests (under ~/.qttest), never the user's own.
         QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName(QStringLiteral("Carteo"));
+        // As the program names itself: the data folder is share/Carteo.
+        QCoreApplication::setOrganizationName(QString());
         QCoreApplication::setApplicationName(QStringLiteral("Carteo"));
         for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
             QSettings::setPath(format, QSettings::UserScope, m_root.filePath(QStringLiteral("impostazioni")));
         }
         m_userData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QVERIFY(m_userData.contains(QStringLiteral(".qttest")));
+        QVERIFY2(m_userData.endsWith(QStringLiteral("/share/Carteo")), qPrintable(m_userData));
         QDir(m_userData).removeRecursively();
     }
 
