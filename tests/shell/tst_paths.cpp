@@ -199,6 +199,27 @@ class TestPaths : public QObject {
         QVERIFY(everything(folder).filter(QStringLiteral("prova")).isEmpty());
     }
 
+    void portableStartupFileNamingAnArchiveElsewhereKeepsWorking()
+    {
+        const QString folder = makePortable();
+        QVERIFY(!folder.isEmpty());
+        const QString elsewhere = m_root.filePath(QStringLiteral("rete/biblioteca.mdb"));
+        QVERIFY(QDir().mkpath(QFileInfo(elsewhere).absolutePath()));
+        store::Archive::create(elsewhere);
+        paths::setProgramFolderForTests(folder);
+        paths::writeStartupFile(elsewhere);
+        {
+            MDIForm1 main;
+            main.show();
+            main.MDIForm_Load();
+            QVERIFY(main.booksWindow());
+            QCOMPARE(msg::shownTexts(), QStringList());
+            QCOMPARE(lineEdit(main, "Text1"), elsewhere);
+        }
+        QCOMPARE(paths::readStartupFile(), elsewhere);
+        QVERIFY(!QFileInfo::exists(m_userData));
+    }
+
     void installedLayoutThatRootCanWriteStillUsesTheUserDataFolder()
     {
         // Root passes every permission check: the layout, not the probe, tells an installation.
