@@ -6,9 +6,13 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dest="${CARTEO_DIR:-$HOME/Carteo}"
-cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
-cmake --build "$here/build" -j"${JOBS:-2}" --target carteo program_folder
-built="$here/build/carteo"
+build="${CARTEO_BUILD_DIR:-$here/build}"
+# CARTEO_NO_BUILD=1 copies what the build directory holds already (the tests do so).
+if [ -z "${CARTEO_NO_BUILD:-}" ]; then
+  cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake --build "$build" -j"${JOBS:-2}" --target carteo program_folder
+fi
+built="$build/carteo"
 mkdir -p "$dest/archivio" "$dest/foto"
 # Copied aside and renamed into place, so a copy of the program still running keeps its own file.
 cp "$built/carteo" "$dest/.carteo.new" && mv -f "$dest/.carteo.new" "$dest/carteo"
