@@ -312,15 +312,38 @@ Outcome makeCopy(const QString& archivePath, const QDate& today, const std::atom
             }
         }
         step(QStringLiteral("verifica"));
+        bool interrupted = false;
         {
             const Db copy(working, SQLITE_OPEN_READONLY);
-            const QStringList problems = problemsOf(copy.get());
-            if (!problems.isEmpty()) {
+            // The check reads the whole copy: a stop interrupts it too, so that quitting never waits.
+            if (stop) {
+                sqlite3_progress_handler(
+                    copy.get(), 1000,
+                    [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+                    const_cast<std::atomic<bool>*>(stop));
+            }
+            QStringList problems;
+            try {
+                problems = problemsOf(copy.get());
+            } catch (const DbError&) {
+                if (!stopped(stop)) {
+                    throw;
+                }
+            }
+            interrupted = stopped(stop);
+            if (!interrupted && !problems.isEmpty()) {
                 throw DbError(ErrFileNotArchive,
                               QStringLiteral("La copia dell'archivio non è integra e non è stata conservata."),
                               problems.join(QLatin1Char('\n')));
             }
-            schema::check(copy.get());
+            if (!interrupted) {
+                schema::check(copy.get());
+            }
+        }
+        // Removed once the copy is closed, which some systems need to delete it.
+        if (interrupted) {
+            cleanUp();
+            return Outcome::Stopped;
         }
         step(QStringLiteral("nome"));
         std::error_code error;

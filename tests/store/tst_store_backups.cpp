@@ -156,6 +156,16 @@ class TestBackups : public QObject {
         QCOMPARE(store::backups::makeCopy(path, QDate(2026, 12, 9), &stop), store::backups::Outcome::Stopped);
         QCOMPARE(filesIn(store::backups::folderOf(path)), QStringList());
         QVERIFY(store::backups::list(path).isEmpty());
+
+        // Stopped while the whole copy is being checked: the check is not waited for either.
+        stop = false;
+        store::backups::setStepHook([&](const QString& step) {
+            if (step == QLatin1String("verifica")) {
+                stop = true;
+            }
+        });
+        QCOMPARE(store::backups::makeCopy(path, QDate(2026, 12, 9), &stop), store::backups::Outcome::Stopped);
+        QCOMPARE(filesIn(store::backups::folderOf(path)), QStringList());
     }
 
     void aDamagedCopyIsNotKept()
