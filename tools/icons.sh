@@ -4,6 +4,10 @@
 # drawing and commit the PNGs: building and packaging use the committed files and need no renderer.
 # Needs rsvg-convert (librsvg2-bin).
 set -euo pipefail
+if ! command -v rsvg-convert >/dev/null; then
+  echo "icons.sh: serve rsvg-convert (apt-get install librsvg2-bin)" >&2
+  exit 1
+fi
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 icons="$here/data/icons/hicolor"
 svg="$icons/scalable/apps/org.carteo.Carteo.svg"
