@@ -6,11 +6,14 @@
 
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
+#include "shell/Startup.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
@@ -281,6 +284,30 @@ class TestCopertina : public QObject {
         QCOMPARE(process.readAllStandardOutput(), QByteArray("Carteo " CARTEO_EXPECTED_VERSION "\n"));
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{QStringLiteral("carteo")});
+    }
+
+    void programIconAndDesktopEntry()
+    {
+        shell::setProgramIcon();
+        QCOMPARE(QGuiApplication::desktopFileName(), shell::kDesktopId);
+        // Every size the package installs, built into the program: a window shows it with no
+        // icon theme and no SVG reader.
+        const QIcon icon = QApplication::windowIcon();
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            QVERIFY2(icon.availableSizes().contains(QSize(size, size)), qPrintable(QString::number(size)));
+            const QImage image = icon.pixmap(QSize(size, size)).toImage();
+            QCOMPARE(image.size(), QSize(size, size));
+            // The drawing, not an empty square: the book's red cover, left of the card.
+            const QColor middle = image.pixelColor(size / 4, size / 2);
+            QVERIFY2(middle.alpha() == 255 && middle.red() > 2 * middle.green(), qPrintable(middle.name()));
+        }
+        FrmCopertina splash;
+        QCOMPARE(splash.windowIcon().cacheKey(), icon.cacheKey());
+        // The desktop entry and the metadata that desktops match the windows with bear the same id.
+        for (const QString& file : {QStringLiteral("data/%1.desktop"), QStringLiteral("data/%1.metainfo.xml")}) {
+            QVERIFY2(QFileInfo::exists(QStringLiteral(CARTEO_SOURCE_DIR "/") + file.arg(shell::kDesktopId)),
+                     qPrintable(file.arg(shell::kDesktopId)));
+        }
     }
 
     void linkLightsAndOpensTheGuide()
