@@ -2,6 +2,7 @@
 
 #include "store/Collation.h"
 #include "store/Folders.h"
+#include "store/RawFile.h"
 #include "store/Salvage.h"
 #include "store/Schema.h"
 
@@ -22,7 +23,6 @@
 namespace store::files {
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 // How long a copy waits for a writer that keeps the source busy before it gives up.
 constexpr int kBackupPatienceMs = 10000;
 // Pages replaced per step when an archive is rewritten in place (about 1 MB).
@@ -86,33 +86,13 @@ void step(const QString& name)
     }
 }
 
-// One raw connection to an archive file: no schema check, no presence. Used on files that are
-// held exclusively or that windows never open (the template, the temporary files).
-class Db {
+// A raw connection that reports its progress to the long commands' progress display.
+class Db : public rawfile::Connection {
   public:
-    Db(const QString& path, int flags)
+    Db(const QString& path, int flags) : Connection(path, flags)
     {
-        const QByteArray name = QFileInfo(path).absoluteFilePath().toUtf8();
-        const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
-        if (rc != SQLITE_OK) {
-            const int number = errorNumberFor(rc);
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            throw DbError(number);
-        }
-        sqlite3_extended_result_codes(m_db, 1);
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        // The indexes are ordered by the program's collation: checking or copying them needs it.
-        registerCollation(m_db);
-        sqlite3_progress_handler(m_db, kStepsPerReport, reportProgress, nullptr);
+        sqlite3_progress_handler(get(), kStepsPerReport, reportProgress, nullptr);
     }
-    ~Db() { sqlite3_close_v2(m_db); }
-    Db(const Db&) = delete;
-    Db& operator=(const Db&) = delete;
-    sqlite3* get() const { return m_db; }
-
-  private:
-    sqlite3* m_db = nullptr;
 };
 
 bool looksLikeArchiveFile(const QString& path)
@@ -206,10 +186,7 @@ QStringList checkIntegrity(sqlite3* db)
     return problems;
 }
 
-std::filesystem::path fsPath(const QString& path)
-{
-    return std::filesystem::path(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdU16String());
-}
+using rawfile::fsPath;
 
 // Writes `source` into a new file beside `target` and moves it over `target` in one step.
 void replaceByRename(sqlite3* source, const QString& target)

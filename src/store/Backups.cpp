@@ -5,6 +5,7 @@
 #include "store/Collation.h"
 #include "store/DbError.h"
 #include "store/Folders.h"
+#include "store/RawFile.h"
 #include "store/Schema.h"
 
 #include <QDeadlineTimer>
@@ -29,7 +30,6 @@ namespace {
 constexpr int kPagesPerStep = 64;
 // Restarts (another connection wrote while the copy went on) before the rest is read at once.
 constexpr int kRestartsBeforeWhole = 3;
-constexpr int kBusyTimeoutMs = 5000;
 constexpr int kBackupPatienceMs = 10000;
 const QString kWorking = QStringLiteral(".parziale");
 
@@ -51,36 +51,8 @@ bool stopped(const std::atomic<bool>* stop)
     return stop && stop->load();
 }
 
-std::filesystem::path fsPath(const QString& path)
-{
-    return std::filesystem::path(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdU16String());
-}
-
-// A raw connection to a copy or to the archive being copied: no schema check, no presence.
-class Db {
-  public:
-    Db(const QString& path, int flags)
-    {
-        const QByteArray name = QFileInfo(path).absoluteFilePath().toUtf8();
-        const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
-        if (rc != SQLITE_OK) {
-            const int number = errorNumberFor(rc);
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            throw DbError(number);
-        }
-        sqlite3_extended_result_codes(m_db, 1);
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        registerCollation(m_db); // the check of the indexes needs the program's collation
-    }
-    ~Db() { sqlite3_close_v2(m_db); }
-    Db(const Db&) = delete;
-    Db& operator=(const Db&) = delete;
-    sqlite3* get() const { return m_db; }
-
-  private:
-    sqlite3* m_db = nullptr;
-};
+using rawfile::fsPath;
+using Db = rawfile::Connection;
 
 QString nativeFolder(const QString& folder)
 {
