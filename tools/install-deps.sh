@@ -11,6 +11,7 @@ PACKAGES=(
   libzint-dev
   fonts-liberation2
   zbar-tools poppler-utils xvfb
+  dpkg-dev lintian desktop-file-utils appstream file
 )
 
 SUDO=""

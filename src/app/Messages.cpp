@@ -47,6 +47,32 @@ class NormalPointer {
     std::vector<QCursor> m_lifted;
 };
 
+void setIcon(QMessageBox& box, Icon icon)
+{
+    switch (icon) {
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    }
+}
+
+// Lines of a message are separated by a carriage return.
+QString onScreen(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
 } // namespace
 
 Answer show(const QString& text, Icon icon, Buttons buttons)
@@ -63,24 +89,8 @@ Answer show(const QString& text, Icon icon, Buttons buttons)
     const NormalPointer pointer;
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(kProgramTitle);
-    // Lines of a message are separated by a carriage return.
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(shown);
-    switch (icon) {
-    case Icon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case Icon::Exclamation:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case Icon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case Icon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    }
+    box.setText(onScreen(text));
+    setIcon(box, icon);
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
@@ -89,6 +99,23 @@ Answer show(const QString& text, Icon icon, Buttons buttons)
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return Answer::Ok;
+}
+
+QWidget* notify(QWidget* owner, const QString& text, Icon icon)
+{
+    if (recording()) {
+        shownTexts().append(text);
+        shownIcons().append(icon);
+    }
+    auto* box = new QMessageBox(owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->setWindowTitle(kProgramTitle);
+    box->setText(onScreen(text));
+    setIcon(*box, icon);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->show();
+    return box;
 }
 
 void queueAnswer(Answer answer)

@@ -24,6 +24,10 @@ inline const QString kEditingOpen = QStringLiteral("E' in corso una modifica del
 
 Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
 
+// A message about work done in the background: shown without holding up the user, who goes on
+// working, and closed with `owner`, so it never stands in the way of quitting. Recorded as show().
+QWidget* notify(QWidget* owner, const QString& text, Icon icon = Icon::Information);
+
 // For tests: answers queued here are used, in order, instead of showing the dialog. While
 // recording is on, every shown text (with CR as written) and its icon are kept; the program itself
 // never records.

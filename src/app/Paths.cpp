@@ -1,13 +1,19 @@
 #include "app/Paths.h"
 
+#include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 #include "store/Folders.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <optional>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -28,14 +34,130 @@ bool isSeparator(QChar c)
 
 } // namespace
 
-QString programFolder()
+namespace {
+
+// Where the program's own files live, decided for one executable folder.
+struct Location {
+    QString executable;
+    QString data;
+    bool portable = true;
+};
+
+// The cached decision; made again only when tests move the executable's folder.
+std::optional<Location>& location()
+{
+    static std::optional<Location> decided;
+    return decided;
+}
+
+const QString kTemplateName = QStringLiteral("$vuoto$.md$");
+
+// Whether a file can really be made and removed in the folder: permissions alone do not tell a
+// read-only disk or mount, and root passes every permission check.
+bool canWriteIn(const QString& folder)
+{
+    QTemporaryFile probe(join(folder, QStringLiteral(".carteo-prova-XXXXXX")));
+    probe.setAutoRemove(false);
+    if (!probe.open()) {
+        return false;
+    }
+    probe.close();
+    return probe.remove();
+}
+
+// An installed program: a bin folder with share/carteo beside it holding the template, and no
+// archivio/ of its own.
+bool isInstalledLayout(const QString& executable)
+{
+    return !QFileInfo::exists(join(executable, QStringLiteral("archivio"))) &&
+           QFileInfo::exists(join(join(installedShareFolder(), QStringLiteral("archivio")), kTemplateName));
+}
+
+// The user's data folder at its first use: archivio/ with the template, and the default archive
+// when the user has none yet. Whatever fails here is found again at start-up, which reports a
+// missing archive and offers the choice of another.
+void prepareUserFolder(const QString& data, const QString& executable)
+{
+    const QDir root(data);
+    root.mkpath(QStringLiteral("archivio"));
+    root.mkpath(QStringLiteral("foto"));
+    const QString target = join(root.filePath(QStringLiteral("archivio")), kTemplateName);
+    if (!QFileInfo::exists(target)) {
+        QString source = join(join(installedShareFolder(), QStringLiteral("archivio")), kTemplateName);
+        if (!QFileInfo::exists(source)) {
+            source = join(join(executable, QStringLiteral("archivio")), kTemplateName);
+        }
+        // The installed copy belongs to root and may be read-only: the user's own copy is writable.
+        if (QFile::copy(source, target)) {
+            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        }
+    }
+    const QString archive = root.filePath(QStringLiteral("archivio/archivio.mdb"));
+    if (!QFileInfo::exists(root.filePath(QStringLiteral("avvio.ini"))) && !QFileInfo::exists(archive) &&
+        QFileInfo::exists(target)) {
+        try {
+            store::files::copyTemplate(target, archive);
+        } catch (const store::DbError&) {
+        }
+    }
+}
+
+const Location& decide()
+{
+    const QString executable = executableFolder();
+    if (!location() || location()->executable != executable) {
+        Location decided;
+        decided.executable = executable;
+        decided.portable = !isInstalledLayout(executable) && canWriteIn(executable);
+        if (decided.portable) {
+            decided.data = executable;
+        } else {
+            decided.data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+            prepareUserFolder(decided.data, executable);
+        }
+        location() = decided;
+    }
+    return *location();
+}
+
+} // namespace
+
+QString executableFolder()
 {
     return folderOverride().isEmpty() ? QCoreApplication::applicationDirPath() : folderOverride();
+}
+
+QString installedShareFolder()
+{
+    return QDir::cleanPath(QDir(executableFolder()).filePath(QStringLiteral("../share/carteo")));
+}
+
+QString programFolder()
+{
+    return decide().data;
+}
+
+bool isPortable()
+{
+    return decide().portable;
+}
+
+QString guidePath()
+{
+    const QString name = QStringLiteral("guida.html");
+    if (!isPortable()) {
+        const QString installed = join(installedShareFolder(), name);
+        if (QFileInfo::exists(installed)) {
+            return installed;
+        }
+    }
+    return join(executableFolder(), name);
 }
 
 void setProgramFolderForTests(const QString& folder)
 {
     folderOverride() = folder;
+    location().reset();
 }
 
 QString join(const QString& folder, const QString& name)

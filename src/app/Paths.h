@@ -9,9 +9,23 @@ class QSettings;
 // The program folder and path handling. Paths may use `\` or `/` as separators.
 namespace paths {
 
-// The folder of the executable, where avvio.ini, archivio/, foto/ and logo.jpg live.
+// The folder where avvio.ini, archivio/, foto/ and logo.jpg live. A copy of the program in a folder
+// of its own that can be written (a portable copy) keeps them beside the executable. A program
+// installed where its user cannot write (under /usr) keeps them in the user's data folder
+// (QStandardPaths::AppDataLocation), made at the first start from the installed template; so does
+// a program run by root from an installed layout, which would otherwise write into the system's
+// folders. Decided once for the executable's folder and kept while the program runs.
 QString programFolder();
-// Tests point the program folder at a temporary folder; an empty path restores the default.
+// True when programFolder() is the executable's own folder.
+bool isPortable();
+// The folder of the executable.
+QString executableFolder();
+// <prefix>/share/carteo beside <prefix>/bin: the installed template (archivio/$vuoto$.md$) and
+// guida.html.
+QString installedShareFolder();
+// The user guide: beside a portable program, from the installed share folder otherwise.
+QString guidePath();
+// Tests point the executable's folder at a temporary folder; an empty path restores the default.
 void setProgramFolderForTests(const QString& folder);
 
 // Joins a folder and a name with the folder's own separator style.

@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "app/Paths.h"
+#include "app/Version.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -181,7 +182,13 @@ FrmCopertina::FrmCopertina(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::F
     Label4->setToolTip(QStringLiteral("Apre la guida all'uso di Carteo"));
     Label4->setMouseTracking(true);
 
-    for (QLabel* label : {Image1, Label1, Label3, Label4, Label5, Label6}) {
+    // Which program this is, for whoever asks for help: shown in the about window only.
+    LblVersione = makeLabel(this, "LblVersione", QStringLiteral("versione ") + app::version(), QRect(240, 28, 250, 22),
+                            QColor(160, 172, 196));
+    LblVersione->setFont(scaledFont(base, 9));
+    LblVersione->hide();
+
+    for (QLabel* label : {Image1, Label1, Label3, Label4, Label5, Label6, LblVersione}) {
         label->installEventFilter(this);
     }
 
@@ -199,7 +206,7 @@ void FrmCopertina::setShowMainWindow(std::function<void()> show)
 
 QString FrmCopertina::guidePath()
 {
-    return paths::join(paths::programFolder(), QStringLiteral("guida.html"));
+    return paths::guidePath();
 }
 
 bool FrmCopertina::isSplash() const
@@ -291,6 +298,7 @@ void FrmCopertina::showAsAbout()
     }
     Label6->hide();
     Label5->show();
+    LblVersione->show();
     if (!Label5->isHidden()) {
         Timer1->stop();
     }

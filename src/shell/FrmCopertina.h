@@ -27,7 +27,7 @@ class FrmCopertina : public QDialog {
     // Leaves the window: the splash first shows the main window; both then close.
     void Form_Click();
     void Label5_Click();
-    // Opens the user guide guida.html of the program folder; the window stays open.
+    // Opens the user guide guida.html (paths::guidePath()); the window stays open.
     void Label4_Click();
 
     // The link lights up under the mouse and dims again over the background and the picture.
@@ -36,7 +36,7 @@ class FrmCopertina : public QDialog {
     void Label4_MouseMove();
 
     // The about window as "info..." opens it: the product description gives way to the
-    // information text, the timer stops, and the window stays until it is clicked.
+    // information text and the version, the timer stops, and the window stays until it is clicked.
     void showAsAbout();
 
     int ticks() const { return m_ticks; }
@@ -67,6 +67,7 @@ class FrmCopertina : public QDialog {
     QLabel* Label4;
     QLabel* Label5;
     QLabel* Label6;
+    QLabel* LblVersione;
     QTimer* Timer1;
 
     std::function<void()> m_showMainWindow;

@@ -1,6 +1,7 @@
 #include "shell/MDIForm1.h"
 
 #include "app/ChildWindows.h"
+#include "app/DailyBackup.h"
 #include "app/FileDialogs.h"
 #include "app/Guard.h"
 #include "app/Messages.h"
@@ -74,6 +75,10 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     m_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_area);
+    m_backup = new DailyBackup(this);
+    connect(m_backup, &DailyBackup::finished, this, [this](const QString& archivePath, bool, const QString& error) {
+        guard::run([&] { dailyBackupEnded(archivePath, error); });
+    });
     childwindows::setArea(m_area);
     childwindows::setFactory(childwindows::Kind::Books, windowFactory<FrmBiblio>());
     childwindows::setFactory(childwindows::Kind::Authors, windowFactory<frmAutori>());
@@ -88,6 +93,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
 
 MDIForm1::~MDIForm1()
 {
+    m_backup->stop();
     screenfit::rememberMainWindow(this);
     frmpicture::setImportDialog({});
     childwindows::reset();
@@ -186,9 +192,13 @@ void MDIForm1::MDIForm_Load()
     TrovaPercoServ();
     m_refused.clear();
     holdPresence(Modulo1::PercorsoArchivio);
-    // Day and month names in the user's language; set here only, so it never changes while the
-    // program runs unless another archive is opened.
-    MnuData->setTitle(QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper());
+    startDailyBackup();
+    // Day and month names in Italian, as every other text of the program, whatever language the
+    // system speaks; set here only, so it never changes while the program runs unless another
+    // archive is opened.
+    MnuData->setTitle(QLocale(QLocale::Italian, QLocale::Italy)
+                          .toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy"))
+                          .toUpper());
 
     try {
         showBooksWindow();
@@ -385,54 +395,7 @@ void MDIForm1::MnuFileNew_Click()
     TrovaPercoServ();
     holdPresence(*chosen);
     closeDataWindows();
-}
-
-void MDIForm1::MnuOpzioniCopia_Click()
-{
-    shell::copyArchive(this, Text1->text());
-}
-
-void MDIForm1::MnuOpzioniRipara_Click()
-{
-    // The open archive; with none open yet, the damaged archive the start-up could not open.
-    QString path = Modulo1::CartellaArchivio + Modulo1::FileArchivio;
-    QString file = Modulo1::FileArchivio;
-    if (Text1->text().isEmpty()) {
-        path = m_refused;
-        file = paths::splitArchivePath(m_refused).file;
-    }
-    if (path.isEmpty() || file.isEmpty()) {
-        msg::show(QStringLiteral("Non è aperto nessun archivio: non c'è nulla da riparare.\r"
-                                 "Scegliere un archivio con Apri Archivio."),
-                  msg::Icon::Information);
-        return;
-    }
-    if (msg::show(QStringLiteral("Riparare il database ") + file + QStringLiteral("?"), msg::Icon::None,
-                  msg::Buttons::YesNo) == msg::Answer::No) {
-        return;
-    }
-    // The one time the frame lets go of its archive: the command takes it to itself. It holds it
-    // again afterwards, however the command ended.
-    struct HoldAgain {
-        MDIForm1& frame;
-        QString current;
-        ~HoldAgain() { frame.holdPresence(current); }
-    } holdAgain{*this, Text1->text()};
-    holdPresence(QString());
-    shell::repairAndCompact(this, path);
-}
-
-void MDIForm1::holdPresence(const QString& path)
-{
-    m_presence.reset();
-    if (path.isEmpty()) {
-        return;
-    }
-    try {
-        m_presence = store::PresenceLock::acquire(path, store::PresenceLock::Mode::Shared);
-    } catch (const store::DbError&) {
-        // Taken to itself elsewhere (a repair under way): the windows say so when they open it.
-    }
+    startDailyBackup();
 }
 
 void MDIForm1::mnuabaut_Click()
@@ -549,6 +512,8 @@ void MDIForm1::closeEvent(QCloseEvent* event)
     }
     // The program ends here: no other window is asked.
     m_ending = true;
+    // A copy under way is abandoned at its next step, and made at the next start.
+    m_backup->stop();
     screenfit::rememberMainWindow(this);
     event->accept();
     endProgram()();

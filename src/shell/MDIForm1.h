@@ -13,6 +13,7 @@ class PresenceLock;
 }
 
 class FrmEditori;
+class DailyBackup;
 class QLineEdit;
 class frmAutori;
 class QMdiArea;
@@ -25,6 +26,8 @@ class QToolBar;
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
   public:
+    // The copy of the open archive under way in the background, or the last one.
+    DailyBackup* dailyBackup() const { return m_backup; }
     explicit MDIForm1(QWidget* parent = nullptr);
     ~MDIForm1() override;
 
@@ -41,6 +44,7 @@ class MDIForm1 : public QMainWindow {
     void MnuOpzioniCopia_Click();
     // Repairs the open archive and, on request, compacts it; needs it closed everywhere.
     void MnuOpzioniRipara_Click();
+    void MnuOpzioniRipristina_Click();
     // The image import dialog, modally, for the floor plan of the open archive.
     void MnuOpzionInserisci_Click();
     // The about window, modal until it is clicked.
@@ -112,6 +116,13 @@ class MDIForm1 : public QMainWindow {
     // while no archive is open.
     QString m_refused;
     std::unique_ptr<store::PresenceLock> m_presence; // on the current archive
+
+    // Starts today's copy of the open archive in the background, once a day.
+    void startDailyBackup();
+    void dailyBackupEnded(const QString& archivePath, const QString& error);
+
+    DailyBackup* m_backup = nullptr;
+    QStringList m_backupFailuresShown; // archives whose failed copy was told once already
 
     bool m_inStartup = false;
     bool m_backToOpenArchive = false;

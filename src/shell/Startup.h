@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
 #include <memory>
 
 class FrmCopertina;
@@ -13,8 +16,17 @@ namespace shell {
 // Qt's English texts).
 bool installItalianTranslations(QCoreApplication& app);
 
+// The name of the program's desktop entry (<id>.desktop), icon and AppStream metadata.
+inline const QString kDesktopId = QStringLiteral("org.carteo.Carteo");
+
+// The program's icon on every window, from the PNG sizes built into the program (no SVG reader is
+// needed), and the desktop entry's name, by which desktops match the windows to the menu entry.
+void setProgramIcon();
+
 // The start of the program: shows the cover window as the splash; when it leaves, the main
-// window is made in `mainWindow`, shown, and runs its start-up from the event loop.
-void startWithSplash(FrmCopertina& splash, std::unique_ptr<MDIForm1>& mainWindow);
+// window is made in `mainWindow`, shown, and runs its start-up from the event loop; `started`,
+// when given, runs once that start-up has ended, whatever it did.
+void startWithSplash(FrmCopertina& splash, std::unique_ptr<MDIForm1>& mainWindow,
+                     std::function<void(MDIForm1&)> started = {});
 
 } // namespace shell

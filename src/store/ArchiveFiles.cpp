@@ -2,6 +2,7 @@
 
 #include "store/Collation.h"
 #include "store/Folders.h"
+#include "store/RawFile.h"
 #include "store/Salvage.h"
 #include "store/Schema.h"
 
@@ -22,7 +23,6 @@
 namespace store::files {
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 // How long a copy waits for a writer that keeps the source busy before it gives up.
 constexpr int kBackupPatienceMs = 10000;
 // Pages replaced per step when an archive is rewritten in place (about 1 MB).
@@ -90,33 +90,13 @@ void step(const QString& name)
 
 namespace {
 
-// One raw connection to an archive file: no schema check, no presence. Used on files that are
-// held exclusively or that windows never open (the template, the temporary files).
-class Db {
+// A raw connection that reports its progress to the long commands' progress display.
+class Db : public rawfile::Connection {
   public:
-    Db(const QString& path, int flags)
+    Db(const QString& path, int flags) : Connection(path, flags)
     {
-        const QByteArray name = QFileInfo(path).absoluteFilePath().toUtf8();
-        const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
-        if (rc != SQLITE_OK) {
-            const int number = errorNumberFor(rc);
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            throw DbError(number);
-        }
-        sqlite3_extended_result_codes(m_db, 1);
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        // The indexes are ordered by the program's collation: checking or copying them needs it.
-        registerCollation(m_db);
-        sqlite3_progress_handler(m_db, kStepsPerReport, reportProgress, nullptr);
+        sqlite3_progress_handler(get(), kStepsPerReport, reportProgress, nullptr);
     }
-    ~Db() { sqlite3_close_v2(m_db); }
-    Db(const Db&) = delete;
-    Db& operator=(const Db&) = delete;
-    sqlite3* get() const { return m_db; }
-
-  private:
-    sqlite3* m_db = nullptr;
 };
 
 bool looksLikeArchiveFile(const QString& path)
@@ -218,10 +198,7 @@ QStringList checkIntegrity(sqlite3* db)
     return problems;
 }
 
-std::filesystem::path fsPath(const QString& path)
-{
-    return std::filesystem::path(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdU16String());
-}
+using rawfile::fsPath;
 
 // Writes `source` into a new file beside `target` and moves it over `target` in one step.
 void replaceByRename(sqlite3* source, const QString& target)
@@ -392,7 +369,7 @@ QString workLockName(const QString& workFolder)
     return QDir(workFolder).filePath(QStringLiteral("compattazione"));
 }
 
-QString datedName(const QString& path)
+QString datedName(const QString& path, const QString& word = QStringLiteral("danneggiato"))
 {
     const QFileInfo info(path);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -402,8 +379,8 @@ QString datedName(const QString& path)
     const int limit = folders::nameLimit(info.absolutePath()) - kLongestSuffix;
     QString candidate;
     for (int n = 1;; ++n) {
-        const QString tail =
-            QStringLiteral("-danneggiato-") + stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
+        const QString tail = QLatin1Char('-') + word + QLatin1Char('-') + stamp +
+                             (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + suffix;
         QString base = info.completeBaseName();
         while (!base.isEmpty() && folders::nameLength(base + tail) > limit) {
             base.chop(1);
@@ -417,7 +394,7 @@ QString datedName(const QString& path)
 
 // Copies the damaged original under a working name first, so that a copy cut short never
 // wears the dated name of a kept original; only the complete copy is renamed.
-void keepOriginal(const QString& path, const QString& keptAs)
+void keepOriginal(const QString& path, const QString& keptAs, const QString& what = QStringLiteral("danneggiato"))
 {
     const QString temp = path + kOriginalCopy;
     std::error_code error;
@@ -430,7 +407,7 @@ void keepOriginal(const QString& path, const QString& keptAs)
     }
     QFile::remove(temp);
     const DbError failure(ErrPathFileAccess,
-                          QStringLiteral("Impossibile conservare l'archivio danneggiato come '%1'.").arg(keptAs));
+                          QStringLiteral("Impossibile conservare l'archivio %1 come '%2'.").arg(what, keptAs));
     if (error == std::errc::no_space_on_device) {
         throw diskFull(folderOf(path));
     }
@@ -905,6 +882,39 @@ void setProgress(std::function<void(const QString& stage)> report)
 void setStepHook(std::function<void(const QString& step)> hook)
 {
     stepHook() = std::move(hook);
+}
+
+QString restoreCopy(const QString& copyPath, const ExclusiveUse& archive)
+{
+    return wholeFile([&] {
+        const QString& path = archive.path();
+        // The copy is checked whole before anything of the archive is touched.
+        const Db copy(copyPath, SQLITE_OPEN_READONLY);
+        const QStringList problems = checkIntegrity(copy.get());
+        if (!problems.isEmpty()) {
+            throw DbError(ErrFileNotArchive,
+                          QStringLiteral("La copia '%1' è danneggiata: non può essere ripristinata.")
+                              .arg(QDir::toNativeSeparators(QFileInfo(copyPath).absoluteFilePath())));
+        }
+        schema::check(copy.get());
+        QStringList stayed;
+        removeFiles(companionFiles(path), stayed);
+        const QList<Written> written{{folderOf(path), ErrArchiveFolderReadOnly}};
+        requireWritable(written.first().folder, written.first().readOnly);
+        QString keptAs;
+        try {
+            if (QFileInfo::exists(path)) {
+                requireWritableFile(path);
+                keptAs = datedName(path, QStringLiteral("sostituito"));
+                keepOriginal(path, keptAs, QStringLiteral("sostituito"));
+                step(QStringLiteral("conservato"));
+            }
+            replaceContents(copy.get(), path, QStringLiteral("ripristino"));
+        } catch (const DbError& e) {
+            throw explained(e, written);
+        }
+        return keptAs;
+    });
 }
 
 } // namespace store::files

@@ -48,6 +48,11 @@ void checkTargetName(const QString& target);
 // written, 61 when the disk fills up.
 void copyArchive(const QString& source, const QString& target);
 
+// Puts the content of the archive copy at `copyPath` in the place of the held archive, after
+// checking the copy whole; the archive it replaces is kept beside it under a dated name, which is
+// returned. Throws 3343 for a damaged copy (nothing is touched then), and as copyArchive does.
+QString restoreCopy(const QString& copyPath, const ExclusiveUse& archive);
+
 // Makes `target` an empty archive, a copy of the template. Throws as copyArchive does, and 70
 // when `target` is the template itself.
 void copyTemplate(const QString& templatePath, const QString& target);

@@ -201,6 +201,34 @@ class TestArchiveCommands : public QObject {
         QCOMPARE(shownTitle(), QStringLiteral("IL BARONE RAMPANTE"));
     }
 
+    void whatRunsAfterTheStartSeesTheBooksWindow()
+    {
+        m_main.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        std::unique_ptr<MDIForm1> started;
+        int calls = 0;
+        bool booksShown = false;
+        QString archive;
+        FrmCopertina splash;
+        shell::startWithSplash(splash, started, [&](MDIForm1& main) {
+            ++calls;
+            booksShown = main.booksWindow() && main.booksWindow()->isVisible();
+            archive = main.findChild<QLineEdit*>(QStringLiteral("Text1"))->text();
+        });
+        for (int i = 0; i < 4; ++i) {
+            splash.Timer1_Timer();
+        }
+        QVERIFY(started);
+        // Not before the start-up, which runs from the event loop.
+        QCOMPARE(calls, 0);
+        QTRY_COMPARE(calls, 1);
+        QVERIFY(booksShown);
+        QCOMPARE(archive, m_folder->defaultArchive());
+        QCoreApplication::processEvents();
+        QCOMPARE(calls, 1);
+        m_main = std::move(started);
+    }
+
     // ------------------------------------------------------------ "info..."
 
     void aboutWindowFromTheMenu()

@@ -6,13 +6,18 @@
 
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
+#include "shell/Startup.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
@@ -234,6 +239,75 @@ class TestCopertina : public QObject {
         QVERIFY(!about.isVisible());
         QCOMPARE(m_mainShown, 0);
         QVERIFY(!anyMainWindow());
+    }
+
+    void versionShowsInTheAboutWindowOnly()
+    {
+        const QString expected = QStringLiteral("versione " CARTEO_EXPECTED_VERSION);
+        FrmCopertina splash;
+        startSplash(splash);
+        QVERIFY(label(splash, "LblVersione"));
+        QVERIFY(!label(splash, "LblVersione")->isVisible());
+
+        FrmCopertina about;
+        bool shown = false;
+        QString text;
+        testsupport::NextModal answer([&](QWidget*) {
+            shown = label(about, "LblVersione")->isVisible();
+            text = label(about, "LblVersione")->text();
+            QTest::mouseClick(&about, Qt::LeftButton, {}, kBackground);
+        });
+        about.showAsAbout();
+        QVERIFY(answer.answered());
+        QVERIFY(shown);
+        QCOMPARE(text, expected);
+    }
+
+    void versionOptionAnswersWithoutADisplay()
+    {
+        // No platform and no display: a window or the application object would fail here.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            environment.remove(QLatin1String(name));
+        }
+        // In a program folder of its own with nothing in it: the option opens no archive.
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString program = folder.filePath(QStringLiteral("carteo"));
+        QVERIFY(QFile::copy(QStringLiteral(CARTEO_PROGRAM), program));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {QStringLiteral("--version")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("Carteo " CARTEO_EXPECTED_VERSION "\n"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("carteo")});
+    }
+
+    void programIconAndDesktopEntry()
+    {
+        shell::setProgramIcon();
+        QCOMPARE(QGuiApplication::desktopFileName(), shell::kDesktopId);
+        // Every size the package installs, built into the program: a window shows it with no
+        // icon theme and no SVG reader.
+        const QIcon icon = QApplication::windowIcon();
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            QVERIFY2(icon.availableSizes().contains(QSize(size, size)), qPrintable(QString::number(size)));
+            const QImage image = icon.pixmap(QSize(size, size)).toImage();
+            QCOMPARE(image.size(), QSize(size, size));
+            // The drawing, not an empty square: the book's red cover, left of the card.
+            const QColor middle = image.pixelColor(size / 4, size / 2);
+            QVERIFY2(middle.alpha() == 255 && middle.red() > 2 * middle.green(), qPrintable(middle.name()));
+        }
+        FrmCopertina splash;
+        QCOMPARE(splash.windowIcon().cacheKey(), icon.cacheKey());
+        // The desktop entry and the metadata that desktops match the windows with bear the same id.
+        for (const QString& file : {QStringLiteral("data/%1.desktop"), QStringLiteral("data/%1.metainfo.xml")}) {
+            QVERIFY2(QFileInfo::exists(QStringLiteral(CARTEO_SOURCE_DIR "/") + file.arg(shell::kDesktopId)),
+                     qPrintable(file.arg(shell::kDesktopId)));
+        }
     }
 
     void linkLightsAndOpensTheGuide()

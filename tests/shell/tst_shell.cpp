@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QToolBar>
 #include <QtTest>
@@ -81,9 +82,10 @@ class TestShell : public QObject {
 
     static QString text1(const MDIForm1& main) { return main.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }
 
+    // Today in Italian whatever the system's language (the tests run in the C locale).
     static QString dateCaption()
     {
-        return QLocale::system().toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper();
+        return QLocale(QLocale::Italian).toString(QDate::currentDate(), QStringLiteral("ddd dd MMMM yyyy")).toUpper();
     }
 
     // A main window started on the default archive, with nothing asked.
@@ -386,6 +388,30 @@ class TestShell : public QObject {
         QCOMPARE(main.mdiArea()->activeSubWindow()->widget(), main.booksWindow());
     }
 
+    void dateIsItalianInAnySystemLanguage()
+    {
+        // The system speaks C (LC_ALL=C.UTF-8) and the program's default locale is C too.
+        const QLocale before;
+        QLocale::setDefault(QLocale::c());
+        const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+        MDIForm1 main;
+        startOnDefault(main);
+        const QStringList words = main.findChild<QMenu*>(QStringLiteral("MnuData"))->title().split(QLatin1Char(' '));
+        QCOMPARE(words.size(), 4);
+        const QStringList weekdays{"LUN", "MAR", "MER", "GIO", "VEN", "SAB", "DOM"};
+        const QStringList months{"GENNAIO", "FEBBRAIO", "MARZO",     "APRILE",  "MAGGIO",   "GIUGNO",
+                                 "LUGLIO",  "AGOSTO",   "SETTEMBRE", "OTTOBRE", "NOVEMBRE", "DICEMBRE"};
+        // Read again after the check, so a start just before midnight compares with its own day.
+        QDate today = QDate::currentDate();
+        if (words.at(1).toInt() != today.day()) {
+            today = today.addDays(-1);
+        }
+        QCOMPARE(words.at(0), weekdays.at(today.dayOfWeek() - 1));
+        QCOMPARE(words.at(1), QStringLiteral("%1").arg(today.day(), 2, 10, QLatin1Char('0')));
+        QCOMPARE(words.at(2), months.at(today.month() - 1));
+        QCOMPARE(words.at(3), QString::number(today.year()));
+    }
+
     void missingArchiveIsReplacedByTheChosenOne()
     {
         const QString missing = m_folder->filePath(QStringLiteral("sparito.mdb"));
@@ -672,7 +698,8 @@ class TestShell : public QObject {
         QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
                                                   "MnuVisualEditori=Editori", "MnuVisualAnteprima=Anteprima"}));
         QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
-                                                   "MnuSepOpzion=-", "MnuOpzionInserisci=Inserisci Piantina"}));
+                                                   "MnuOpzioniRipristina=Ripristina Copia…", "MnuSepOpzion=-",
+                                                   "MnuOpzionInserisci=Inserisci Piantina"}));
         QCOMPARE(items("mnuInfo"), (QStringList{"mnuGuida=Guida", "mnuabaut=info..."}));
         QCOMPARE(items("mnusep"), QStringList());
         QCOMPARE(items("MnuData"), QStringList());

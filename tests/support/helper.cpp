@@ -13,20 +13,27 @@
 //   carteo_test_helper restituisci <archivio> <libro> <giorno> <passo> uccidi|aspetta
 //       lends the book to the borrower for 30 days, or takes it back, on the day <giorno>
 //       (yyyy-mm-dd), in a transaction of a few cached pages; at the loans' step <passo> it kills
-//       itself or waits as above; then prints the message of what was done.
+//       itself or waits as above; then prints the message of what was done;
+//   carteo_test_helper copia <archivio> <aaaa-mm-gg> <passo> uccidi|aspetta
+//       makes the archive's daily copy of that date, stopping at <passo> as above;
+//   carteo_test_helper ripristina <copia> <archivio> <passo> uccidi|aspetta
+//       restores the copy over the archive, stopping at <passo> as above.
 // Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
+#include "store/Backups.h"
 #include "store/DbError.h"
 #include "store/Loans.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QFile>
 #include <QStringList>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -45,9 +52,9 @@ void waitForTheEnd()
     }
 }
 
-void stopAt(const QString& wanted, const QString& how)
+std::function<void(const QString&)> stopper(const QString& wanted, const QString& how)
 {
-    store::files::setStepHook([wanted, how, reached = false](const QString& step) mutable {
+    return ([wanted, how, reached = false](const QString& step) mutable {
         if (step != wanted || reached) {
             return;
         }
@@ -62,6 +69,11 @@ void stopAt(const QString& wanted, const QString& how)
         say("fermo");
         waitForTheEnd();
     });
+}
+
+void stopAt(const QString& wanted, const QString& how)
+{
+    store::files::setStepHook(stopper(wanted, how));
 }
 
 } // namespace
@@ -114,6 +126,17 @@ int main(int argc, char** argv)
                 lending ? store::loans::lend(*archive, args.at(2).toLongLong(), args.at(3).toLongLong(), day, 30, 0)
                         : store::loans::returnBook(*archive, args.at(2).toLongLong(), day);
             std::printf("%s\n", qPrintable(done.message));
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("copia")) {
+            store::backups::setStepHook(stopper(args.at(3), args.at(4)));
+            store::backups::makeCopy(args.at(1), QDate::fromString(args.at(2), QStringLiteral("yyyy-MM-dd")));
+            return 0;
+        }
+        if (args.size() == 5 && args.at(0) == QLatin1String("ripristina")) {
+            stopAt(args.at(3), args.at(4));
+            const store::files::ExclusiveUse use(args.at(2));
+            store::files::restoreCopy(args.at(1), use);
             return 0;
         }
         if (args.size() == 4 && args.at(0) == QLatin1String("ripara")) {

@@ -1,0 +1,109 @@
+// The main window's hold on its archive and the Opzioni menu's commands on the archive file: the
+// copy by hand, the daily copy made in the background, repair and compaction, the restore of a copy.
+#include "shell/MDIForm1.h"
+
+#include "app/DailyBackup.h"
+#include "app/Messages.h"
+#include "app/Modulo1.h"
+#include "app/Paths.h"
+#include "pictures/Photos.h"
+#include "shell/ArchiveCommands.h"
+#include "shell/RestoreDialog.h"
+#include "store/ArchiveFiles.h"
+#include "store/DbError.h"
+
+#include <QDate>
+#include <QDir>
+#include <QLineEdit>
+
+void MDIForm1::startDailyBackup()
+{
+    // A copy of the archive left behind goes on no longer: the new one's is made next.
+    m_backup->stop();
+    m_backup->start(Text1->text(), pictures::photoFolder(), QDate::currentDate());
+}
+
+void MDIForm1::dailyBackupEnded(const QString& archivePath, const QString& error)
+{
+    if (error.isEmpty() || m_backupFailuresShown.contains(archivePath)) {
+        return;
+    }
+    m_backupFailuresShown << archivePath;
+    msg::notify(this,
+                QStringLiteral("Non è stato possibile fare la copia giornaliera dell'archivio %1:\r%2\r"
+                               "Si potrà continuare a lavorare; la copia sarà ritentata al prossimo avvio.")
+                    .arg(QDir::toNativeSeparators(archivePath), error),
+                msg::Icon::Exclamation);
+}
+
+void MDIForm1::MnuOpzioniCopia_Click()
+{
+    shell::copyArchive(this, Text1->text());
+}
+
+void MDIForm1::MnuOpzioniRipara_Click()
+{
+    // The open archive; with none open yet, the damaged archive the start-up could not open.
+    QString path = Modulo1::CartellaArchivio + Modulo1::FileArchivio;
+    QString file = Modulo1::FileArchivio;
+    if (Text1->text().isEmpty()) {
+        path = m_refused;
+        file = paths::splitArchivePath(m_refused).file;
+    }
+    if (path.isEmpty() || file.isEmpty()) {
+        msg::show(QStringLiteral("Non è aperto nessun archivio: non c'è nulla da riparare.\r"
+                                 "Scegliere un archivio con Apri Archivio."),
+                  msg::Icon::Information);
+        return;
+    }
+    if (msg::show(QStringLiteral("Riparare il database ") + file + QStringLiteral("?"), msg::Icon::None,
+                  msg::Buttons::YesNo) == msg::Answer::No) {
+        return;
+    }
+    // The one time the frame lets go of its archive: the command takes it to itself. It holds it
+    // again afterwards, however the command ended.
+    struct HoldAgain {
+        MDIForm1& frame;
+        QString current;
+        ~HoldAgain() { frame.holdPresence(current); }
+    } holdAgain{*this, Text1->text()};
+    // The daily copy holds the archive open too; it is made again at the next start.
+    m_backup->stop();
+    holdPresence(QString());
+    shell::repairAndCompact(this, path);
+}
+
+void MDIForm1::MnuOpzioniRipristina_Click()
+{
+    const QString archive = Text1->text();
+    // The frame lets go of its archive for a restore over it, and holds it again afterwards.
+    struct HoldAgain {
+        MDIForm1& frame;
+        QString current;
+        bool released = false;
+        ~HoldAgain()
+        {
+            if (released) {
+                frame.holdPresence(current);
+            }
+        }
+    } holdAgain{*this, archive};
+    shell::restoreCopy(this, archive, [&] {
+        m_backup->stop(); // the daily copy holds the archive open too
+        holdAgain.released = true;
+        holdPresence(QString());
+    });
+}
+
+void MDIForm1::holdPresence(const QString& path)
+{
+    m_presence.reset();
+    if (path.isEmpty()) {
+        return;
+    }
+    try {
+        m_presence = store::PresenceLock::acquire(path, store::PresenceLock::Mode::Shared);
+    } catch (const store::DbError&) {
+        // Taken to itself elsewhere (a repair under way): the windows say so when they open it.
+    }
+}
