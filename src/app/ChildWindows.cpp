@@ -12,7 +12,7 @@
 namespace childwindows {
 namespace {
 
-constexpr int kKinds = 3;
+constexpr int kKinds = 4;
 
 struct Registry {
     QPointer<QMdiArea> area;
@@ -154,7 +154,7 @@ bool close(Kind kind)
 
 bool anyEditOpen()
 {
-    for (Kind kind : {Kind::Books, Kind::Authors, Kind::Publishers}) {
+    for (Kind kind : {Kind::Books, Kind::Authors, Kind::Publishers, Kind::Loans}) {
         if (windows::hasOpenEdit(find(kind))) {
             return true;
         }

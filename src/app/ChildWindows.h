@@ -8,12 +8,13 @@
 
 class QMdiArea;
 
-// The record windows of the frame (books, authors, publishers): at most one of each kind is open.
+// The record windows of the frame (books, authors, publishers, loans): at most one of each kind is
+// open.
 // The frame says how each kind is made and where windows live; any window can then find, load
 // or show another one (the cross-reference buttons), without knowing the frame.
 namespace childwindows {
 
-enum class Kind { Books, Authors, Publishers };
+enum class Kind { Books, Authors, Publishers, Loans };
 
 // Makes a window of its kind and loads it (its data shown); throws what its load throws.
 using Factory = std::function<std::unique_ptr<QWidget>()>;

@@ -9,6 +9,7 @@
 #include "books/BookFields.h"
 #include "books/FloorPlan.h"
 #include "books/PublishersPanel.h"
+#include "books/LoanLine.h"
 #include "books/QuickFind.h"
 #include "books/SearchPanel.h"
 #include "books/TitleList.h"
@@ -87,6 +88,8 @@ void FrmBiblio::buildControls()
 
     m_search = new books::SearchPanel(this, Data6, [this](const QString& first) { selectTitle(first); });
     m_find = new books::QuickFind(this, m_search);
+    m_find->acceptScansFrom(m_fields->TxtCodice);
+    m_loanLine = new books::LoanLine(this);
     auto* bottomRight = new QWidget(this);
     m_plan = new books::FloorPlan(bottomRight, this);
     auto* planColumn = new QVBoxLayout(bottomRight);
@@ -100,6 +103,7 @@ void FrmBiblio::buildControls()
     lower->addWidget(bottomRight);
     auto* right = new QVBoxLayout;
     right->addWidget(m_fields);
+    right->addWidget(m_loanLine);
     right->addLayout(lower);
     auto* main = new QHBoxLayout(this);
     auto* listColumn = new QVBoxLayout;
@@ -125,8 +129,14 @@ void FrmBiblio::connectHandlers()
     guard::connect(Data6, &store::DataSource::reposition, this, [this] { Data6_Reposition(); });
     guard::connect(Data1, &store::DataSource::reposition, this, [this] {
         const store::Recordset* rs = Data1->recordset();
-        m_fields->Label4->setCode(rs && rs->hasCurrent() ? rs->value(QStringLiteral("id")).toString() : QString());
+        const bool shown = rs && rs->hasCurrent();
+        m_fields->Label4->setCode(shown ? rs->value(QStringLiteral("id")).toString() : QString());
+        if (m_archive) {
+            m_loanLine->showLoanOf(*m_archive, shown ? rs->value(QStringLiteral("id")).toLongLong() : 0);
+        }
     });
+    connect(m_find, &books::QuickFind::keyEntered, this,
+            [this](qint64 key) { guard::run([&] { showScannedBook(key); }); });
     guard::connect(DBList1, &controls::DBList::entryClicked, this, [this] { DBList1_Click(); });
     guard::connect(DBList1, &controls::DBList::keyReleased, this, [this] { DBList1_Click(); });
     guard::connect(DBList1, &controls::DBList::mouseMoved, this, [this] { DBList1_MouseMove(); });
@@ -275,6 +285,18 @@ bool FrmBiblio::showTitle(qint64 id)
     }
     DBList1_Click();
     return true;
+}
+
+void FrmBiblio::showScannedBook(qint64 key)
+{
+    if (isEditing()) {
+        return;
+    }
+    // The key read stands for the book, not for words to find: the whole list again, then the book.
+    m_find->TxtTrova->clear();
+    if (!showTitle(key)) {
+        msg::show(QStringLiteral("Nessun libro con il codice %1 nell'elenco.").arg(key));
+    }
 }
 
 void FrmBiblio::showPhoto()

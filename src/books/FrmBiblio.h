@@ -25,6 +25,7 @@ namespace books {
 class AuthorsPanel;
 class BookFields;
 class FloorPlan;
+class LoanLine;
 class PublishersPanel;
 class QuickFind;
 class SearchPanel;
@@ -52,6 +53,8 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     // does. False when the list has no such title (a search may hide it): the list and the book
     // shown stay as they were.
     bool showTitle(qint64 id);
+    // A book's key read by a scanner (into "Trova" or the key field): that book is shown.
+    void showScannedBook(qint64 key);
     // Loads the floor plan of the open archive into both plan views.
     void CaricaPianta();
     // A book is being edited ("Nuovo" or "Modifica" pressed, not yet saved or cancelled).
@@ -137,6 +140,7 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     QPoint m_placeAtEdit;
     QString m_publisherAtEdit;
     books::TitleList* m_titles;
+    books::LoanLine* m_loanLine;
     controls::DBList* DBList1;
     std::array<QRadioButton*, 3> Option2{};
     QPushButton* CmdNuovo;

@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "books/SearchPanel.h"
 #include "controls/BoundControls.h"
+#include "store/Loans.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -26,10 +27,35 @@ QuickFind::QuickFind(QWidget* parent, SearchPanel* search) : QWidget(parent), m_
     layout->addWidget(TxtTrova, 1);
     TxtTrova->installEventFilter(this);
     guard::connect(TxtTrova, &QLineEdit::textChanged, this, [this] { m_search->setWords(TxtTrova->text()); });
+    guard::connect(TxtTrova, &QLineEdit::returnPressed, this, [this] {
+        const store::loans::ScannedKey scanned = store::loans::readKey(TxtTrova->text());
+        if (scanned.key > 0) {
+            emit keyEntered(scanned.key);
+        }
+    });
+}
+
+void QuickFind::acceptScansFrom(QWidget* keyField)
+{
+    m_keyField = keyField;
+    keyField->installEventFilter(this);
 }
 
 bool QuickFind::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_keyField && m_keyField && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        const QString text = key->text();
+        if (text.size() == 1 && text[0].isDigit() && TxtTrova->isEnabled() &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            guard::run([&] {
+                TxtTrova->setFocus();
+                TxtTrova->setText(text);
+            });
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (watched != TxtTrova) {
         return QWidget::eventFilter(watched, event);
     }

@@ -9,6 +9,7 @@
 #include "app/Paths.h"
 #include "app/ScreenFit.h"
 #include "books/FrmBiblio.h"
+#include "loans/FrmPrestiti.h"
 #include "people/FrmEditori.h"
 #include "people/frmAutori.h"
 #include "pictures/frminserisci.h"
@@ -83,6 +84,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     childwindows::setFactory(childwindows::Kind::Books, windowFactory<FrmBiblio>());
     childwindows::setFactory(childwindows::Kind::Authors, windowFactory<frmAutori>());
     childwindows::setFactory(childwindows::Kind::Publishers, windowFactory<FrmEditori>());
+    childwindows::setFactory(childwindows::Kind::Loans, windowFactory<FrmPrestiti>());
     // The viewer's "Inserisci" opens the import dialog over the frame.
     frmpicture::setImportDialog([this] { showImportDialog(); });
     buildMenus();
@@ -192,6 +194,7 @@ void MDIForm1::MDIForm_Load()
     TrovaPercoServ();
     m_refused.clear();
     holdPresence(Modulo1::PercorsoArchivio);
+    showOverdueCount();
     startDailyBackup();
     // Day and month names in Italian, as every other text of the program, whatever language the
     // system speaks; set here only, so it never changes while the program runs unless another
@@ -408,7 +411,8 @@ void MDIForm1::closeDataWindows()
 {
     // Each window's own close guard may keep it open.
     for (childwindows::Kind kind :
-         {childwindows::Kind::Books, childwindows::Kind::Authors, childwindows::Kind::Publishers}) {
+         {childwindows::Kind::Books, childwindows::Kind::Authors, childwindows::Kind::Publishers,
+          childwindows::Kind::Loans}) {
         childwindows::close(kind);
     }
 }
@@ -490,6 +494,9 @@ void MDIForm1::Toolbar1_ButtonClick(int index)
         break;
     case 9:
         MnFileEsci_Click();
+        break;
+    case 11:
+        MnuVisualPrestiti_Click();
         break;
     default:
         break; // separators, and windows that are not there yet

@@ -13,6 +13,8 @@ class PresenceLock;
 }
 
 class FrmEditori;
+class FrmPrestiti;
+class QLabel;
 class DailyBackup;
 class QLineEdit;
 class frmAutori;
@@ -55,14 +57,21 @@ class MDIForm1 : public QMainWindow {
     // The authors and publishers windows, opened anew each time (closed first when open).
     void MnuVisualAutori_Click();
     void MnuVisualEditori_Click();
+    // The loans window: the open one brought forward, or a new one.
+    void MnuVisualPrestiti_Click();
     void MnFileEsci_Click();
-    // Toolbar buttons are numbered from 1; 2, 4, 6 and 8 are separators.
+    // Toolbar buttons are numbered from 1; the even numbers are separators. "Prestiti" (11) stands
+    // after "Editori" (5).
     void Toolbar1_ButtonClick(int index);
 
     // The books window while it is open; nullptr once it is closed.
     FrmBiblio* booksWindow() const;
     frmAutori* authorsWindow() const;
     FrmEditori* publishersWindow() const;
+    FrmPrestiti* loansWindow() const;
+    // The status line's count of overdue loans of the open archive (nothing when none is late, or
+    // when the archive has no loans or cannot be read: the count is a hint, never an error).
+    void showOverdueCount();
     QMdiArea* mdiArea() const { return m_area; }
 
     // How the program ends after the quit guard's Yes (by default the application's event loop
@@ -112,6 +121,7 @@ class MDIForm1 : public QMainWindow {
     QLineEdit* Text1;
     QLineEdit* Text2;
     QMenu* MnuData;
+    QLabel* LblRitardi = nullptr; // the status line's count of overdue loans
     // The damaged archive the start-up last offered to repair: "Ripara e Compatta" works on it
     // while no archive is open.
     QString m_refused;

@@ -58,6 +58,9 @@ void MDIForm1::buildMenus()
     guard::connect(menuItem(view, QStringLiteral("MnuVisualEditori"), QStringLiteral("&Editori"),
                             QKeySequence(Qt::CTRL | Qt::Key_3)),
                    &QAction::triggered, this, [this] { MnuVisualEditori_Click(); });
+    guard::connect(menuItem(view, QStringLiteral("MnuVisualPrestiti"), QStringLiteral("&Prestiti"),
+                            QKeySequence(Qt::CTRL | Qt::Key_5)),
+                   &QAction::triggered, this, [this] { MnuVisualPrestiti_Click(); });
     // The photo viewer is reached from the keyboard here too, not only from the toolbar.
     guard::connect(menuItem(view, QStringLiteral("MnuVisualAnteprima"), QStringLiteral("A&nteprima"),
                             QKeySequence(Qt::CTRL | Qt::Key_4)),
@@ -109,6 +112,7 @@ void MDIForm1::buildToolbar()
     static constexpr Button buttons[] = {{1, "Biblioteca", QStyle::SP_FileDialogDetailedView},
                                          {3, "Autori", QStyle::SP_FileDialogContentsView},
                                          {5, "Editori", QStyle::SP_DirHomeIcon},
+                                         {11, "Prestiti", QStyle::SP_ArrowRight},
                                          {7, "Anteprima", QStyle::SP_FileDialogInfoView},
                                          {9, "Esci", QStyle::SP_DialogCloseButton}};
     for (const Button& b : buttons) {

@@ -208,8 +208,7 @@ Result lendIn(Archive& archive, qint64 book, const QString& title, qint64 borrow
     Result r;
     r.outcome = Outcome::Lent;
     r.loan = loan;
-    r.message = QStringLiteral("Libro %1 prestato a %2, da restituire il %3.")
-                    .arg(titled(title, book), nameOf(name, borrower), formatDate(loan.due));
+    r.message = QStringLiteral("Prestato a %1 fino al %2").arg(nameOf(name, borrower), formatDate(loan.due));
     r.action = Action{Action::Kind::Lend, loan.id, book, borrower, loan.lent, loan.due, {}};
     return r;
 }
@@ -229,13 +228,12 @@ Result returnIn(Archive& archive, Loan open, const QDate& today)
     Result r;
     r.outcome = Outcome::Returned;
     r.loan = open;
-    r.message = QStringLiteral("Libro %1 restituito da %2.")
-                    .arg(titled(open.title, open.book), nameOf(open.borrowerName, open.borrower));
+    r.message = QStringLiteral("Restituito: %1")
+                    .arg(open.title.trimmed().isEmpty() ? QStringLiteral("codice %1").arg(open.book) : open.title);
     const int late = open.daysLate(today);
     if (late > 0) {
-        r.message.chop(1);
-        r.message += late == 1 ? QStringLiteral(", con 1 giorno di ritardo.")
-                               : QStringLiteral(", con %1 giorni di ritardo.").arg(late);
+        r.message += late == 1 ? QStringLiteral(" (1 giorno di ritardo)")
+                               : QStringLiteral(" (%1 giorni di ritardo)").arg(late);
     }
     r.action = Action{Action::Kind::Return, open.id, open.book, open.borrower, open.lent, open.due, today};
     return r;

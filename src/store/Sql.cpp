@@ -402,6 +402,20 @@ Shape analyse(const QString& text)
     return shape;
 }
 
+store::Query borrowersNamed(const QString& typed)
+{
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) {
+        return AllBorrowers;
+    }
+    QString pattern = text.toUpper();
+    pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    pattern.replace(QLatin1Char('%'), QLatin1String("\\%"));
+    pattern.replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return store::Query(QStringLiteral("Select * from lettori where nome like ? escape '\\' order by nome"),
+                        {QLatin1Char('%') + pattern + QLatin1Char('%')}, QStringLiteral("lettori"));
+}
+
 QString wordQuery(const QString& typed)
 {
     // A handful of words is all anyone types; more would only slow the index down.

@@ -27,6 +27,9 @@ inline const QString PublishersWithNotes =
 inline const QString AllPublishers = QStringLiteral("Select * from editori order by nome");
 // The loans window's borrowers, by name.
 inline const QString AllBorrowers = QStringLiteral("Select * from lettori order by nome");
+// The borrowers whose name holds `typed` (any letter case), by name; every borrower for an empty
+// text. The text is bound, its % and _ taken literally.
+store::Query borrowersNamed(const QString& typed);
 inline const QString DistinctGenres =
     QStringLiteral("Select distinct genere from biblio where isnull(genere)=false and genere<>'") +
     QStringLiteral("'") + QStringLiteral(" order by genere");
