@@ -338,6 +338,28 @@ void TestLetters::theLogoHeadsEveryLetterAndTheProgressCountsLetters()
     QCOMPARE(progress.steps, 3);
     QCOMPARE(again.documents.constFirst().pages, 3);
     QVERIFY(again.pictures.isEmpty());
+
+    // "Interrompi" answered as the second letter ends: the document ends with the letters done.
+    struct Stopping : printing::Progress {
+        int steps = 0;
+        void begin(int) override {}
+        void step() override
+        {
+            if (++steps == 2) {
+                throw printing::Interrupted{};
+            }
+        }
+    } stopping;
+    printing::PrintRequest request;
+    request.content = [&](printing::PrintSurface& surface, printing::Progress& p) {
+        printing::printReminderLetters(surface, p, desk::overdueByBorrower(*d.archive, kToday), LoanSettings::load(),
+                                       kToday, false);
+    };
+    printing::RecordingSurface stopped;
+    QVERIFY_THROWS_EXCEPTION(printing::Interrupted, printing::printCopy(stopped, request, stopping));
+    QCOMPARE(stopped.documents.size(), 1);
+    QCOMPARE(stopped.documents.constFirst().pages, 2);
+    QCOMPARE(stopped.abandoned, 0);
 }
 
 void TestLetters::aNewPageIsBegunOnlyByWhatIsDrawnOnIt()
