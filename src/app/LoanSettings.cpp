@@ -3,7 +3,10 @@
 #include "app/Paths.h"
 #include "store/DbError.h"
 
+#include <QList>
 #include <QSettings>
+
+#include <utility>
 
 namespace {
 
@@ -43,16 +46,33 @@ LoanSettings LoanSettings::load()
 void LoanSettings::save() const
 {
     const auto ini = paths::settings();
+    const QList<std::pair<QString, QVariant>> values{{QStringLiteral("giorni"), loanDays},
+                                                     {QStringLiteral("massimo"), maxBooks},
+                                                     {QStringLiteral("biblioteca"), libraryName},
+                                                     {QStringLiteral("indirizzo"), libraryAddress},
+                                                     {QStringLiteral("lettera"), letterText}};
+    QList<std::pair<QString, QVariant>> before; // an invalid value: the key was not there
     ini->beginGroup(QStringLiteral("Prestiti"));
-    ini->setValue(QStringLiteral("giorni"), loanDays);
-    ini->setValue(QStringLiteral("massimo"), maxBooks);
-    ini->setValue(QStringLiteral("biblioteca"), libraryName);
-    ini->setValue(QStringLiteral("indirizzo"), libraryAddress);
-    ini->setValue(QStringLiteral("lettera"), letterText);
+    for (const auto& [key, value] : values) {
+        before.append({key, ini->contains(key) ? ini->value(key) : QVariant()});
+        ini->setValue(key, value);
+    }
     ini->endGroup();
     ini->sync();
     if (ini->status() != QSettings::NoError) {
-        throw store::DbError(75, QStringLiteral("Non è stato possibile salvare le impostazioni dei prestiti nel file ") +
-                                     ini->fileName() + QStringLiteral("."));
+        // The process keeps one copy of the file's values for every reader: put back what the file
+        // still holds, or the rest of the run would follow settings that were never saved.
+        ini->beginGroup(QStringLiteral("Prestiti"));
+        for (const auto& [key, value] : before) {
+            if (value.isValid()) {
+                ini->setValue(key, value);
+            } else {
+                ini->remove(key);
+            }
+        }
+        ini->endGroup();
+        throw store::DbError(75,
+                             QStringLiteral("Non è stato possibile salvare le impostazioni dei prestiti nel file ") +
+                                 ini->fileName() + QStringLiteral("."));
     }
 }

@@ -119,6 +119,8 @@ void PrintSurface::ensureDocument()
     m_documentOrientation = m_orientation;
     beginDocument(m_documentOrientation);
     m_inDocument = true;
+    m_drawnOnPage = false;
+    m_pagePending = false;
     m_page = 1;
     ++m_documents;
 }
@@ -127,6 +129,29 @@ void PrintSurface::startNewPage()
 {
     beginPage();
     ++m_page;
+    m_drawnOnPage = false;
+    m_y = 0;
+}
+
+void PrintSurface::beginDrawing()
+{
+    ensureDocument();
+    if (m_pagePending) {
+        // The position was set when the page was asked for (and perhaps moved since): kept.
+        beginPage();
+        ++m_page;
+        m_pagePending = false;
+    }
+    m_drawnOnPage = true;
+}
+
+void PrintSurface::newPage()
+{
+    if (!m_inDocument || m_pagePending || !m_drawnOnPage) {
+        return;
+    }
+    m_pagePending = true;
+    m_x = 0;
     m_y = 0;
 }
 
@@ -149,8 +174,13 @@ void PrintSurface::printLine(const QList<PrintItem>& items)
         // A line that would not end within the printable area goes to the top of a new page, so no
         // line is cut at the bottom (a line taller than the page stays, or it would never print).
         if (m_y > 0 && m_y + m.height > pageSize().height()) {
-            startNewPage();
+            if (m_pagePending) {
+                m_y = 0; // the page asked for takes the line at its top
+            } else {
+                startNewPage();
+            }
         }
+        beginDrawing();
         place(QPointF(m_x, m_y), m_y + m.ascent, item.text, m.font);
         m_x += m.width(item.text);
     }
@@ -163,7 +193,7 @@ void PrintSurface::paintPicture(const QImage& picture, const QRectF& twips)
     if (picture.isNull() || twips.isEmpty()) {
         return;
     }
-    ensureDocument();
+    beginDrawing();
     placePicture(picture, twips);
 }
 
@@ -175,6 +205,7 @@ void PrintSurface::endDoc()
         return;
     }
     m_inDocument = false;
+    m_pagePending = false;
     m_x = 0;
     m_y = 0;
     m_page = 0;
@@ -187,6 +218,7 @@ void PrintSurface::abandonDoc() noexcept
         return;
     }
     m_inDocument = false;
+    m_pagePending = false;
     m_x = 0;
     m_y = 0;
     m_page = 0;

@@ -64,6 +64,10 @@ class PrintSurface {
     void printLine(const QList<PrintItem>& items);
     // Draws a picture into `twips` on the current page.
     void paintPicture(const QImage& picture, const QRectF& twips);
+    // The next line begins at the top of a new page of the document under way. Nothing when no
+    // document is begun or nothing was drawn on the current page yet; the new page itself is begun
+    // by what is drawn on it next, so a document never ends on an empty page.
+    void newPage();
     // Ends the document: its pages go to the printer. What follows begins a new document. Nothing
     // happens when nothing was drawn since the last end: no empty page is sent.
     void endDoc();
@@ -108,6 +112,8 @@ class PrintSurface {
     struct Metrics;
     const Metrics& metrics() const;
     void startNewPage();
+    // What is about to be drawn: the document, and the page that newPage() asked for.
+    void beginDrawing();
 
     QString m_fontName = QStringLiteral("Arial");
     qreal m_fontSize = 8;
@@ -117,6 +123,8 @@ class PrintSurface {
     qreal m_x = 0;
     qreal m_y = 0;
     bool m_inDocument = false;
+    bool m_drawnOnPage = false; // something was drawn on the current page
+    bool m_pagePending = false; // newPage() was asked for; nothing drawn on the new page yet
     int m_page = 0;
     int m_documents = 0;
     mutable std::shared_ptr<Metrics> m_metrics;

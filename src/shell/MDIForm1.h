@@ -47,6 +47,8 @@ class MDIForm1 : public QMainWindow {
     // Repairs the open archive and, on request, compacts it; needs it closed everywhere.
     void MnuOpzioniRipara_Click();
     void MnuOpzioniRipristina_Click();
+    // "Impostazioni prestiti": the loan settings dialog, modally.
+    void MnuOpzioniPrestiti_Click();
     // The image import dialog, modally, for the floor plan of the open archive.
     void MnuOpzionInserisci_Click();
     // The about window, modal until it is clicked.

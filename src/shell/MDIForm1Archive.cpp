@@ -1,11 +1,13 @@
 // The main window's hold on its archive and the Opzioni menu's commands on the archive file: the
-// copy by hand, the daily copy made in the background, repair and compaction, the restore of a copy.
+// copy by hand, the daily copy made in the background, repair and compaction, the restore of a copy;
+// and the loan settings that follow them in the menu.
 #include "shell/MDIForm1.h"
 
 #include "app/DailyBackup.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "loans/FrmImpostazioniPrestiti.h"
 #include "pictures/Photos.h"
 #include "shell/ArchiveCommands.h"
 #include "shell/RestoreDialog.h"
@@ -106,4 +108,9 @@ void MDIForm1::holdPresence(const QString& path)
     } catch (const store::DbError&) {
         // Taken to itself elsewhere (a repair under way): the windows say so when they open it.
     }
+}
+
+void MDIForm1::MnuOpzioniPrestiti_Click()
+{
+    FrmImpostazioniPrestiti::showModal(this);
 }

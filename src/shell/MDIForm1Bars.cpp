@@ -74,6 +74,8 @@ void MDIForm1::buildMenus()
                    &QAction::triggered, this, [this] { MnuOpzioniCopia_Click(); });
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniRipristina"), QStringLiteral("Ri&pristina Copia…")),
                    &QAction::triggered, this, [this] { MnuOpzioniRipristina_Click(); });
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniPrestiti"), QStringLiteral("Impostazioni pres&titi…")),
+                   &QAction::triggered, this, [this] { MnuOpzioniPrestiti_Click(); });
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
     guard::connect(menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("&Inserisci Piantina")),
                    &QAction::triggered, this, [this] { MnuOpzionInserisci_Click(); });

@@ -698,7 +698,8 @@ class TestShell : public QObject {
         QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
                                                   "MnuVisualEditori=Editori", "MnuVisualAnteprima=Anteprima"}));
         QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
-                                                   "MnuOpzioniRipristina=Ripristina Copia…", "MnuSepOpzion=-",
+                                                   "MnuOpzioniRipristina=Ripristina Copia…",
+                                                   "MnuOpzioniPrestiti=Impostazioni prestiti…", "MnuSepOpzion=-",
                                                    "MnuOpzionInserisci=Inserisci Piantina"}));
         QCOMPARE(items("mnuInfo"), (QStringList{"mnuGuida=Guida", "mnuabaut=info..."}));
         QCOMPARE(items("mnusep"), QStringList());
