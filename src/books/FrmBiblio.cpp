@@ -292,9 +292,14 @@ void FrmBiblio::showScannedBook(qint64 key)
     if (isEditing()) {
         return;
     }
+    const qint64 before = DBList1->boundText().toLongLong();
     // The key read stands for the book, not for words to find: the whole list again, then the book.
     m_find->TxtTrova->clear();
     if (!showTitle(key)) {
+        // The book shown before stays shown, not the first of the list read again.
+        if (before != 0) {
+            showTitle(before);
+        }
         msg::show(QStringLiteral("Nessun libro con il codice %1 nell'elenco.").arg(key));
     }
 }

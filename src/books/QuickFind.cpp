@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace books {
 
@@ -49,8 +50,14 @@ bool QuickFind::eventFilter(QObject* watched, QEvent* event)
         if (text.size() == 1 && text[0].isDigit() && TxtTrova->isEnabled() &&
             !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             guard::run([&] {
+                // Words typed before give way to the key; the digits of one key run on.
+                static const QRegularExpression digits(QStringLiteral("^[0-9]*$"));
+                if (!digits.match(TxtTrova->text()).hasMatch()) {
+                    TxtTrova->clear();
+                }
                 TxtTrova->setFocus();
-                TxtTrova->setText(text);
+                TxtTrova->end(false);
+                TxtTrova->insert(text);
             });
             return true;
         }

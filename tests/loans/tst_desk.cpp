@@ -385,7 +385,9 @@ class TestDesk : public QObject {
         trova->clear();
         msg::queueAnswer(msg::Answer::Yes);
         msg::queueAnswer(msg::Answer::Ok);
-        books.Cmdelimina_Click();
+        auto* remove = books.findChild<QPushButton*>(QStringLiteral("Cmdelimina"));
+        QVERIFY(remove);
+        QTest::mouseClick(remove, Qt::LeftButton);
         QVERIFY2(msg::shownTexts().constLast().contains(QStringLiteral("CARLA ROSSINI")),
                  qPrintable(msg::shownTexts().constLast()));
         QCOMPARE(scalar(frame.path, QStringLiteral("select count(*) from biblio where id = 300")), QVariant(1));
