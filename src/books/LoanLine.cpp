@@ -1,6 +1,7 @@
 #include "books/LoanLine.h"
 
 #include "app/Today.h"
+#include "store/DbError.h"
 #include "store/Loans.h"
 
 namespace books {
@@ -15,8 +16,15 @@ LoanLine::LoanLine(QWidget* parent) : QLabel(parent)
 
 void LoanLine::showLoanOf(store::Archive& archive, qint64 book)
 {
-    const std::optional<store::loans::Loan> loan =
-        book == 0 ? std::nullopt : store::loans::openLoanOf(archive, book);
+    std::optional<store::loans::Loan> loan;
+    try {
+        if (book != 0) {
+            loan = store::loans::openLoanOf(archive, book);
+        }
+    } catch (const store::DbError&) {
+        // A hint under the record: an archive busy or damaged right now is reported by what the
+        // window reads next, not twice.
+    }
     if (!loan) {
         clear();
         setAccessibleName(QString());

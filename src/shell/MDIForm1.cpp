@@ -89,6 +89,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     frmpicture::setImportDialog([this] { showImportDialog(); });
     buildMenus();
     buildToolbar();
+    buildStatusLine();
     // Where the user left it, or the design size at the top centre: whole inside the screen.
     screenfit::placeMainWindow(this, kDesignSize);
 }

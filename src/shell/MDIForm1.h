@@ -87,6 +87,7 @@ class MDIForm1 : public QMainWindow {
   private:
     void buildMenus();
     void buildToolbar();
+    void buildStatusLine();
     void placeAtTopCentre();
     // Steps 5 and 6 of the start-up: reads avvio.ini until it names an existing archive. False
     // when the sequence must end.

@@ -26,13 +26,18 @@ void MDIForm1::MnuVisualPrestiti_Click()
     }
 }
 
+void MDIForm1::buildStatusLine()
+{
+    LblRitardi = new QLabel(this);
+    LblRitardi->setObjectName(QStringLiteral("LblRitardi"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addPermanentWidget(LblRitardi);
+}
+
 void MDIForm1::showOverdueCount()
 {
     if (!LblRitardi) {
-        LblRitardi = new QLabel(this);
-        LblRitardi->setObjectName(QStringLiteral("LblRitardi"));
-        statusBar()->addPermanentWidget(LblRitardi);
-        statusBar()->setSizeGripEnabled(false);
+        buildStatusLine();
     }
     qint64 late = 0;
     if (!Modulo1::PercorsoArchivio.isEmpty()) {

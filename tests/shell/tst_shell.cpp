@@ -696,7 +696,8 @@ class TestShell : public QObject {
         QCOMPARE(items("mnuFile"), (QStringList{"MnuFileApri=Apri Archivio", "MnuFileNew=Nuovo Archivio",
                                                 "mnuFileSep1=-", "MnFileEsci=Esci"}));
         QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
-                                                  "MnuVisualEditori=Editori", "MnuVisualAnteprima=Anteprima"}));
+                                                  "MnuVisualEditori=Editori", "MnuVisualPrestiti=Prestiti",
+                                                  "MnuVisualAnteprima=Anteprima"}));
         QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
                                                    "MnuOpzioniRipristina=Ripristina Copia…",
                                                    "MnuOpzioniPrestiti=Impostazioni prestiti…", "MnuSepOpzion=-",
@@ -705,20 +706,23 @@ class TestShell : public QObject {
         QCOMPARE(items("mnusep"), QStringList());
         QCOMPARE(items("MnuData"), QStringList());
 
-        // Buttons 1 to 9, the even ones separators, then the archive's name and path.
+        // Buttons by odd numbers, each after a separator numbered one less ("Prestiti", 11, stands
+        // after "Editori"), then the archive's name and path.
         auto* toolbar = main.findChild<QToolBar*>(QStringLiteral("Toolbar1"));
         QStringList buttons;
-        for (int i = 1; i <= 9; ++i) {
+        const QList<int> order{1, 2, 3, 4, 5, 10, 11, 6, 7, 8, 9};
+        for (int place = 0; place < order.size(); ++place) {
+            const int i = order[place];
             auto* a = toolbar->findChild<QAction*>(QStringLiteral("Toolbar1_%1").arg(i));
             QVERIFY2(a, qPrintable(QString::number(i)));
             QCOMPARE(a->isSeparator(), i % 2 == 0);
-            QVERIFY(toolbar->actions().indexOf(a) == i - 1);
+            QCOMPARE(toolbar->actions().indexOf(a), place);
             if (!a->isSeparator()) {
                 buttons << a->text();
                 QVERIFY(!a->icon().isNull());
             }
         }
-        QCOMPARE(buttons, (QStringList{"Biblioteca", "Autori", "Editori", "Anteprima", "Esci"}));
+        QCOMPARE(buttons, (QStringList{"Biblioteca", "Autori", "Editori", "Prestiti", "Anteprima", "Esci"}));
         auto* text2 = main.findChild<QLineEdit*>(QStringLiteral("Text2"));
         QCOMPARE(text2->text(), QStringLiteral("Nome Archivio"));
         QVERIFY(text2->isReadOnly());
