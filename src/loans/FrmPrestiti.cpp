@@ -273,7 +273,14 @@ void FrmPrestiti::showLoans()
         return;
     }
     showBorrowerLoans(DBList1->boundText().toLongLong());
-    showOverdue();
+    if (Schede->currentIndex() == 1) {
+        showOverdue();
+        return;
+    }
+    // The overdue list is read when its page is shown; a scan at the desk only counts it, so the
+    // next scan is not kept waiting for thousands of loans read again.
+    const qint64 n = store::loans::overdueCount(*m_archive, today::date());
+    Schede->setTabText(1, n == 0 ? QStringLiteral("In ritardo") : QStringLiteral("In ritardo (%1)").arg(n));
 }
 
 void FrmPrestiti::showCount()
