@@ -9,6 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libturbojpeg0-dev libjpeg62-turbo-dev
   libzint-dev
+  libxlsxwriter-dev libfreexl-dev
   fonts-liberation2
   zbar-tools poppler-utils xvfb
   dpkg-dev lintian desktop-file-utils appstream file

@@ -114,6 +114,14 @@ QString DbError::describe(int number)
     case ErrLoanChanged:
         return QStringLiteral("Il prestito è stato modificato nel frattempo da un altro utente: l'operazione non "
                               "può essere annullata.");
+    case ErrNotATable:
+        return QStringLiteral("Il file non può essere letto come tabella: servono un file CSV o una cartella di "
+                              "Excel 97-2003 (.xls).");
+    case ErrWorkbook:
+        return QStringLiteral("La cartella di Excel non può essere scritta.");
+    case ErrImportFile:
+        return QStringLiteral("Il file da importare è stato modificato o rimosso dopo l'anteprima: nulla è stato "
+                              "importato. Ripetere l'anteprima.");
     case ErrSeveralNames:
         return QStringLiteral("Il file ha più di un nome (collegamenti fisici): finché ne ha più d'uno non può "
                               "essere sovrascritto, riparato o compattato, perché potrebbe essere aperto con un "

@@ -49,6 +49,10 @@ enum ErrorNumber : int {
     ErrBorrowerHasLoans = 3913, // a borrower with books out cannot be deleted; the description counts them
     ErrRefusedByArchive = 3914, // a rule the archive itself keeps (its triggers) refused a change
     ErrLoanChanged = 3915,      // an undo of a loan or a return that someone changed meanwhile
+    // Export and import (3921-3929).
+    ErrNotATable = 3921,   // a file to import that is empty, not a table, or a workbook that cannot be read
+    ErrWorkbook = 3923,    // an Excel workbook that could not be written
+    ErrImportFile = 3924,  // the file to import changed or vanished between the preview and the import
 };
 
 // One entry of an error's collection: what went wrong at one step, by number and description.
