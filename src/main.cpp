@@ -1,6 +1,7 @@
 #include "app/Guard.h"
 #include "app/Paths.h"
 #include "app/Version.h"
+#include "shell/CommandLine.h"
 #include "shell/FrmCopertina.h"
 #include "shell/MDIForm1.h"
 #include "shell/Startup.h"
@@ -44,6 +45,11 @@ int main(int argc, char** argv)
             return 0;
         }
         startCheck = startCheck || std::strcmp(argv[i], "--prova-avvio") == 0;
+    }
+
+    // Export and import from the command line: no window, no display.
+    if (commandline::wanted(argc, argv)) {
+        return commandline::run(argc, argv);
     }
 
     QApplication app(argc, argv);

@@ -17,8 +17,12 @@
 //   carteo_test_helper copia <archivio> <aaaa-mm-gg> <passo> uccidi|aspetta
 //       makes the archive's daily copy of that date, stopping at <passo> as above;
 //   carteo_test_helper ripristina <copia> <archivio> <passo> uccidi|aspetta
-//       restores the copy over the archive, stopping at <passo> as above.
+//       restores the copy over the archive, stopping at <passo> as above;
+//   carteo_test_helper importa <file> <archivio> uccidi
+//       imports the CSV file into the archive and kills itself at the import's second report of
+//       progress, with rows already written in its transaction.
 // Exits with 0 when all went well, 2 for wrong arguments, 3 for a store error (printed).
+#include "exchange/Transfer.h"
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/Backups.h"
@@ -131,6 +135,27 @@ int main(int argc, char** argv)
         if (args.size() == 5 && args.at(0) == QLatin1String("copia")) {
             store::backups::setStepHook(stopper(args.at(3), args.at(4)));
             store::backups::makeCopy(args.at(1), QDate::fromString(args.at(2), QStringLiteral("yyyy-MM-dd")));
+            return 0;
+        }
+        if (args.size() == 4 && args.at(0) == QLatin1String("importa")) {
+            const auto archive = store::Archive::open(args.at(2));
+            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            const exchange::Source source = exchange::detectSource(args.at(1));
+            const auto reader = exchange::openSource(source);
+            exchange::ReadRow header;
+            reader->next(header);
+            int reports = 0;
+            exchange::importRows(*archive, *reader, exchange::guessMapping(header.fields), {},
+                                 [&reports](qint64, qint64) {
+                                     if (++reports == 2) {
+#if defined(SIGKILL)
+                                         std::raise(SIGKILL);
+#else
+                                         std::abort();
+#endif
+                                     }
+                                     return true;
+                                 });
             return 0;
         }
         if (args.size() == 5 && args.at(0) == QLatin1String("ripristina")) {
