@@ -95,9 +95,10 @@ exchange::Preview previewOf(const QString& archivePath, const QString& file, boo
 }
 
 exchange::ImportResult importInto(const QString& archivePath, const QString& file,
-                                  const exchange::ImportOptions& options = {}, const exchange::Progress& progress = {})
+                                  const exchange::ImportOptions& options = {}, const exchange::Progress& progress = {},
+                                  bool splitOnE = false)
 {
-    Run run = openFile(file);
+    Run run = openFile(file, splitOnE);
     const auto archive = store::Archive::open(archivePath);
     return exchange::importRows(*archive, *run.reader, run.mapping, options, progress);
 }
@@ -225,13 +226,13 @@ class TestTransfer : public QObject {
         QVERIFY(entryAt(preview, 9)->reason.startsWith(QStringLiteral("costo in euro non valido")));
         QCOMPARE(testsupport::rowCount(path, QStringLiteral("biblio")), 2); // the preview wrote nothing
 
-        const exchange::ImportResult result = importInto(path, file, {}, {});
+        const exchange::ImportResult result = importInto(path, file, {}, {}, true);
         QCOMPARE(result.added, 1);
         QCOMPARE(result.updated, 1);
         QCOMPARE(scalar(path, QStringLiteral("SELECT costo_E FROM biblio WHERE id = 6")).toDouble(), 9.5);
-        // "mario rossi" is the author already there; the publisher Sellerio is new. The " e " split
-        // was asked for the preview only: the import's own mapping keeps the name whole.
+        // "mario rossi" is the author already there, "Anna Bianchi" is new; so is the publisher Sellerio.
         QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM autore WHERE nome = 'MARIO ROSSI' COLLATE NOCASE")).toInt(), 1);
+        QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM autore")).toInt(), 2);
         QCOMPARE(scalar(path, QStringLiteral("SELECT count(*) FROM editori")).toInt(), 2);
         QCOMPARE(scalar(path, QStringLiteral("SELECT e.nome FROM biblio b JOIN editori e ON e.ID_Editore = "
                                              "b.id_edizione WHERE b.titolo = 'Città nuova'"))
