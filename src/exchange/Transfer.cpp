@@ -135,11 +135,7 @@ std::optional<double> numberOf(QString text, bool whole)
 // A text cell's formula prefix, put by export, taken off again.
 QString unprefixedText(const QString& text)
 {
-    if (text.size() >= 2 && text.at(0) == QLatin1Char('\'') &&
-        QStringLiteral("=+-@").contains(text.at(1))) {
-        return text.mid(1);
-    }
-    return text;
+    return unprefixed(text);
 }
 
 // A field's text from the file as the archive keeps it; nothing with `problem` set when it cannot be.
@@ -151,8 +147,11 @@ QVariant archiveValue(const FieldInfo& info, const QString& raw, QString& proble
     }
     switch (info.field) {
     case Field::Year: {
+        // A year, or a text with no figure at all ("S.D.", "s.a.": undated, as catalogues write
+        // it); "19x8" or "1O98" is a mistake to be told.
         static const QRegularExpression year(QStringLiteral("^\\d{1,4}$"));
-        if (!year.match(text).hasMatch()) {
+        static const QRegularExpression figure(QStringLiteral("\\d"));
+        if (!year.match(text).hasMatch() && figure.match(text).hasMatch()) {
             problem = QStringLiteral("anno non valido: %1").arg(text);
         }
         return text;
