@@ -241,6 +241,19 @@ bool sameNames(const QStringList& a, const QStringList& b)
     return true;
 }
 
+// The names once each, as the archive compares them (one author for "ROSSI; Rossi"), empty ones left out.
+QStringList distinctNames(const QStringList& names)
+{
+    QStringList distinct;
+    for (const QString& name : names) {
+        if (!name.isEmpty() &&
+            std::none_of(distinct.cbegin(), distinct.cend(), [&name](const QString& d) { return sameText(d, name); })) {
+            distinct << name;
+        }
+    }
+    return distinct;
+}
+
 QStringList authorsOf(const QString& text, bool splitOnE)
 {
     QString all = unprefixedText(text);
@@ -250,12 +263,9 @@ QStringList authorsOf(const QString& text, bool splitOnE)
     }
     QStringList names;
     for (const QString& part : all.split(QLatin1Char(';'))) {
-        const QString name = part.trimmed();
-        if (!name.isEmpty()) {
-            names << name;
-        }
+        names << part.trimmed();
     }
-    return names;
+    return distinctNames(names);
 }
 
 // ---- One row of the file, as import reads it -------------------------------------------------
@@ -381,12 +391,16 @@ void Classifier::compare(Plan& plan)
 {
     const Book& book = *plan.book;
     Entry& entry = plan.entry;
-    const QVariantMap memory = m_importer.lastImported(book.id);
+    // Read only for a book that differs: most rows of a file imported again are equal.
+    std::optional<QVariantMap> memory;
     // A field changed in the archive since the last import: what the archive has is not what that
     // import wrote.
-    const auto editedSince = [&memory](const FieldInfo& info, const QString& now) {
-        const auto found = memory.constFind(info.heading);
-        if (found == memory.cend()) {
+    const auto editedSince = [&](const FieldInfo& info, const QString& now) {
+        if (!memory) {
+            memory = m_importer.lastImported(book.id);
+        }
+        const auto found = memory->constFind(info.heading);
+        if (found == memory->cend()) {
             return false;
         }
         return !sameValue(info, found->toString(), now);
@@ -402,7 +416,7 @@ void Classifier::compare(Plan& plan)
             note(info, shown(info, before), shown(info, it.value()));
         }
     }
-    if (m_mapping.maps(Field::Authors) && !sameNames(book.authors, plan.data.authors)) {
+    if (m_mapping.maps(Field::Authors) && !sameNames(distinctNames(book.authors), plan.data.authors)) {
         note(infoOf(Field::Authors), book.authors.join(QStringLiteral("; ")), plan.data.authors.join(QStringLiteral("; ")));
     }
     if (m_mapping.maps(Field::Publisher) && !sameValue(infoOf(Field::Publisher), book.publisher, plan.data.publisher)) {
@@ -542,9 +556,12 @@ class Writer {
     Writer(store::Archive& archive, const Mapping& mapping, const ImportOptions& options)
         : m_importer(archive), m_mapping(mapping), m_options(options)
     {
+        m_importer.suspendWords();
     }
 
     void write(Plan& plan, ImportResult& result);
+    // The quick find's entries of the books written, before the commit.
+    void finish() { m_importer.refreshWords(); }
 
   private:
     qint64 authorId(const QString& name)
@@ -866,6 +883,7 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
         result.added = result.updated = 0;
         return result; // the transaction is rolled back
     }
+    writer.finish();
     transaction.commit();
     return result;
 }

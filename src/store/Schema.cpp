@@ -157,6 +157,12 @@ CREATE VIEW biblio_testo (id, testo) AS
            coalesce((SELECT e.nome FROM editori e WHERE e.ID_Editore = b.id_edizione), '') || ' ' ||
            coalesce(b.argomento, '') || ' ' || coalesce(b.luogo_stampa, '') || ' ' || coalesce(b.note, '')
     FROM biblio b;
+)SQL") + fullTextTriggers();
+}
+
+QString fullTextTriggers()
+{
+    return QStringLiteral(R"SQL(
 CREATE TRIGGER biblio_parole_nuovo AFTER INSERT ON biblio
 BEGIN
     INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = new.id;

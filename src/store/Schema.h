@@ -14,6 +14,8 @@ QString ddl();
 // The quick find's word index `biblio_parole` (one entry per book, keyed by its id), the view
 // `biblio_testo` that makes each entry from the rows, and the triggers that keep it in step.
 QString fullTextDdl();
+// The triggers alone (part of fullTextDdl).
+QString fullTextTriggers();
 // The names of those triggers.
 const QStringList& fullTextObjects();
 // The borrowers' and loans' tables, their indexes and the triggers that keep a book on loan and a

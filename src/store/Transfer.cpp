@@ -3,11 +3,13 @@
 #include "store/Archive.h"
 #include "store/Catalogue.h"
 #include "store/DbError.h"
+#include "store/Schema.h"
 
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSet>
 
 namespace store::transfer {
 namespace {
@@ -167,6 +169,8 @@ struct Importer::Private {
     std::optional<Statement> readMemory;
     QHash<QString, qint64> authors;    // by the name as written
     QHash<QString, qint64> publishers; // likewise
+    bool wordsSuspended = false;
+    QSet<qint64> touched; // books added or changed while the word index's triggers are out
 };
 
 Importer::Importer(Archive& archive) : d(std::make_unique<Private>(archive)) {}
@@ -274,6 +278,7 @@ qint64 Importer::addBook(std::optional<qint64> key, const QVariantList& values, 
     }
     insert.bind(int(columns.size()) + 2, publisherId > 0 ? QVariant(publisherId) : QVariant());
     insert.step();
+    d->touched.insert(*key);
     return *key;
 }
 
@@ -293,6 +298,7 @@ void Importer::updateBook(qint64 id, const QList<std::pair<int, QVariant>>& colu
     }
     update.bindInt(int(columns.size()) + 1, id);
     update.step();
+    d->touched.insert(id);
 }
 
 void Importer::setPublisher(qint64 id, qint64 publisherId)
@@ -301,10 +307,12 @@ void Importer::setPublisher(qint64 id, qint64 publisherId)
     update.bind(1, publisherId > 0 ? QVariant(publisherId) : QVariant());
     update.bindInt(2, id);
     update.step();
+    d->touched.insert(id);
 }
 
 void Importer::setAuthors(qint64 id, const QList<qint64>& authors)
 {
+    d->touched.insert(id);
     Statement remove = d->archive.prepareExact(QStringLiteral("DELETE FROM autbiblio WHERE ID_biblio = ?1"));
     remove.bindInt(1, id);
     remove.step();
@@ -316,6 +324,41 @@ void Importer::setAuthors(qint64 id, const QList<qint64>& authors)
         link.bindInt(2, author);
         link.step();
     }
+}
+
+void Importer::suspendWords()
+{
+    if (d->wordsSuspended || !d->archive.hasWordIndex()) {
+        return;
+    }
+    QString script;
+    for (const QString& trigger : schema::fullTextObjects()) {
+        script += QStringLiteral("DROP TRIGGER IF EXISTS %1; ").arg(trigger);
+    }
+    d->archive.exec(script);
+    d->wordsSuspended = true;
+    d->touched.clear();
+}
+
+void Importer::refreshWords()
+{
+    if (!d->wordsSuspended) {
+        return;
+    }
+    Statement remove = d->archive.prepareExact(QStringLiteral("DELETE FROM biblio_parole WHERE rowid = ?1"));
+    Statement insert = d->archive.prepareExact(
+        QStringLiteral("INSERT INTO biblio_parole (rowid, testo) SELECT id, testo FROM biblio_testo WHERE id = ?1"));
+    for (const qint64 id : std::as_const(d->touched)) {
+        remove.reset();
+        remove.bindInt(1, id);
+        remove.step();
+        insert.reset();
+        insert.bindInt(1, id);
+        insert.step();
+    }
+    d->archive.exec(schema::fullTextTriggers());
+    d->wordsSuspended = false;
+    d->touched.clear();
 }
 
 QVariantMap Importer::lastImported(qint64 id)

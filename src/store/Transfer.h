@@ -71,6 +71,12 @@ class Importer {
     // Makes the book's authors exactly `authors`, in that order.
     void setAuthors(qint64 id, const QList<qint64>& authors);
 
+    // A long import: the word index's triggers are left out until refreshWords(), which writes the
+    // entries of the books added or changed meanwhile (one each, rather than one per author linked)
+    // and puts the triggers back, all inside the caller's transaction.
+    void suspendWords();
+    void refreshWords();
+
     // The fields as the last import wrote or found them ({} when the book was never imported), and
     // their recording. Keys are the import's own field names.
     QVariantMap lastImported(qint64 id);

@@ -5,6 +5,7 @@
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
+#include "store/Schema.h"
 #include "store/Transfer.h"
 #include "support/StoreSupport.h"
 #include "support/TestMain.h"
@@ -155,6 +156,8 @@ class TestTransfer : public QObject {
             QCOMPARE(textsOf(after.at(i)), textsOf(before.at(i)));
         }
         QCOMPARE(scalar(empty, QStringLiteral("SELECT count(*) FROM autore")).toInt(), 3);
+        // The quick find knows the books imported, and its triggers are back.
+        QVERIFY(store::schema::wordIndexInStep(store::Archive::open(empty)->handle()));
         QCOMPARE(scalar(empty, QStringLiteral("SELECT count(*) FROM editori")).toInt(), 2);
 
         // The file just exported, imported again, changes nothing: into the copy and into the original.
@@ -259,6 +262,14 @@ class TestTransfer : public QObject {
                                              "titolo = 'DUE'"))
                      .toInt(),
                  2);
+
+        // A book linked to two authors of the same name goes out with both names and comes back equal.
+        store::Archive::open(path)->exec(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (99, 'TRE'); "
+                                                        "INSERT INTO autbiblio VALUES (99, 1), (99, 2);"));
+        const QString exported = folder.filePath(QStringLiteral("tre.csv"));
+        exchange::exportBooks(*store::Archive::open(path), exported, QList<qint64>{99});
+        QVERIFY(testsupport::readFile(exported).contains("NICCOLÒ AMMANITI; NICCOLÒ AMMANITI"));
+        QCOMPARE(previewOf(path, exported).summary(), QStringLiteral("0 nuovi, 0 da aggiornare, 1 uguali, 0 scartati"));
     }
 
     void fieldsChangedSinceTheLastImportAreNotOverwritten()
