@@ -518,6 +518,60 @@ void count(Preview& preview, const Entry& entry)
     preview.entries << entry;
 }
 
+// The preview's reads in short read transactions: one lock and one page cache for a few hundred
+// rows instead of one per look-up, released often enough that another desk can save meanwhile.
+class ReadSpan {
+  public:
+    explicit ReadSpan(store::Archive& archive) : m_archive(archive), m_own(!archive.inTransaction())
+    {
+        // The file's rows are looked up in the file's order, not the archive's: a larger page cache
+        // for the run keeps the catalogue's pages read once.
+        store::Statement size = m_archive.prepareExact(QStringLiteral("PRAGMA cache_size"));
+        m_cacheSize = size.step() ? size.int64(0) : 0;
+        m_archive.exec(QStringLiteral("PRAGMA cache_size = -32768"));
+        begin();
+    }
+    ~ReadSpan()
+    {
+        try {
+            m_archive.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
+        } catch (...) {
+        }
+        if (m_open) {
+            try {
+                m_archive.exec(QStringLiteral("COMMIT"));
+            } catch (...) {
+            }
+        }
+    }
+    ReadSpan(const ReadSpan&) = delete;
+    ReadSpan& operator=(const ReadSpan&) = delete;
+
+    // Lets other desks in between two spans.
+    void breathe()
+    {
+        if (m_open) {
+            m_open = false;
+            m_archive.exec(QStringLiteral("COMMIT"));
+            begin();
+        }
+    }
+
+  private:
+    void begin()
+    {
+        if (m_own) {
+            m_archive.exec(QStringLiteral("BEGIN"));
+            m_open = true;
+        }
+    }
+
+    store::Archive& m_archive;
+    const bool m_own;
+    bool m_open = false;
+    qint64 m_cacheSize = 0;
+};
+
 // Reads the header and then every row, calling `each` with the row's plan; false when stopped.
 bool walk(store::Archive& archive, SheetReader& reader, const Mapping& mapping, const Progress& progress,
           Preview& preview, const std::function<void(Plan&)>& each)
@@ -527,13 +581,17 @@ bool walk(store::Archive& archive, SheetReader& reader, const Mapping& mapping, 
     if (!reader.next(row)) {
         throw store::DbError(store::ErrNotATable, QStringLiteral("Il file non contiene righe."));
     }
+    ReadSpan span(archive);
     Importer importer(archive);
     Classifier classifier(importer, mapping);
     qint64 read = 0;
     while (reader.next(row)) {
-        if (++read % kRowsPerReport == 0 && progress && !progress(reader.progress(), 1000)) {
-            preview.stopped = true;
-            return false;
+        if (++read % kRowsPerReport == 0) {
+            span.breathe();
+            if (progress && !progress(reader.progress(), 1000)) {
+                preview.stopped = true;
+                return false;
+            }
         }
         if (allEmpty(row)) {
             continue;

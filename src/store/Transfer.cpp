@@ -169,6 +169,16 @@ struct Importer::Private {
     std::optional<Statement> readMemory;
     QHash<QString, qint64> authors;    // by the name as written
     QHash<QString, qint64> publishers; // likewise
+    // Writes, prepared at their first use and kept for the rest of the import.
+    Statement& cached(std::optional<Statement>& statement, const QString& text)
+    {
+        if (!statement) {
+            statement.emplace(archive.prepareExact(text));
+        }
+        statement->reset();
+        return *statement;
+    }
+    std::optional<Statement> addAuthor, addPublisher, addBook, removeLinks, link, writeMemory;
     bool wordsSuspended = false;
     QSet<qint64> touched; // books added or changed while the word index's triggers are out
 };
@@ -215,7 +225,7 @@ std::optional<qint64> Importer::authorNamed(const QString& name)
 
 qint64 Importer::addAuthor(const QString& name)
 {
-    Statement insert = d->archive.prepareExact(QStringLiteral("INSERT INTO autore (nome) VALUES (?1)"));
+    Statement& insert = d->cached(d->addAuthor, QStringLiteral("INSERT INTO autore (nome) VALUES (?1)"));
     insert.bind(1, name);
     insert.step();
     const qint64 id = d->archive.lastInsertRowId();
@@ -240,7 +250,7 @@ std::optional<qint64> Importer::publisherNamed(const QString& name)
 
 qint64 Importer::addPublisher(const QString& name)
 {
-    Statement insert = d->archive.prepareExact(QStringLiteral("INSERT INTO editori (nome) VALUES (?1)"));
+    Statement& insert = d->cached(d->addPublisher, QStringLiteral("INSERT INTO editori (nome) VALUES (?1)"));
     insert.bind(1, name);
     insert.step();
     const qint64 id = d->archive.lastInsertRowId();
@@ -260,18 +270,16 @@ qint64 Importer::addBook(std::optional<qint64> key, const QVariantList& values, 
                                          "non si possono aggiungere altri libri.")
                               .arg(catalogue::kHighestBookKey));
         }
-    } else if (bookByKey(*key)) {
-        throw DbError(ErrDuplicateKey);
-    }
+    } // a key taken is refused by the table itself (3022)
     const QStringList& columns = bookColumns();
     QStringList markers;
     for (int i = 0; i < columns.size() + 2; ++i) {
         markers << QStringLiteral("?%1").arg(i + 1);
     }
-    Statement insert = d->archive.prepareExact(QStringLiteral("INSERT INTO biblio (id, ") +
-                                               columns.join(QStringLiteral(", ")) +
-                                               QStringLiteral(", id_edizione) VALUES (") +
-                                               markers.join(QStringLiteral(", ")) + QLatin1Char(')'));
+    Statement& insert = d->cached(d->addBook, QStringLiteral("INSERT INTO biblio (id, ") +
+                                                  columns.join(QStringLiteral(", ")) +
+                                                  QStringLiteral(", id_edizione) VALUES (") +
+                                                  markers.join(QStringLiteral(", ")) + QLatin1Char(')'));
     insert.bindInt(1, *key);
     for (int i = 0; i < columns.size(); ++i) {
         insert.bind(i + 2, i < values.size() ? values.at(i) : QVariant());
@@ -313,11 +321,11 @@ void Importer::setPublisher(qint64 id, qint64 publisherId)
 void Importer::setAuthors(qint64 id, const QList<qint64>& authors)
 {
     d->touched.insert(id);
-    Statement remove = d->archive.prepareExact(QStringLiteral("DELETE FROM autbiblio WHERE ID_biblio = ?1"));
+    Statement& remove = d->cached(d->removeLinks, QStringLiteral("DELETE FROM autbiblio WHERE ID_biblio = ?1"));
     remove.bindInt(1, id);
     remove.step();
-    Statement link = d->archive.prepareExact(
-        QStringLiteral("INSERT OR IGNORE INTO autbiblio (ID_biblio, ID_autore) VALUES (?1, ?2)"));
+    Statement& link = d->cached(
+        d->link, QStringLiteral("INSERT OR IGNORE INTO autbiblio (ID_biblio, ID_autore) VALUES (?1, ?2)"));
     for (const qint64 author : authors) {
         link.reset();
         link.bindInt(1, id);
@@ -387,8 +395,8 @@ void Importer::rememberImported(qint64 id, const QVariantMap& fields)
         d->memory = true;
         d->readMemory.reset();
     }
-    Statement write = d->archive.prepareExact(
-        QStringLiteral("INSERT OR REPLACE INTO importati (id_libro, valori) VALUES (?1, ?2)"));
+    Statement& write = d->cached(
+        d->writeMemory, QStringLiteral("INSERT OR REPLACE INTO importati (id_libro, valori) VALUES (?1, ?2)"));
     write.bindInt(1, id);
     write.bind(2, QString::fromUtf8(QJsonDocument(QJsonObject::fromVariantMap(fields)).toJson(QJsonDocument::Compact)));
     write.step();
