@@ -24,6 +24,13 @@ QString nativeFolder(const QString& file)
 
 } // namespace
 
+DbError diskFull(const QString& file)
+{
+    return DbError(store::ErrDiskFull,
+                   QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
+                       .arg(nativeFolder(file)));
+}
+
 DbError writeError(const QString& file)
 {
     const QString folder = QFileInfo(file).absolutePath();
@@ -34,9 +41,7 @@ DbError writeError(const QString& file)
                                       "permessi.")
                            .arg(nativeFolder(file)));
     case store::folders::Problem::Full:
-        return DbError(store::ErrDiskFull,
-                       QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
-                           .arg(nativeFolder(file)));
+        return diskFull(file);
     case store::folders::Problem::Missing:
         return DbError(store::ErrPathNotFound,
                        QStringLiteral("Impossibile trovare la cartella '%1'.").arg(nativeFolder(file)));
