@@ -166,12 +166,20 @@ class CsvWriter : public SheetWriter {
     QByteArray m_buffer;
 };
 
+// The separator as a byte: ';', ',' or tab; ';' for anything else (a quote or a line break would
+// split nothing, a letter beyond ASCII could not be found among the bytes).
+char separatorOf(const CsvFormat& format)
+{
+    const char16_t c = format.separator.unicode();
+    return c == u',' || c == u'\t' ? char(c) : ';';
+}
+
 class CsvReader : public SheetReader {
   public:
     CsvReader(const QString& path, const CsvFormat& format)
         : m_file(path)
         , m_encoding(format.encoding)
-        , m_separator(char(format.separator.unicode()))
+        , m_separator(separatorOf(format))
     {
         if (!m_file.open(QIODevice::ReadOnly)) {
             throw cannotOpen(path);

@@ -82,7 +82,7 @@ std::unique_ptr<SheetWriter> writerFor(const QString& path, const QString& sheet
 enum class Encoding { Utf8, Windows1252 };
 struct CsvFormat {
     Encoding encoding = Encoding::Utf8;
-    QChar separator = QLatin1Char(';'); // ';', ',' or '\t'
+    QChar separator = QLatin1Char(';'); // ';', ',' or '\t' (the reader takes anything else as ';')
 };
 
 // The format that fits the file's first bytes: UTF-8 when they are valid UTF-8 (a byte-order mark

@@ -470,6 +470,12 @@ void TestFormats::separatorsAreDetected()
     QCOMPARE(rows.at(1).fields,
              (QStringList{QStringLiteral("Uno;due;tre"), QStringLiteral("a;b\nc;d"), QStringLiteral("1980")}));
     QCOMPARE(rows.at(2).line, 4);
+
+    // A separator the reader cannot use is taken as ';'.
+    const QString semicolons = path(QStringLiteral("punti.csv"));
+    QVERIFY(writeFile(semicolons, "Titolo;Anno\nUno;1980\n"));
+    const auto reader = exchange::csvReader(semicolons, {Encoding::Utf8, QLatin1Char('"')});
+    QCOMPARE(readAll(*reader).at(1).fields, (QStringList{QStringLiteral("Uno"), QStringLiteral("1980")}));
 }
 
 void TestFormats::hostileRowsAreDiscardedOneByOne()
