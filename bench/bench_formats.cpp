@@ -26,9 +26,9 @@ double peakMb()
 void report(const char* what, const QElapsedTimer& timer, const QString& file = {})
 {
     std::printf("%-44s %8.0f ms   peak %6.1f MB%s\n", what, double(timer.nsecsElapsed()) / 1e6, peakMb(),
-                file.isEmpty() ? ""
-                               : qPrintable(QStringLiteral("   file %1 MB").arg(QFileInfo(file).size() / 1048576.0, 0,
-                                                                                'f', 1)));
+                file.isEmpty()
+                    ? ""
+                    : qPrintable(QStringLiteral("   file %1 MB").arg(QFileInfo(file).size() / 1048576.0, 0, 'f', 1)));
 }
 
 exchange::Row bookRow(int i)
@@ -36,13 +36,14 @@ exchange::Row bookRow(int i)
     using exchange::Cell;
     exchange::Row row;
     row << Cell::ofInteger(i) << Cell::ofText(QStringLiteral("L'ISOLA DELL'AMORE È PERDUTA, VOLUME %1").arg(i))
-        << Cell::ofText(QStringLiteral("ROSSI MARIO; BIANCHI LUCÌA")) << Cell::ofText(QStringLiteral("EDITORE %1").arg(i % 500))
-        << Cell::ofText(QStringLiteral("SC. %1 P. %2").arg(i % 30).arg(i % 7)) << Cell::ofText(QStringLiteral("ROMANZO"))
-        << Cell::ofText(QStringLiteral("STORIA")) << Cell::ofText(QStringLiteral("MILANO"))
-        << Cell::ofInteger(1850 + i % 175) << Cell::ofText(QStringLiteral("II"))
-        << Cell::ofDate(QDate(1990, 1, 1).addDays(i % 12000)) << Cell::ofAmount(i % 100000)
-        << Cell::ofAmount((i % 5000) / 100.0) << Cell() << Cell() << Cell() << Cell::ofText(QStringLiteral("SC. 1"))
-        << Cell::ofText(QStringLiteral("BUONO"))
+        << Cell::ofText(QStringLiteral("ROSSI MARIO; BIANCHI LUCÌA"))
+        << Cell::ofText(QStringLiteral("EDITORE %1").arg(i % 500))
+        << Cell::ofText(QStringLiteral("SC. %1 P. %2").arg(i % 30).arg(i % 7))
+        << Cell::ofText(QStringLiteral("ROMANZO")) << Cell::ofText(QStringLiteral("STORIA"))
+        << Cell::ofText(QStringLiteral("MILANO")) << Cell::ofInteger(1850 + i % 175)
+        << Cell::ofText(QStringLiteral("II")) << Cell::ofDate(QDate(1990, 1, 1).addDays(i % 12000))
+        << Cell::ofAmount(i % 100000) << Cell::ofAmount((i % 5000) / 100.0) << Cell() << Cell() << Cell()
+        << Cell::ofText(QStringLiteral("SC. 1")) << Cell::ofText(QStringLiteral("BUONO"))
         << Cell::ofText(i % 10 ? QString() : QStringLiteral("Nota su due righe;\ncon \"virgolette\" e €"))
         << Cell::ofText(QStringLiteral("B%1").arg(i)) << Cell::ofInteger(100 + i % 900) << Cell::ofInteger(i % 3600)
         << Cell::ofInteger(i % 2500);

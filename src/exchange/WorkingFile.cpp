@@ -53,15 +53,14 @@ DbError writeError(const QString& file)
                    QStringLiteral("Impossibile scrivere il file '%1'.").arg(QDir::toNativeSeparators(file)));
 }
 
-WorkingFile::WorkingFile(const QString& target)
-    : m_target(QFileInfo(target).absoluteFilePath())
+WorkingFile::WorkingFile(const QString& target) : m_target(QFileInfo(target).absoluteFilePath())
 {
     const QFileInfo info(m_target);
     for (int attempt = 0; attempt < 100 && m_path.isEmpty(); ++attempt) {
-        const QString name = info.dir().filePath(
-            QStringLiteral(".%1.%2.tmp")
-                .arg(info.fileName())
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        const QString name =
+            info.dir().filePath(QStringLiteral(".%1.%2.tmp")
+                                    .arg(info.fileName())
+                                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         QFile file(name);
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_path = name;

@@ -57,8 +57,7 @@ void closeIfStillOpen(const FileIdentity& identity)
 {
     struct stat status {};
     if (identity.descriptor >= 0 && ::fstat(identity.descriptor, &status) == 0 &&
-        quint64(status.st_dev) == identity.device && quint64(status.st_ino) == identity.inode &&
-        status.st_nlink == 0) {
+        quint64(status.st_dev) == identity.device && quint64(status.st_ino) == identity.inode && status.st_nlink == 0) {
         ::close(identity.descriptor);
     }
 }
@@ -74,8 +73,7 @@ void closeIfStillOpen(const FileIdentity&) {}
 class XlsxWriter : public SheetWriter {
   public:
     XlsxWriter(const QString& path, const QString& name)
-        : m_work(path)
-        , m_tmpdir(QFile::encodeName(QFileInfo(m_work.target()).absolutePath()))
+        : m_work(path), m_tmpdir(QFile::encodeName(QFileInfo(m_work.target()).absolutePath()))
     {
         // Rows go to working files as they are written; kept beside the target rather than in the
         // system's temporary folder, which may be memory.

@@ -220,9 +220,9 @@ QByteArray compoundFile(const QString& name, const QByteArray& stream)
     put16(out, 9);
     put16(out, 6);
     out.append(QByteArray(6, '\0'));
-    put32(out, 0);          // directory sectors (version 3: none counted)
-    put32(out, 1);          // allocation table sectors
-    put32(out, 1);          // the directory's first sector
+    put32(out, 0); // directory sectors (version 3: none counted)
+    put32(out, 1); // allocation table sectors
+    put32(out, 1); // the directory's first sector
     put32(out, 0);
     put32(out, 0x1000);     // small-stream limit
     put32(out, 0xFFFFFFFE); // no small-stream table
@@ -376,9 +376,9 @@ void TestFormats::csvCellsAndFormulaPrefix()
     QCOMPARE(Cell().csvText(), QString());
 
     // The prefix goes back exactly, and texts never prefixed come back unchanged.
-    for (const QString& text : {QStringLiteral("="), QStringLiteral("'"), QStringLiteral("''"), QStringLiteral("'-"),
-                                QStringLiteral("'''@x"), QStringLiteral("a=b"), QStringLiteral(""),
-                                QStringLiteral(" =spazio")}) {
+    for (const QString& text :
+         {QStringLiteral("="), QStringLiteral("'"), QStringLiteral("''"), QStringLiteral("'-"), QStringLiteral("'''@x"),
+          QStringLiteral("a=b"), QStringLiteral(""), QStringLiteral(" =spazio")}) {
         QCOMPARE(exchange::unprefixed(exchange::prefixed(text)), text);
     }
     QCOMPARE(exchange::unprefixed(QStringLiteral("'apostrofo")), QStringLiteral("'apostrofo"));
@@ -596,8 +596,7 @@ void TestFormats::filesThatAreNotTables()
     QCOMPARE(errorOf([&] { exchange::csvReader(old, {}); }), int(store::ErrNotATable));
 
     QCOMPARE(errorOf([&] { exchange::kindOf(path(QStringLiteral("manca.csv"))); }), int(store::ErrNotATable));
-    QCOMPARE(errorOf([&] { exchange::csvReader(path(QStringLiteral("manca.csv")), {}); }),
-             int(store::ErrNotATable));
+    QCOMPARE(errorOf([&] { exchange::csvReader(path(QStringLiteral("manca.csv")), {}); }), int(store::ErrNotATable));
     QCOMPARE(errorOf([&] { exchange::xlsReader(path(QStringLiteral("manca.xls"))); }), int(store::ErrNotATable));
 }
 
@@ -691,8 +690,7 @@ void TestFormats::failedWritesLeaveNothing()
                                                {QStringLiteral("libri.xlsx"), 800}};
     for (const auto& [name, rows] : cases) {
         QString description;
-        QCOMPARE(errorOf([&] { writeRows(QDir(small).filePath(name), rows); }, &description),
-                 int(store::ErrDiskFull));
+        QCOMPARE(errorOf([&] { writeRows(QDir(small).filePath(name), rows); }, &description), int(store::ErrDiskFull));
         QVERIFY2(description.contains(QStringLiteral("pieno")), qPrintable(description));
         QCOMPARE(filesIn(small), QStringList());
         // No working file is left open holding the disk's room.
@@ -715,8 +713,8 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
                              QStringLiteral("Data acquisto"), QStringLiteral("Anno")});
         writer->writeRow({Cell::ofInteger(42), Cell::ofText(QStringLiteral("  =Caffè & \"rose\" <b>  ")),
                           Cell::ofAmount(12.5), Cell::ofDate(QDate(1998, 3, 5)), Cell::ofInteger(1998)});
-        writer->writeRow({Cell::ofInteger(43), Cell::ofText(longTitle), Cell(), Cell::ofDate(QDate(1850, 1, 2)),
-                          Cell()});
+        writer->writeRow(
+            {Cell::ofInteger(43), Cell::ofText(longTitle), Cell(), Cell::ofDate(QDate(1850, 1, 2)), Cell()});
         writer->finish();
     }
     QCOMPARE(filesIn(m_dir->path()), QStringList{QStringLiteral("libri.xlsx")});
@@ -737,7 +735,8 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
     const auto styleIndex = [&](const QString& cellRef) {
         const QRegularExpression cell(QStringLiteral("<c r=\"%1\"([^>]*)>").arg(cellRef));
         const QRegularExpressionMatch match = cell.match(sheet);
-        const QRegularExpressionMatch style = QRegularExpression(QStringLiteral("s=\"(\\d+)\"")).match(match.captured(1));
+        const QRegularExpressionMatch style =
+            QRegularExpression(QStringLiteral("s=\"(\\d+)\"")).match(match.captured(1));
         return style.hasMatch() ? style.captured(1).toInt() : 0;
     };
     const QString xfs = styles.section(QStringLiteral("<cellXfs"), 1).section(QStringLiteral("</cellXfs>"), 0, 0);
@@ -745,8 +744,8 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
     const auto xfOf = [&](const QString& cellRef) { return xfList.value(styleIndex(cellRef)); };
     const auto formatId = [&](const QString& code) {
         const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("<numFmt numFmtId=\"(\\d+)\" formatCode=\"%1\"")
-                                   .arg(QRegularExpression::escape(code)))
+            QRegularExpression(
+                QStringLiteral("<numFmt numFmtId=\"(\\d+)\" formatCode=\"%1\"").arg(QRegularExpression::escape(code)))
                 .match(styles);
         return m.hasMatch() ? m.captured(1) : QString();
     };
@@ -754,16 +753,20 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
              qPrintable(styles));
     QVERIFY2(!formatId(QStringLiteral("dd/mm/yyyy")).isEmpty(), qPrintable(styles));
     QVERIFY2(xfOf(QStringLiteral("C2")).contains(QStringLiteral("numFmtId=\"2\"")) ||
-                 xfOf(QStringLiteral("C2")).contains(QStringLiteral("numFmtId=\"%1\"").arg(formatId(QStringLiteral("0.00")))),
+                 xfOf(QStringLiteral("C2"))
+                     .contains(QStringLiteral("numFmtId=\"%1\"").arg(formatId(QStringLiteral("0.00")))),
              qPrintable(xfOf(QStringLiteral("C2"))));
-    QVERIFY2(xfOf(QStringLiteral("D2")).contains(QStringLiteral("numFmtId=\"%1\"").arg(formatId(QStringLiteral("dd/mm/yyyy")))),
+    QVERIFY2(xfOf(QStringLiteral("D2"))
+                 .contains(QStringLiteral("numFmtId=\"%1\"").arg(formatId(QStringLiteral("dd/mm/yyyy")))),
              qPrintable(xfOf(QStringLiteral("D2"))));
     // The header's font is bold (font 1 after the default font 0).
     const QRegularExpressionMatch font =
         QRegularExpression(QStringLiteral("fontId=\"(\\d+)\"")).match(xfOf(QStringLiteral("A1")));
     QVERIFY(font.hasMatch());
-    const QStringList fonts = styles.section(QStringLiteral("<fonts"), 1).section(QStringLiteral("</fonts>"), 0, 0)
-                                  .split(QStringLiteral("<font>"), Qt::SkipEmptyParts).mid(1);
+    const QStringList fonts = styles.section(QStringLiteral("<fonts"), 1)
+                                  .section(QStringLiteral("</fonts>"), 0, 0)
+                                  .split(QStringLiteral("<font>"), Qt::SkipEmptyParts)
+                                  .mid(1);
     QVERIFY2(fonts.value(font.captured(1).toInt()).contains(QStringLiteral("<b/>")), qPrintable(styles));
     QVERIFY(!xfOf(QStringLiteral("A2")).contains(QStringLiteral("fontId=\"%1\"").arg(font.captured(1))) ||
             font.captured(1) == QStringLiteral("0"));
@@ -776,9 +779,9 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
     QVERIFY(!cellXml(QStringLiteral("A2")).contains(QStringLiteral("t=\"")));
     QVERIFY(cellXml(QStringLiteral("E2")).contains(QStringLiteral("<v>1998</v>")));
     QVERIFY(cellXml(QStringLiteral("C2")).contains(QStringLiteral("<v>12.5</v>")));
-    QVERIFY2(cellXml(QStringLiteral("D2")).contains(
-                 QStringLiteral("<v>%1</v>").arg(qint64(excelSerial(QDate(1998, 3, 5))))),
-             qPrintable(cellXml(QStringLiteral("D2"))));
+    QVERIFY2(
+        cellXml(QStringLiteral("D2")).contains(QStringLiteral("<v>%1</v>").arg(qint64(excelSerial(QDate(1998, 3, 5))))),
+        qPrintable(cellXml(QStringLiteral("D2"))));
     // A text that looks like a formula stays a text, spaces and all; a date before 1900 a text.
     const QString title = cellXml(QStringLiteral("B2"));
     QVERIFY(!title.contains(QStringLiteral("<f>")));
@@ -791,7 +794,8 @@ void TestFormats::workbookHoldsNumbersDatesAndStyles()
     // Widths fitted within bounds: the key's column at the narrowest, the long title's at 60.
     const auto width = [&](int column) {
         const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("<col min=\"%1\" max=\"%1\" width=\"([0-9.]+)\"").arg(column)).match(sheet);
+            QRegularExpression(QStringLiteral("<col min=\"%1\" max=\"%1\" width=\"([0-9.]+)\"").arg(column))
+                .match(sheet);
         return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
     };
     // "Codice" in bold and a space: 8; "Anno": the narrowest, 6; the long title: the widest, 60.
@@ -825,8 +829,8 @@ void TestFormats::oldWorkbookIsRead()
     const auto reader = exchange::xlsReader(file);
     const QList<ReadRow> rows = readAll(*reader);
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(rows.at(0).fields, (QStringList{QStringLiteral("Titolo"), QStringLiteral("Anno"),
-                                             QStringLiteral("Prezzo"), QStringLiteral("Acquisto")}));
+    QCOMPARE(rows.at(0).fields, (QStringList{QStringLiteral("Titolo"), QStringLiteral("Anno"), QStringLiteral("Prezzo"),
+                                             QStringLiteral("Acquisto")}));
     QCOMPARE(rows.at(1).fields, (QStringList{QStringLiteral("Perché l'€ è così"), QStringLiteral("1998"),
                                              QStringLiteral("12.5"), QStringLiteral("05/03/1998")}));
     QCOMPARE(rows.at(2).fields, (QStringList{QStringLiteral("Senza anno"), QString(), QStringLiteral("-0.25")}));
@@ -838,8 +842,8 @@ void TestFormats::oldWorkbookIsRead()
 
 void TestFormats::damagedAndForeignWorkbooksAreRefused()
 {
-    const QByteArray whole = xlsFile({{0, 0, XlsCell::Text, QStringLiteral("Titolo"), 0},
-                                      {1, 0, XlsCell::Text, QStringLiteral("Uno"), 0}});
+    const QByteArray whole =
+        xlsFile({{0, 0, XlsCell::Text, QStringLiteral("Titolo"), 0}, {1, 0, XlsCell::Text, QStringLiteral("Uno"), 0}});
     QString description;
     // Cut at several places: always refused with a reason, never a crash.
     for (const int size : {8, 100, 512, 1024, 1536, 3000, int(whole.size()) - 600}) {
