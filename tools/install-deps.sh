@@ -13,6 +13,7 @@ PACKAGES=(
   fonts-liberation2
   zbar-tools poppler-utils xvfb
   dpkg-dev lintian desktop-file-utils appstream file
+  unzip
 )
 
 SUDO=""

@@ -86,8 +86,7 @@ bool needsQuotes(const QString& field)
 
 class CsvWriter : public SheetWriter {
   public:
-    explicit CsvWriter(const QString& path)
-        : m_work(path)
+    explicit CsvWriter(const QString& path) : m_work(path)
     {
         m_file.setFileName(m_work.path());
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
@@ -166,12 +165,18 @@ class CsvWriter : public SheetWriter {
     QByteArray m_buffer;
 };
 
+// The separator as a byte: ';', ',' or tab; ';' for anything else (a quote or a line break would
+// split nothing, a letter beyond ASCII could not be found among the bytes).
+char separatorOf(const CsvFormat& format)
+{
+    const char16_t c = format.separator.unicode();
+    return c == u',' || c == u'\t' ? char(c) : ';';
+}
+
 class CsvReader : public SheetReader {
   public:
     CsvReader(const QString& path, const CsvFormat& format)
-        : m_file(path)
-        , m_encoding(format.encoding)
-        , m_separator(char(format.separator.unicode()))
+        : m_file(path), m_encoding(format.encoding), m_separator(separatorOf(format))
     {
         if (!m_file.open(QIODevice::ReadOnly)) {
             throw cannotOpen(path);
@@ -267,8 +272,9 @@ class CsvReader : public SheetReader {
   private:
     DbError readError() const
     {
-        return DbError(store::ErrPathFileAccess, QStringLiteral("Impossibile leggere il file '%1'.")
-                                                     .arg(QDir::toNativeSeparators(m_file.fileName())));
+        return DbError(
+            store::ErrPathFileAccess,
+            QStringLiteral("Impossibile leggere il file '%1'.").arg(QDir::toNativeSeparators(m_file.fileName())));
     }
 
     // Makes a byte available at m_pos; false at the end of the file.
@@ -288,10 +294,7 @@ class CsvReader : public SheetReader {
         return read > 0;
     }
 
-    int peek()
-    {
-        return fill() ? uchar(m_buffer.at(m_pos)) : -1;
-    }
+    int peek() { return fill() ? uchar(m_buffer.at(m_pos)) : -1; }
 
     // Takes CR LF, LF or CR.
     void lineBreak()
@@ -601,7 +604,8 @@ std::unique_ptr<SheetReader> csvReader(const QString& path, const CsvFormat& for
 {
     const FileKind kind = kindOf(path);
     if (kind == FileKind::Xls) {
-        throw DbError(store::ErrNotATable, QStringLiteral("Il file è una cartella di Excel 97-2003, non un testo CSV."));
+        throw DbError(store::ErrNotATable,
+                      QStringLiteral("Il file è una cartella di Excel 97-2003, non un testo CSV."));
     }
     if (kind != FileKind::Csv) {
         throw DbError(store::ErrNotATable, kindProblem(kind));

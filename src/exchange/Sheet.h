@@ -19,7 +19,7 @@ namespace exchange {
 struct Cell {
     enum class Kind { Empty, Text, Integer, Amount, Date };
     Kind kind = Kind::Empty;
-    QString text;     // Text
+    QString text;       // Text
     qint64 integer = 0; // Integer
     double amount = 0;  // Amount
     QDate date;         // Date
@@ -82,7 +82,7 @@ std::unique_ptr<SheetWriter> writerFor(const QString& path, const QString& sheet
 enum class Encoding { Utf8, Windows1252 };
 struct CsvFormat {
     Encoding encoding = Encoding::Utf8;
-    QChar separator = QLatin1Char(';'); // ';', ',' or '\t'
+    QChar separator = QLatin1Char(';'); // ';', ',' or '\t' (the reader takes anything else as ';')
 };
 
 // The format that fits the file's first bytes: UTF-8 when they are valid UTF-8 (a byte-order mark
@@ -155,11 +155,11 @@ std::unique_ptr<SheetReader> xlsReader(const QString& path);
 
 // What a file to import looks like, judged from its first bytes.
 enum class FileKind {
-    Csv,       // text
-    Xls,       // an Excel 97-2003 workbook
-    Xlsx,      // an Excel 2007 workbook (not read: the user is asked to save it as .xls or CSV)
-    Empty,     // 0 bytes
-    NotTable,  // anything else (a picture, an archive, a program)
+    Csv,      // text
+    Xls,      // an Excel 97-2003 workbook
+    Xlsx,     // an Excel 2007 workbook (not read: the user is asked to save it as .xls or CSV)
+    Empty,    // 0 bytes
+    NotTable, // anything else (a picture, an archive, a program)
 };
 // By the first bytes: D0 CF 11 E0 A1 B1 1A E1 (a compound file) Xls, "PK" 03 04 Xlsx, no bytes
 // Empty; a NUL byte in the first 4 KB, or more than one control character (other than tab, CR, LF,

@@ -24,6 +24,13 @@ QString nativeFolder(const QString& file)
 
 } // namespace
 
+DbError diskFull(const QString& file)
+{
+    return DbError(store::ErrDiskFull,
+                   QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
+                       .arg(nativeFolder(file)));
+}
+
 DbError writeError(const QString& file)
 {
     const QString folder = QFileInfo(file).absolutePath();
@@ -34,9 +41,7 @@ DbError writeError(const QString& file)
                                       "permessi.")
                            .arg(nativeFolder(file)));
     case store::folders::Problem::Full:
-        return DbError(store::ErrDiskFull,
-                       QStringLiteral("Il disco della cartella '%1' è pieno: non c'è più spazio per scrivere.")
-                           .arg(nativeFolder(file)));
+        return diskFull(file);
     case store::folders::Problem::Missing:
         return DbError(store::ErrPathNotFound,
                        QStringLiteral("Impossibile trovare la cartella '%1'.").arg(nativeFolder(file)));
@@ -48,15 +53,14 @@ DbError writeError(const QString& file)
                    QStringLiteral("Impossibile scrivere il file '%1'.").arg(QDir::toNativeSeparators(file)));
 }
 
-WorkingFile::WorkingFile(const QString& target)
-    : m_target(QFileInfo(target).absoluteFilePath())
+WorkingFile::WorkingFile(const QString& target) : m_target(QFileInfo(target).absoluteFilePath())
 {
     const QFileInfo info(m_target);
     for (int attempt = 0; attempt < 100 && m_path.isEmpty(); ++attempt) {
-        const QString name = info.dir().filePath(
-            QStringLiteral(".%1.%2.tmp")
-                .arg(info.fileName())
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        const QString name =
+            info.dir().filePath(QStringLiteral(".%1.%2.tmp")
+                                    .arg(info.fileName())
+                                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
         QFile file(name);
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_path = name;

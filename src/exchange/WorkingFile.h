@@ -36,5 +36,7 @@ class WorkingFile {
 
 // The error for a file that could not be written in `folder`, by what the folder allows now.
 store::DbError writeError(const QString& file);
+// 61 for the folder of `file`.
+store::DbError diskFull(const QString& file);
 
 } // namespace exchange::detail

@@ -142,15 +142,9 @@ class XlsReader : public SheetReader {
         return false;
     }
 
-    int progress() const override
-    {
-        return m_rows == 0 ? 1000 : int(qint64(m_next) * 1000 / m_rows);
-    }
+    int progress() const override { return m_rows == 0 ? 1000 : int(qint64(m_next) * 1000 / m_rows); }
 
-    void rewind() override
-    {
-        m_next = 0;
-    }
+    void rewind() override { m_next = 0; }
 
   private:
     static QString cellText(const FreeXL_CellValue& cell)

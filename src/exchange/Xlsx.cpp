@@ -7,11 +7,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStorageInfo>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace exchange {
 
@@ -23,12 +30,50 @@ constexpr int kNarrowest = 6;
 constexpr int kWidest = 60;
 constexpr int kLongestCellText = 32767;
 constexpr lxw_row_t kLastRow = 1048575;
+// Besides a second copy of the rows (the sheet is made from them before they go), what the close
+// writes: the other parts of the workbook and the compressed sheet.
+constexpr qint64 kRoomToClose = 64 * 1024;
+
+// Tells the open file behind a descriptor from any other that later gets its number.
+struct FileIdentity {
+    int descriptor = -1;
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+#if defined(Q_OS_UNIX)
+FileIdentity identify(FILE* file)
+{
+    FileIdentity identity;
+    struct stat status {};
+    const int descriptor = fileno(file);
+    if (descriptor >= 0 && ::fstat(descriptor, &status) == 0) {
+        identity = {descriptor, quint64(status.st_dev), quint64(status.st_ino)};
+    }
+    return identity;
+}
+
+void closeIfStillOpen(const FileIdentity& identity)
+{
+    struct stat status {};
+    if (identity.descriptor >= 0 && ::fstat(identity.descriptor, &status) == 0 &&
+        quint64(status.st_dev) == identity.device && quint64(status.st_ino) == identity.inode && status.st_nlink == 0) {
+        ::close(identity.descriptor);
+    }
+}
+#else
+FileIdentity identify(FILE*)
+{
+    return {};
+}
+
+void closeIfStillOpen(const FileIdentity&) {}
+#endif
 
 class XlsxWriter : public SheetWriter {
   public:
     XlsxWriter(const QString& path, const QString& name)
-        : m_work(path)
-        , m_tmpdir(QFile::encodeName(QFileInfo(m_work.target()).absolutePath()))
+        : m_work(path), m_tmpdir(QFile::encodeName(QFileInfo(m_work.target()).absolutePath()))
     {
         // Rows go to working files as they are written; kept beside the target rather than in the
         // system's temporary folder, which may be memory.
@@ -40,10 +85,13 @@ class XlsxWriter : public SheetWriter {
             throw m_work.failure();
         }
         m_sheet = workbook_add_worksheet(m_book, sheetName(name).toUtf8().constData());
-        if (m_sheet == nullptr) {
+        if (m_sheet == nullptr || m_sheet->optimize_tmpfile == nullptr) {
             // The sheet's working file could not be made.
+            lxw_workbook_free(m_book);
+            m_book = nullptr;
             throw m_work.failure();
         }
+        m_rows = m_sheet->optimize_tmpfile;
         m_bold = workbook_add_format(m_book);
         format_set_bold(m_bold);
         m_amount = workbook_add_format(m_book);
@@ -56,7 +104,7 @@ class XlsxWriter : public SheetWriter {
     ~XlsxWriter() override
     {
         if (m_book != nullptr) {
-            lxw_workbook_free(m_book);
+            abandon();
         }
     }
 
@@ -113,6 +161,10 @@ class XlsxWriter : public SheetWriter {
             }
         }
         ++m_row;
+        // A full disk stops the writing early rather than at the end.
+        if (m_row % 1024 == 0 && std::ferror(m_rows) != 0) {
+            throw failedRows();
+        }
     }
 
     void finish() override
@@ -123,9 +175,24 @@ class XlsxWriter : public SheetWriter {
             const int width = std::clamp(m_widths.at(column) + 1, kNarrowest, kWidest);
             worksheet_set_column(m_sheet, lxw_col_t(column), lxw_col_t(column), width, nullptr);
         }
+        // The library does not tell a failed write of the rows' working file, nor of the sheet
+        // copied from it at the close (it then makes a workbook with a cut sheet and reports
+        // success): the first is seen here, and the room for the second is made sure of first.
+        if (std::fflush(m_rows) != 0 || std::ferror(m_rows) != 0) {
+            throw failedRows();
+        }
+        const long rowsSize = std::ftell(m_rows);
+        QStorageInfo disk(QString::fromLocal8Bit(m_tmpdir));
+        disk.refresh();
+        if (rowsSize < 0 || (disk.isValid() && disk.bytesAvailable() < qint64(rowsSize) + kRoomToClose)) {
+            throw failedRows(true);
+        }
+        const FileIdentity rows = identify(m_rows);
         const lxw_error error = workbook_close(m_book);
         m_book = nullptr; // freed by the close, whatever its outcome
         if (error != LXW_NO_ERROR) {
+            // A failed close may leave the rows' working file open, holding its room on the disk.
+            closeIfStillOpen(rows);
             DbError cause = m_work.failure();
             if (cause.number() != store::ErrPathFileAccess) {
                 throw cause;
@@ -139,6 +206,30 @@ class XlsxWriter : public SheetWriter {
     }
 
   private:
+    // Frees the workbook that was never closed, and the rows' working file the library keeps
+    // open until the close.
+    void abandon()
+    {
+        std::fclose(m_rows);
+        m_sheet->optimize_tmpfile = nullptr;
+        m_sheet->file = nullptr;
+        lxw_workbook_free(m_book);
+        m_book = nullptr;
+    }
+
+    // The disk's error for the rows' working file; the workbook given up.
+    DbError failedRows(bool full = false)
+    {
+        // Told while the rows still take their room.
+        DbError cause = full ? detail::diskFull(m_work.target()) : m_work.failure();
+        abandon();
+        if (!full && cause.number() == store::ErrPathFileAccess) {
+            cause = DbError(store::ErrWorkbook, QStringLiteral("Impossibile scrivere la cartella di Excel '%1'.")
+                                                    .arg(QDir::toNativeSeparators(m_work.target())));
+        }
+        return cause;
+    }
+
     void writeText(qsizetype column, const QString& text, lxw_format* format)
     {
         if (text.size() > kLongestCellText) {
@@ -181,6 +272,7 @@ class XlsxWriter : public SheetWriter {
     lxw_format* m_bold = nullptr;
     lxw_format* m_amount = nullptr;
     lxw_format* m_date = nullptr;
+    FILE* m_rows = nullptr; // the library's working file of the rows (constant-memory mode)
     lxw_row_t m_row = 0;
     QList<int> m_widths;
 };
