@@ -55,7 +55,7 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save, con
         dialog.setDefaultSuffix(QStringLiteral("csv"));
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
             dialog.setDefaultSuffix(chosen.contains(QStringLiteral("*.xlsx")) ? QStringLiteral("xlsx")
-                                                                             : QStringLiteral("csv"));
+                                                                              : QStringLiteral("csv"));
         });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return {};

@@ -26,7 +26,6 @@
 #include "store/Sql.h"
 
 #include <QCloseEvent>
-#include <QSet>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -34,6 +33,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
 
