@@ -154,6 +154,9 @@ void FrmStato::setCaption(const QString& caption)
 {
     setWindowTitle(caption);
     Label1->setText(caption);
+    // A longer caption than the print runs' takes the oval's width, centred.
+    Label1->setGeometry(px(240), px(600), px(4200), px(495));
+    Label1->setAlignment(Qt::AlignCenter);
 }
 
 bool FrmStato::advance(qint64 done, qint64 total)

@@ -120,7 +120,7 @@ void FrmImporta::CmdAvanti_Click()
         const std::unique_ptr<exchange::SheetReader> reader = exchange::openSource(Origine->source());
         exchange::Preview preview;
         {
-            transfer::ProgressRun run(QStringLiteral("Lettura del file in corso..."), true);
+            transfer::ProgressRun run(QStringLiteral("Lettura in corso..."), true);
             preview = exchange::preview(archive(), *reader, Colonne->mapping(), run.callback());
         }
         if (preview.stopped) {

@@ -151,6 +151,8 @@ struct Stopper {
     bool armed = true;
     int calls = 0;
     bool pressed = false;
+    QString caption; // the progress window's, when pressed
+    QString count;   // how far it had gone
     void install()
     {
         FrmStato::setClockForTests([this] {
@@ -160,6 +162,8 @@ struct Stopper {
                     auto* window = qobject_cast<FrmStato*>(w);
                     if (window && window->isVisible() && calls > 1) {
                         pressed = true;
+                        caption = window->windowTitle() + QLatin1Char('|') + window->Label1->text();
+                        count = window->Label2->text();
                         window->Command1->click();
                     }
                 }
@@ -350,6 +354,8 @@ class TestTransferWindows : public QObject {
             stillOpen = d.isVisible();
         }));
         QVERIFY(stopper.pressed);
+        QCOMPARE(stopper.caption, QStringLiteral("Esportazione in corso...|Esportazione in corso..."));
+        QCOMPARE(stopper.count, QStringLiteral("256 di 1204"));
         QVERIFY(stillOpen);
         QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Esportazione interrotta: nessun file è stato scritto.")});
         QCOMPARE(QDir(frame.file(QStringLiteral("uscita"))).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -475,6 +481,8 @@ class TestTransferWindows : public QObject {
         QCOMPARE(afterStoppedPreview, FrmImporta::Columns);
         QCOMPARE(summary, QStringLiteral("1500 nuovi, 0 da aggiornare, 0 uguali, 0 scartati"));
         QVERIFY(stopper.pressed);
+        QCOMPARE(stopper.caption, QStringLiteral("Importazione in corso...|Importazione in corso..."));
+        QVERIFY2(stopper.count.endsWith(QLatin1Char('%')), qPrintable(stopper.count));
         QCOMPARE(afterStoppedImport, FrmImporta::Preview);
         QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Importazione interrotta: nulla è stato scritto.")});
         QCOMPARE(rowCount(frame.path, QStringLiteral("biblio")), 4);
