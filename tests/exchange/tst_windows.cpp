@@ -16,6 +16,7 @@
 #include "printing/FrmStato.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
+#include "support/Restrictions.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 #include "transfer/FrmEsporta.h"
@@ -145,8 +146,10 @@ QStringList column(const QList<QStringList>& rows, int c)
     return texts;
 }
 
-// Presses "Interrompi" on the progress window the first time the run asks the clock after it
-// began (at its first report, a few hundred rows in); `armed` says when to start.
+// Presses "Interrompi" on the progress window at the run's first report (a few hundred rows in),
+// once the count is shown: the clock is asked when the window opens, then twice at a report
+// (before and after letting the user in). `armed` says when to start; `calls` starts again at 0
+// for each run.
 struct Stopper {
     bool armed = true;
     int calls = 0;
@@ -160,7 +163,7 @@ struct Stopper {
             if (armed && !pressed) {
                 for (QWidget* w : QApplication::topLevelWidgets()) {
                     auto* window = qobject_cast<FrmStato*>(w);
-                    if (window && window->isVisible() && calls > 1) {
+                    if (window && window->isVisible() && calls > 2) {
                         pressed = true;
                         caption = window->windowTitle() + QLatin1Char('|') + window->Label1->text();
                         count = window->Label2->text();
@@ -361,6 +364,34 @@ class TestTransferWindows : public QObject {
         QCOMPARE(QDir(frame.file(QStringLiteral("uscita"))).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // A folder that cannot be written: the writer's message, the dialog open with its choice, no
+    // file.
+    void exportToAReadOnlyFolder()
+    {
+        Frame frame;
+        const QString folder = frame.file(QStringLiteral("chiusa"));
+        QVERIFY(QDir().mkpath(folder));
+        testsupport::ReadOnlyFolder closed(folder, testsupport::ReadOnlyFolder::Way::Mount);
+        if (!closed.isValid()) {
+            QSKIP(qPrintable(closed.whyNot()));
+        }
+        frame.front(frame.main->booksWindow());
+        dialogs::queueChoice(QDir(folder).filePath(QStringLiteral("catalogo.xlsx")));
+        msg::queueAnswer(msg::Answer::Ok);
+        bool stillOpen = false, wholeChosen = false;
+        QVERIFY(withDialog<FrmEsporta>(frame.action(QStringLiteral("MnuFileEsporta")), [&](FrmEsporta& d) {
+            d.OptLibri_1->click();
+            d.CmdEsporta->click();
+            stillOpen = d.isVisible();
+            wholeChosen = d.OptLibri_1->isChecked();
+        }));
+        QVERIFY(stillOpen);
+        QVERIFY(wholeChosen);
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QVERIFY2(!msg::shownTexts().value(0).startsWith(QStringLiteral("Esportati")), qPrintable(msg::shownTexts().value(0)));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // The wizard on a crafted file: what was detected, the columns guessed, the preview's counts and
     // reasons, and the import: books, authors, publishers, the windows and the archive's copy.
     void importWizardOnACraftedFile()
@@ -461,7 +492,6 @@ class TestTransferWindows : public QObject {
         dialogs::queueChoice(file);
         msg::queueAnswer(msg::Answer::Ok);
         Stopper stopper;
-        stopper.armed = true;
         stopper.install();
         FrmImporta::Step afterStoppedPreview = FrmImporta::File, afterStoppedImport = FrmImporta::File;
         QString summary;
@@ -475,6 +505,7 @@ class TestTransferWindows : public QObject {
             summary = d.Anteprima->LblRiepilogo->text();
             stopper.armed = true;
             stopper.pressed = false;
+            stopper.calls = 0;
             d.CmdImporta->click(); // stopped
             afterStoppedImport = d.step();
         }));
