@@ -24,6 +24,9 @@ bool& recording()
 
 const QString kFilter = QStringLiteral("File mdb(*.mdb)");
 const QString kPdfFilter = QStringLiteral("File PDF(*.pdf)");
+const QString kCsvFilter = QStringLiteral("File CSV (*.csv)");
+const QString kXlsxFilter = QStringLiteral("Cartella di Excel (*.xlsx)");
+const QString kOpenTableFilter = QStringLiteral("Tabelle (*.csv *.txt *.xls);;Tutti i file (*)");
 
 std::deque<PrinterChoice>& queuedPrinterChoices()
 {
@@ -34,6 +37,31 @@ std::deque<PrinterChoice>& queuedPrinterChoices()
 QString showDialog(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter)
 {
     QFileDialog dialog(parent, QString(), initialFolder, filter);
+    if (filter == kOpenTableFilter) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return {};
+        }
+        return dialog.selectedFiles().constFirst();
+    }
+    if (save && filter.startsWith(kCsvFilter)) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        // The suffix follows the filter chosen, so the question before replacing a file is asked
+        // for the file that will be written.
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+            dialog.setDefaultSuffix(chosen.contains(QStringLiteral("*.xlsx")) ? QStringLiteral("xlsx")
+                                                                              : QStringLiteral("csv"));
+        });
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return {};
+        }
+        return withTableSuffix(dialog.selectedFiles().constFirst(), dialog.selectedNameFilter());
+    }
     // The same dialog on every platform, so the program behaves alike everywhere.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -82,6 +110,26 @@ QString saveArchive(QWidget* parent, const QString& initialFolder)
 QString savePdf(QWidget* parent, const QString& suggested)
 {
     return run(parent, suggested, true, kPdfFilter);
+}
+
+QString saveTable(QWidget* parent, const QString& suggested)
+{
+    // A name queued by a test without extension is taken as the first filter would take it.
+    return withTableSuffix(run(parent, suggested, true, kCsvFilter + QStringLiteral(";;") + kXlsxFilter), kCsvFilter);
+}
+
+QString openTable(QWidget* parent, const QString& initialFolder)
+{
+    return run(parent, initialFolder, false, kOpenTableFilter);
+}
+
+QString withTableSuffix(const QString& path, const QString& filter)
+{
+    const QString lower = path.toLower();
+    if (lower.endsWith(QStringLiteral(".csv")) || lower.endsWith(QStringLiteral(".xlsx"))) {
+        return path;
+    }
+    return path + (filter.contains(QStringLiteral("*.xlsx")) ? QStringLiteral(".xlsx") : QStringLiteral(".csv"));
 }
 
 int printerSetup(QWidget* parent, QPrinter& printer, int copies)

@@ -20,6 +20,17 @@ QString saveArchive(QWidget* parent, const QString& initialFolder);
 // with `suggested` (a folder and a name).
 QString savePdf(QWidget* parent, const QString& suggested);
 
+// The save dialog of an export, starting with `suggested` (a folder and a name), with the filters
+// "File CSV (*.csv)" and "Cartella di Excel (*.xlsx)" (asking before an existing file is
+// replaced). A name without ".csv" or ".xlsx" gets the extension of the filter chosen.
+QString saveTable(QWidget* parent, const QString& suggested);
+// The open dialog of an import in `initialFolder`, with the filters "Tabelle (*.csv *.txt *.xls)"
+// and "Tutti i file (*)".
+QString openTable(QWidget* parent, const QString& initialFolder);
+// `path` with the extension of the filter `filter` ("*.csv" or "*.xlsx") added when it has
+// neither ".csv" nor ".xlsx" (any letter case).
+QString withTableSuffix(const QString& path, const QString& filter);
+
 // The system's printer set-up on `printer`, showing `copies`: the printer chosen there (or a PDF file, through its
 // "print to file" choice) becomes the one the program prints on, with its page settings. Returns
 // the number of copies chosen; the printer itself is left at one copy, for the program prints each

@@ -1,5 +1,7 @@
 #include "books/FrmBiblio.h"
 
+#include <QSet>
+
 #include "app/Guard.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
@@ -31,6 +33,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -285,6 +288,48 @@ bool FrmBiblio::showTitle(qint64 id)
     }
     DBList1_Click();
     return true;
+}
+
+QList<qint64> FrmBiblio::shownBookKeys() const
+{
+    QList<qint64> keys;
+    const store::Recordset* titles = Data6->recordset();
+    if (!titles) {
+        return keys;
+    }
+    const int column = titles->columnIndex(QStringLiteral("biblio.id"));
+    if (column < 0) {
+        return keys;
+    }
+    // A search's list has a row per book and author: each book once, where it first appears.
+    QSet<qint64> seen;
+    for (int row = 0; row < titles->recordCount(); ++row) {
+        const qint64 key = titles->valueAt(row, column).toLongLong();
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            keys << key;
+        }
+    }
+    return keys;
+}
+
+void FrmBiblio::readAgain()
+{
+    if (hasOpenEdit()) {
+        return;
+    }
+    const QString shown = DBList1->boundText();
+    m_search->refreshTitles();
+    Data1->refresh();
+    refreshChoosers();
+    if (!shown.isEmpty() && showTitle(shown.toLongLong())) {
+        return;
+    }
+    if (Data6->rs().recordCount() > 0) {
+        selectTitle(Data6->rs().valueAt(0, Data6->rs().columnIndex(QStringLiteral("biblio.id"))).toString());
+    } else {
+        showNoBook();
+    }
 }
 
 void FrmBiblio::showScannedBook(qint64 key)

@@ -55,6 +55,13 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     bool showTitle(qint64 id);
     // A book's key read by a scanner (into "Trova" or the key field): that book is shown.
     void showScannedBook(qint64 key);
+    // The keys of the books of the title list as it is shown (a search's result), once each, in
+    // the list's order.
+    QList<qint64> shownBookKeys() const;
+    // Reads the list, the choosers and the book shown again (books written by another window,
+    // an import); the book shown stays when the list still holds it. Nothing moves while an edit
+    // is open.
+    void readAgain();
     // Loads the floor plan of the open archive into both plan views.
     void CaricaPianta();
     // A book is being edited ("Nuovo" or "Modifica" pressed, not yet saved or cancelled).

@@ -328,6 +328,24 @@ void RecordWindow::Cmdelimina_Click()
 
 // ---------------------------------------------------------------- cross-references
 
+void RecordWindow::readAgain()
+{
+    if (isEditing()) {
+        return;
+    }
+    const qint64 shown = DBList1->boundText().toLongLong();
+    Data1->refresh();
+    m_listStamp = m_archive->changeStamp();
+    showCount(Data1, Label1);
+    if (shown != 0 && showRecord(shown)) {
+        return;
+    }
+    if (Data1->rs().recordCount() > 0) {
+        DBList1->setBoundText(Data1->rs().valueAt(0, Data1->rs().columnIndex(m_description.keyField)).toString());
+        DBList1_Click();
+    }
+}
+
 bool RecordWindow::showRecord(qint64 key)
 {
     const QString before = DBList1->boundText();

@@ -103,6 +103,10 @@ class RecordWindow : public controls::RecordPanel, public windows::EditingWindow
     // does. False when the list has no such record (the list and the record are left as they were).
     bool showRecord(qint64 key);
 
+    // Reads the list again (records added by an import) and shows the record shown before, or the
+    // first; nothing moves while an edit is open.
+    void readAgain();
+
     // Closes the window (its sub-window in the frame); the close guard decides. False when it stays.
     bool closeWindow();
 

@@ -150,8 +150,31 @@ void FrmStato::begin(int total)
     showCount();
 }
 
+void FrmStato::setCaption(const QString& caption)
+{
+    setWindowTitle(caption);
+    Label1->setText(caption);
+    // A longer caption than the print runs' takes the oval's width, centred.
+    Label1->setGeometry(px(240), px(600), px(4200), px(495));
+    Label1->setAlignment(Qt::AlignCenter);
+}
+
+bool FrmStato::advance(qint64 done, qint64 total)
+{
+    m_done = done;
+    m_total = total;
+    if (now() - m_lastYield >= kYieldEvery) {
+        yieldNow();
+    }
+    return !m_interrupted;
+}
+
 void FrmStato::showCount()
 {
+    if (m_percent) {
+        Label2->setText(m_total > 0 ? QStringLiteral("%1%").arg(m_done * 100 / m_total) : QString());
+        return;
+    }
     QString text = QStringLiteral("%1 di %2").arg(m_done).arg(m_total);
     if (m_copies > 1) {
         text += QStringLiteral(" (copia %1 di %2)").arg(m_copy).arg(m_copies);

@@ -35,6 +35,15 @@ class FrmStato : public QWidget, public printing::Progress {
     void step() override;
     // Lets the user's clicks and keys in now; true once "Interrompi" was pressed.
     bool answerUser();
+
+    // The caption of a run that is not a print run ("Esportazione in corso..."): the window's
+    // title and the oval's text. Print runs keep "Stampa in corso...".
+    void setCaption(const QString& caption);
+    // For a run that tells its progress as `done` of `total` rather than item by item: shown as
+    // "n di N", or as a percentage with setPercent; the user is let in every few hundredths of a
+    // second. False once "Interrompi" was pressed.
+    bool advance(qint64 done, qint64 total);
+    void setPercent(bool percent) { m_percent = percent; }
     bool interrupted() const { return m_interrupted; }
 
     // The clock the run's answers to the user follow, in milliseconds: the machine's unless a
@@ -57,8 +66,9 @@ class FrmStato : public QWidget, public printing::Progress {
     void showCount();
     void yieldNow();
 
-    int m_done = 0;
-    int m_total = 0;
+    qint64 m_done = 0;
+    qint64 m_total = 0;
+    bool m_percent = false;
     int m_copy = 1;
     int m_copies = 1;
     int m_barTwips = 15;

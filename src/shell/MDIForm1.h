@@ -42,6 +42,10 @@ class MDIForm1 : public QMainWindow {
     void MnuFileApri_Click();
     // Makes an empty archive from the template and works on it for the rest of the run.
     void MnuFileNew_Click();
+    // "Esporta…": the list of the window in front (the whole catalogue with none) to a file.
+    void MnuFileEsporta_Click();
+    // "Importa…": books from a CSV file or a workbook; the open windows show them.
+    void MnuFileImporta_Click();
     // Writes a copy of the open archive to a file the user names.
     void MnuOpzioniCopia_Click();
     // Repairs the open archive and, on request, compacts it; needs it closed everywhere.

@@ -42,6 +42,10 @@ void MDIForm1::buildMenus()
     guard::connect(menuItem(file, QStringLiteral("MnuFileNew"), QStringLiteral("&Nuovo Archivio"),
                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)),
                    &QAction::triggered, this, [this] { MnuFileNew_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileEsporta"), QStringLiteral("Es&porta…")), &QAction::triggered,
+                   this, [this] { MnuFileEsporta_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileImporta"), QStringLiteral("&Importa…")), &QAction::triggered,
+                   this, [this] { MnuFileImporta_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
     guard::connect(
         menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("&Esci"), QKeySequence(Qt::CTRL | Qt::Key_Q)),

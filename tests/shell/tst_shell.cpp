@@ -694,6 +694,7 @@ class TestShell : public QObject {
             return entries;
         };
         QCOMPARE(items("mnuFile"), (QStringList{"MnuFileApri=Apri Archivio", "MnuFileNew=Nuovo Archivio",
+                                                "MnuFileEsporta=Esporta…", "MnuFileImporta=Importa…",
                                                 "mnuFileSep1=-", "MnFileEsci=Esci"}));
         QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
                                                   "MnuVisualEditori=Editori", "MnuVisualPrestiti=Prestiti",
