@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
@@ -931,18 +932,30 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
     }
     result.copyPath = QDir(folder).filePath(copyName(archive.path(), QDateTime::currentDateTime()));
     store::files::copyArchive(archive.path(), result.copyPath);
-
-    store::Transaction transaction(archive);
-    Writer writer(archive, mapping, options);
-    const bool done = walk(archive, reader, mapping, progress, result.preview,
-                           [&](Plan& plan) { writer.write(plan, result); });
-    if (!done) {
-        result.stopped = true;
-        result.added = result.updated = 0;
-        return result; // the transaction is rolled back
+    // Nobody opens the copy now: the lock file its making left beside it goes.
+    QFile::remove(store::PresenceLock::lockFilePath(result.copyPath));
+    // The copy is kept only beside an archive the import changed.
+    const auto dropCopy = [&result] {
+        QFile::remove(result.copyPath);
+        result.copyPath.clear();
+    };
+    try {
+        store::Transaction transaction(archive);
+        Writer writer(archive, mapping, options);
+        const bool done = walk(archive, reader, mapping, progress, result.preview,
+                               [&](Plan& plan) { writer.write(plan, result); });
+        if (!done) {
+            result.stopped = true;
+            result.added = result.updated = 0;
+            dropCopy();
+            return result; // the transaction is rolled back
+        }
+        writer.finish();
+        transaction.commit();
+    } catch (...) {
+        dropCopy();
+        throw;
     }
-    writer.finish();
-    transaction.commit();
     return result;
 }
 

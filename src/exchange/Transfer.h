@@ -32,7 +32,7 @@ struct ExportResult {
 // Writes books to `path` (CSV or .xlsx by its extension), one row per book, the columns of
 // bookFields(): the books with the keys `keys` in that order (a key given twice, or no longer in
 // the archive, is written once or not at all), or the whole catalogue in title order when `keys`
-// is empty.
+// is nullopt (an empty list writes the header alone).
 ExportResult exportBooks(store::Archive& archive, const QString& path, const std::optional<QList<qint64>>& keys,
                          const Progress& progress = {});
 // The authors' and the publishers' lists in name order.
@@ -115,7 +115,7 @@ struct ImportResult {
     Preview preview;     // what was found while importing (it may differ from an earlier preview)
     qint64 added = 0;    // books added
     qint64 updated = 0;  // books changed
-    QString copyPath;    // the copy of the archive made first
+    QString copyPath;    // the copy of the archive made first; removed again when nothing was written
     bool stopped = false; // stopped by the progress: nothing was written
 };
 

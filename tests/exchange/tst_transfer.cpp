@@ -334,6 +334,8 @@ class TestTransfer : public QObject {
         });
         QVERIFY(stopped.stopped);
         QCOMPARE(contentOf(path), before);
+        QVERIFY(stopped.copyPath.isEmpty()); // no copy left of an archive the import did not change
+        QCOMPARE(QDir(QDir(folder.path()).filePath(QStringLiteral("copie"))).entryList(QDir::Files), QStringList());
 
         testsupport::OtherProcess killed;
         QVERIFY2(killed.runUntilKilled({QStringLiteral("importa"), file, path, QStringLiteral("uccidi")}),

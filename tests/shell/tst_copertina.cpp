@@ -395,7 +395,8 @@ class TestCopertina : public QObject {
         QCOMPARE(headings, QStringList({QStringLiteral("Che cos'è Carteo"), QStringLiteral("L'archivio"),
                                         QStringLiteral("I libri"), QStringLiteral("Autori ed editori"),
                                         QStringLiteral("La ricerca"), QStringLiteral("Le foto"),
-                                        QStringLiteral("La piantina"), QStringLiteral("I prestiti"), QStringLiteral("La stampa"),
+                                        QStringLiteral("La piantina"), QStringLiteral("I prestiti"),
+                                    QStringLiteral("Esportare e importare il catalogo"), QStringLiteral("La stampa"),
                                         QStringLiteral("Tastiera, lettori di schermo e schermi piccoli")}));
         for (const char* term : {"Apri Archivio", "Nuovo Archivio", "Crea Copia", "Ripara e Compatta", "avvio.ini",
                                  "Salva", "Annulla", "Elimina", "lire", "euro", "dieci", "foto", "Inserisci Piantina",
