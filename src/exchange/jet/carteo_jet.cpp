@@ -61,10 +61,12 @@ void isolateOutput()
     g_out = fdopen(protocol, "w");
     if (!g_out)
         g_out = stdout;
+#if !defined(__SANITIZE_ADDRESS__) // the address sanitizer reserves far more address space
     // Some damaged files make libmdb allocate without end: it fails at this bound instead of
     // taking the machine's memory.
     const rlimit memory{rlim_t(2) << 30, rlim_t(2) << 30};
     setrlimit(RLIMIT_AS, &memory);
+#endif
 #endif
 }
 
