@@ -20,7 +20,10 @@ enum Status { Done = 0, Usage = 2, Empty = 10, NotJet = 11, Short = 12, Unknown 
 
 std::atomic<int> g_stallLimit{60000};
 
-QString shown(const QString& path) { return QFileInfo(path).fileName(); }
+QString shown(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
 
 [[noreturn]] void fail(const QString& description, const QString& detail = {})
 {
@@ -206,7 +209,10 @@ QString JetArchive::helperPath()
     return {};
 }
 
-void JetArchive::setStallLimit(int milliseconds) { g_stallLimit.store(milliseconds); }
+void JetArchive::setStallLimit(int milliseconds)
+{
+    g_stallLimit.store(milliseconds);
+}
 
 } // namespace exchange
 
@@ -318,8 +324,7 @@ class LegacyReader final : public SheetReader {
         // The three small tables are held; the books are read as they are asked for.
         QHash<QString, QString> authorNames;
         readAll(m_archive, authors, [&](const QStringList& row) { authorNames.insert(keyText(row[0]), row[1]); });
-        readAll(m_archive, publishers,
-                [&](const QStringList& row) { m_publishers.insert(keyText(row[0]), row[1]); });
+        readAll(m_archive, publishers, [&](const QStringList& row) { m_publishers.insert(keyText(row[0]), row[1]); });
         readAll(m_archive, links, [&](const QStringList& row) {
             const QString name = authorNames.value(keyText(row[1]));
             if (!name.isEmpty())
@@ -386,6 +391,9 @@ class LegacyReader final : public SheetReader {
 
 } // namespace
 
-std::unique_ptr<SheetReader> legacyReader(const QString& path) { return std::make_unique<LegacyReader>(path); }
+std::unique_ptr<SheetReader> legacyReader(const QString& path)
+{
+    return std::make_unique<LegacyReader>(path);
+}
 
 } // namespace exchange

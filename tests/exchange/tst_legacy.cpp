@@ -77,8 +77,8 @@ class TestLegacy : public QObject {
         QCOMPARE(read.size(), 3);
         QCOMPARE(read[0], (QStringList{"1", "Nuintun", "Male", "25/01/1989 00:00:00", "1"}));
         QCOMPARE(read[1], (QStringList{"2", "Angela", "Female", "18/12/1988 00:00:00", "0"}));
-        QCOMPARE(read[2], (QStringList{"3", QString::fromUtf8("张三"), QString::fromUtf8("男"),
-                                       "18/12/1986 00:00:00", "1"}));
+        QCOMPARE(read[2],
+                 (QStringList{"3", QString::fromUtf8("张三"), QString::fromUtf8("男"), "18/12/1986 00:00:00", "1"}));
         QCOMPARE(rows->read(), 3);
         QVERIFY(!rows->next(values)); // stays at the end
 

@@ -148,7 +148,10 @@ std::unique_ptr<File::Table> File::table(const std::string& name) const
 File::Table::Table(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 File::Table::~Table() = default;
 
-const std::string& File::Table::name() const { return m_impl->name; }
+const std::string& File::Table::name() const
+{
+    return m_impl->name;
+}
 
 std::vector<std::string> File::Table::columns() const
 {
@@ -158,7 +161,10 @@ std::vector<std::string> File::Table::columns() const
     return names;
 }
 
-std::int64_t File::Table::rowCount() const { return m_impl->def->num_rows; }
+std::int64_t File::Table::rowCount() const
+{
+    return m_impl->def->num_rows;
+}
 
 bool File::Table::next(std::vector<std::string>& values)
 {

@@ -4,9 +4,9 @@
 //   carteo_jet tables ARCHIVE          the user tables
 //   carteo_jet columns ARCHIVE TABLE   the table's columns
 //   carteo_jet rows ARCHIVE TABLE      the rows the definition counts, then each row
-// The last line is "\." (which no record can be) when everything was read; the exit status says what went wrong otherwise
-// (exchange::JetArchive reads both). libmdb may loop, eat memory or write on stdout and stderr on
-// a damaged file: here it can do so only within the limits below, and never into the program.
+// The last line is "\." (which no record can be) when everything was read; the exit status says what went wrong
+// otherwise (exchange::JetArchive reads both). libmdb may loop, eat memory or write on stdout and stderr on a damaged
+// file: here it can do so only within the limits below, and never into the program.
 #include "exchange/jet/JetFile.h"
 
 #include <cstdio>
@@ -35,11 +35,20 @@ void writeRecord(const std::vector<std::string>& fields)
             line += '\t';
         for (const char c : fields[i]) {
             switch (c) {
-            case '\t': line += "\\t"; break;
-            case '\n': line += "\\n"; break;
-            case '\r': line += "\\r"; break;
-            case '\\': line += "\\\\"; break;
-            default: line += c;
+            case '\t':
+                line += "\\t";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            case '\\':
+                line += "\\\\";
+                break;
+            default:
+                line += c;
             }
         }
     }
@@ -76,11 +85,16 @@ int run(int argc, char** argv)
         return Usage;
     const std::string command = argv[1], path = argv[2];
     switch (jet::checkHeader(path)) {
-    case jet::Header::Empty: return Empty;
-    case jet::Header::NotJet: return NotJet;
-    case jet::Header::Short: return Short;
-    case jet::Header::Unknown: return Unknown;
-    default: break;
+    case jet::Header::Empty:
+        return Empty;
+    case jet::Header::NotJet:
+        return NotJet;
+    case jet::Header::Short:
+        return Short;
+    case jet::Header::Unknown:
+        return Unknown;
+    default:
+        break;
     }
     try {
         jet::File file(path);
