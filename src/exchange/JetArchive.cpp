@@ -92,6 +92,14 @@ struct JetRows::Run {
         if (helper.isEmpty())
             fail(QStringLiteral("Manca il programma che legge gli archivi precedenti (carteo_jet): "
                                 "il programma va installato di nuovo."));
+        // libmdb takes debugging options, the code page of version 3 files and folders to search from the
+        // environment; the program reads every archive the same way.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("MDBOPTS"));
+        environment.remove(QStringLiteral("MDB_JET3_CHARSET"));
+        environment.remove(QStringLiteral("MDBICONV"));
+        environment.remove(QStringLiteral("MDBPATH")); // where to look for a file that is not there
+        process.setProcessEnvironment(environment);
         process.setStandardErrorFile(QProcess::nullDevice());
         process.setStandardInputFile(QProcess::nullDevice());
         process.start(helper, arguments, QIODevice::ReadOnly);
