@@ -206,9 +206,13 @@ QString JetArchive::helperPath()
     const QString name = QStringLiteral("carteo_jet");
 #endif
     if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-        if (QFileInfo(beside).isExecutable())
-            return beside;
+        const QString folder = QCoreApplication::applicationDirPath();
+        // Beside the program in its own folder, or where an installation puts it.
+        for (const QString& candidate :
+             {folder + QLatin1Char('/') + name, folder + QStringLiteral("/../libexec/carteo/") + name}) {
+            if (QFileInfo(candidate).isExecutable())
+                return QFileInfo(candidate).canonicalFilePath();
+        }
     }
 #if defined(CARTEO_JET_HELPER)
     if (QFileInfo(QStringLiteral(CARTEO_JET_HELPER)).isExecutable())
