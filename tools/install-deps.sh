@@ -10,6 +10,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   libzint-dev
   libxlsxwriter-dev libfreexl-dev
+  mdbtools-dev
   fonts-liberation2
   zbar-tools poppler-utils xvfb
   dpkg-dev lintian desktop-file-utils appstream file

@@ -53,16 +53,16 @@ cp "$here/data/deb/copyright" "$doc/copyright"
 gzip -9n -c "$here/data/deb/changelog" >"$doc/changelog.gz"
 gzip -9n "$root/usr/share/man/man1/carteo.1"
 # The compiler's notes are of no use in the installed program (cmake --strip leaves them).
-strip --remove-section=.comment --remove-section=.note "$root/usr/bin/carteo"
+strip --remove-section=.comment --remove-section=.note "$root/usr/bin/carteo" "$root/usr/libexec/carteo/carteo_jet"
 # What the package installs belongs to root and can be read by all, whatever the umask was.
 find "$root" -type d -exec chmod 0755 {} +
 find "$root" -type f -exec chmod 0644 {} +
-chmod 0755 "$root/usr/bin/carteo"
+chmod 0755 "$root/usr/bin/carteo" "$root/usr/libexec/carteo/carteo_jet"
 
 # dpkg-shlibdeps reads the package's name from a source tree's debian/control.
 mkdir -p "$work/source/debian"
 printf 'Source: carteo\n\nPackage: carteo\nArchitecture: any\n' >"$work/source/debian/control"
-depends="$(cd "$work/source" && dpkg-shlibdeps -O "$root/usr/bin/carteo" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')"
+depends="$(cd "$work/source" && dpkg-shlibdeps -O "$root/usr/bin/carteo" "$root/usr/libexec/carteo/carteo_jet" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')"
 if [ -z "$depends" ]; then
   echo "package.sh: dpkg-shlibdeps non ha trovato le dipendenze" >&2
   exit 1

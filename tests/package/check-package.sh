@@ -44,6 +44,7 @@ dpkg-deb --contents "$deb" >"$tmp/contents"
 awk '{print $6}' "$tmp/contents" | sed 's|^\./|/|; s|/$||' | grep -v '^$' | sort >"$tmp/paths"
 expected=(
   /usr/bin/carteo
+  /usr/libexec/carteo/carteo_jet
   /usr/share/carteo/guida.html
   '/usr/share/carteo/archivio/$vuoto$.md$'
   "/usr/share/applications/$id.desktop"
