@@ -623,6 +623,9 @@ FileKind kindOf(const QString& path)
     if (head.isEmpty()) {
         return file.size() == 0 ? FileKind::Empty : FileKind::NotTable;
     }
+    if (head.mid(4, 15) == QByteArrayLiteral("Standard Jet DB") || head.mid(4, 15) == QByteArrayLiteral("Standard ACE DB")) {
+        return FileKind::Legacy;
+    }
     if (head.startsWith(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))) {
         return FileKind::Xls;
     }
@@ -654,6 +657,7 @@ QString kindProblem(FileKind kind)
                               "file in Excel come \"Cartella di lavoro di Excel 97-2003\" (.xls) o come CSV.");
     case FileKind::Csv:
     case FileKind::Xls:
+    case FileKind::Legacy:
         break;
     }
     return {};

@@ -1,5 +1,7 @@
 #include "exchange/JetArchive.h"
 
+#include "exchange/Columns.h"
+
 #include "store/DbError.h"
 
 #include <QCoreApplication>
@@ -351,8 +353,9 @@ class LegacyReader final : public SheetReader {
             m_headerGiven = true;
             row = ReadRow{};
             row.line = 1;
-            for (const LegacyField& field : kLegacyFields)
-                row.fields.append(QString::fromUtf8(field.heading));
+            // The program's own headings: the columns go to their fields without a guess.
+            for (const FieldInfo& field : bookFields())
+                row.fields.append(field.heading);
             return true;
         }
         QStringList values;

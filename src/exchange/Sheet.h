@@ -160,14 +160,16 @@ enum class FileKind {
     Xlsx,     // an Excel 2007 workbook (not read: the user is asked to save it as .xls or CSV)
     Empty,    // 0 bytes
     NotTable, // anything else (a picture, an archive, a program)
+    Legacy,   // an archive of the earlier engine (Microsoft Jet), read through legacyReader()
 };
-// By the first bytes: D0 CF 11 E0 A1 B1 1A E1 (a compound file) Xls, "PK" 03 04 Xlsx, no bytes
+// By the first bytes: "Standard Jet DB" or "Standard ACE DB" at byte 4 Legacy, D0 CF 11 E0 A1 B1
+// 1A E1 (a compound file) Xls, "PK" 03 04 Xlsx, no bytes
 // Empty; a NUL byte in the first 4 KB, or more than one control character (other than tab, CR, LF,
 // form feed) in every 100 bytes of them, NotTable; anything else Csv. A compound file that is not
 // a workbook is told by xlsReader(). Throws 3921 when the file cannot be opened.
 FileKind kindOf(const QString& path);
 // Why a file of that kind cannot be read as a table, as 3921's description says it ("Il file è
-// vuoto." ...); empty for Csv and Xls.
+// vuoto." ...); empty for Csv, Xls and Legacy.
 QString kindProblem(FileKind kind);
 
 } // namespace exchange

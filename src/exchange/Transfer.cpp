@@ -1,5 +1,7 @@
 #include "exchange/Transfer.h"
 
+#include "exchange/JetArchive.h"
+
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/Backups.h"
@@ -854,7 +856,8 @@ Source detectSource(const QString& path)
         throw store::DbError(store::ErrNotATable, QStringLiteral("Il file %1 è vuoto.").arg(QFileInfo(path).fileName()));
     case FileKind::NotTable:
         throw store::DbError(store::ErrNotATable,
-                             QStringLiteral("Il file %1 non è un testo CSV né una cartella di Excel 97-2003 (.xls).")
+                             QStringLiteral("Il file %1 non è un testo CSV, né una cartella di Excel 97-2003 (.xls), "
+                                            "né un archivio del programma precedente.")
                                  .arg(QFileInfo(path).fileName()));
     case FileKind::Xlsx:
         throw store::DbError(store::ErrNotATable,
@@ -872,6 +875,7 @@ Source detectSource(const QString& path)
         break;
     }
     case FileKind::Xls:
+    case FileKind::Legacy:
         break;
     }
     return source;
@@ -881,6 +885,9 @@ std::unique_ptr<SheetReader> openSource(const Source& source)
 {
     if (source.kind == FileKind::Xls) {
         return xlsReader(source.path);
+    }
+    if (source.kind == FileKind::Legacy) {
+        return legacyReader(source.path);
     }
     return csvReader(source.path, source.csv);
 }

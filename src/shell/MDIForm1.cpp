@@ -393,11 +393,16 @@ void MDIForm1::MnuFileNew_Click()
     if (!chosen) {
         return;
     }
+    useNewArchive(*chosen);
+}
+
+void MDIForm1::useNewArchive(const QString& path)
+{
     // avvio.ini keeps naming the archive to open at the next start.
-    Modulo1::PercorsoArchivio = *chosen;
-    Text1->setText(*chosen);
+    Modulo1::PercorsoArchivio = path;
+    Text1->setText(path);
     TrovaPercoServ();
-    holdPresence(*chosen);
+    holdPresence(path);
     closeDataWindows();
     startDailyBackup();
 }

@@ -46,6 +46,9 @@ class MDIForm1 : public QMainWindow {
     void MnuFileEsporta_Click();
     // "Importa…": books from a CSV file or a workbook; the open windows show them.
     void MnuFileImporta_Click();
+    // "Importa archivio precedente…": the catalogue of an archive of the earlier engine into a new
+    // archive, which becomes the open one, through the same steps and preview.
+    void MnuFileImportaPrecedente_Click();
     // Writes a copy of the open archive to a file the user names.
     void MnuOpzioniCopia_Click();
     // Repairs the open archive and, on request, compacts it; needs it closed everywhere.
@@ -113,6 +116,10 @@ class MDIForm1 : public QMainWindow {
     enum class RepairAnswer { Repaired, Declined, Failed };
     RepairAnswer offerRepair(const QString& path);
     void closeDataWindows();
+    // Makes the new archive at `path` the open one, as "Nuovo Archivio" does.
+    void useNewArchive(const QString& path);
+    // After an import: the open lists read their rows again.
+    void refreshLists();
     // The image import dialog over the frame, for a photo or the plan as Modulo1::ImportaFoto says;
     // a plan imported is shown at once by the books window when it is open.
     void showImportDialog();

@@ -46,6 +46,9 @@ void MDIForm1::buildMenus()
                    this, [this] { MnuFileEsporta_Click(); });
     guard::connect(menuItem(file, QStringLiteral("MnuFileImporta"), QStringLiteral("&Importa…")), &QAction::triggered,
                    this, [this] { MnuFileImporta_Click(); });
+    guard::connect(menuItem(file, QStringLiteral("MnuFileImportaPrecedente"),
+                            QStringLiteral("Importa archivio p&recedente…")),
+                   &QAction::triggered, this, [this] { MnuFileImportaPrecedente_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep1"));
     guard::connect(
         menuItem(file, QStringLiteral("MnFileEsci"), QStringLiteral("&Esci"), QKeySequence(Qt::CTRL | Qt::Key_Q)),

@@ -235,9 +235,38 @@ class TestTransferWindows : public QObject {
         }
         QCOMPARE(names, (QStringList{QStringLiteral("MnuFileApri"), QStringLiteral("MnuFileNew"),
                                      QStringLiteral("MnuFileEsporta"), QStringLiteral("MnuFileImporta"),
-                                     QStringLiteral("mnuFileSep1"), QStringLiteral("MnFileEsci")}));
+                                     QStringLiteral("MnuFileImportaPrecedente"), QStringLiteral("mnuFileSep1"),
+                                     QStringLiteral("MnFileEsci")}));
         QCOMPARE(frame.action(QStringLiteral("MnuFileEsporta"))->text(), QStringLiteral("Es&porta…"));
         QCOMPARE(frame.action(QStringLiteral("MnuFileImporta"))->text(), QStringLiteral("&Importa…"));
+    }
+
+    // "Importa archivio precedente…" reads the old archive through before it makes anything: a file
+    // that is not such an archive, or one without the catalogue's tables, is told and the open
+    // archive stays the open one.
+    void legacyArchiveIsReadThroughFirst()
+    {
+        Frame frame;
+        const QString before = Modulo1::PercorsoArchivio;
+        const QDir folder(QFileInfo(frame.path).absolutePath());
+        const QStringList archives = folder.entryList({QStringLiteral("*.mdb")}, QDir::Files);
+        const QString sample = QFINDTESTDATA("data/users-jet4.mdb");
+        QVERIFY2(!sample.isEmpty(), "the sample archive data/users-jet4.mdb is missing");
+        QCOMPARE(exchange::kindOf(sample), exchange::FileKind::Legacy);
+
+        dialogs::queueChoice(frame.path); // one of the program's own archives
+        msg::queueAnswer(msg::Answer::Ok);
+        frame.action(QStringLiteral("MnuFileImportaPrecedente"))->trigger();
+        QVERIFY2(msg::shownTexts().value(0).contains(QStringLiteral("non è un archivio del programma precedente")),
+                 qPrintable(msg::shownTexts().value(0)));
+
+        dialogs::queueChoice(sample); // an archive of that engine, but not a catalogue
+        msg::queueAnswer(msg::Answer::Ok);
+        frame.action(QStringLiteral("MnuFileImportaPrecedente"))->trigger();
+        QVERIFY2(msg::shownTexts().value(1).contains(QStringLiteral("manca la tabella \"biblio\"")),
+                 qPrintable(msg::shownTexts().value(1)));
+        QCOMPARE(Modulo1::PercorsoArchivio, before);
+        QCOMPARE(folder.entryList({QStringLiteral("*.mdb")}, QDir::Files), archives); // no new archive made
     }
 
     // From the books window after a search: the books found, each once, in the list's order; the

@@ -695,6 +695,7 @@ class TestShell : public QObject {
         };
         QCOMPARE(items("mnuFile"), (QStringList{"MnuFileApri=Apri Archivio", "MnuFileNew=Nuovo Archivio",
                                                 "MnuFileEsporta=Esporta…", "MnuFileImporta=Importa…",
+                                                "MnuFileImportaPrecedente=Importa archivio precedente…",
                                                 "mnuFileSep1=-", "MnFileEsci=Esci"}));
         QCOMPARE(items("MnuVisual"), (QStringList{"MnuVisualBiblio=Biblioteca", "MnuVisualAutori=Autori",
                                                   "MnuVisualEditori=Editori", "MnuVisualPrestiti=Prestiti",
