@@ -68,21 +68,11 @@ QString manyBooks(int count)
 }
 
 // The program in a temporary program folder, started on an archive of its own.
-class Frame {
+class Frame : public testsupport::ProgramFrame {
   public:
     explicit Frame(const QString& populateSql = catalogue())
+        : ProgramFrame(populateSql, {}, [] { FrmStato::setClockForTests({}); })
     {
-        path = folder.createArchive(QStringLiteral("archivio/prova.mdb"), populateSql);
-        paths::writeStartupFile(path);
-        main = std::make_unique<MDIForm1>();
-        main->show();
-        main->MDIForm_Load();
-    }
-    ~Frame()
-    {
-        FrmStato::setClockForTests({});
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     // Brings the window to the front of the frame, as a click on it does.
     void front(QWidget* window)
@@ -92,19 +82,7 @@ class Frame {
         main->mdiArea()->setActiveSubWindow(sub);
         QCOMPARE(main->mdiArea()->currentSubWindow(), sub);
     }
-    QAction* action(const QString& name) const
-    {
-        auto* found = main->findChild<QAction*>(name);
-        if (!found) {
-            throw std::runtime_error("no menu item " + name.toStdString());
-        }
-        return found;
-    }
     QString file(const QString& name) const { return folder.filePath(name); }
-
-    testsupport::ProgramFolder folder;
-    QString path;
-    std::unique_ptr<MDIForm1> main;
 };
 
 // Triggers `item` and hands its modal dialog to `drive`; the dialog is closed afterwards if

@@ -48,22 +48,11 @@ QString catalogue()
 const QDate kToday(2026, 12, 9);
 
 // The program in a temporary program folder, started on an archive of its own, on 09/12/2026.
-class Frame {
+class Frame : public testsupport::ProgramFrame {
   public:
     explicit Frame(const QString& populateSql = catalogue())
+        : ProgramFrame(populateSql, [] { today::setForTests(kToday); }, [] { today::setForTests({}); })
     {
-        today::setForTests(kToday);
-        path = folder.createArchive(QStringLiteral("archivio/prova.mdb"), populateSql);
-        paths::writeStartupFile(path);
-        main = std::make_unique<MDIForm1>();
-        main->show();
-        main->MDIForm_Load();
-    }
-    ~Frame()
-    {
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        today::setForTests({});
     }
     FrmPrestiti& loans()
     {
@@ -90,9 +79,6 @@ class Frame {
                                            "id_libro = %1").arg(book));
     }
 
-    testsupport::ProgramFolder folder;
-    QString path;
-    std::unique_ptr<MDIForm1> main;
 };
 
 // What a keyboard-wedge scanner sends for a label: the characters, then Enter.

@@ -71,21 +71,9 @@ void clickEntry(controls::DBList* list, const QString& text)
 }
 
 // The program in a temporary program folder, started on an archive of its own.
-class Frame {
+class Frame : public testsupport::ProgramFrame {
   public:
-    explicit Frame(const QString& populateSql = catalogue())
-    {
-        path = folder.createArchive(QStringLiteral("archivio/prova.mdb"), populateSql);
-        paths::writeStartupFile(path);
-        main = std::make_unique<MDIForm1>();
-        main->show();
-        main->MDIForm_Load();
-    }
-    ~Frame()
-    {
-        main.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    explicit Frame(const QString& populateSql = catalogue()) : ProgramFrame(populateSql) {}
 
     frmAutori& authors()
     {
@@ -109,9 +97,6 @@ class Frame {
         return *w;
     }
 
-    testsupport::ProgramFolder folder;
-    QString path;
-    std::unique_ptr<MDIForm1> main;
 };
 
 template <typename T> T* control(QWidget& window, const QString& name)

@@ -8,8 +8,10 @@
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
 #include "pictures/PictureLoader.h"
+#include "shell/MDIForm1.h"
 #include "store/Archive.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -65,6 +67,38 @@ QString ProgramFolder::createArchive(const QString& relative, const QString& pop
         store::Archive::open(path)->exec(populateSql);
     }
     return path;
+}
+
+ProgramFrame::ProgramFrame(const QString& populateSql, std::function<void()> beforeStart,
+                           std::function<void()> afterEnd)
+    : m_afterEnd(std::move(afterEnd))
+{
+    if (beforeStart) {
+        beforeStart();
+    }
+    path = folder.createArchive(QStringLiteral("archivio/prova.mdb"), populateSql);
+    paths::writeStartupFile(path);
+    main = std::make_unique<MDIForm1>();
+    main->show();
+    main->MDIForm_Load();
+}
+
+ProgramFrame::~ProgramFrame()
+{
+    main.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (m_afterEnd) {
+        m_afterEnd();
+    }
+}
+
+QAction* ProgramFrame::action(const QString& name) const
+{
+    auto* found = main->findChild<QAction*>(name);
+    if (!found) {
+        throw std::runtime_error("no menu item " + name.toStdString());
+    }
+    return found;
 }
 
 void resetShellState()

@@ -17,6 +17,9 @@
 #include <memory>
 #include <stdexcept>
 
+class MDIForm1;
+class QAction;
+
 class FrmBiblio;
 class QWidget;
 
@@ -48,6 +51,29 @@ class ProgramFolder {
   private:
     QTemporaryDir m_dir;
     bool m_valid = false;
+};
+
+// The whole program in a temporary program folder, started on an archive of its own
+// ("archivio/prova.mdb" made with `populateSql`): avvio.ini names it, and the main window is shown
+// and loaded as at a start. `beforeStart` runs before the main window exists (a clock set for the
+// test), `afterEnd` once it is gone.
+class ProgramFrame {
+  public:
+    explicit ProgramFrame(const QString& populateSql, std::function<void()> beforeStart = {},
+                          std::function<void()> afterEnd = {});
+    virtual ~ProgramFrame();
+    ProgramFrame(const ProgramFrame&) = delete;
+    ProgramFrame& operator=(const ProgramFrame&) = delete;
+
+    // A menu item or toolbar action of the main window by name; throws when there is none.
+    QAction* action(const QString& name) const;
+
+    ProgramFolder folder;
+    QString path;
+    std::unique_ptr<MDIForm1> main;
+
+  private:
+    std::function<void()> m_afterEnd;
 };
 
 // Forgets queued message answers, queued file choices, recorded texts and the process-wide
