@@ -18,7 +18,9 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 
 namespace exchange {
 namespace {
@@ -735,6 +737,30 @@ void Writer::write(Plan& plan, ImportResult& result)
     }
 }
 
+// Runs `work`, which cannot be cut in pieces (a workbook compressed at its closing, the archive's
+// copy, the commit of an import), on a thread of its own while the progress is told every few
+// hundredths of a second, so that a window stays answered. Returns false when the progress asked
+// to stop meanwhile (the work was done all the same); the work's errors come back here.
+bool answering(const Progress& progress, qint64 done, qint64 total, const std::function<void()>& work)
+{
+    if (!progress) {
+        work();
+        return true;
+    }
+    bool go = true;
+    std::future<void> running = std::async(std::launch::async, work);
+    while (running.wait_for(std::chrono::milliseconds(40)) != std::future_status::ready) {
+        go = progress(done, total) && go;
+    }
+    running.get();
+    return go;
+}
+
+void finishAnswering(SheetWriter& writer, const Progress& progress, qint64 total)
+{
+    answering(progress, total, total, [&writer] { writer.finish(); });
+}
+
 QString copyName(const QString& archivePath, const QDateTime& now)
 {
     const QFileInfo info(archivePath);
@@ -796,7 +822,7 @@ ExportResult exportBooks(store::Archive& archive, const QString& path, const std
     if (result.stopped) {
         return result; // the writer leaves nothing behind
     }
-    writer->finish();
+    finishAnswering(*writer, progress, total);
     if (progress) {
         progress(total, total);
     }
@@ -825,7 +851,7 @@ ExportResult exportList(store::Archive& archive, const QString& path, store::tra
         return true;
     });
     if (!result.stopped) {
-        writer->finish();
+        finishAnswering(*writer, progress, total);
     }
     return result;
 }
@@ -938,7 +964,8 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
                                  .arg(QDir::toNativeSeparators(folder)));
     }
     result.copyPath = QDir(folder).filePath(copyName(archive.path(), QDateTime::currentDateTime()));
-    store::files::copyArchive(archive.path(), result.copyPath);
+    const QString source = archive.path(), copy = result.copyPath;
+    const bool goOn = answering(progress, 0, 1000, [&source, &copy] { store::files::copyArchive(source, copy); });
     // Nobody opens the copy now: the lock file its making left beside it goes.
     QFile::remove(store::PresenceLock::lockFilePath(result.copyPath));
     // The copy is kept only beside an archive the import changed.
@@ -946,6 +973,11 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
         QFile::remove(result.copyPath);
         result.copyPath.clear();
     };
+    if (!goOn) {
+        result.stopped = true;
+        dropCopy();
+        return result;
+    }
     try {
         store::Transaction transaction(archive);
         Writer writer(archive, mapping, options);
@@ -957,8 +989,11 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
             dropCopy();
             return result; // the transaction is rolled back
         }
-        writer.finish();
-        transaction.commit();
+        // Past this point the import is written whole: a stop asked now comes too late.
+        answering(progress, 1000, 1000, [&writer, &transaction] {
+            writer.finish();
+            transaction.commit();
+        });
     } catch (...) {
         dropCopy();
         throw;

@@ -7,6 +7,7 @@
 #include "store/DbError.h"
 #include "store/Schema.h"
 #include "store/Transfer.h"
+#include "support/Restrictions.h"
 #include "support/StoreSupport.h"
 #include "support/TestMain.h"
 
@@ -195,6 +196,44 @@ class TestTransfer : public QObject {
         QVERIFY(testsupport::readFile(publishers).startsWith("PK"));
     }
 
+    // A workbook is closed on a thread of its own while the window is answered: a disk that fills
+    // up there is still told (61), and nothing is left.
+    void aWorkbookClosedWhileAnsweringStillTellsAFullDisk()
+    {
+        testsupport::ArchiveFolder folder;
+        QString many = QStringLiteral("BEGIN;");
+        // Rows that fit on the disk, while the workbook made of them at the closing does not.
+        for (int i = 1; i <= 800; ++i) {
+            many += QStringLiteral("INSERT INTO biblio (id, titolo, note) VALUES (%1, 'LIBRO %1', '%2');")
+                        .arg(i)
+                        .arg(QString(200, QLatin1Char('A' + i % 26)));
+        }
+        const QString path = folder.create(QStringLiteral("a.mdb"), many + QStringLiteral("COMMIT;"));
+        const QString small = folder.filePath(QStringLiteral("piccolo"));
+        QVERIFY(QDir().mkpath(small));
+        const testsupport::SmallDisk disk(small, 256 * 1024);
+        if (!disk.isValid()) {
+            QSKIP(qPrintable(disk.whyNot()));
+        }
+        const auto archive = store::Archive::open(path);
+        int reports = 0;
+        const auto counting = [&reports](qint64, qint64) {
+            ++reports;
+            return true;
+        };
+        QCOMPARE(errorOf([&] {
+                     exchange::exportBooks(*archive, QDir(small).filePath(QStringLiteral("libri.xlsx")), std::nullopt,
+                                           counting);
+                 }),
+                 int(store::ErrDiskFull));
+        QVERIFY(reports > 0);
+        QCOMPARE(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // On a disk with room, the same run writes the workbook.
+        const QString roomy = folder.filePath(QStringLiteral("libri.xlsx"));
+        QCOMPARE(exchange::exportBooks(*archive, roomy, std::nullopt, counting).rows, 800);
+        QVERIFY(testsupport::readFile(roomy).startsWith("PK"));
+    }
+
     void previewCountsAndReasons()
     {
         testsupport::ArchiveFolder folder;
@@ -329,8 +368,8 @@ class TestTransfer : public QObject {
 
         // "Interrompi" at the second report: rows were written in the transaction by then.
         int reports = 0;
-        const exchange::ImportResult stopped = importInto(path, file, {}, [&reports](qint64, qint64) {
-            return ++reports < 2;
+        const exchange::ImportResult stopped = importInto(path, file, {}, [&reports](qint64 done, qint64) {
+            return done == 0 || ++reports < 2; // the rows' reports; the copy before them tells 0
         });
         QVERIFY(stopped.stopped);
         QCOMPARE(contentOf(path), before);

@@ -146,8 +146,9 @@ int main(int argc, char** argv)
             reader->next(header);
             int reports = 0;
             exchange::importRows(*archive, *reader, exchange::guessMapping(header.fields), {},
-                                 [&reports](qint64, qint64) {
-                                     if (++reports == 2) {
+                                 [&reports](qint64 done, qint64) {
+                                     // Reports of the rows only (the copy before them tells 0).
+                                     if (done > 0 && ++reports == 2) {
 #if defined(SIGKILL)
                                          std::raise(SIGKILL);
 #else
