@@ -1,17 +1,26 @@
 // Labels: the sheets' arithmetic, where each label falls (start position, sheets, copies), what a
 // label holds, and the barcodes of a PDF of labels read back by a scanner program.
+#include "PrintTests.h"
+#include "app/FileDialogs.h"
+#include "app/Messages.h"
 #include "printing/Labels.h"
 #include "printing/PdfSurface.h"
+#include "printing/PrintRun.h"
 #include "printing/RecordingSurface.h"
+#include "printing/frmstampa.h"
 #include "store/DbError.h"
 #include "support/TestMain.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,6 +91,7 @@ class TestLabels : public QObject {
     void whatALabelHolds();
     void spineLabelsAndOutline();
     void everyBarcodeOfAPdfScansBackToItsKey();
+    void aLabelRunWritesItsOwnPage();
 };
 
 void TestLabels::everyStockFitsItsPage()
@@ -356,6 +366,41 @@ void TestLabels::spineLabelsAndOutline()
                                                      .arg(covered.width())
                                                      .arg(covered.height())));
     QVERIFY(covered.height() > label.height() / 2);
+
+    // On paper, the mark's ink runs up the label.
+    const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+    if (pdftoppm.isEmpty()) {
+        QSKIP("pdftoppm is not installed (tools/install-deps.sh)");
+    }
+    QTemporaryDir folder;
+    const QString pdf = folder.filePath(QStringLiteral("dorsi.pdf"));
+    options.outline = false;
+    {
+        printing::PdfSurface output(pdf, printing::labelPage(spine));
+        printing::printLabels(output, progress, spine, options, list);
+        output.endDoc();
+        output.completeRun();
+    }
+    QProcess render;
+    render.start(pdftoppm, {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-gray"),
+                            QStringLiteral("-singlefile"), pdf, folder.filePath(QStringLiteral("dorsi"))});
+    QVERIFY(render.waitForFinished(60000) && render.exitCode() == 0);
+    const QImage page(folder.filePath(QStringLiteral("dorsi.pgm")));
+    QVERIFY(!page.isNull());
+    QRect ink;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            if (qGray(page.pixel(x, y)) < 128) {
+                ink |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    const QRectF labelPoints(10 / 25.4 * 72, 10 / 25.4 * 72, 15 / 25.4 * 72, 60 / 25.4 * 72);
+    QVERIFY(!ink.isEmpty());
+    QVERIFY2(labelPoints.adjusted(-1, -1, 1, 1).contains(QRectF(ink)),
+             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
+    QVERIFY(ink.height() > 3 * ink.width());
+    QVERIFY(ink.height() > labelPoints.height() / 2);
 }
 
 void TestLabels::everyBarcodeOfAPdfScansBackToItsKey()
@@ -417,6 +462,44 @@ void TestLabels::everyBarcodeOfAPdfScansBackToItsKey()
             read == QString::number(list.at(n).key),
             qPrintable(QStringLiteral("etichetta %1: letto \"%2\", atteso %3").arg(n).arg(read).arg(list.at(n).key)));
     }
+}
+
+void TestLabels::aLabelRunWritesItsOwnPage()
+{
+    printtests::Fixture f;
+    f.makeLogo(60, 30);
+    const QPageLayout printerPage = printing::currentPrinter().pageLayout();
+    const LabelStock& roll = standard(4); // one label 62×29 mm to a page
+    const QString pdf = f.folder.filePath(QStringLiteral("etichette.pdf"));
+    dialogs::queueChoice(pdf);
+    printing::PrintRequest request;
+    request.documentName = QStringLiteral("Etichette");
+    request.page = printing::labelPage(roll);
+    request.logo = false;
+    request.content = [&](printing::PrintSurface& surface, printing::Progress& progress) {
+        printing::printLabels(surface, progress, roll, LabelOptions{}, books(3));
+    };
+    const auto answer = printtests::onPrintDialog([](frmstampa& d) {
+        d.Check1->setChecked(true); // the logo asked for: still not on labels
+        printtests::press(&d, QStringLiteral("Command5"));
+    });
+    printing::runPrint(request);
+    QVERIFY(answer->answered());
+    QCOMPARE(msg::shownTexts(), QStringList());
+
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY(info.waitForFinished(60000) && info.exitCode() == 0);
+    const QString said = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(said.contains(QRegularExpression(QStringLiteral("Pages:\\s+3\\n"))), qPrintable(said));
+    // 62 × 29 mm in points, which the page layout gives to the whole point.
+    QVERIFY2(said.contains(QRegularExpression(QStringLiteral("Page size:\\s+17[56](\\.\\d+)? x 82(\\.\\d+)? pts"))),
+             qPrintable(said));
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("/Subtype /Image"));
+    // The printer keeps its own page for the printouts after.
+    QCOMPARE(printing::currentPrinter().pageLayout(), printerPage);
 }
 
 CARTEO_TEST_MAIN(TestLabels)
