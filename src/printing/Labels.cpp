@@ -343,8 +343,14 @@ void printLabels(PrintSurface& surface, Progress& progress, const LabelStock& st
     for (const LabelBook& book : books) {
         for (int copy = 0; copy < copies; ++copy) {
             if (slot == perSheet) {
-                surface.newPage();
-                slot = 0;
+                if (surface.page() == 0) {
+                    // Nothing printed yet (labels with nothing on them): the part-used sheet has not
+                    // gone through the printer, and is still filled from its first free label.
+                    slot = options.start;
+                } else {
+                    surface.newPage();
+                    slot = 0;
+                }
             }
             // By the paper's corner: what falls in the printer's own margins is cut.
             const QRectF mm = labelRect(stock, slot);

@@ -63,6 +63,11 @@ struct LabelOptions {
 
 // Prints the labels of `books` (each `copies` times, in order) from label `start` of the first
 // sheet on, a new page per sheet; the progress counts labels and may stop the run (Interrupted).
+// Labels are placed by the paper's corner (PrintSurface::paperCorner); the fonts are the surface's
+// "Arial". A barcode's narrow bar is at least 0.19 mm (whole dots of 600 dpi where it can be), wide
+// bars three times that, 10 narrow bars of quiet zone each side, bars 6 to 12 mm high; a label too
+// small for that gets the key in digits alone. Throws store::DbError, printing nothing, when the
+// stock has a problem() or `start` is not a label of the sheet.
 void printLabels(PrintSurface& surface, Progress& progress, const LabelStock& stock, const LabelOptions& options,
                  const QList<LabelBook>& books);
 

@@ -90,6 +90,7 @@ class TestLabels : public QObject {
     void hundredLabelsOverSeveralSheets();
     void whatALabelHolds();
     void spineLabelsAndOutline();
+    void aPartUsedSheetWithNothingPrintedYetIsFilledStill();
     void everyBarcodeOfAPdfScansBackToItsKey();
     void aLabelRunWritesItsOwnPage();
 };
@@ -401,6 +402,31 @@ void TestLabels::spineLabelsAndOutline()
              qPrintable(QStringLiteral("%1,%2 %3x%4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
     QVERIFY(ink.height() > 3 * ink.width());
     QVERIFY(ink.height() > labelPoints.height() / 2);
+}
+
+void TestLabels::aPartUsedSheetWithNothingPrintedYetIsFilledStill()
+{
+    // Spine labels of books without a shelf mark print nothing: when they fill the rest of a
+    // part-used sheet, the next mark must not go on the sheet's used labels.
+    const LabelStock& stock = standard(0);
+    LabelOptions options;
+    options.spine = true;
+    options.start = 20;
+    QList<LabelBook> list;
+    for (int i = 0; i < 4; ++i) {
+        list.append(LabelBook{i + 1, QStringLiteral("Senza segnatura"), QString()});
+    }
+    list.append(LabelBook{5, QStringLiteral("Con segnatura"), QStringLiteral("C.5")});
+    RecordingSurface surface;
+    printing::SilentProgress progress;
+    printing::printLabels(surface, progress, stock, options, list);
+    surface.endDoc();
+    QCOMPARE(surface.texts.size(), 1);
+    QCOMPARE(surface.documents.at(0).pages, 1);
+    // On the first sheet still (nothing went through the printer yet), at its first free label.
+    const QRectF free = onPaper(surface, printing::labelRect(stock, 20));
+    QVERIFY2(free.contains(surface.texts.at(0).at),
+             qPrintable(QStringLiteral("%1,%2").arg(surface.texts.at(0).at.x()).arg(surface.texts.at(0).at.y())));
 }
 
 void TestLabels::everyBarcodeOfAPdfScansBackToItsKey()
