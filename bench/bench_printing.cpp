@@ -197,6 +197,14 @@ class CountingSurface : public printing::PrintSurface {
         blanks += text.count(QLatin1Char(' '));
     }
     void placePicture(const QImage&, const QRectF&) override { ++pictures; }
+    void placeRect(const QRectF&) override {}
+    void placeOutline(const QRectF&, qreal) override {}
+    void placeTurned(const QPointF&, qreal, const QString& text, const QFont&) override
+    {
+        ++texts;
+        characters += text.size();
+    }
+    QPointF paperCornerOf(Orientation) const override { return {}; }
     void finishDocument() override {}
     void discardDocument() noexcept override {}
 

@@ -3,6 +3,7 @@
 #include "printing/Progress.h"
 
 #include <QList>
+#include <QPageLayout>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,11 @@ struct LabelStock {
 // The stocks offered, in this order: 3×8 70×37 mm, 3×7 70×42.3 mm, 2×7 99.1×38.1 mm,
 // 4×10 48.5×25.4 mm on A4, and one label 62 mm wide for a label printer.
 const QList<LabelStock>& standardStocks();
+
+// The page of a label run (PrintRequest::page): the stock's paper, upright, without margins; labels
+// are placed by the paper's corner (PrintSurface::paperCorner), so a printer's own margins only cut
+// what falls in them.
+QPageLayout labelPage(const LabelStock& stock);
 
 // The rectangle of label `index` (0-based, within one sheet) in millimetres from the paper's corner.
 QRectF labelRect(const LabelStock& stock, int index);

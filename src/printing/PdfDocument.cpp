@@ -689,6 +689,53 @@ void PdfDocument::image(const QImage& picture, const QRectF& twips)
     m_content += " Do Q\n";
 }
 
+void PdfDocument::rect(const QRectF& twips)
+{
+    closeText();
+    // Places are from the printable area's top-left corner, y going up.
+    appendMilli(m_content, milliPoints(twips.left()));
+    m_content += ' ';
+    appendMilli(m_content, -milliPoints(twips.bottom()));
+    m_content += ' ';
+    appendMilli(m_content, milliPoints(twips.width()));
+    m_content += ' ';
+    appendMilli(m_content, milliPoints(twips.height()));
+    m_content += " re f\n";
+}
+
+void PdfDocument::outline(const QRectF& twips, qreal pen)
+{
+    closeText();
+    m_content += "q ";
+    appendMilli(m_content, milliPoints(pen));
+    m_content += " w ";
+    appendMilli(m_content, milliPoints(twips.left()));
+    m_content += ' ';
+    appendMilli(m_content, -milliPoints(twips.bottom()));
+    m_content += ' ';
+    appendMilli(m_content, milliPoints(twips.width()));
+    m_content += ' ';
+    appendMilli(m_content, milliPoints(twips.height()));
+    m_content += " re S Q\n";
+}
+
+void PdfDocument::turnedText(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font)
+{
+    closeText();
+    // The text is written as an upright one in a frame turned about the pivot; the frame and the
+    // font set within it end with it.
+    m_content += "q 0 1 -1 0 ";
+    appendMilli(m_content, milliPoints(pivot.x()));
+    m_content += ' ';
+    appendMilli(m_content, -milliPoints(pivot.y()));
+    m_content += " cm\n";
+    m_fontKind = -1;
+    this->text(0, ascent, text, font);
+    closeText();
+    m_content += "Q\n";
+    m_fontKind = -1;
+}
+
 void PdfDocument::writeFonts()
 {
     std::string resources = "<<";

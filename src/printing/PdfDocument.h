@@ -40,6 +40,12 @@ class PdfDocument {
     // `font` is sized in twips (its pixel size); `x` is where the text begins, `baseline` its baseline.
     void text(qreal x, qreal baseline, const QString& text, const QFont& font);
     void image(const QImage& picture, const QRectF& twips);
+    // A black rectangle; a rectangle's outline `pen` twips wide.
+    void rect(const QRectF& twips);
+    void outline(const QRectF& twips, qreal pen);
+    // A text turned 90° anticlockwise about `pivot` (the top-left corner of its line), reading upwards;
+    // `ascent` is the distance from the line's top to its baseline.
+    void turnedText(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font);
     // Writes what is still held and the file's closing parts; what the device does next (a flush)
     // is the caller's.
     void finish();

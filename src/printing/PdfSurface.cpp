@@ -115,6 +115,29 @@ void PdfSurface::placePicture(const QImage& picture, const QRectF& twips)
     checkWritten();
 }
 
+void PdfSurface::placeRect(const QRectF& twips)
+{
+    m_document->rect(twips);
+    checkWritten();
+}
+
+void PdfSurface::placeOutline(const QRectF& twips, qreal pen)
+{
+    m_document->outline(twips, pen);
+    checkWritten();
+}
+
+void PdfSurface::placeTurned(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font)
+{
+    m_document->turnedText(pivot, ascent, text, font);
+    checkWritten();
+}
+
+QPointF PdfSurface::paperCornerOf(Orientation orientation) const
+{
+    return paperCornerTwips(orientedLayout(m_layout, orientation));
+}
+
 void PdfSurface::finishDocument()
 {
     if (!m_document) {

@@ -37,6 +37,10 @@ class PdfSurface : public PrintSurface {
     void beginPage() override;
     void place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font) override;
     void placePicture(const QImage& picture, const QRectF& twips) override;
+    void placeRect(const QRectF& twips) override;
+    void placeOutline(const QRectF& twips, qreal pen) override;
+    void placeTurned(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font) override;
+    QPointF paperCornerOf(Orientation orientation) const override;
     void finishDocument() override;
     void discardDocument() noexcept override;
 

@@ -89,6 +89,45 @@ void printCopies(PrintSurface& surface, const PrintRequest& request)
     }
 }
 
+// The page a run's PDF file is written on.
+QPageLayout pdfPage(const PrintRequest& request)
+{
+    return request.page ? *request.page : currentPrinter().pageLayout();
+}
+
+// While it lives, the printer is on the run's own page, when the run has one: its paper, and its
+// margins as narrow as the printer allows (the labels are placed by the paper's corner, and what
+// falls in the printer's own margins is cut). The printer's page comes back after the run.
+class RunPage {
+  public:
+    RunPage(QPrinter& printer, const PrintRequest& request) : m_printer(printer), m_saved(printer.pageLayout())
+    {
+        if (!request.page) {
+            return;
+        }
+        m_changed = true;
+        m_printer.setPageSize(request.page->pageSize());
+        m_printer.setPageOrientation(request.page->orientation());
+        if (!m_printer.setPageMargins(request.page->margins(QPageLayout::Millimeter), QPageLayout::Millimeter)) {
+            // Narrower than the printer prints: its own margins, the narrowest it has.
+            m_printer.setPageMargins(m_printer.pageLayout().minimumMargins(), m_printer.pageLayout().units());
+        }
+    }
+    ~RunPage()
+    {
+        if (m_changed) {
+            m_printer.setPageLayout(m_saved);
+        }
+    }
+    RunPage(const RunPage&) = delete;
+    RunPage& operator=(const RunPage&) = delete;
+
+  private:
+    QPrinter& m_printer;
+    QPageLayout m_saved;
+    bool m_changed = false;
+};
+
 void printOnPrinter(const PrintRequest& request)
 {
     if (state().testSurface) {
@@ -98,7 +137,7 @@ void printOnPrinter(const PrintRequest& request)
     QPrinter& printer = currentPrinter();
     // Where no printer is installed the printer is a PDF file with no name until the set-up names one.
     if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
-        PdfSurface surface(printer.outputFileName(), printer.pageLayout());
+        PdfSurface surface(printer.outputFileName(), request.page ? *request.page : printer.pageLayout());
         printCopies(surface, request);
         return;
     }
@@ -107,6 +146,7 @@ void printOnPrinter(const PrintRequest& request)
                              QStringLiteral("Nessuna stampante disponibile.\rScegliere una stampante con \"Imposta\", "
                                             "oppure salvare la stampa in un file con \"PDF...\"."));
     }
+    const RunPage page(printer, request);
     PrinterSurface surface(printer);
     printCopies(surface, request);
 }
@@ -121,7 +161,7 @@ void printToPdf(const PrintRequest& request)
                          QStringLiteral(".pdf");
     const QString path = dialogs::savePdf(request.window, QDir(folder).filePath(name));
     state().pdfFolder = QFileInfo(path).absolutePath();
-    PdfSurface surface(path, currentPrinter().pageLayout());
+    PdfSurface surface(path, pdfPage(request));
     printCopies(surface, request);
 }
 
@@ -135,6 +175,7 @@ void preview(const PrintRequest& request)
         printer.setPrinterName(chosen.printerName());
     }
     printer.setPageLayout(chosen.pageLayout());
+    const RunPage page(printer, request); // the preview's own printer: kept to the run's page
     printer.setPageOrientation(request.orientation == PrintSurface::Orientation::Landscape ? QPageLayout::Landscape
                                                                                           : QPageLayout::Portrait);
     QPrintPreviewDialog dialog(&printer, request.window);
@@ -221,7 +262,7 @@ void printLogo(PrintSurface& surface)
 void printCopy(PrintSurface& surface, const PrintRequest& request, Progress& progress)
 {
     try {
-        if (Modulo1::StampaLogo) {
+        if (request.logo && Modulo1::StampaLogo) {
             printLogo(surface);
         }
         if (request.content) {

@@ -3,9 +3,11 @@
 #include "printing/PrintSurface.h"
 #include "printing/Progress.h"
 
+#include <QPageLayout>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QPrinter;
 class QWidget;
@@ -31,6 +33,12 @@ struct PrintRequest {
     QString documentName;        // the name a PDF file is offered under
     // One copy's content, at the position the logo left. Reads what it prints itself.
     std::function<void(PrintSurface&, Progress&)> content;
+    // The run's own page (labels: the sheet's paper without margins, see labelPage()); without one,
+    // the printer's. The PDF files take it whole; the printer takes its paper and the narrowest
+    // margins it allows, and goes back to its own page when the run is over.
+    std::optional<QPageLayout> page;
+    // The logo heads each copy when the program asks for it (Modulo1::StampaLogo); never on labels.
+    bool logo = true;
     // Runs when the pages are done (or the user stopped the run), after the progress window
     // closed; not after a failure, which leaves the window as it was.
     std::function<void()> after;

@@ -197,6 +197,43 @@ void PrintSurface::paintPicture(const QImage& picture, const QRectF& twips)
     placePicture(picture, twips);
 }
 
+void PrintSurface::fillRect(const QRectF& twips)
+{
+    if (twips.isEmpty()) {
+        return;
+    }
+    beginDrawing();
+    placeRect(twips);
+}
+
+void PrintSurface::drawOutline(const QRectF& twips, qreal pen)
+{
+    if (twips.isEmpty() || pen <= 0) {
+        return;
+    }
+    beginDrawing();
+    placeOutline(twips, pen);
+}
+
+void PrintSurface::drawText(const QPointF& topLeft, const QString& text, bool turned)
+{
+    if (text.isEmpty()) {
+        return;
+    }
+    const Metrics& m = metrics();
+    beginDrawing();
+    if (turned) {
+        placeTurned(topLeft, m.ascent, text, m.font);
+    } else {
+        place(topLeft, topLeft.y() + m.ascent, text, m.font);
+    }
+}
+
+QPointF PrintSurface::paperCorner() const
+{
+    return paperCornerOf(m_inDocument ? m_documentOrientation : m_orientation);
+}
+
 void PrintSurface::endDoc()
 {
     m_x = 0;
@@ -235,6 +272,11 @@ QPageLayout orientedLayout(QPageLayout layout, PrintSurface::Orientation orienta
 QSizeF printableTwips(const QPageLayout& layout)
 {
     return layout.paintRect(QPageLayout::Point).size() * 20.0;
+}
+
+QPointF paperCornerTwips(const QPageLayout& layout)
+{
+    return -layout.paintRect(QPageLayout::Point).topLeft() * 20.0;
 }
 
 } // namespace printing

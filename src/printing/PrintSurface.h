@@ -64,6 +64,22 @@ class PrintSurface {
     void printLine(const QList<PrintItem>& items);
     // Draws a picture into `twips` on the current page.
     void paintPicture(const QImage& picture, const QRectF& twips);
+
+    // Drawing at a place of the page rather than on the line flow (labels). Places are in twips
+    // from the printable area's corner, like everything else; what falls outside the area is cut.
+    // A black rectangle (a barcode's bar).
+    void fillRect(const QRectF& twips);
+    // A rectangle's outline, `pen` twips wide, centred on its edges (a label's outline for a test
+    // print on plain paper).
+    void drawOutline(const QRectF& twips, qreal pen);
+    // `text` in the current font with the top-left corner of its line at `topLeft`. Turned, the text
+    // reads upwards (turned 90° anticlockwise about `topLeft`): it then covers, on the page, the
+    // width of a line height to the right of `topLeft` and the text's width above it.
+    void drawText(const QPointF& topLeft, const QString& text, bool turned = false);
+    // Where the paper's top-left corner is, from the printable area's corner: zero or negative (the
+    // printer's own margins, or the margins of the page layout). Labels are placed by the paper's
+    // corner.
+    QPointF paperCorner() const;
     // The next line begins at the top of a new page of the document under way. Nothing when no
     // document is begun or nothing was drawn on the current page yet; the new page itself is begun
     // by what is drawn on it next, so a document never ends on an empty page.
@@ -102,6 +118,13 @@ class PrintSurface {
     // `font` is sized in twips (its pixel size); `topLeft` is the top of the line at the text's start.
     virtual void place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font) = 0;
     virtual void placePicture(const QImage& picture, const QRectF& twips) = 0;
+    virtual void placeRect(const QRectF& twips) = 0;
+    virtual void placeOutline(const QRectF& twips, qreal pen) = 0;
+    // A text turned 90° anticlockwise about `pivot`, the top-left corner of its line; `ascent` is the
+    // font's, from the line's top to its baseline.
+    virtual void placeTurned(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font) = 0;
+    // The paper's corner from the printable area's, for a page of this orientation.
+    virtual QPointF paperCornerOf(Orientation orientation) const = 0;
     virtual void finishDocument() = 0;
     virtual void discardDocument() noexcept = 0;
 
@@ -139,5 +162,7 @@ QFont printFont(const QString& name, qreal points, bool bold);
 QPageLayout orientedLayout(QPageLayout layout, PrintSurface::Orientation orientation);
 // The size of the printable area of `layout` in twips.
 QSizeF printableTwips(const QPageLayout& layout);
+// The paper's corner from the printable area's corner of `layout`, in twips.
+QPointF paperCornerTwips(const QPageLayout& layout);
 
 } // namespace printing

@@ -84,6 +84,39 @@ void PrinterSurface::placePicture(const QImage& picture, const QRectF& twips)
     m_open->painter.drawImage(twips, picture);
 }
 
+void PrinterSurface::placeRect(const QRectF& twips)
+{
+    m_open->painter.fillRect(twips, Qt::black);
+}
+
+void PrinterSurface::placeOutline(const QRectF& twips, qreal pen)
+{
+    QPainter& p = m_open->painter;
+    p.save();
+    p.setPen(QPen(Qt::black, pen));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(twips);
+    p.restore();
+}
+
+void PrinterSurface::placeTurned(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font)
+{
+    QPainter& p = m_open->painter;
+    p.save();
+    p.setFont(font);
+    p.translate(pivot);
+    p.rotate(-90);
+    p.drawText(QPointF(0, ascent), text);
+    p.restore();
+}
+
+QPointF PrinterSurface::paperCornerOf(Orientation orientation) const
+{
+    // The painter's origin is the printable area's corner (the page is not printed "full page"):
+    // the layout's margins, which the printer keeps at least as wide as its own.
+    return paperCornerTwips(orientedLayout(m_layout, orientation));
+}
+
 void PrinterSurface::finishDocument()
 {
     std::unique_ptr<Open> open = std::move(m_open);

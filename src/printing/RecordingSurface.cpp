@@ -35,6 +35,27 @@ void RecordingSurface::placePicture(const QImage& picture, const QRectF& twips)
     pictures.append(Picture{documentCount(), page(), twips, picture.size()});
 }
 
+void RecordingSurface::placeRect(const QRectF& twips)
+{
+    rects.append(Rect{documentCount(), page(), twips, 0});
+}
+
+void RecordingSurface::placeOutline(const QRectF& twips, qreal pen)
+{
+    outlines.append(Rect{documentCount(), page(), twips, pen});
+}
+
+void RecordingSurface::placeTurned(const QPointF& pivot, qreal, const QString& text, const QFont&)
+{
+    texts.append(Text{documentCount(), page(), pivot, text, fontName(), fontSize(), fontBold(), true});
+}
+
+QPointF RecordingSurface::paperCornerOf(Orientation orientation) const
+{
+    // Turned to landscape, the paper's left margin is what was its bottom one: taken as the same.
+    return orientation == Orientation::Portrait ? portraitPaperCorner : portraitPaperCorner.transposed();
+}
+
 void RecordingSurface::finishDocument()
 {
     documents.append(m_current);

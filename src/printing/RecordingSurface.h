@@ -20,12 +20,20 @@ class RecordingSurface : public PrintSurface {
         QString font;
         qreal size = 0;
         bool bold = false;
+        bool turned = false; // drawn turned 90° anticlockwise about `at` (drawText)
     };
     struct Picture {
         int document = 0;
         int page = 0;
         QRectF twips;
         QSize pixels;
+    };
+    // A black rectangle, or a rectangle's outline (pen > 0).
+    struct Rect {
+        int document = 0;
+        int page = 0;
+        QRectF twips;
+        qreal pen = 0;
     };
     struct Document {
         Orientation orientation = Orientation::Portrait;
@@ -36,10 +44,16 @@ class RecordingSurface : public PrintSurface {
     explicit RecordingSurface(QSizeF portraitPage = QSizeF(11506, 16438),
                               QString name = QStringLiteral("Stampante di prova"));
 
+    // The paper's corner from the printable area's, in portrait (the printer's margins: 10 points
+    // unless told otherwise); in landscape the same margins, turned.
+    QPointF portraitPaperCorner{-200, -200};
+
     QString deviceName() const override { return m_name; }
 
     QList<Text> texts;
     QList<Picture> pictures;
+    QList<Rect> rects;    // filled
+    QList<Rect> outlines;
     QList<Document> documents; // finished documents
     int abandoned = 0;         // documents left unfinished by a failed run
     bool documentOpen() const { return m_open; }
@@ -55,6 +69,10 @@ class RecordingSurface : public PrintSurface {
     void beginPage() override;
     void place(const QPointF& topLeft, qreal baseline, const QString& text, const QFont& font) override;
     void placePicture(const QImage& picture, const QRectF& twips) override;
+    void placeRect(const QRectF& twips) override;
+    void placeOutline(const QRectF& twips, qreal pen) override;
+    void placeTurned(const QPointF& pivot, qreal ascent, const QString& text, const QFont& font) override;
+    QPointF paperCornerOf(Orientation orientation) const override;
     void finishDocument() override;
     void discardDocument() noexcept override;
 
