@@ -236,6 +236,9 @@ void FrmEtichette::CmdStampa_Click()
     printing::PrintRequest request;
     request.window = this;
     request.documentName = QStringLiteral("Etichette");
+    // The sheet's own paper, labels placed from its corner; no logo over the first labels.
+    request.page = printing::labelPage(stock);
+    request.logo = false;
     request.content = [stock, chosen, labels](printing::PrintSurface& surface, printing::Progress& progress) {
         printing::printLabels(surface, progress, stock, chosen, labels);
     };

@@ -85,16 +85,27 @@ std::unique_ptr<NextModal> readOpening(Opening& seen)
     });
 }
 
-int pagesOf(const QString& pdf)
+QString pdfInfo(const QString& pdf)
 {
     QProcess p;
     p.start(QStringLiteral("pdfinfo"), {pdf});
     if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-        return -1;
+        return {};
     }
-    const auto m =
-        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromUtf8(p.readAllStandardOutput()));
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int pagesOf(const QString& info)
+{
+    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
     return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The page's size in millimetres.
+QSizeF pageSizeOf(const QString& info)
+{
+    const auto m = QRegularExpression(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+) pts")).match(info);
+    return m.hasMatch() ? QSizeF(m.captured(1).toDouble() * 25.4 / 72, m.captured(2).toDouble() * 25.4 / 72) : QSizeF();
 }
 
 QString numberedBooks(int count)
@@ -121,8 +132,11 @@ class TestLabelsDialog : public QObject {
         settings.libraryName = QStringLiteral("Biblioteca parrocchiale");
         settings.save();
         testsupport::ProgramFrame frame(BooksWindow::catalogue());
-        QVERIFY(!frame.main->booksWindow());
-        // The menu item opens the books window first.
+        // The menu item opens the books window first when it was closed.
+        QVERIFY(frame.main->booksWindow());
+        QVERIFY(frame.main->booksWindow()->closeWindow());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTRY_VERIFY(!frame.main->booksWindow());
         Opening fromMenu;
         auto answer = readOpening(fromMenu);
         frame.action(QStringLiteral("MnuOpzioniEtichette"))->trigger();
@@ -336,7 +350,12 @@ class TestLabelsDialog : public QObject {
         d.CmdStampa->click();
         QVERIFY(options.answered());
         QVERIFY2(msg::shownTexts().isEmpty(), qPrintable(msg::shownTexts().join(QLatin1Char('\n'))));
-        QCOMPARE(pagesOf(pdf), expected);
+        const QString info = pdfInfo(pdf);
+        QCOMPARE(pagesOf(info), expected);
+        // The sheet's own paper.
+        const QSizeF page = pageSizeOf(info);
+        QVERIFY2(qAbs(page.width() - stock.pageWidth) < 0.5 && qAbs(page.height() - stock.pageHeight) < 0.5,
+                 qPrintable(info));
         QVERIFY(dialogs::requests().size() == 1 && dialogs::requests().first().save);
         QVERIFY(dialogs::requests().first().initialFolder.endsWith(QStringLiteral("Etichette.pdf")));
     }
