@@ -7,6 +7,7 @@
 #include "app/Modulo1.h"
 #include "app/WindowClosing.h"
 #include "books/AuthorsPanel.h"
+#include "books/BookLabels.h"
 #include "books/BookPrinting.h"
 #include "books/BookFields.h"
 #include "books/FloorPlan.h"
@@ -150,13 +151,17 @@ void FrmBiblio::connectHandlers()
     guard::connect(CmdModifica, &QPushButton::clicked, this, [this] { CmdModifica_Click(); });
     guard::connect(Cmdelimina, &QPushButton::clicked, this, [this] { Cmdelimina_Click(); });
     guard::connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         guard::connect(m_titles->Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
 }
 
 void FrmBiblio::Command1_Click(int index)
 {
+    if (index == 2) {
+        books::openLabels(*this);
+        return;
+    }
     books::printFromBooksWindow(*this, DBList1, index);
 }
 

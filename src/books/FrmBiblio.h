@@ -73,7 +73,7 @@ class FrmBiblio : public QWidget, public windows::EditingWindow {
     void CmdNuovo_Click();
     void CmdModifica_Click();
     void Cmdelimina_Click();
-    // The print buttons: "STAMPA SCHEDA" (0), "STAMPA ELENCO" (1).
+    // The print buttons: "STAMPA SCHEDA" (0), "STAMPA ELENCO" (1), "STAMPA ETICHETTE" (2).
     void Command1_Click(int index);
 
     // Handlers of the window's events.

@@ -39,9 +39,11 @@ TitleList::TitleList(QWidget* parent, store::DataSource* titles) : QWidget(paren
     editButtons->addWidget(Cmdelimina);
     Command1[0] = named(new QPushButton(QStringLiteral("STAMPA SCHEDA"), this), QStringLiteral("Command1_0"));
     Command1[1] = named(new QPushButton(QStringLiteral("STAMPA ELENCO"), this), QStringLiteral("Command1_1"));
+    Command1[2] = named(new QPushButton(QStringLiteral("STAMPA ETICHETTE"), this), QStringLiteral("Command1_2"));
     auto* printButtons = new QHBoxLayout;
-    printButtons->addWidget(Command1[0]);
-    printButtons->addWidget(Command1[1]);
+    for (QPushButton* button : Command1) {
+        printButtons->addWidget(button);
+    }
     auto* countRow = new QHBoxLayout;
     auto* countCaption = new QLabel(QStringLiteral("TITOLI:"), this);
     countCaption->setBuddy(DBList1);
@@ -59,7 +61,7 @@ TitleList::TitleList(QWidget* parent, store::DataSource* titles) : QWidget(paren
 
 QList<QWidget*> TitleList::readingOrder() const
 {
-    return {DBList1, Option2[0], Option2[1], Option2[2], CmdNuovo, CmdModifica, Cmdelimina, Command1[0], Command1[1]};
+    return {DBList1, Option2[0], Option2[1], Option2[2], CmdNuovo, CmdModifica, Cmdelimina, Command1[0], Command1[1], Command1[2]};
 }
 
 void TitleList::showCount(int count)

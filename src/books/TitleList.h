@@ -31,7 +31,7 @@ class TitleList : public QWidget {
     QPushButton* CmdNuovo;
     QPushButton* CmdModifica;
     QPushButton* Cmdelimina;
-    std::array<QPushButton*, 2> Command1{}; // STAMPA SCHEDA, STAMPA ELENCO
+    std::array<QPushButton*, 3> Command1{}; // STAMPA SCHEDA, STAMPA ELENCO, STAMPA ETICHETTE
 
     // Shows the number of titles, and says it to a screen reader with its meaning.
     void showCount(int count);

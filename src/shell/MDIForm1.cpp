@@ -8,6 +8,7 @@
 #include "app/Modulo1.h"
 #include "app/Paths.h"
 #include "app/ScreenFit.h"
+#include "books/BookLabels.h"
 #include "books/FrmBiblio.h"
 #include "loans/FrmPrestiti.h"
 #include "people/FrmEditori.h"
@@ -432,6 +433,14 @@ void MDIForm1::MnuVisualBiblio_Click()
         if (e.number() != store::ErrDiskOrNetwork) {
             msg::show(e.description());
         }
+    }
+}
+
+void MDIForm1::MnuOpzioniEtichette_Click()
+{
+    showBooksWindow();
+    if (FrmBiblio* books = booksWindow()) {
+        books::openLabels(*books);
     }
 }
 

@@ -56,6 +56,8 @@ class MDIForm1 : public QMainWindow {
     void MnuOpzioniRipristina_Click();
     // "Impostazioni prestiti": the loan settings dialog, modally.
     void MnuOpzioniPrestiti_Click();
+    // The labels dialog of the books window, which is opened first when it is not open.
+    void MnuOpzioniEtichette_Click();
     // The image import dialog, modally, for the floor plan of the open archive.
     void MnuOpzionInserisci_Click();
     // The about window, modal until it is clicked.

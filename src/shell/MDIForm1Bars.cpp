@@ -83,6 +83,8 @@ void MDIForm1::buildMenus()
                    &QAction::triggered, this, [this] { MnuOpzioniRipristina_Click(); });
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniPrestiti"), QStringLiteral("Impostazioni pres&titi…")),
                    &QAction::triggered, this, [this] { MnuOpzioniPrestiti_Click(); });
+    guard::connect(menuItem(options, QStringLiteral("MnuOpzioniEtichette"), QStringLiteral("Stampa &etichette…")),
+                   &QAction::triggered, this, [this] { MnuOpzioniEtichette_Click(); });
     options->addSeparator()->setObjectName(QStringLiteral("MnuSepOpzion"));
     guard::connect(menuItem(options, QStringLiteral("MnuOpzionInserisci"), QStringLiteral("&Inserisci Piantina")),
                    &QAction::triggered, this, [this] { MnuOpzionInserisci_Click(); });

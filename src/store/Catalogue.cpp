@@ -76,4 +76,16 @@ std::optional<QString> bookTitle(Archive& archive, qint64 book)
     return title.value(0).toString();
 }
 
+QList<qint64> bookKeysBetween(Archive& archive, qint64 first, qint64 last)
+{
+    Statement keys = archive.prepareExact(QStringLiteral("SELECT id FROM biblio WHERE id BETWEEN ? AND ? ORDER BY id"));
+    keys.bindInt(1, first);
+    keys.bindInt(2, last);
+    QList<qint64> found;
+    while (keys.step()) {
+        found << keys.int64(0);
+    }
+    return found;
+}
+
 } // namespace store::catalogue

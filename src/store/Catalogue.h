@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -29,6 +30,9 @@ LinkOutcome linkAuthor(Archive& archive, qint64 book, qint64 author);
 
 // The title of the book `book`; nothing when there is no such book.
 std::optional<QString> bookTitle(Archive& archive, qint64 book);
+
+// The keys of the books from `first` to `last` (both included), in key order.
+QList<qint64> bookKeysBetween(Archive& archive, qint64 first, qint64 last);
 
 } // namespace catalogue
 } // namespace store

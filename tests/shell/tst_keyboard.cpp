@@ -275,7 +275,7 @@ class TestKeyboard : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(&w));
 
         const QStringList titles{"DBList1", "Option2_0", "CmdNuovo", "CmdModifica", "Cmdelimina", "Command1_0",
-                                 "Command1_1"};
+                                 "Command1_1", "Command1_2"};
         const QStringList search{"Check1_0", "Text2_0", "Check1_1", "Text2_1", "Check1_2", "Text2_2", "Check1_3",
                                  "Text2_3",  "Check1_4", "Text2_4", "Option1_0", "Command2"};
         // Browsing: the record and the plan take no typing, so Tab passes them by; "Trova", above the

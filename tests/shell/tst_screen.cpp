@@ -163,7 +163,7 @@ class TestScreen : public QObject {
         FrmBiblio* books = main.booksWindow();
         const QStringList editAndPrint{QStringLiteral("CmdNuovo"), QStringLiteral("CmdModifica"),
                                        QStringLiteral("Cmdelimina"), QStringLiteral("Command1_0"),
-                                       QStringLiteral("Command1_1")};
+                                       QStringLiteral("Command1_1"), QStringLiteral("Command1_2")};
         checkReachable(main, books, editAndPrint);
         // The books window's own panels, at the scale it is shown at.
         books->authorsPanel()->show();

@@ -702,7 +702,8 @@ class TestShell : public QObject {
                                                   "MnuVisualAnteprima=Anteprima"}));
         QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
                                                    "MnuOpzioniRipristina=Ripristina Copia…",
-                                                   "MnuOpzioniPrestiti=Impostazioni prestiti…", "MnuSepOpzion=-",
+                                                   "MnuOpzioniPrestiti=Impostazioni prestiti…",
+                                                   "MnuOpzioniEtichette=Stampa etichette…", "MnuSepOpzion=-",
                                                    "MnuOpzionInserisci=Inserisci Piantina"}));
         QCOMPARE(items("mnuInfo"), (QStringList{"mnuGuida=Guida", "mnuabaut=info..."}));
         QCOMPARE(items("mnusep"), QStringList());
