@@ -11,6 +11,7 @@ PACKAGES=(
   libzint-dev
   libxlsxwriter-dev libfreexl-dev
   mdbtools-dev
+  libpq-dev postgresql-15 postgresql-contrib
   fonts-liberation2
   zbar-tools poppler-utils xvfb
   dpkg-dev lintian desktop-file-utils appstream file

@@ -122,6 +122,16 @@ QString DbError::describe(int number)
     case ErrImportFile:
         return QStringLiteral("Il file da importare è stato modificato o rimosso dopo l'anteprima: nulla è stato "
                               "importato. Ripetere l'anteprima.");
+    case ErrServerUnreachable:
+        return QStringLiteral("Impossibile raggiungere il server dell'archivio: controllare la rete e che il server "
+                              "sia acceso, poi riprovare.");
+    case ErrServerLogin:
+        return QStringLiteral("Il server ha rifiutato l'accesso: nome utente o password non validi.");
+    case ErrServerNotEmpty:
+        return QStringLiteral("Il database di destinazione non è vuoto: il trasferimento richiede un database vuoto.");
+    case ErrTransferCounts:
+        return QStringLiteral("Il trasferimento non è riuscito: le righe copiate non corrispondono a quelle "
+                              "dell'archivio di origine. La destinazione è stata lasciata vuota.");
     case ErrSeveralNames:
         return QStringLiteral("Il file ha più di un nome (collegamenti fisici): finché ne ha più d'uno non può "
                               "essere sovrascritto, riparato o compattato, perché potrebbe essere aperto con un "

@@ -53,6 +53,11 @@ enum ErrorNumber : int {
     ErrNotATable = 3921,   // a file to import that is empty, not a table, or a workbook that cannot be read
     ErrWorkbook = 3923,    // an Excel workbook that could not be written
     ErrImportFile = 3924,  // the file to import changed or vanished between the preview and the import
+    // Archives on a database server (3931-3939).
+    ErrServerUnreachable = 3931, // the server cannot be reached, or the connection was lost: try again later
+    ErrServerLogin = 3932,       // the server refused the user or the password
+    ErrServerNotEmpty = 3933,    // a transfer's target database already holds tables
+    ErrTransferCounts = 3934,    // a transfer's rows counted differently on the two sides
 };
 
 // One entry of an error's collection: what went wrong at one step, by number and description.
