@@ -2,6 +2,8 @@
 
 #include "store/Collation.h"
 #include "store/Schema.h"
+#include "store/Server.h"
+#include "store/ServerEngine.h"
 #include "store/Sql.h"
 
 #include <QElapsedTimer>
@@ -75,12 +77,18 @@ Statement::Statement(sqlite3* db, const QString& sqlText) : m_db(db)
     }
 }
 
+Statement::Statement(ServerConnection& server, const QString& sqlText)
+    : m_server(std::make_unique<ServerStatement>(server, serverDialect(sqlText)))
+{
+}
+
 Statement::~Statement()
 {
     sqlite3_finalize(m_stmt);
 }
 
-Statement::Statement(Statement&& other) noexcept : m_db(other.m_db), m_stmt(other.m_stmt)
+Statement::Statement(Statement&& other) noexcept
+    : m_db(other.m_db), m_stmt(other.m_stmt), m_server(std::move(other.m_server))
 {
     other.m_stmt = nullptr;
 }
@@ -91,6 +99,7 @@ Statement& Statement::operator=(Statement&& other) noexcept
         sqlite3_finalize(m_stmt);
         m_db = other.m_db;
         m_stmt = other.m_stmt;
+        m_server = std::move(other.m_server);
         other.m_stmt = nullptr;
     }
     return *this;
@@ -98,6 +107,10 @@ Statement& Statement::operator=(Statement&& other) noexcept
 
 void Statement::bind(int index, const QVariant& value)
 {
+    if (m_server) {
+        m_server->bind(index, value);
+        return;
+    }
     int rc = SQLITE_OK;
     if (!value.isValid() || value.isNull()) {
         rc = sqlite3_bind_null(m_stmt, index);
@@ -133,6 +146,10 @@ void Statement::bind(int index, const QVariant& value)
 
 void Statement::bindInt(int index, qint64 value)
 {
+    if (m_server) {
+        m_server->bind(index, value);
+        return;
+    }
     const int rc = sqlite3_bind_int64(m_stmt, index, value);
     if (rc != SQLITE_OK) {
         throwSqlite(m_db, rc);
@@ -148,6 +165,9 @@ void Statement::bindAll(const QVariantList& values, int firstIndex)
 
 bool Statement::step()
 {
+    if (m_server) {
+        return m_server->step();
+    }
     const int rc = sqlite3_step(m_stmt);
     endWaiting();
     if (rc == SQLITE_ROW) {
@@ -162,17 +182,27 @@ bool Statement::step()
 
 void Statement::reset()
 {
+    if (m_server) {
+        m_server->reset();
+        return;
+    }
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
 }
 
 int Statement::columnCount() const
 {
+    if (m_server) {
+        return m_server->columnCount();
+    }
     return sqlite3_column_count(m_stmt);
 }
 
 QVariant Statement::value(int column) const
 {
+    if (m_server) {
+        return m_server->value(column);
+    }
     switch (sqlite3_column_type(m_stmt, column)) {
     case SQLITE_INTEGER:
         return QVariant(qint64(sqlite3_column_int64(m_stmt, column)));
@@ -192,22 +222,34 @@ QVariant Statement::value(int column) const
 
 qint64 Statement::int64(int column) const
 {
+    if (m_server) {
+        return m_server->int64(column);
+    }
     return sqlite3_column_int64(m_stmt, column);
 }
 
 QString Statement::columnName(int column) const
 {
+    if (m_server) {
+        return m_server->columnName(column);
+    }
     return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
 }
 
 QString Statement::columnTable(int column) const
 {
+    if (m_server) {
+        return m_server->columnTable(column);
+    }
     const char* t = sqlite3_column_table_name(m_stmt, column);
     return t ? QString::fromUtf8(t) : QString();
 }
 
 QString Statement::columnOrigin(int column) const
 {
+    if (m_server) {
+        return m_server->columnOrigin(column);
+    }
     const char* t = sqlite3_column_origin_name(m_stmt, column);
     return t ? QString::fromUtf8(t) : QString();
 }
@@ -264,8 +306,21 @@ void Archive::configure()
                                nullptr, nullptr, nullptr);
 }
 
+std::shared_ptr<Archive> Archive::openServer(const QString& address)
+{
+    std::shared_ptr<Archive> archive(new Archive());
+    archive->m_path = server::shown(address);
+    archive->m_server = ServerConnection::connect(address);
+    ++g_connections;
+    serverschema::check(*archive->m_server);
+    return archive;
+}
+
 std::shared_ptr<Archive> Archive::open(const QString& path, Presence presence)
 {
+    if (server::isAddress(path)) {
+        return openServer(path);
+    }
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists() || !info.isFile()) {
         throw DbError(3024, QStringLiteral("Impossibile trovare il file '%1'.").arg(path));
@@ -311,13 +366,33 @@ void Archive::upgradeIfOlder()
 
 bool Archive::hasWordIndex()
 {
+    if (m_server) {
+        return true;
+    }
     Statement st = prepareExact(
         QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('biblio_parole', 'biblio_testo')"));
     return st.step() && st.int64(0) == 2;
 }
 
+void Archive::createOnServer(const QString& address)
+{
+    std::unique_ptr<ServerConnection> server = ServerConnection::connect(address);
+    if (!serverschema::isEmpty(*server)) {
+        throw DbError(ErrServerNotEmpty,
+                      QStringLiteral("Il database del server %1 non è vuoto: un nuovo archivio richiede un database "
+                                     "vuoto.")
+                          .arg(server::serverName(address)));
+    }
+    // One transaction: a failure leaves the database empty as it was.
+    server->run(QStringLiteral("BEGIN;\n") + serverschema::ddl() + QStringLiteral("\nCOMMIT;"));
+}
+
 void Archive::create(const QString& path)
 {
+    if (server::isAddress(path)) {
+        createOnServer(path);
+        return;
+    }
     const QString target = QFileInfo(path).absoluteFilePath();
     if (QFileInfo::exists(target)) {
         throw DbError(ErrPermissionDenied);
@@ -358,6 +433,10 @@ void Archive::create(const QString& path)
 Archive::~Archive()
 {
     m_presence.reset();
+    if (m_server) {
+        m_server.reset();
+        --g_connections;
+    }
     if (m_db) {
         sqlite3_close_v2(m_db);
         --g_connections;
@@ -366,6 +445,10 @@ Archive::~Archive()
 
 void Archive::exec(const QString& sqlText)
 {
+    if (m_server) {
+        m_server->run(serverDialect(sql::translate(sqlText)));
+        return;
+    }
     const QByteArray text = sql::translate(sqlText).toUtf8();
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, text.constData(), nullptr, nullptr, &message);
@@ -378,21 +461,52 @@ void Archive::exec(const QString& sqlText)
 
 Statement Archive::prepare(const QString& sqlText)
 {
+    if (m_server) {
+        return Statement(*m_server, sql::translate(sqlText));
+    }
     return Statement(m_db, sql::translate(sqlText));
 }
 
 Statement Archive::prepareExact(const QString& sqlText)
 {
+    if (m_server) {
+        return Statement(*m_server, sqlText);
+    }
     return Statement(m_db, sqlText);
 }
 
 bool Archive::inTransaction() const
 {
+    if (m_server) {
+        return m_server->inTransaction();
+    }
     return sqlite3_get_autocommit(m_db) == 0;
+}
+
+QString Archive::rowIdOf(const QString& table)
+{
+    if (m_server) {
+        const QString key = m_server->integerKeyOf(table);
+        return key.isEmpty() ? QStringLiteral("rowid") : key;
+    }
+    return QStringLiteral("rowid");
+}
+
+void Archive::requireWritable(const QString& table)
+{
+    if (m_server && !table.isEmpty() && !m_server->mayWrite(table)) {
+        const server::Parts parts = server::partsOf(m_server->address());
+        throw DbError(ErrPermissionDenied,
+                      QStringLiteral("Permesso negato: l'utente '%1' può solo leggere l'archivio sul server %2.")
+                          .arg(parts.user, server::serverName(m_server->address())));
+    }
 }
 
 QString Archive::integerKeyOf(const QString& table)
 {
+    if (m_server) {
+        return m_server->integerKeyOf(table);
+    }
     Statement pk = prepareExact(QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
     pk.bind(1, table);
     QString name;
@@ -408,6 +522,13 @@ QString Archive::integerKeyOf(const QString& table)
 
 std::pair<qint64, qint64> Archive::changeStamp()
 {
+    if (m_server) {
+        // Every commit that wrote moves the server's counter; this connection's own writes count
+        // before they are committed.
+        Statement stamp = prepareExact(QStringLiteral("SELECT carteo_stato()"));
+        stamp.step();
+        return {stamp.int64(0), m_server->writes()};
+    }
     Statement version = prepareExact(QStringLiteral("PRAGMA data_version"));
     version.step();
     return {version.int64(0), sqlite3_total_changes64(m_db)};
@@ -441,6 +562,19 @@ Transaction::Transaction(Archive& archive) : m_archive(archive)
         static int serial = 0;
         m_savepoint = QStringLiteral("passo%1").arg(++serial);
         m_archive.prepareExact(QStringLiteral("SAVEPOINT ") + m_savepoint).step();
+    } else if (m_archive.onServer()) {
+        // One writer at a time, as on a file archive: the archive's write lock is a lock of the
+        // server's, waited for at most 2 s (the connection's lock_timeout) before 3260.
+        m_archive.exec(QStringLiteral("BEGIN"));
+        try {
+            m_archive.prepareExact(QStringLiteral("SELECT pg_advisory_xact_lock(4227)")).step();
+        } catch (...) {
+            try {
+                m_archive.exec(QStringLiteral("ROLLBACK"));
+            } catch (...) {
+            }
+            throw;
+        }
     } else {
         m_archive.prepareExact(QStringLiteral("BEGIN IMMEDIATE")).step();
     }
@@ -454,6 +588,14 @@ Transaction::~Transaction()
     const QByteArray undo = m_savepoint.isEmpty()
                                 ? QByteArray("ROLLBACK")
                                 : ("ROLLBACK TO " + m_savepoint.toUtf8() + "; RELEASE " + m_savepoint.toUtf8());
+    if (m_archive.onServer()) {
+        try {
+            m_archive.exec(QString::fromUtf8(undo));
+        } catch (...) {
+            // A lost connection has undone the transaction already.
+        }
+        return;
+    }
     sqlite3_exec(m_archive.handle(), undo.constData(), nullptr, nullptr, nullptr);
 }
 
@@ -476,11 +618,17 @@ void setWaitNotifier(std::function<void(bool waiting)> notifier)
 
 qint64 Archive::lastInsertRowId() const
 {
+    if (m_server) {
+        return m_server->lastKey();
+    }
     return sqlite3_last_insert_rowid(m_db);
 }
 
 int Archive::changes() const
 {
+    if (m_server) {
+        return m_server->changes();
+    }
     return sqlite3_changes(m_db);
 }
 
@@ -496,6 +644,10 @@ QString PresenceLock::lockFilePath(const QString& archivePath)
 
 std::unique_ptr<PresenceLock> PresenceLock::acquire(const QString& archivePath, Mode mode)
 {
+    // A server keeps its own account of who is connected: no lock file there.
+    if (server::isAddress(archivePath)) {
+        return nullptr;
+    }
     sqlite3* db = nullptr;
     const QByteArray lockPath = lockFilePath(archivePath).toUtf8();
     if (sqlite3_open_v2(lockPath.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {

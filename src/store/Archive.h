@@ -13,10 +13,15 @@ struct sqlite3_stmt;
 
 namespace store {
 
+class ServerConnection;
+class ServerStatement;
+
 // A prepared statement owned by RAII. Binds and reads values as QVariant.
 class Statement {
   public:
     Statement(sqlite3* db, const QString& sqlText);
+    // A statement of a server archive, its text in the server's dialect.
+    Statement(ServerConnection& server, const QString& sqlText);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -40,29 +45,36 @@ class Statement {
   private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
+    std::unique_ptr<ServerStatement> m_server;
 };
 
 class PresenceLock;
 
-// One connection to one archive file. Opening checks that the file is an archive of a known
-// version before anything else, and never writes to a file that is not one.
+// One connection to one archive: a file, or a database on a server (its address, see Server.h).
+// Opening checks that it is an archive of a known version before anything else, and never writes
+// to one that is not.
 class Archive {
   public:
     enum class Presence { Shared, None };
 
-    // Opens an existing archive; throws DbError (3024 missing, 3343 not an archive, 3447 newer, 3043 I/O).
-    // An archive of an older version is upgraded first when it can be written.
+    // Opens an existing archive; throws DbError (3024 missing, 3343 not an archive, 3447 newer, 3043 I/O;
+    // 3931 server unreachable, 3932 login refused). An archive file of an older version is upgraded
+    // first when it can be written.
     static std::shared_ptr<Archive> open(const QString& path, Presence presence = Presence::Shared);
 
-    // Creates a new empty archive at `path` (which must not exist) with the current schema.
+    // Creates a new empty archive at `path` (which must not exist) with the current schema; at a
+    // server address, in the existing database, which must be empty (3933).
     static void create(const QString& path);
 
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
+    // The file engine's connection; null for an archive on a server.
     sqlite3* handle() const { return m_db; }
+    // The file's path, or the server archive's address.
     const QString& path() const { return m_path; }
+    bool onServer() const { return m_server != nullptr; }
 
     // Runs one or more statements with no result (program SQL, translated).
     void exec(const QString& sqlText);
@@ -79,6 +91,12 @@ class Archive {
     bool hasWordIndex();
     // The column that is the table's own integer key (its rowid), or empty.
     QString integerKeyOf(const QString& table);
+    // How SQL names the integer that tells a table's rows apart: the file engine's rowid, or the
+    // server table's integer key.
+    QString rowIdOf(const QString& table);
+    // Throws 70 when this connection may read `table` but not write it (a server role that only
+    // reads); a file archive leaves that to the write itself.
+    void requireWritable(const QString& table);
 
     // A result the store keeps for the next identical request, valid while nothing changes in the
     // archive: neither a write of this connection nor a commit of any other.
@@ -93,6 +111,8 @@ class Archive {
     struct BusyWait;
     Archive();
     static sqlite3* openConnection(const QString& path, int flags);
+    static std::shared_ptr<Archive> openServer(const QString& address);
+    static void createOnServer(const QString& address);
     void configure();
     void upgradeIfOlder();
 
@@ -100,6 +120,7 @@ class Archive {
     QString m_path;
     std::unique_ptr<BusyWait> m_busy;
     std::unique_ptr<PresenceLock> m_presence;
+    std::unique_ptr<ServerConnection> m_server;
     QString m_memoKey;
     std::shared_ptr<const void> m_memo;
     std::pair<qint64, qint64> m_memoStamp{-1, -1};

@@ -16,11 +16,25 @@ class ReadTogether {
         if (m_db && sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
             m_db = nullptr;
         }
+        // On a server one snapshot serves the look-ups alike.
+        if (archive.onServer() && !archive.inTransaction()) {
+            try {
+                archive.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+                m_server = &archive;
+            } catch (const DbError&) {
+            }
+        }
     }
     ~ReadTogether()
     {
         if (m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        if (m_server) {
+            try {
+                m_server->exec(QStringLiteral("ROLLBACK"));
+            } catch (const DbError&) {
+            }
         }
     }
     ReadTogether(const ReadTogether&) = delete;
@@ -28,6 +42,7 @@ class ReadTogether {
 
   private:
     sqlite3* m_db;
+    Archive* m_server = nullptr;
 };
 
 } // namespace

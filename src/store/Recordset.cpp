@@ -200,16 +200,16 @@ void Recordset::loadKeys()
     const int selectAndFrom = m_shape.selectMarkers + m_shape.fromMarkers;
     m_pageMarkers = selectAndFrom;
     // The page query also tells the columns of the result.
-    const QString pageSql = QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid IN (%4)")
-                                .arg(m_shape.selectList, ref, m_shape.fromClause, marks(kPageSize));
+    const QString rowId = ref + QLatin1Char('.') + m_archive->rowIdOf(m_writeTable);
+    const QString pageSql = QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 IN (%4)")
+                                .arg(m_shape.selectList, rowId, m_shape.fromClause, marks(kPageSize));
     m_pageQuery = std::make_unique<Statement>(m_archive->prepareExact(pageSql));
     m_pageQuery->bindAll(m_query.values.mid(0, selectAndFrom));
-    m_rowSql = QStringLiteral("SELECT %1, %2.rowid FROM %3 WHERE %2.rowid = ?")
-                   .arg(m_shape.selectList, ref, m_shape.fromClause);
+    m_rowSql = QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 = ?").arg(m_shape.selectList, rowId, m_shape.fromClause);
     readColumns(*m_pageQuery, 0, m_pageQuery->columnCount() - 1);
     findRowIdColumn();
     m_hasRowId = true;
-    const QString keySql = QStringLiteral("SELECT %1.rowid FROM %2 %3").arg(ref, m_shape.fromClause, m_shape.tail);
+    const QString keySql = QStringLiteral("SELECT %1 FROM %2 %3").arg(rowId, m_shape.fromClause, m_shape.tail);
     const QVariantList keyValues = m_query.values.mid(m_shape.selectMarkers);
     // Another data source of the window may have just read the same keys (the title list and the
     // record run one query).
@@ -322,8 +322,9 @@ void Recordset::loadWhole()
     m_hasRowId = canWrite && !m_writeTable.isEmpty();
     if (m_hasRowId) {
         st = std::make_unique<Statement>(
-            m_archive->prepareExact(QStringLiteral("SELECT %1.rowid, %2 FROM %3 %4")
-                                        .arg(m_writeReference, m_shape.selectList, m_shape.fromClause, m_shape.tail)));
+            m_archive->prepareExact(QStringLiteral("SELECT %1.%2, %3 FROM %4 %5")
+                                        .arg(m_writeReference, m_archive->rowIdOf(m_writeTable), m_shape.selectList,
+                                             m_shape.fromClause, m_shape.tail)));
     } else if (!st) {
         st = std::make_unique<Statement>(m_archive->prepareExact(translated));
     }
@@ -709,8 +710,9 @@ int Recordset::findRow(const QString& field, const QVariant& value) const
         std::unique_ptr<Statement>& st = m_findQueries[c];
         if (!st) {
             st = std::make_unique<Statement>(
-                m_archive->prepareExact(QStringLiteral("SELECT rowid FROM %1 WHERE %2")
-                                            .arg(sql::quoteName(col.table.isEmpty() ? m_writeTable : col.table),
+                m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                                            .arg(m_archive->rowIdOf(col.table.isEmpty() ? m_writeTable : col.table),
+                                                 sql::quoteName(col.table.isEmpty() ? m_writeTable : col.table),
                                                  sql::equalsBound(sql::quoteName(col.origin), col.origin))));
         }
         st->reset();
@@ -753,6 +755,7 @@ void Recordset::requireWritable() const
     if (m_writeTable.isEmpty() || !m_hasRowId) {
         throw DbError(ErrReadOnly);
     }
+    m_archive->requireWritable(m_writeTable);
 }
 
 std::vector<int> Recordset::writableColumns() const
@@ -774,8 +777,9 @@ bool Recordset::readStored(qint64 key, Row& values)
         names += (names.isEmpty() ? QString() : QStringLiteral(", ")) + sql::quoteName(m_columns[c].origin);
     }
     Statement st =
-        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?")
-                                    .arg(names.isEmpty() ? QStringLiteral("1") : names, sql::quoteName(m_writeTable)));
+        m_archive->prepareExact(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                                    .arg(names.isEmpty() ? QStringLiteral("1") : names, sql::quoteName(m_writeTable),
+                                         m_archive->rowIdOf(m_writeTable)));
     st.bindInt(1, key);
     if (!st.step()) {
         return false;
@@ -963,7 +967,8 @@ void Recordset::updateEdited()
                     QStringLiteral(" = ?");
         }
         Statement st = m_archive->prepareExact(
-            QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(sql::quoteName(m_writeTable), sets));
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                .arg(sql::quoteName(m_writeTable), sets, m_archive->rowIdOf(m_writeTable)));
         int i = 1;
         for (int c : cols) {
             st.bind(i++, m_buffer[c]);
@@ -1002,7 +1007,8 @@ void Recordset::deleteCurrent()
     Transaction transaction(*m_archive);
     loans::refuseDeletion(*m_archive, m_writeTable, keys()[m_pos]);
     Statement st =
-        m_archive->prepareExact(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(sql::quoteName(m_writeTable)));
+        m_archive->prepareExact(QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                                    .arg(sql::quoteName(m_writeTable), m_archive->rowIdOf(m_writeTable)));
     st.bindInt(1, keys()[m_pos]);
     st.step();
     transaction.commit();

@@ -336,7 +336,8 @@ void Importer::setAuthors(qint64 id, const QList<qint64>& authors)
 
 void Importer::suspendWords()
 {
-    if (d->wordsSuspended || !d->archive.hasWordIndex()) {
+    // A server's word index keeps in step through its own triggers during the import.
+    if (d->wordsSuspended || !d->archive.hasWordIndex() || d->archive.onServer()) {
         return;
     }
     QString script;
