@@ -387,6 +387,22 @@ void Archive::createOnServer(const QString& address)
     server->run(QStringLiteral("BEGIN;\n") + serverschema::ddl() + QStringLiteral("\nCOMMIT;"));
 }
 
+std::shared_ptr<Archive> Archive::openForTransfer(const QString& address)
+{
+    std::shared_ptr<Archive> archive(new Archive());
+    archive->m_path = server::shown(address);
+    archive->m_server = ServerConnection::connect(address);
+    ++g_connections;
+    QString script = QStringLiteral("BEGIN;\n") + serverschema::ddl();
+    for (const char* table : {"biblio", "autore", "editori", "autbiblio", "lettori", "prestiti"}) {
+        script += QStringLiteral("ALTER TABLE %1 DISABLE TRIGGER USER;\n").arg(QLatin1String(table));
+    }
+    // Links come without the server's own key for them: it is handed out as they are written.
+    script += QStringLiteral("ALTER TABLE autbiblio ENABLE TRIGGER autbiblio_chiave;\n");
+    archive->m_server->run(script);
+    return archive;
+}
+
 void Archive::create(const QString& path)
 {
     if (server::isAddress(path)) {

@@ -66,6 +66,11 @@ class Archive {
     // server address, in the existing database, which must be empty (3933).
     static void create(const QString& path);
 
+    // A transfer's target on a server: an empty database in which one open transaction has made the
+    // schema, its rules set aside until the copy has filled the tables (then "COMMIT" keeps it; the
+    // connection's end without it leaves the database empty). Keys come with the rows.
+    static std::shared_ptr<Archive> openForTransfer(const QString& address);
+
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
