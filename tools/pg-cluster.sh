@@ -76,8 +76,18 @@ address() {
   echo "postgresql://carteo@$(encode "$dir")/postgres"
 }
 
+# The server's process is there and not a killed one waiting to be reaped (which pg_ctl would still
+# take for a running server).
+postmaster_alive() {
+  local pid state
+  pid="$(head -n 1 "$data/postmaster.pid" 2>/dev/null || true)"
+  [ -n "$pid" ] && [ -r "/proc/$pid/stat" ] || return 1
+  state="$(sed 's/^.*) //' "/proc/$pid/stat" | cut -d' ' -f1)"
+  [ "$state" != Z ] && [ "$state" != X ]
+}
+
 running() {
-  [ -f "$data/postmaster.pid" ] && as_server "$pg_ctl" status -D "$data" >/dev/null 2>&1
+  postmaster_alive && as_server "$pg_ctl" status -D "$data" >/dev/null 2>&1
 }
 
 answers() {
@@ -85,18 +95,15 @@ answers() {
 }
 
 server_processes() {
-  local real
-  real="$(readlink -f "$data")"
-  local link
-  for link in /proc/[0-9]*/cwd; do
-    [ "$(readlink "$link" 2>/dev/null)" != "$real" ] || basename "$(dirname "$link")"
-  done
+  local pattern
+  pattern="$(readlink -f "$data" | sed 's/[][*?\\]/\\&/g')"
+  { find /proc -mindepth 2 -maxdepth 2 -name cwd -lname "$pattern" 2>/dev/null || true; } | cut -d/ -f3
 }
 
 # Stops whatever is left of a server in DIR, then removes DIR.
 remove_cluster() {
-  if [ -f "$data/postmaster.pid" ]; then
-    as_server "$pg_ctl" stop -D "$data" -m immediate -w >/dev/null 2>&1 || true
+  if postmaster_alive; then
+    as_server "$pg_ctl" stop -D "$data" -m immediate -w -t 30 >/dev/null 2>&1 || true
   fi
   # A killed postmaster leaves its children for a moment (they end once they see it gone), and a new
   # server cannot start on their shared memory meanwhile. Every server process works in its data
@@ -114,7 +121,12 @@ remove_cluster() {
 make_cluster() {
   mkdir -p "$dir"
   touch "$marker"
-  [ "$(id -u)" -ne 0 ] || chown nobody "$dir"
+  if [ "$(id -u)" -eq 0 ]; then
+    chown nobody "$dir"
+    # Every folder above DIR must let "nobody" through (a checkout under /root does not).
+    runuser -u nobody -- test -w "$dir" ||
+      fail "l'utente nobody, che fa girare il server, non raggiunge $dir: scegliere una cartella fuori da cartelle private (per esempio non sotto /root)"
+  fi
   as_server "$initdb" -D "$data" -U carteo --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 ||
     fail "initdb non riuscito: $(tail -n 5 "$dir/initdb.log")"
   cat >>"$data/postgresql.conf" <<EOF
