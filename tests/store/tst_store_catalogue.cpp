@@ -207,6 +207,7 @@ void TestStore::sameQueryKeysAreReadOnce()
 
 void TestStore::sameQueryRowsAreReadOnce()
 {
+    CARTEO_FILE_ONLY("counts the statements the file engine traces on its connection");
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     // Every statement the connection runs, as the engine traces it.
@@ -412,6 +413,7 @@ void TestStore::searchKeysMustMatchTheirQuery()
 
 void TestStore::largeSearchesKeepMoreOfTheArchiveAtHand()
 {
+    CARTEO_FILE_ONLY("about the file engine's page cache");
     const QString path = newArchive();
     auto archive = store::Archive::open(path);
     const auto cacheSize = [&] {

@@ -367,7 +367,11 @@ void TestStore::oneComparisonRuleForTexts()
     }
     QCOMPARE(folded, (QStringList{"ATTUALITA", "ATTUALITÀ", "POESIA", "ROMANZO", "SAGGIO"}));
 
-    // The indexes serve an equality on title, genre, author and publisher name.
+    // The indexes serve an equality on title, genre, author and publisher name (as the file
+    // engine's query plans tell).
+    if (testsupport::onServer()) {
+        return;
+    }
     const QList<QPair<QString, QString>> indexed{
         {"biblio", "titolo"}, {"biblio", "genere"}, {"autore", "nome"}, {"editori", "nome"}};
     for (const auto& [table, column] : indexed) {

@@ -231,7 +231,9 @@ class TestStoreWords : public QObject {
         QCOMPARE(found(archive, QStringLiteral("oriente")), QStringList{});
         QCOMPARE(found(archive, QStringLiteral("promessi")), QStringList{});
         QCOMPARE(found(archive, QStringLiteral("manzoni")), QStringList{});
-        QCOMPARE(indexProblems(path), QStringList());
+        if (!testsupport::onServer()) { // the file's own index tables, read directly
+            QCOMPARE(indexProblems(path), QStringList());
+        }
     }
 
     void entryFollowsItsAuthorsAndPublisher()
@@ -255,11 +257,14 @@ class TestStoreWords : public QObject {
         QCOMPARE(found(archive, QStringLiteral("mondadori")), QStringList{});
         QCOMPARE(found(archive, QStringLiteral("marotta")), QStringList{});
         QCOMPARE(found(archive, QStringLiteral("giulio stelle")), QStringList{"LA CITTÀ E LE STELLE"});
-        QCOMPARE(indexProblems(path), QStringList());
+        if (!testsupport::onServer()) { // the file's own index tables, read directly
+            QCOMPARE(indexProblems(path), QStringList());
+        }
     }
 
     void archiveOfVersionOneGetsTheIndexWhenOpened()
     {
+        CARTEO_FILE_ONLY("about an archive file of version 1 and its word index tables");
         QString populate = library();
         for (int i = 0; i < 300; ++i) {
             populate += QStringLiteral("INSERT INTO biblio (id, titolo, note) VALUES (%1, 'LIBRO %1', 'NOTA');"
@@ -293,6 +298,7 @@ class TestStoreWords : public QObject {
     // its check reads the version alone.
     void upgradedArchiveIsOfTheNextVersion()
     {
+        CARTEO_FILE_ONLY("about the archive file's version number");
         QVERIFY(store::kSchemaVersion > 1);
         const QString path = m_dir.create({}, library());
         QCOMPARE(scalar(path, QStringLiteral("PRAGMA user_version")).toInt(), store::kSchemaVersion);
@@ -303,6 +309,7 @@ class TestStoreWords : public QObject {
     // older template's copy gets it at its first opening.
     void newArchiveFromTheTemplateHasTheIndex()
     {
+        CARTEO_FILE_ONLY("about archive files copied from the template");
         const QString current = m_dir.filePath(QStringLiteral("vuoto.md$"));
         store::Archive::create(current);
         const QString older = m_dir.create(QStringLiteral("vecchio.md$"));
@@ -324,6 +331,7 @@ class TestStoreWords : public QObject {
 
     void compactionMakesTheIndexAnew()
     {
+        CARTEO_FILE_ONLY("about the file's word index tables and their compaction");
         const QString path = m_dir.create({}, library());
         // An index out of step, as a writer without the triggers would leave it.
         {
@@ -350,6 +358,7 @@ class TestStoreWords : public QObject {
 
     void repairMakesTheIndexAnew()
     {
+        CARTEO_FILE_ONLY("about the file's word index tables and their repair");
         const QString path = m_dir.create({}, library());
         {
             const auto archive = store::Archive::open(path);
@@ -375,6 +384,7 @@ class TestStoreWords : public QObject {
 
     void damagedArchiveIsRepairedWithItsIndex()
     {
+        CARTEO_FILE_ONLY("about damaged pages of the archive file");
         QString populate = library();
         for (int i = 0; i < 1500; ++i) {
             populate += QStringLiteral("INSERT INTO biblio (id, titolo, note) VALUES (%1, 'LIBRO %1', '%2');"
@@ -406,6 +416,7 @@ class TestStoreWords : public QObject {
     // word index with the rows.
     void saveKilledHalfWayLeavesTheIndexInStep()
     {
+        CARTEO_FILE_ONLY("about the archive file's journal after a kill");
         QString populate = library();
         for (int i = 0; i < 400; ++i) {
             populate += QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (%1, 'LIBRO %1');").arg(1000 + i);

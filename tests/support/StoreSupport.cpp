@@ -1,10 +1,13 @@
 #include "support/StoreSupport.h"
+#include "support/ServerSupport.h"
 
 #include "store/Archive.h"
 #include "store/Collation.h"
 #include "store/DbError.h"
 #include "store/Recordset.h"
+#include "store/Server.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,12 +16,48 @@
 #include <QRandomGenerator>
 #include <sqlite3.h>
 
+#include <stdexcept>
+
 namespace testsupport {
+
+QString serverAddress()
+{
+    return qEnvironmentVariable("CARTEO_TEST_SERVER");
+}
+
+bool onServer()
+{
+    return !serverAddress().isEmpty();
+}
 
 ArchiveFolder::ArchiveFolder() = default;
 
+ArchiveFolder::~ArchiveFolder()
+{
+    for (const QString& name : std::as_const(m_databases)) {
+        pg::dropDatabase(serverAddress(), name);
+    }
+}
+
 QString ArchiveFolder::create(const QString& name, const QString& populateSql)
 {
+    if (onServer()) {
+        // Test programs run side by side on one server, and each test function's folder on its own:
+        // the process and a counter for the whole process keep the names apart.
+        static int databases = 0;
+        const QString database = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++databases);
+        QString error;
+        const QString address = pg::createDatabase(serverAddress(), database, &error);
+        if (address.isEmpty()) {
+            throw std::runtime_error("the test server cannot make a database: " + error.toStdString());
+        }
+        m_databases << database;
+        store::Archive::create(address);
+        if (!populateSql.isEmpty()) {
+            store::Archive::open(address)->exec(populateSql);
+        }
+        return address;
+    }
     const QString path = m_dir.filePath(name.isEmpty() ? QStringLiteral("archivio%1.mdb").arg(++m_count) : name);
     QDir().mkpath(QFileInfo(path).absolutePath());
     store::Archive::create(path);
@@ -42,6 +81,9 @@ bool writeFile(const QString& path, const QByteArray& content)
 
 QByteArray digest(const QString& path)
 {
+    if (store::server::isAddress(path)) {
+        return QCryptographicHash::hash(pg::fingerprint(path), QCryptographicHash::Sha256);
+    }
     return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
 }
 
@@ -87,6 +129,9 @@ struct RawDb {
 
 QVariant scalar(const QString& path, const QString& sqlText)
 {
+    if (store::server::isAddress(path)) {
+        return pg::scalar(path, sqlText);
+    }
     RawDb raw(path);
     QVariant result;
     sqlite3_stmt* st = nullptr;
