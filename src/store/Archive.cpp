@@ -462,7 +462,7 @@ Archive::~Archive()
 void Archive::exec(const QString& sqlText)
 {
     if (m_server) {
-        m_server->run(serverDialect(sql::translate(sqlText)));
+        m_server->run(serverDialect(sql::renameFunctions(sqlText)));
         return;
     }
     const QByteArray text = sql::translate(sqlText).toUtf8();
@@ -475,10 +475,17 @@ void Archive::exec(const QString& sqlText)
     }
 }
 
+QString Archive::translate(const QString& sqlText) const
+{
+    return m_server ? sql::renameFunctions(sqlText) : sql::translate(sqlText);
+}
+
 Statement Archive::prepare(const QString& sqlText)
 {
     if (m_server) {
-        return Statement(*m_server, sql::translate(sqlText));
+        // The server's text columns carry the archive's collation themselves: sorting and
+        // `distinct` need no word added.
+        return Statement(*m_server, sql::renameFunctions(sqlText));
     }
     return Statement(m_db, sql::translate(sqlText));
 }
@@ -583,7 +590,18 @@ Transaction::Transaction(Archive& archive) : m_archive(archive)
         // server's, waited for at most 2 s (the connection's lock_timeout) before 3260.
         m_archive.exec(QStringLiteral("BEGIN"));
         try {
-            m_archive.prepareExact(QStringLiteral("SELECT pg_advisory_xact_lock(4227)")).step();
+            Statement quick = m_archive.prepareExact(QStringLiteral("SELECT pg_try_advisory_xact_lock(%1)").arg(kWriteLock));
+            if (!quick.step() || quick.int64(0) == 0) {
+                // Another desk is saving: the user interface is told while this one waits.
+                beginWaiting();
+                try {
+                    m_archive.prepareExact(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kWriteLock)).step();
+                } catch (...) {
+                    endWaiting();
+                    throw;
+                }
+                endWaiting();
+            }
         } catch (...) {
             try {
                 m_archive.exec(QStringLiteral("ROLLBACK"));

@@ -85,6 +85,8 @@ class Archive {
     void exec(const QString& sqlText);
     // A program SQL text, translated for the engine.
     Statement prepare(const QString& sqlText);
+    // The translation prepare() makes (a server's text columns need no collation added).
+    QString translate(const QString& sqlText) const;
     // An SQL text the store built itself for the engine, sent as it is.
     Statement prepareExact(const QString& sqlText);
     qint64 lastInsertRowId() const;

@@ -111,7 +111,7 @@ Recordset::~Recordset() = default;
 
 void Recordset::open()
 {
-    m_shape = sql::analyse(sql::translate(m_query.text));
+    m_shape = sql::analyse(m_archive->translate(m_query.text));
     const int markers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.tailMarkers;
     if (m_shape.select && markers != m_query.values.size()) {
         throw DbError(ErrSyntax,
@@ -249,7 +249,8 @@ void Recordset::loadJoinKeys()
     // the engine from reading the page through the condition's indexes instead of by its keys.
     m_pageMarkers = m_shape.selectMarkers + m_shape.fromMarkers + m_shape.conditionMarkers;
     const QString condition =
-        m_shape.condition.isEmpty() ? QString() : QStringLiteral("+(%1) AND ").arg(m_shape.condition);
+        m_shape.condition.isEmpty() ? QString()
+                                    : (m_archive->onServer() ? QStringLiteral("(%1) AND ") : QStringLiteral("+(%1) AND ")).arg(m_shape.condition);
     m_pageQuery = std::make_unique<Statement>(m_archive->prepareExact(
         QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4%5 IN (%6)")
             .arg(m_shape.selectList, keyList, m_shape.fromClause, condition, first, marks(kPageSize))));
@@ -312,7 +313,7 @@ void Recordset::chooseWriteTable(Statement* probe)
 
 void Recordset::loadWhole()
 {
-    const QString translated = sql::translate(m_query.text);
+    const QString translated = m_archive->translate(m_query.text);
     const bool canWrite = m_shape.select && !m_shape.distinct && !m_shape.compound && !m_shape.subquery;
     std::unique_ptr<Statement> st;
     if (canWrite && m_writeTable.isEmpty()) {
@@ -918,6 +919,11 @@ void Recordset::insertNew()
         }
     }
     const QString table = sql::quoteName(m_writeTable);
+    // On a server a new row also waits for the archive's write lock, as a file's writes do.
+    std::optional<Transaction> writing;
+    if (m_archive->onServer()) {
+        writing.emplace(*m_archive);
+    }
     Statement st = m_archive->prepareExact(
         cols.empty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
                      : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, names, values));
@@ -926,6 +932,9 @@ void Recordset::insertNew()
     }
     st.step();
     m_lastModified = m_archive->lastInsertRowId();
+    if (writing) {
+        writing->commit();
+    }
     // A new row joins the end of the result, as it does in a dynaset, until the next requery.
     mutableKeys().push_back(m_lastModified);
     if (m_keyed) {

@@ -708,9 +708,13 @@ QString withMarkersAndNames(const QString& text)
 QString serverDialect(const QString& sqlText)
 {
     QString text = withMarkersAndNames(sqlText);
-    static const QRegularExpression begin(QStringLiteral("^\\s*BEGIN\\s+(IMMEDIATE|EXCLUSIVE|DEFERRED)\\b"),
+    // A transaction that takes the archive's write lock at once takes the server's lock of it.
+    static const QRegularExpression begin(QStringLiteral("^\\s*BEGIN\\s+(IMMEDIATE|EXCLUSIVE)\\b"),
                                           QRegularExpression::CaseInsensitiveOption);
-    text.replace(begin, QStringLiteral("BEGIN"));
+    text.replace(begin, QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(%1)").arg(kWriteLock));
+    static const QRegularExpression deferred(QStringLiteral("^\\s*BEGIN\\s+DEFERRED\\b"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    text.replace(deferred, QStringLiteral("BEGIN"));
     static const QRegularExpression ignore(QStringLiteral("^\\s*INSERT\\s+OR\\s+IGNORE\\s+INTO\\b"),
                                            QRegularExpression::CaseInsensitiveOption);
     if (ignore.match(text).hasMatch()) {

@@ -18,6 +18,9 @@ struct pg_result;
 
 namespace store {
 
+// The server's lock that stands for the archive's write lock: one writer at a time, as on a file.
+inline constexpr int kWriteLock = 4227;
+
 class ServerConnection {
   public:
     // Connects to the archive at `address`; throws 3931 (unreachable), 3932 (login refused),

@@ -57,6 +57,7 @@ CREATE CONSTRAINT TRIGGER %1_modificato AFTER INSERT OR UPDATE OR DELETE ON %1
 
 QString ddl()
 {
+    // The name indexes carry the keys, so an ordered list's keys are read from the index alone.
     // Text columns compare as the file archive's reader does: case never counts, accents do (an ICU
     // collation at the secondary strength). Every name is in lower case, as the server folds them.
     return QStringLiteral(R"SQL(
@@ -81,6 +82,8 @@ CREATE FUNCTION carteo_unisci(acc text, v text) RETURNS text LANGUAGE sql IMMUTA
     AS $f$ SELECT CASE WHEN v IS NULL THEN acc WHEN acc IS NULL THEN v ELSE acc || ',' || v END $f$;
 CREATE AGGREGATE group_concat(text, text) (SFUNC = carteo_unisci, STYPE = text);
 CREATE AGGREGATE group_concat(text) (SFUNC = carteo_unisci, STYPE = text);
+CREATE FUNCTION printf(text, anyelement) RETURNS text LANGUAGE sql IMMUTABLE
+    AS $f$ SELECT format(regexp_replace($1 COLLATE "C", '%[-0-9.]*[dis]', '%s', 'g'), $2) $f$;
 CREATE FUNCTION carteo_data_valida(t text) RETURNS boolean LANGUAGE plpgsql IMMUTABLE AS $f$
 BEGIN
     RETURN (t COLLATE "C") ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' AND to_char(t::date, 'YYYY-MM-DD') = t;
@@ -156,14 +159,14 @@ CREATE TABLE prestiti (
     note text COLLATE italiano
 );
 CREATE TABLE importati (id_libro bigint PRIMARY KEY, valori text NOT NULL);
-CREATE INDEX biblio_titolo ON biblio (titolo);
+CREATE INDEX biblio_titolo ON biblio (titolo) INCLUDE (id);
 CREATE INDEX biblio_genere ON biblio (genere);
 CREATE INDEX biblio_anno ON biblio (anno);
 CREATE INDEX biblio_id_edizione ON biblio (id_edizione);
-CREATE INDEX autore_nome ON autore (nome);
-CREATE INDEX editori_nome ON editori (nome);
+CREATE INDEX autore_nome ON autore (nome) INCLUDE (id_autore);
+CREATE INDEX editori_nome ON editori (nome) INCLUDE (id_editore);
 CREATE INDEX autbiblio_autore ON autbiblio (id_autore);
-CREATE INDEX lettori_nome ON lettori (nome);
+CREATE INDEX lettori_nome ON lettori (nome) INCLUDE (id_lettore);
 CREATE UNIQUE INDEX prestiti_aperto ON prestiti (id_libro) WHERE data_restituzione IS NULL;
 CREATE INDEX prestiti_libro ON prestiti (id_libro);
 CREATE INDEX prestiti_lettore ON prestiti (id_lettore, data_restituzione);

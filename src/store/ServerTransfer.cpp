@@ -236,6 +236,9 @@ void transferArchive(const QString& source, const QString& target,
     }
     if (toServer) {
         to.exec(QStringLiteral("COMMIT"));
+        // The server's statistics and visibility map for the new rows: the lists read their keys
+        // from the indexes alone from the first use.
+        to.exec(QStringLiteral("VACUUM (ANALYZE)"));
     } else {
         write->commit();
         write.reset();

@@ -103,7 +103,9 @@ int main(int argc, char** argv)
         }
         if (args.size() == 5 && args.at(0) == QLatin1String("salva")) {
             const auto archive = store::Archive::open(args.at(1));
-            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            if (!archive->onServer()) {
+                archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            }
             store::Transaction save(*archive);
             store::Statement update = archive->prepare(QStringLiteral("UPDATE biblio SET note = ? WHERE id = ?"));
             update.bind(1, args.at(3));
@@ -124,7 +126,9 @@ int main(int argc, char** argv)
             const bool lending = args.at(0) == QLatin1String("presta");
             stopAt(args.at(lending ? 5 : 4), args.at(lending ? 6 : 5));
             const auto archive = store::Archive::open(args.at(1));
-            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            if (!archive->onServer()) {
+                archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            }
             const QDate day = QDate::fromString(args.at(lending ? 4 : 3), Qt::ISODate);
             const store::loans::Result done =
                 lending ? store::loans::lend(*archive, args.at(2).toLongLong(), args.at(3).toLongLong(), day, 30, 0)
@@ -139,7 +143,9 @@ int main(int argc, char** argv)
         }
         if (args.size() == 4 && args.at(0) == QLatin1String("importa")) {
             const auto archive = store::Archive::open(args.at(2));
-            archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            if (!archive->onServer()) {
+                archive->exec(QStringLiteral("PRAGMA cache_size = 2"));
+            }
             const exchange::Source source = exchange::detectSource(args.at(1));
             const auto reader = exchange::openSource(source);
             exchange::ReadRow header;
