@@ -22,8 +22,7 @@
 
 namespace {
 
-// The rows of `table` in the archive at `address`, read through the store; -1 when they cannot be
-// counted.
+// The count that `sqlText` reads from `archive`; -1 when it cannot be read.
 qint64 rowsOf(store::Archive& archive, const QString& sqlText)
 {
     try {
@@ -66,9 +65,8 @@ bool MDIForm1::onServer()
 void MDIForm1::setUpServerChoices(bool on)
 {
     if (on) {
-        dialogs::setServerChoice([](QWidget* parent) {
-            return FrmServer::ask(parent, onServer() ? Modulo1::PercorsoArchivio : QString());
-        });
+        dialogs::setServerChoice(
+            [](QWidget* parent) { return FrmServer::ask(parent, onServer() ? Modulo1::PercorsoArchivio : QString()); });
     } else {
         dialogs::setServerChoice({});
     }
@@ -113,10 +111,9 @@ MDIForm1::ServerAnswer MDIForm1::reachServer(const QString& address)
     }
     // With another archive open before (this is "Apri Archivio"), giving up goes back to it.
     const bool back = !Text1->text().isEmpty();
-    const int choice =
-        msg::choose(why, msg::Icon::Exclamation,
-                    {QStringLiteral("Riprova"), QStringLiteral("Apri Archivio"),
-                     back ? QStringLiteral("Annulla") : QStringLiteral("Esci")});
+    const int choice = msg::choose(why, msg::Icon::Exclamation,
+                                   {QStringLiteral("Riprova"), QStringLiteral("Apri Archivio"),
+                                    back ? QStringLiteral("Annulla") : QStringLiteral("Esci")});
     if (choice == 0) {
         return ServerAnswer::Again;
     }
