@@ -3,6 +3,8 @@
 #include "store/DbError.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QPushButton>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <deque>
@@ -28,13 +30,41 @@ const QString kCsvFilter = QStringLiteral("File CSV (*.csv)");
 const QString kXlsxFilter = QStringLiteral("Cartella di Excel (*.xlsx)");
 const QString kOpenTableFilter = QStringLiteral("Tabelle (*.csv *.txt *.xls);;Tutti i file (*)");
 
+ServerChoice& serverChoice()
+{
+    static ServerChoice choice;
+    return choice;
+}
+
+// The "Server…" button beside the file dialog's own buttons: the address chosen there ends the
+// dialog as a chosen file would, in `address`.
+void addServerButton(QFileDialog& dialog, QString& address)
+{
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (!grid || !serverChoice()) {
+        return;
+    }
+    auto* button = new QPushButton(QStringLiteral("Server…"), &dialog);
+    button->setObjectName(QStringLiteral("CmdServer"));
+    button->setAutoDefault(false);
+    button->setToolTip(QStringLiteral("Un archivio su un server PostgreSQL"));
+    grid->addWidget(button, grid->rowCount(), 0, 1, grid->columnCount(), Qt::AlignLeft);
+    QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &address] {
+        if (const std::optional<QString> chosen = serverChoice()(&dialog)) {
+            address = *chosen;
+            static_cast<QDialog&>(dialog).done(QDialog::Accepted);
+        }
+    });
+}
+
 std::deque<PrinterChoice>& queuedPrinterChoices()
 {
     static std::deque<PrinterChoice> choices;
     return choices;
 }
 
-QString showDialog(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter)
+QString showDialog(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter,
+                   bool offerServer = false)
 {
     QFileDialog dialog(parent, QString(), initialFolder, filter);
     if (filter == kOpenTableFilter) {
@@ -71,23 +101,33 @@ QString showDialog(QWidget* parent, const QString& initialFolder, bool save, con
         // A new archive named without extension still shows up in the "*.mdb" list later.
         dialog.setDefaultSuffix(filter == kPdfFilter ? QStringLiteral("pdf") : QStringLiteral("mdb"));
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    QString address;
+    if (offerServer) {
+        addServerButton(dialog, address);
+    }
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (!address.isEmpty()) {
+        return address;
+    }
+    if (!accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
 }
 
-QString run(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter)
+QString run(QWidget* parent, const QString& initialFolder, bool save, const QString& filter = kFilter,
+            bool offerServer = false)
 {
+    offerServer = offerServer && serverChoice();
     if (recording()) {
-        requests().append(Request{save, initialFolder});
+        requests().append(Request{save, initialFolder, offerServer});
     }
     QString chosen;
     if (!queued().empty()) {
         chosen = queued().front();
         queued().pop_front();
     } else {
-        chosen = showDialog(parent, initialFolder, save, filter);
+        chosen = showDialog(parent, initialFolder, save, filter, offerServer);
     }
     if (chosen.isEmpty()) {
         throw store::DbError(store::ErrDialogCancelled);
@@ -97,14 +137,19 @@ QString run(QWidget* parent, const QString& initialFolder, bool save, const QStr
 
 } // namespace
 
-QString openArchive(QWidget* parent, const QString& initialFolder)
+QString openArchive(QWidget* parent, const QString& initialFolder, bool offerServer)
 {
-    return run(parent, initialFolder, false);
+    return run(parent, initialFolder, false, kFilter, offerServer);
 }
 
-QString saveArchive(QWidget* parent, const QString& initialFolder)
+QString saveArchive(QWidget* parent, const QString& initialFolder, bool offerServer)
 {
-    return run(parent, initialFolder, true);
+    return run(parent, initialFolder, true, kFilter, offerServer);
+}
+
+void setServerChoice(ServerChoice choice)
+{
+    serverChoice() = std::move(choice);
 }
 
 QString savePdf(QWidget* parent, const QString& suggested)

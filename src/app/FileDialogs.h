@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 class QPrinter;
 class QWidget;
 
@@ -11,10 +14,17 @@ class QWidget;
 namespace dialogs {
 
 // Shows the open dialog in `initialFolder` and returns the chosen path. A typed name that does
-// not exist is returned as typed: the caller decides what to do with it.
-QString openArchive(QWidget* parent, const QString& initialFolder);
+// not exist is returned as typed: the caller decides what to do with it. With `offerServer` (and
+// a server choice set) the dialog has a "Server…" button too, and the address chosen there is
+// returned instead of a file.
+QString openArchive(QWidget* parent, const QString& initialFolder, bool offerServer = false);
 // Shows the save dialog, which asks before an existing file is replaced.
-QString saveArchive(QWidget* parent, const QString& initialFolder);
+QString saveArchive(QWidget* parent, const QString& initialFolder, bool offerServer = false);
+
+// What the archive dialogs' "Server…" button asks: the address of an archive on a server, or
+// nothing when the user gave up. Set by the main window; an empty function takes the button away.
+using ServerChoice = std::function<std::optional<QString>(QWidget* parent)>;
+void setServerChoice(ServerChoice choice);
 
 // Shows the save dialog for a PDF file (asking before an existing file is replaced), starting
 // with `suggested` (a folder and a name).
@@ -57,6 +67,7 @@ void setRecording(bool on);
 struct Request {
     bool save = false;
     QString initialFolder;
+    bool server = false; // "Server…" was offered
 };
 QList<Request>& requests();
 

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <deque>
 #include <vector>
 
@@ -99,6 +100,31 @@ Answer show(const QString& text, Icon icon, Buttons buttons)
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return Answer::Ok;
+}
+
+int choose(const QString& text, Icon icon, const QStringList& buttons)
+{
+    if (recording()) {
+        shownTexts().append(text);
+        shownIcons().append(icon);
+    }
+    const NormalPointer pointer;
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(kProgramTitle);
+    box.setText(onScreen(text));
+    setIcon(box, icon);
+    QList<QAbstractButton*> added;
+    for (const QString& caption : buttons) {
+        added << box.addButton(caption, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
+    }
+    if (added.isEmpty()) {
+        added << box.addButton(QMessageBox::Ok);
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+    box.setEscapeButton(added.last());
+    box.exec();
+    const qsizetype pressed = added.indexOf(box.clickedButton());
+    return pressed < 0 ? int(added.size() - 1) : int(pressed);
 }
 
 QWidget* notify(QWidget* owner, const QString& text, Icon icon)

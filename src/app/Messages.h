@@ -24,6 +24,10 @@ inline const QString kEditingOpen = QStringLiteral("E' in corso una modifica del
 
 Answer show(const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
 
+// A message with buttons of its own (`buttons`, the first the default, the last the one Esc
+// presses): the index of the button pressed. Recorded as show(); queued answers do not answer it.
+int choose(const QString& text, Icon icon, const QStringList& buttons);
+
 // A message about work done in the background: shown without holding up the user, who goes on
 // working, and closed with `owner`, so it never stands in the way of quitting. Recorded as show().
 QWidget* notify(QWidget* owner, const QString& text, Icon icon = Icon::Information);

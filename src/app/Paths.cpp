@@ -3,6 +3,7 @@
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
 #include "store/Folders.h"
+#include "store/Server.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -230,7 +231,9 @@ void writeStartupFile(const QString& archivePath)
         throw store::DbError(file.error() == QFileDevice::PermissionsError ? store::ErrPermissionDenied
                                                                            : store::ErrPathFileAccess);
     }
-    const QByteArray line = archivePath.toUtf8() + "\r\n";
+    // An archive on a server is kept by its address without any password.
+    const QString kept = store::server::isAddress(archivePath) ? store::server::shown(archivePath) : archivePath;
+    const QByteArray line = kept.toUtf8() + "\r\n";
     if (file.write(line) != line.size() || !file.commit()) {
         throw store::DbError(store::ErrPathFileAccess);
     }

@@ -40,7 +40,8 @@ struct Split {
 };
 Split splitArchivePath(const QString& path);
 
-// avvio.ini: one line, the path of the archive to open; UTF-8, rewritten whole with CR LF.
+// avvio.ini: one line, the path of the archive to open (or the address of an archive on a server,
+// kept without its password); UTF-8, rewritten whole with CR LF.
 QString startupFilePath();
 // Reads the first line; throws store::DbError 62 when the file is empty, 53 when missing, 70
 // when it cannot be read.

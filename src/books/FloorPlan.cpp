@@ -135,7 +135,7 @@ FloorPlan::FloorPlan(QWidget* smallParent, QWidget* window) : QObject(window)
         new pictures::PictureDrop(view, [this](const QString& path) {
             std::unique_ptr<pictures::cDIBSection> buffer;
             if (pictures::storePicture(path, pictures::ImportTarget::Plan, buffer)) {
-                load(pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio));
+                load(pictures::planOfOpenArchive());
             }
         });
     }

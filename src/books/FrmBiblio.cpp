@@ -617,7 +617,7 @@ void FrmBiblio::Timer1_Timer()
 
 void FrmBiblio::CaricaPianta()
 {
-    m_plan->load(pictures::planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio));
+    m_plan->load(pictures::planOfOpenArchive());
 }
 
 bool FrmBiblio::hasOpenEdit() const

@@ -1,20 +1,71 @@
 #include "pictures/Photos.h"
 
+#include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "store/Server.h"
+
+#include <QFileInfo>
+#include <QSettings>
 
 #include <algorithm>
 #include <cmath>
 
 namespace pictures {
 
+namespace {
+
+bool onServer()
+{
+    return store::server::isAddress(Modulo1::PercorsoArchivio);
+}
+
+} // namespace
+
+QString serverPictureFolder()
+{
+    const QString folder = paths::settings()->value(QLatin1String(kServerPictureFolderKey)).toString().trimmed();
+    // A share that is not mounted on this desk is the same as none: nothing to show, nowhere to write.
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        return {};
+    }
+    return folder;
+}
+
 QString photoFolder()
 {
+    if (onServer()) {
+        const QString shared = serverPictureFolder();
+        return shared.isEmpty() ? QString() : paths::join(shared, QStringLiteral("foto"));
+    }
     return paths::join(paths::programFolder(), QStringLiteral("foto"));
 }
 
 QString photoFile(qint64 bookId)
 {
-    return paths::join(photoFolder(), QString::number(bookId) + QStringLiteral(".jpg"));
+    const QString folder = photoFolder();
+    if (folder.isEmpty()) {
+        return {};
+    }
+    return paths::join(folder, QString::number(bookId) + QStringLiteral(".jpg"));
+}
+
+QString planOfOpenArchive()
+{
+    if (!onServer()) {
+        return planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio);
+    }
+    const QString shared = serverPictureFolder();
+    QString database = store::server::partsOf(Modulo1::PercorsoArchivio).database;
+    if (shared.isEmpty() || database.isEmpty()) {
+        return {};
+    }
+    // A database's name may hold what no file name can.
+    for (QChar& c : database) {
+        if (c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(c)) {
+            c = QLatin1Char('_');
+        }
+    }
+    return paths::join(shared, QStringLiteral("pianta") + database + QStringLiteral(".jpg"));
 }
 
 QString planFile(const QString& archiveFolder, const QString& archiveFile)

@@ -8,6 +8,7 @@
 #include "pictures/PictureFiles.h"
 #include "pictures/cDIBSection.h"
 #include "store/DbError.h"
+#include "store/Server.h"
 
 #include <QCursor>
 #include <QFileInfo>
@@ -33,13 +34,28 @@ class BusyPointer {
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
+bool onServer()
+{
+    return store::server::isAddress(Modulo1::PercorsoArchivio);
+}
+
+// Why a picture of an archive on a server has nowhere to go.
+QString noSharedFolder(const QString& what)
+{
+    return QStringLiteral("Le immagini di un archivio sul server stanno nella cartella condivisa indicata nelle "
+                          "impostazioni del programma (gruppo Server, voce CartellaImmagini), che non è indicata o "
+                          "non si raggiunge da questo computer: %1 non può essere inserita.")
+        .arg(what);
+}
+
 // Where the picture goes, or empty (the user has been told why) when it cannot go anywhere.
 QString destinationOf(ImportTarget target)
 {
     if (target == ImportTarget::Plan) {
-        const QString plan = planFile(Modulo1::CartellaArchivio, Modulo1::FileArchivio);
+        const QString plan = planOfOpenArchive();
         if (plan.isEmpty()) {
-            msg::show(QStringLiteral("Nessun archivio aperto: la piantina non può essere inserita."),
+            msg::show(onServer() ? noSharedFolder(QStringLiteral("la piantina"))
+                                 : QStringLiteral("Nessun archivio aperto: la piantina non può essere inserita."),
                       msg::Icon::Information);
         }
         return plan;
@@ -56,7 +72,11 @@ QString destinationOf(ImportTarget target)
                   msg::Icon::Information);
         return {};
     }
-    return photoFile(Modulo1::IdLibroCorrente);
+    const QString photo = photoFile(Modulo1::IdLibroCorrente);
+    if (photo.isEmpty()) {
+        msg::show(noSharedFolder(QStringLiteral("la foto")), msg::Icon::Information);
+    }
+    return photo;
 }
 
 // Writes the picture read as `destination`; a failure of the codec is told in Italian, naming the

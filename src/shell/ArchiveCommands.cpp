@@ -4,7 +4,9 @@
 #include "app/Messages.h"
 #include "app/Paths.h"
 #include "store/ArchiveFiles.h"
+#include "store/Archive.h"
 #include "store/DbError.h"
+#include "store/Server.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,9 +21,14 @@ namespace shell {
 std::optional<QString> makeNewArchive(QWidget* parent)
 {
     try {
-        const QString chosen = dialogs::saveArchive(parent, paths::archiveFolder());
+        const QString chosen = dialogs::saveArchive(parent, paths::archiveFolder(), true);
         const Busy busy(parent);
-        store::files::copyTemplate(paths::templateArchivePath(), chosen);
+        // On a server the archive is made in the empty database the user named.
+        if (store::server::isAddress(chosen)) {
+            store::Archive::create(chosen);
+        } else {
+            store::files::copyTemplate(paths::templateArchivePath(), chosen);
+        }
         return chosen;
     } catch (const store::DbError& e) {
         // An archive that someone has open is never overwritten, nor one that may be open under

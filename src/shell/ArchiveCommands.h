@@ -48,7 +48,8 @@ class Busy {
 QString unexpectedError(const std::exception& e);
 
 // "Nuovo Archivio" once no edit is open: the save dialog, then an empty archive from the template
-// at the chosen path, with the command's messages. The new archive's path, or nothing when the
+// at the chosen path (or in the empty database of the server address chosen with "Server…"), with
+// the command's messages. The new archive's path, or nothing when the
 // user gave up or it could not be made.
 std::optional<QString> makeNewArchive(QWidget* parent);
 

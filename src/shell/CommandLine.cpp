@@ -4,12 +4,14 @@
 #include "exchange/Transfer.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "store/Server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -96,12 +98,50 @@ int importFrom(const QString& file, const QString& archivePath, bool previewOnly
     return 0;
 }
 
+// A file given as it was typed, an address as it is (never shown with its password).
+QString argumentPath(const QString& argument)
+{
+    return store::server::isAddress(argument) ? argument : QFileInfo(argument).absoluteFilePath();
+}
+
+// The whole archive `source` into `target`: a file into an empty database on a server, or the
+// archive on a server into a new file. The password comes from libpq's own password file or
+// PGPASSWORD: nobody is asked.
+int transferArchive(const QString& source, const QString& target)
+{
+    if (!store::server::isAddress(source) && !QFileInfo(source).isFile()) {
+        throw store::DbError(store::ErrFileNotFound, QStringLiteral("L'archivio %1 non esiste.").arg(native(source)));
+    }
+    if (!store::server::isAddress(target) && QFileInfo::exists(target)) {
+        throw store::DbError(store::ErrPathFileAccess,
+                             QStringLiteral("Il file %1 esiste già: la copia si scrive in un file nuovo.")
+                                 .arg(native(target)));
+    }
+    qint64 rows = 0;
+    try {
+        store::transferArchive(source, target, [&rows](qint64 done, qint64 total) {
+            rows = std::max(done, total);
+            return true;
+        });
+    } catch (const store::DbError& e) {
+        // A password written in the address given is never repeated on the screen.
+        QString description = e.description();
+        for (const QString& side : {source, target}) {
+            description.replace(side, store::server::shown(side));
+        }
+        throw store::DbError(e.number(), description);
+    }
+    say(stdout, QStringLiteral("Trasferimento completato: %1 righe.").arg(rows));
+    return 0;
+}
+
 } // namespace
 
 bool wanted(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--esporta") == 0 || std::strcmp(argv[i], "--importa") == 0) {
+        if (std::strcmp(argv[i], "--esporta") == 0 || std::strcmp(argv[i], "--importa") == 0 ||
+            std::strcmp(argv[i], "--trasferisci") == 0) {
             return true;
         }
     }
@@ -124,18 +164,48 @@ int run(int argc, char** argv)
                                            QStringLiteral("ARCHIVIO"));
     const QCommandLineOption previewOption(QStringLiteral("anteprima"),
                                            QStringLiteral("Mostra che cosa farebbe l'importazione, senza scrivere nulla."));
-    parser.addOptions({exportOption, importOption, archiveOption, previewOption});
+    const QCommandLineOption transferOption(
+        QStringLiteral("trasferisci"),
+        QStringLiteral("Copia tutto l'archivio ORIGINE nella DESTINAZIONE: un file .mdb in un database vuoto sul "
+                       "server (postgresql://utente@server:porta/database), o il contrario in un file nuovo."),
+        QStringLiteral("ORIGINE"));
+    parser.addOptions({exportOption, importOption, archiveOption, previewOption, transferOption});
     if (!parser.parse(QCoreApplication::arguments())) {
         say(stderr, QStringLiteral("carteo: %1").arg(parser.errorText()));
         return 2;
     }
     const bool exporting = parser.isSet(exportOption);
     const bool importing = parser.isSet(importOption);
-    if (exporting == importing || !parser.isSet(archiveOption) || !parser.positionalArguments().isEmpty() ||
+    const bool transferring = parser.isSet(transferOption);
+    const QStringList positional = parser.positionalArguments();
+    const auto transferUnderstood = [&] {
+        if (parser.isSet(archiveOption) || parser.isSet(previewOption) || positional.size() != 1 ||
+            parser.values(transferOption).size() != 1) {
+            return false;
+        }
+        // One side on a server, the other a file.
+        return store::server::isAddress(parser.value(transferOption)) != store::server::isAddress(positional.first());
+    };
+    const int commands = int(exporting) + int(importing) + int(transferring);
+    if (commands != 1 || (transferring && !transferUnderstood()) ||
+        (!transferring && (!parser.isSet(archiveOption) || !positional.isEmpty())) ||
         (exporting && parser.isSet(previewOption))) {
         say(stderr, QStringLiteral("Uso: carteo --esporta FILE --archivio ARCHIVIO\n"
-                                   "     carteo --importa FILE --archivio ARCHIVIO [--anteprima]"));
+                                   "     carteo --importa FILE --archivio ARCHIVIO [--anteprima]\n"
+                                   "     carteo --trasferisci FILE.mdb postgresql://utente@server:porta/database\n"
+                                   "     carteo --trasferisci postgresql://utente@server:porta/database FILE.mdb"));
         return 2;
+    }
+    if (transferring) {
+        try {
+            return transferArchive(argumentPath(parser.value(transferOption)), argumentPath(positional.first()));
+        } catch (const store::DbError& e) {
+            say(stderr, QStringLiteral("carteo: %1").arg(e.description()));
+            return 1;
+        } catch (const std::exception& e) {
+            say(stderr, QStringLiteral("carteo: errore imprevisto: %1").arg(QString::fromLocal8Bit(e.what())));
+            return 1;
+        }
     }
     const QString archive = QFileInfo(parser.value(archiveOption)).absoluteFilePath();
     try {

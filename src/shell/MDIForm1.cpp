@@ -20,6 +20,7 @@
 #include "store/Archive.h"
 #include "store/ArchiveFiles.h"
 #include "store/DbError.h"
+#include "store/Server.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -91,6 +92,7 @@ MDIForm1::MDIForm1(QWidget* parent) : QMainWindow(parent)
     buildMenus();
     buildToolbar();
     buildStatusLine();
+    setUpServerChoices(true);
     // Where the user left it, or the design size at the top centre: whole inside the screen.
     screenfit::placeMainWindow(this, kDesignSize);
 }
@@ -100,6 +102,7 @@ MDIForm1::~MDIForm1()
     m_backup->stop();
     screenfit::rememberMainWindow(this);
     frmpicture::setImportDialog({});
+    setUpServerChoices(false);
     childwindows::reset();
 }
 
@@ -180,7 +183,9 @@ void MDIForm1::MDIForm_Load()
     }
     // Whole copies of the catalogue that a repair or compaction killed half-way left behind go
     // now, silently; the user hears only of files that stay although nobody is using them.
-    if (const QStringList stayed = store::files::removeLeftovers(Modulo1::PercorsoArchivio, paths::programFolder());
+    if (const QStringList stayed = onServer() ? QStringList()
+                                              : store::files::removeLeftovers(Modulo1::PercorsoArchivio,
+                                                                              paths::programFolder());
         !stayed.isEmpty()) {
         QStringList names;
         for (const QString& file : stayed) {
@@ -192,8 +197,7 @@ void MDIForm1::MDIForm_Load()
                   msg::Icon::Information);
     }
 
-    Text1->setText(Modulo1::PercorsoArchivio);
-    TrovaPercoServ();
+    showArchiveName(Modulo1::PercorsoArchivio);
     m_refused.clear();
     holdPresence(Modulo1::PercorsoArchivio);
     showOverdueCount();
@@ -223,6 +227,14 @@ bool MDIForm1::findArchive()
             if (!startupErrorCleared(e.number(), e.description())) {
                 return false;
             }
+        }
+        // An archive on a server has no file to look at: it is reached, or the user chooses.
+        if (store::server::isAddress(Modulo1::PercorsoArchivio)) {
+            const ServerAnswer answer = reachServer(Modulo1::PercorsoArchivio);
+            if (answer != ServerAnswer::Again) {
+                return answer == ServerAnswer::Opened;
+            }
+            continue;
         }
         // A name the file system refuses (52) counts as a missing file.
         bool missing = true;
@@ -286,44 +298,14 @@ bool MDIForm1::chooseAnotherArchive()
     return true;
 }
 
-MDIForm1::Refusal MDIForm1::unusableArchive(const QString& path)
-{
-    try {
-        // Only reads: a file that is not an archive is left byte for byte as it was.
-        store::Archive::open(path, store::Archive::Presence::None);
-    } catch (const store::DbError& e) {
-        // Between quotes, so that a name with trailing blanks shows them.
-        const QString name = QLatin1Char('"') + path + QLatin1Char('"');
-        if (e.number() == store::ErrFileNotArchive) {
-            const shell::Busy busy(this);
-            return Refusal{QStringLiteral("Il file %1 non è un archivio valido o è danneggiato.").arg(name),
-                           store::files::salvageable(path)};
-        }
-        if (e.number() == store::ErrNewerArchive) {
-            return Refusal{
-                QStringLiteral("Il file %1 è stato creato da una versione più recente del programma.").arg(name),
-                false};
-        }
-        // A lock or a disk error says nothing of the file: the books window reports it.
-    }
-    return {};
-}
-
-MDIForm1::RepairAnswer MDIForm1::offerRepair(const QString& path)
-{
-    const QString question =
-        QStringLiteral("Il file \"%1\" è danneggiato, ma contiene ancora dati che si possono recuperare.\r"
-                       "Riparare il database %2? L'archivio danneggiato sarà conservato accanto, con la data nel "
-                       "nome; con No si sceglie un altro file.")
-            .arg(path, paths::splitArchivePath(path).file);
-    if (msg::show(question, msg::Icon::None, msg::Buttons::YesNo) == msg::Answer::No) {
-        return RepairAnswer::Declined;
-    }
-    return shell::repairAndCompact(this, path) ? RepairAnswer::Repaired : RepairAnswer::Failed;
-}
-
 void MDIForm1::TrovaPercoServ()
 {
+    // An archive on a server has no folder; its name is the database's.
+    if (store::server::isAddress(Text1->text())) {
+        Modulo1::CartellaArchivio.clear();
+        Modulo1::FileArchivio = store::server::partsOf(Text1->text()).database;
+        return;
+    }
     const paths::Split split = paths::splitArchivePath(Text1->text());
     Modulo1::CartellaArchivio = split.folder;
     Modulo1::FileArchivio = split.file;
@@ -347,7 +329,7 @@ void MDIForm1::MnuFileApri_Click()
         try {
             switch (step) {
             case Step::Choose:
-                chosen = dialogs::openArchive(this, paths::archiveFolder());
+                chosen = dialogs::openArchive(this, paths::archiveFolder(), true);
                 step = Step::Remember;
                 break;
             case Step::Remember:
@@ -401,8 +383,7 @@ void MDIForm1::useNewArchive(const QString& path)
 {
     // avvio.ini keeps naming the archive to open at the next start.
     Modulo1::PercorsoArchivio = path;
-    Text1->setText(path);
-    TrovaPercoServ();
+    showArchiveName(path);
     holdPresence(path);
     closeDataWindows();
     startDailyBackup();

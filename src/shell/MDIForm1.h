@@ -21,6 +21,7 @@ class frmAutori;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QAction;
 class QToolBar;
 
 // The main window "Carteo": the frame that holds every other window, with the menus, the
@@ -56,6 +57,9 @@ class MDIForm1 : public QMainWindow {
     void MnuOpzioniRipristina_Click();
     // "Impostazioni prestiti": the loan settings dialog, modally.
     void MnuOpzioniPrestiti_Click();
+    // "Trasferisci sul server…": the open archive file copied into an empty database on a server,
+    // which may become the open archive at once.
+    void MnuOpzioniTrasferisci_Click();
     // The labels dialog of the books window, which is opened first when it is not open.
     void MnuOpzioniEtichette_Click();
     // The image import dialog, modally, for the floor plan of the open archive.
@@ -132,11 +136,30 @@ class MDIForm1 : public QMainWindow {
     // The start-up's error trap: true when the error is passed over and the sequence goes on.
     bool startupErrorCleared(int number, const QString& description);
 
+    // Archives on a server (MDIForm1Server.cpp).
+    // The "Server…" choice of the archive dialogs and the password prompt, set while the window
+    // lives.
+    void setUpServerChoices(bool on);
+    // True when the open archive (or the one being opened) is on a server.
+    static bool onServer();
+    // Opens the archive at `address` during the start-up; on a failure asks whether to try again,
+    // choose another archive or give up.
+    enum class ServerAnswer { Opened, Again, End };
+    ServerAnswer reachServer(const QString& address);
+    // Shows the open archive's name (an address without its password), publishes its folder and
+    // name, and enables the commands that depend on where it is.
+    void showArchiveName(const QString& path);
+    void updateArchiveMenus();
+    // "Ripara e Compatta" and "Crea Copia" of an archive on a server.
+    void maintainServerArchive();
+    void copyServerArchive();
+
     QMdiArea* m_area;
     QToolBar* Toolbar1;
     QLineEdit* Text1;
     QLineEdit* Text2;
     QMenu* MnuData;
+    QAction* MnuOpzioniTrasferisci = nullptr;
     QLabel* LblRitardi = nullptr; // the status line's count of overdue loans
     // The damaged archive the start-up last offered to repair: "Ripara e Compatta" works on it
     // while no archive is open.

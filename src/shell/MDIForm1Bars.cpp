@@ -79,6 +79,10 @@ void MDIForm1::buildMenus()
                    &QAction::triggered, this, [this] { MnuOpzioniRipara_Click(); });
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniCopia"), QStringLiteral("&Crea Copia")),
                    &QAction::triggered, this, [this] { MnuOpzioniCopia_Click(); });
+    MnuOpzioniTrasferisci =
+        menuItem(options, QStringLiteral("MnuOpzioniTrasferisci"), QStringLiteral("Tra&sferisci sul server…"));
+    MnuOpzioniTrasferisci->setEnabled(false); // until an archive file is open
+    guard::connect(MnuOpzioniTrasferisci, &QAction::triggered, this, [this] { MnuOpzioniTrasferisci_Click(); });
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniRipristina"), QStringLiteral("Ri&pristina Copia…")),
                    &QAction::triggered, this, [this] { MnuOpzioniRipristina_Click(); });
     guard::connect(menuItem(options, QStringLiteral("MnuOpzioniPrestiti"), QStringLiteral("Impostazioni pres&titi…")),

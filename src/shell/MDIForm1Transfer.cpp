@@ -5,6 +5,7 @@
 #include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
+#include "app/Paths.h"
 #include "exchange/JetArchive.h"
 #include "shell/ArchiveCommands.h"
 #include "people/FrmEditori.h"
@@ -40,7 +41,9 @@ void MDIForm1::MnuFileImportaPrecedente_Click()
         msg::show(msg::kEditingOpen, msg::Icon::Information);
         return;
     }
-    const QString old = dialogs::openArchive(this, QFileInfo(Modulo1::PercorsoArchivio).absolutePath());
+    // Beside the open archive file; an archive on a server has no folder of its own.
+    const QString old = dialogs::openArchive(this, onServer() ? paths::archiveFolder()
+                                                              : QFileInfo(Modulo1::PercorsoArchivio).absolutePath());
     if (exchange::kindOf(old) != exchange::FileKind::Legacy) {
         msg::show(QStringLiteral("Il file %1 non è un archivio del programma precedente. Un archivio di Carteo si "
                                  "apre con «Apri Archivio»; un file CSV o una cartella di Excel si importano con "

@@ -701,6 +701,7 @@ class TestShell : public QObject {
                                                   "MnuVisualEditori=Editori", "MnuVisualPrestiti=Prestiti",
                                                   "MnuVisualAnteprima=Anteprima"}));
         QCOMPARE(items("MnuOpzionI"), (QStringList{"MnuOpzioniRipara=Ripara e Compatta", "MnuOpzioniCopia=Crea Copia",
+                                                   "MnuOpzioniTrasferisci=Trasferisci sul server…",
                                                    "MnuOpzioniRipristina=Ripristina Copia…",
                                                    "MnuOpzioniPrestiti=Impostazioni prestiti…",
                                                    "MnuOpzioniEtichette=Stampa etichette…", "MnuSepOpzion=-",
