@@ -213,6 +213,11 @@ class Instance {
             }
             ++m_log.searches;
         } catch (const store::DbError& e) {
+            // A file archive's reader may wait too long for a writer, as a window's would.
+            if (e.number() == store::ErrLocked) {
+                ++m_log.searchBusy;
+                return;
+            }
             m_log.problems << QStringLiteral("search '%1': %2 %3").arg(word).arg(e.number()).arg(e.description());
         }
     }
@@ -277,6 +282,7 @@ bool writeLog(const QString& path, const InstanceLog& log)
     }
     out << "kept " << log.keptTyped << '\n';
     out << "searches " << log.searches << '\n';
+    out << "searchBusy " << log.searchBusy << '\n';
     out << "lends " << log.lends << '\n';
     out << "returns " << log.returns << '\n';
     out << "loanRefused " << log.loanRefusals << '\n';
@@ -315,6 +321,8 @@ InstanceLog readLog(const QString& path)
             log.keptTyped = n(1);
         } else if (k == QLatin1String("searches")) {
             log.searches = n(1);
+        } else if (k == QLatin1String("searchBusy")) {
+            log.searchBusy = n(1);
         } else if (k == QLatin1String("lends")) {
             log.lends = n(1);
         } else if (k == QLatin1String("returns")) {
@@ -383,10 +391,25 @@ Plan choose(const QString& archive, int instances, int books)
         while (st.step()) {
             plan.loanBooks << st.int64(0);
         }
-        store::Statement who =
-            a->prepare(QStringLiteral("SELECT ID_Lettore FROM lettori ORDER BY ID_Lettore LIMIT 20"));
-        while (who.step()) {
-            plan.borrowers << who.int64(0);
+        const auto readBorrowers = [&] {
+            store::Statement who =
+                a->prepare(QStringLiteral("SELECT ID_Lettore FROM lettori ORDER BY ID_Lettore LIMIT 20"));
+            while (who.step()) {
+                plan.borrowers << who.int64(0);
+            }
+        };
+        readBorrowers();
+        if (plan.borrowers.isEmpty()) {
+            // An archive upgraded from a version without loans has no borrowers yet.
+            store::Transaction t(*a);
+            store::Statement add = a->prepare(QStringLiteral("INSERT INTO lettori (nome) VALUES (?)"));
+            for (int i = 1; i <= 20; ++i) {
+                add.bind(1, QStringLiteral("LETTORE DI PROVA %1").arg(i));
+                add.step();
+                add.reset();
+            }
+            t.commit();
+            readBorrowers();
         }
     }
     store::Statement titles = a->prepare(QStringLiteral("SELECT titolo FROM biblio ORDER BY id LIMIT 200"));

@@ -36,6 +36,7 @@ struct InstanceLog {
     QMap<int, qint64> refusals; // 3197, 3167, 3260 and any other number
     qint64 keptTyped = 0;       // refusals after which the edit was still open with the value set
     qint64 searches = 0;
+    qint64 searchBusy = 0; // a search that met a writer's lock on a file archive (3260)
     qint64 lends = 0;
     qint64 returns = 0;
     qint64 loanRefusals = 0; // a book already out, taken by another desk meanwhile
@@ -58,8 +59,8 @@ struct Verdict {
 };
 
 // A plan for `instances` instances on `archive`: `books` shared books (those of the lowest keys),
-// 40 books not on loan to lend and 20 borrowers when the archive has loans, and quick find words
-// taken from titles.
+// 40 books not on loan to lend and 20 borrowers when the archive has loans (made when it has no
+// borrowers at all), and quick find words taken from titles.
 Plan choose(const QString& archive, int instances, int books);
 
 // Sets the shared books' notes to all-zero counters and reads the baseline.

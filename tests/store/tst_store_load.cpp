@@ -98,11 +98,18 @@ class TestStoreLoad : public QObject {
                                                                  {QStringLiteral("--istanza")}, logs.path());
         QCOMPARE(done.size(), kInstances);
         qint64 saves = 0;
+        qint64 lends = 0;
+        qint64 searches = 0;
         for (const load::InstanceLog& l : done) {
             QVERIFY2(l.complete && l.exitCode == 0, qPrintable(l.problems.join(QLatin1Char('\n'))));
             QCOMPARE(l.saves, qint64(kSaves));
             saves += l.saves;
+            lends += l.lends;
+            searches += l.searches;
         }
+        // The other work went on beside the saves.
+        QVERIFY(lends > 0);
+        QVERIFY(searches > 0);
         const load::Verdict v = load::check(plan, before, done);
         QVERIFY2(v.ok, qPrintable(v.problems.join(QLatin1Char('\n'))));
         QCOMPARE(v.checkedBooks, qint64(kBooks));
