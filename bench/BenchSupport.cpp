@@ -259,6 +259,13 @@ void useArchive(const QString& path)
     Modulo1::FileArchivio = info.fileName();
 }
 
+void countSizeHintWarnings()
+{
+    if (!g_previousHandler) {
+        g_previousHandler = qInstallMessageHandler(filterMessages);
+    }
+}
+
 int sizeHintWarnings()
 {
     return g_sizeHintWarnings;

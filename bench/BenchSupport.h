@@ -91,6 +91,9 @@ void useArchive(const QString& path);
 
 // The whole program: `carteo_bench_xxx [archive]`. `run` is given the path of the copy to work on.
 int benchMain(int argc, char** argv, const char* name, const std::function<int(const QString& path)>& run);
+// Counts the harmless offscreen size-hint warnings instead of printing them (benchMain does it
+// itself; for programs that start their application on their own).
+void countSizeHintWarnings();
 // How many harmless offscreen size-hint warnings were counted instead of printed.
 int sizeHintWarnings();
 
