@@ -951,10 +951,21 @@ Preview preview(store::Archive& archive, SheetReader& reader, const Mapping& map
     return result;
 }
 
+namespace {
+// The rows written in one transaction of the archive; `result` is also returned.
+ImportResult importInto(store::Archive& archive, SheetReader& reader, const Mapping& mapping,
+                        const ImportOptions& options, const Progress& progress, ImportResult& result);
+} // namespace
+
 ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapping& mapping,
                         const ImportOptions& options, const Progress& progress)
 {
     ImportResult result;
+    if (archive.onServer()) {
+        // A server archive has no file to copy beside it: the import is one transaction of the
+        // server's, and the server's own backups keep what was before.
+        return importInto(archive, reader, mapping, options, progress, result);
+    }
     const QString folder =
         options.copyFolder.isEmpty() ? store::backups::folderOf(archive.path()) : options.copyFolder;
     if (!QDir().mkpath(folder)) {
@@ -979,6 +990,22 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
         return result;
     }
     try {
+        importInto(archive, reader, mapping, options, progress, result);
+        if (result.stopped) {
+            dropCopy();
+        }
+    } catch (...) {
+        dropCopy();
+        throw;
+    }
+    return result;
+}
+
+namespace {
+ImportResult importInto(store::Archive& archive, SheetReader& reader, const Mapping& mapping,
+                        const ImportOptions& options, const Progress& progress, ImportResult& result)
+{
+    {
         store::Transaction transaction(archive);
         Writer writer(archive, mapping, options);
         const bool done = walk(archive, reader, mapping, progress, result.preview,
@@ -986,7 +1013,6 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
         if (!done) {
             result.stopped = true;
             result.added = result.updated = 0;
-            dropCopy();
             return result; // the transaction is rolled back
         }
         // Past this point the import is written whole: a stop asked now comes too late.
@@ -994,11 +1020,10 @@ ImportResult importRows(store::Archive& archive, SheetReader& reader, const Mapp
             writer.finish();
             transaction.commit();
         });
-    } catch (...) {
-        dropCopy();
-        throw;
     }
     return result;
 }
+
+} // namespace
 
 } // namespace exchange

@@ -155,11 +155,10 @@ void FrmImporta::CmdImporta_Click()
     if (m_imported) {
         guard::run(m_imported);
     }
-    msg::show(QStringLiteral("Importazione terminata: %1 libri aggiunti, %2 aggiornati.\r"
-                             "Copia dell'archivio prima dell'importazione: %3")
-                  .arg(result.added)
-                  .arg(result.updated)
-                  .arg(QDir::toNativeSeparators(result.copyPath)),
-              msg::Icon::Information);
+    QString told = QStringLiteral("Importazione terminata: %1 libri aggiunti, %2 aggiornati.").arg(result.added).arg(result.updated);
+    if (!result.copyPath.isEmpty()) {
+        told += QStringLiteral("\rCopia dell'archivio prima dell'importazione: %1").arg(QDir::toNativeSeparators(result.copyPath));
+    }
+    msg::show(told, msg::Icon::Information);
     accept();
 }

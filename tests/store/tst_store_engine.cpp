@@ -1,0 +1,263 @@
+// What only an archive on a server has: roles that may only read, a connection lost and found
+// again, the transfer between a file and a server, the server's maintenance, and addresses that
+// never show a password. Skipped when no test server is named.
+
+#include "store/Archive.h"
+#include "store/DbError.h"
+#include "store/Recordset.h"
+#include "store/Server.h"
+#include "store/Sql.h"
+#include "support/ServerSupport.h"
+#include "support/StoreSupport.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using store::Recordset;
+using testsupport::errorOf;
+
+namespace {
+
+const QString kSample = QStringLiteral(
+    "INSERT INTO editori (ID_Editore, nome, residenza) VALUES (1, 'Città Nuova', 'Roma'), (2, 'ÈTNA', NULL);"
+    "INSERT INTO autore (ID_autore, nome) VALUES (1, 'Verdi Anna'), (2, 'Èrcole Rossi');"
+    "INSERT INTO biblio (id, titolo, genere, id_edizione, anno, costo_E, note) VALUES "
+    "(10, 'Zeta', 'ROMANZO', 1, '1990', 9.5, 'riga uno\r\nriga due'), "
+    "(11, 'àncora', 'poesia', 2, 'S.D.', 8, NULL), (12, 'L''isola', NULL, NULL, NULL, NULL, '=SOMMA(A1)');"
+    "INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (10, 2), (10, 1), (11, 1);");
+
+QString uniqueName(const char* stem)
+{
+    static int count = 0;
+    return QStringLiteral("%1_%2_%3").arg(QLatin1String(stem)).arg(QCoreApplication::applicationPid()).arg(++count);
+}
+
+} // namespace
+
+class TestStoreEngine : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir m_dir;
+    QStringList m_databases;
+
+    // An empty database on the test server, dropped at the end.
+    QString emptyDatabase()
+    {
+        const QString name = uniqueName("vuoto");
+        QString error;
+        const QString address = testsupport::pg::createDatabase(testsupport::serverAddress(), name, &error);
+        if (!address.isEmpty()) {
+            m_databases << name;
+        }
+        return address;
+    }
+    // A file archive holding the sample.
+    QString sampleFile()
+    {
+        const QString path = m_dir.filePath(uniqueName("archivio") + QStringLiteral(".mdb"));
+        store::Archive::create(path);
+        store::Archive::open(path)->exec(kSample);
+        return path;
+    }
+
+  private slots:
+    void init()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+    }
+    void cleanupTestCase()
+    {
+        for (const QString& name : std::as_const(m_databases)) {
+            testsupport::pg::dropDatabase(testsupport::serverAddress(), name);
+        }
+    }
+
+    void aRoleThatOnlyReadsBrowsesButCannotEdit()
+    {
+        const QString address = emptyDatabase();
+        QVERIFY(!address.isEmpty());
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(kSample);
+        const QString role = uniqueName("lettore");
+        QString error;
+        QVERIFY2(testsupport::pg::createRole(address, role, {}, &error), qPrintable(error));
+        struct Drop {
+            QString address, role;
+            ~Drop() { testsupport::pg::dropRole(address, role); }
+        } drop{address, role};
+        QCOMPARE(testsupport::pg::run(address, QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1").arg(role)),
+                 QString());
+
+        store::server::Parts parts = store::server::partsOf(address);
+        parts.user = role;
+        const QString asReader = store::server::addressOf(parts);
+        auto archive = store::Archive::open(asReader);
+        Recordset books(archive, sql::AllBooks);
+        QCOMPARE(books.recordCount(), 3);
+        QVERIFY(books.findFirst(QStringLiteral("titolo"), QStringLiteral("ZETA")));
+        Recordset search(archive, sql::searchBooks({}, true, QStringLiteral("verdi")));
+        QCOMPARE(search.recordCount(), 2);
+
+        // Editing is refused at once, by the number a read-only file gives at its save.
+        QString description;
+        QCOMPARE(errorOf([&] { books.edit(); }, &description), int(store::ErrPermissionDenied));
+        QVERIFY2(description.startsWith(QStringLiteral("Permesso negato")), qPrintable(description));
+        QVERIFY(description.contains(role));
+        QCOMPARE(books.editMode(), Recordset::EditMode::None);
+        QCOMPARE(errorOf([&] { books.addNew(); }), int(store::ErrPermissionDenied));
+        QCOMPARE(errorOf([&] { archive->exec(QStringLiteral("UPDATE biblio SET note = 'x' WHERE id = 10")); }),
+                 int(store::ErrPermissionDenied));
+        // Reading goes on as before.
+        books.moveFirst();
+        QCOMPARE(books.value(QStringLiteral("titolo")).toString(), QStringLiteral("àncora"));
+    }
+
+    void aLostConnectionIsNamedAndTheEditKept()
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(kSample);
+        auto archive = store::Archive::open(address);
+        Recordset books(archive, sql::AllBooks);
+        QVERIFY(books.findFirst(QStringLiteral("id"), qint64(10)));
+        books.edit();
+        books.setValue(QStringLiteral("titolo"), QStringLiteral("ZETA NUOVA"));
+        // The server restarts, or the network drops, while the user types.
+        QVERIFY(testsupport::pg::terminateOtherConnections(address) >= 1);
+        QString description;
+        QCOMPARE(errorOf([&] { books.update(); }, &description), int(store::ErrServerUnreachable));
+        QVERIFY2(description.contains(store::server::serverName(address)), qPrintable(description));
+        QCOMPARE(books.editMode(), Recordset::EditMode::Edit);
+        QCOMPARE(books.value(QStringLiteral("titolo")).toString(), QStringLiteral("ZETA NUOVA"));
+        // Once the server answers again, the same save goes through on a new connection.
+        books.update();
+        QCOMPARE(testsupport::pg::scalar(address, QStringLiteral("SELECT titolo FROM biblio WHERE id = 10")).toString(),
+                 QStringLiteral("ZETA NUOVA"));
+        books.requery();
+        QCOMPARE(books.recordCount(), 3);
+    }
+
+    void anArchiveTravelsToTheServerAndBackWhole()
+    {
+        const QString file = sampleFile();
+        const QString address = emptyDatabase();
+        QList<qint64> told;
+        store::transferArchive(file, address, [&](qint64 done, qint64 total) {
+            told << done << total;
+            return true;
+        });
+        QVERIFY(!told.isEmpty());
+        QCOMPARE(told.constLast(), qint64(10)); // 3 books, 2 authors, 2 publishers, 3 links
+        auto server = store::Archive::open(address);
+        Recordset books(server, sql::AllBooks);
+        QCOMPARE(testsupport::columnOf(books, QStringLiteral("titolo")),
+                 (QStringList{QStringLiteral("àncora"), QStringLiteral("L'isola"), QStringLiteral("Zeta")}));
+        QVERIFY(books.findFirst(QStringLiteral("id"), qint64(10)));
+        QCOMPARE(books.value(QStringLiteral("costo_E")), QVariant(9.5));
+        QCOMPARE(books.value(QStringLiteral("note")).toString(), QStringLiteral("riga uno\r\nriga due"));
+        // The authors keep the order they were linked in, and the quick find knows the words.
+        Recordset authors(server, sql::authorsOfBook(10));
+        QCOMPARE(testsupport::columnOf(authors, QStringLiteral("nome")),
+                 (QStringList{QStringLiteral("Èrcole Rossi"), QStringLiteral("Verdi Anna")}));
+        // The quick find folds accents, as on a file.
+        QCOMPARE(Recordset(server, sql::searchBooks({}, true, QStringLiteral("ercole"))).recordCount(), 1);
+        QCOMPARE(Recordset(server, sql::searchBooks({}, true, QStringLiteral("VERD"))).recordCount(), 2);
+        QCOMPARE(Recordset(server, sql::searchBooks({}, true, QStringLiteral("verdi città"))).recordCount(), 1);
+        // New rows get keys past the copied ones.
+        server->exec(QStringLiteral("INSERT INTO biblio (titolo) VALUES ('NUOVO')"));
+        QCOMPARE(server->lastInsertRowId(), qint64(13));
+
+        // And home again: every row as it was in the file, types included.
+        const QString home = m_dir.filePath(uniqueName("ritorno") + QStringLiteral(".mdb"));
+        server->exec(QStringLiteral("DELETE FROM biblio WHERE id = 13"));
+        store::transferArchive(address, home);
+        for (const QString& q : {QStringLiteral("SELECT group_concat(id || typeof(costo_E) || coalesce(costo_E, '') || "
+                                                "coalesce(note, '') || coalesce(anno, ''), '|') FROM (SELECT * FROM "
+                                                "biblio ORDER BY id)"),
+                                 QStringLiteral("SELECT group_concat(ID_biblio || '-' || ID_autore, ' ') FROM "
+                                                "(SELECT * FROM autbiblio ORDER BY rowid)"),
+                                 QStringLiteral("SELECT group_concat(nome || coalesce(residenza, ''), ' ') FROM "
+                                                "editori")}) {
+            QCOMPARE(testsupport::scalar(home, q), testsupport::scalar(file, q));
+        }
+    }
+
+    void aTransferNeedsAnEmptyDatabaseAndLeavesItAsItWas()
+    {
+        const QString file = sampleFile();
+        const QString address = emptyDatabase();
+        store::transferArchive(file, address);
+        const QByteArray before = testsupport::pg::fingerprint(address);
+        QCOMPARE(errorOf([&] { store::transferArchive(file, address); }), int(store::ErrServerNotEmpty));
+        QCOMPARE(errorOf([&] { store::Archive::create(address); }), int(store::ErrServerNotEmpty));
+        QCOMPARE(testsupport::pg::fingerprint(address), before);
+
+        // Stopped after the schema was made, the target database is empty again and takes the
+        // next transfer.
+        const QString other = emptyDatabase();
+        QCOMPARE(errorOf([&] { store::transferArchive(file, other, [&](qint64, qint64) { return false; }); }),
+                 int(store::ErrDialogCancelled));
+        QCOMPARE(testsupport::pg::scalar(
+                     other, QStringLiteral("SELECT count(*) FROM pg_class WHERE relnamespace = 'public'::regnamespace "
+                                           "AND relkind = 'r'"))
+                     .toLongLong(),
+                 qint64(0));
+        store::transferArchive(file, other);
+        QCOMPARE(testsupport::pg::scalar(other, QStringLiteral("SELECT count(*) FROM biblio")).toLongLong(), qint64(3));
+        // A copy home never overwrites a file.
+        QCOMPARE(errorOf([&] { store::transferArchive(other, file); }), int(store::ErrPermissionDenied));
+    }
+
+    void theServersMaintenanceWaitsForTheOthers()
+    {
+        const QString address = emptyDatabase();
+        store::transferArchive(sampleFile(), address);
+        testsupport::pg::run(address, QStringLiteral("INSERT INTO autbiblio (id_biblio, id_autore) VALUES (99, 1)"));
+        {
+            auto open = store::Archive::open(address);
+            QCOMPARE(errorOf([&] { store::server::maintain(address); }), int(store::ErrInUse));
+        }
+        const QStringList lines = store::server::maintain(address);
+        QVERIFY2(lines.join(QLatin1Char('\n')).contains(QStringLiteral("eliminati: 1")), qPrintable(lines.join('\n')));
+        QCOMPARE(testsupport::pg::scalar(address, QStringLiteral("SELECT count(*) FROM autbiblio")).toLongLong(),
+                 qint64(3));
+    }
+
+    void aPasswordIsNeverShown()
+    {
+        const QString address = emptyDatabase();
+        store::server::Parts parts = store::server::partsOf(address);
+        QString withPassword = store::server::addressOf(parts);
+        withPassword.replace(QStringLiteral("postgresql://") + parts.user + QLatin1Char('@'),
+                             QStringLiteral("postgresql://") + parts.user + QStringLiteral(":segreta%40x@"));
+        QVERIFY(withPassword.contains(QStringLiteral("segreta")));
+        QVERIFY(!store::server::shown(withPassword).contains(QStringLiteral("segreta")));
+        QVERIFY(!store::server::shown(withPassword + QStringLiteral("?password=segreta")).contains(QStringLiteral("segreta")));
+        QVERIFY(!store::server::serverName(withPassword).contains(QStringLiteral("segreta")));
+        // An empty database is no archive; the error says so without the password.
+        try {
+            store::Archive::open(withPassword);
+            QFAIL("an empty database opened as an archive");
+        } catch (const store::DbError& e) {
+            QCOMPARE(e.number(), int(store::ErrFileNotArchive));
+            QVERIFY(!e.description().contains(QStringLiteral("segreta")));
+            QVERIFY(!e.detail().contains(QStringLiteral("segreta")));
+        }
+        // A database that does not exist, and a server that does not answer, are named plainly.
+        parts.database = QStringLiteral("non_esiste_%1").arg(QCoreApplication::applicationPid());
+        QCOMPARE(errorOf([&] { store::Archive::open(store::server::addressOf(parts)); }), 3024);
+        store::server::Parts nowhere = parts;
+        nowhere.host = m_dir.filePath(QStringLiteral("nessun-server"));
+        QString description;
+        QCOMPARE(errorOf([&] { store::Archive::open(store::server::addressOf(nowhere)); }, &description),
+                 int(store::ErrServerUnreachable));
+        QVERIFY(description.contains(QStringLiteral("nessun-server")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreEngine)
+#include "tst_store_engine.moc"
