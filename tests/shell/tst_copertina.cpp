@@ -396,7 +396,7 @@ class TestCopertina : public QObject {
                                         QStringLiteral("I libri"), QStringLiteral("Autori ed editori"),
                                         QStringLiteral("La ricerca"), QStringLiteral("Le foto"),
                                         QStringLiteral("La piantina"), QStringLiteral("I prestiti"),
-                                    QStringLiteral("Esportare e importare il catalogo"), QStringLiteral("La stampa"),
+                                    QStringLiteral("Esportare e importare il catalogo"), QStringLiteral("L'archivio su un server"), QStringLiteral("La stampa"),
                                         QStringLiteral("Tastiera, lettori di schermo e schermi piccoli")}));
         for (const char* term : {"Apri Archivio", "Nuovo Archivio", "Crea Copia", "Ripara e Compatta", "avvio.ini",
                                  "Salva", "Annulla", "Elimina", "lire", "euro", "dieci", "foto", "Inserisci Piantina",
