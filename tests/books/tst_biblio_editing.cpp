@@ -10,6 +10,7 @@
 #include "controls/DBList.h"
 #include "store/Archive.h"
 #include "store/DbError.h"
+#include "support/ServerSupport.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
@@ -309,8 +310,9 @@ class TestBiblioEditing : public QObject {
             msg::queueAnswer(msg::Answer::Ok);
             click(books, "CmdModifica");
             QCOMPARE(msg::shownTexts().size(), 1);
-            const QString caption = index == 9 ? QStringLiteral("LIRE") : index == 18 ? QStringLiteral("PAG.")
-                                                                                       : QStringLiteral("EURO");
+            const QString caption = index == 9    ? QStringLiteral("LIRE")
+                                    : index == 18 ? QStringLiteral("PAG.")
+                                                  : QStringLiteral("EURO");
             QVERIFY2(msg::shownTexts().constFirst().contains(caption), qPrintable(msg::shownTexts().constFirst()));
             QVERIFY(msg::shownTexts().constFirst().contains(huge));
             QVERIFY(books.window().isEditing());
@@ -419,6 +421,51 @@ class TestBiblioEditing : public QObject {
         QVERIFY(!books.window().isEditing());
     }
 
+    void aRoleThatMayOnlyReadBrowsesAndIsToldAtEveryChange()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("i ruoli sono del server: nessun server di prova");
+        }
+        BooksWindow books(BooksWindow::catalogue(), false);
+        const testsupport::pg::ReaderRole reader(books.path());
+        QVERIFY2(reader.error().isEmpty(), qPrintable(reader.error()));
+        Modulo1::PercorsoArchivio = reader.address();
+        books.load();
+        QCOMPARE(books.entries(QStringLiteral("DBList1")).size(), 4);
+        books.select(kZeta);
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Zeta"));
+
+        // "Modifica", "Nuovo" and "Elimina" each say why at once, and leave the window browsing.
+        const auto refusedOnce = [&](int count) {
+            QCOMPARE(msg::shownTexts().size(), count);
+            const QString text = msg::shownTexts().constLast();
+            QVERIFY2(text.startsWith(QStringLiteral("Permesso negato")) && text.contains(reader.name()),
+                     qPrintable(text));
+            QVERIFY(!books.window().isEditing());
+            QVERIFY(!Modulo1::NuovoRecord);
+            QCOMPARE(caption(books, "CmdModifica"), QStringLiteral("Modifica"));
+            QCOMPARE(caption(books, "CmdNuovo"), QStringLiteral("Nuovo"));
+        };
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "CmdModifica");
+        refusedOnce(1);
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "CmdNuovo");
+        refusedOnce(2);
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        click(books, "Cmdelimina");
+        QCOMPARE(msg::shownTexts().at(2), QStringLiteral("Eliminare il titolo Zeta dall'elenco?"));
+        refusedOnce(4);
+        QCOMPARE(testsupport::rowCount(books.path(), "biblio"), 4);
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Zeta"));
+
+        // Browsing and the quick find go on as before.
+        books.select(QStringLiteral("300"));
+        QCOMPARE(books.text(QStringLiteral("TxtFields_0")), QStringLiteral("Elefanti"));
+        QCOMPARE(msg::shownTexts().size(), 4);
+    }
+
     void newBookWhoseSaveFailsIsStillCancelled()
     {
         BooksWindow books;
@@ -452,9 +499,8 @@ class TestBiblioEditing : public QObject {
         QCOMPARE(stored(books, "titolo", 500).toString(), QStringLiteral("ZETA II"));
         QCOMPARE(stored(books, "id_edizione", 500), QVariant(qint64(2)));
         QCOMPARE(stored(books, "posx", 500), QVariant(qint64(50)));
-        // A field left alone keeps an empty text as it is.
-        QCOMPARE(scalar(books.path(), "SELECT typeof(genere) FROM biblio WHERE id=500").toString(),
-                 QStringLiteral("text"));
+        // A field left alone keeps an empty text as it is (not a null, nor a number).
+        QCOMPARE(scalar(books.path(), "SELECT count(*) FROM biblio WHERE id=500 AND genere = ''").toInt(), 1);
     }
 
     void aSecondSaveOverwritesOnlyWhatWasTyped()

@@ -15,6 +15,7 @@
 #include "printing/frmstampa.h"
 #include "store/Archive.h"
 #include "store/DataSource.h"
+#include "support/ServerSupport.h"
 #include "support/TestMain.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ class TestRun : public QObject {
     void currentCardIsTheBookShownAndTheWindowStaysOnIt();
     void allCardsFollowTheFilteredListOncePerListing();
     void catalogueListsEveryTitleInLandscape();
+    void aRoleThatMayOnlyReadPrints();
     void anEmptyCatalogueListsItsHeadingsOnly();
     void aBookDeletedMeanwhileIsLeftOut();
     void interrompiEndsTheDocumentAndSkipsFurtherCopies();
@@ -292,6 +294,30 @@ void TestRun::catalogueListsEveryTitleInLandscape()
     QCOMPARE(last.at.x(), 59 * 96.0);
 }
 
+void TestRun::aRoleThatMayOnlyReadPrints()
+{
+    if (!testsupport::onServer()) {
+        QSKIP("i ruoli sono del server: nessun server di prova");
+    }
+    Fixture f;
+    const testsupport::pg::ReaderRole reader(f.books.path());
+    QVERIFY2(reader.error().isEmpty(), qPrintable(reader.error()));
+    // The window again, opened by a user who may only read.
+    Modulo1::PercorsoArchivio = reader.address();
+    f.books.load();
+    QVERIFY(f.print(1, [](frmstampa& d) {
+        d.Check1->setChecked(false);
+        press(&d, QStringLiteral("Command2"));
+    }));
+    QCOMPARE(msg::shownTexts(), QStringList());
+    QCOMPARE(f.surface.documents.size(), 1);
+    QCOMPARE(f.texts().mid(9), (QStringList{"edera", "2001", " 1 ",                                   //
+                                            "Elefanti", "ITALO CALVINO", "EINAUDI", "1975", " 0 ",    //
+                                            "Èlite", "1980",                                          //
+                                            "Zeta", "DANTE ALIGHIERI", "MONDADORI", "1990", " 12.5 ", //
+                                            "ITALO CALVINO"}));
+}
+
 void TestRun::anEmptyCatalogueListsItsHeadingsOnly()
 {
     Fixture f(QString{});
@@ -435,6 +461,7 @@ void TestRun::anAuthorsListReadAgainMidRunStopsTheRun()
 
 void TestRun::aBusyArchiveEndsTheRunWithItsMessage()
 {
+    CARTEO_FILE_ONLY("a reader of a server archive never waits for a writer");
     Fixture f;
     f.makeLogo(20, 20);
     WaitCounter counter;
@@ -479,7 +506,8 @@ void TestRun::withoutAPrinterTheRunSaysSo()
         press(&d, QStringLiteral("Command2"));
     }));
     QCOMPARE(msg::shownTexts().size(), 1);
-    QVERIFY2(msg::shownTexts().at(0).startsWith(QStringLiteral("Nessuna stampante disponibile.")), qPrintable(msg::shownTexts().at(0)));
+    QVERIFY2(msg::shownTexts().at(0).startsWith(QStringLiteral("Nessuna stampante disponibile.")),
+             qPrintable(msg::shownTexts().at(0)));
     QVERIFY(!QApplication::activeModalWidget());
 }
 

@@ -1,11 +1,15 @@
 // Archives on a server as the windows see them: the "Server…" dialog and the address it builds,
 // the password question, avvio.ini naming a server that cannot be reached, the transfer menu item,
-// where a server archive's pictures are, and the command line's --trasferisci. No server runs
-// here: an address whose socket folder does not exist is one nobody can reach.
+// where a server archive's pictures are, and the command line's --trasferisci: an address whose
+// socket folder does not exist is one nobody can reach. On the test server (the "_server" run),
+// the same windows to the end: the program started on a server archive, the transfer, the copy
+// home, the maintenance and a new archive made on a server.
+#include "app/ChildWindows.h"
 #include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
 #include "app/Paths.h"
+#include "books/FrmBiblio.h"
 #include "pictures/Photos.h"
 #include "pictures/PictureImport.h"
 #include "pictures/cDIBSection.h"
@@ -14,6 +18,7 @@
 #include "shell/Startup.h"
 #include "store/Archive.h"
 #include "store/Server.h"
+#include "support/ServerSupport.h"
 #include "support/TestMain.h"
 #include "support/TestSupport.h"
 
@@ -95,6 +100,50 @@ class TestServer : public QObject {
 
     static QString text1(const MDIForm1& main) { return main.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(); }
 
+    QStringList m_databases;
+
+    // An empty database on the test server, dropped at the test's end.
+    QString emptyDatabase()
+    {
+        static int count = 0;
+        const QString name = QStringLiteral("vuoto_%1_%2").arg(QCoreApplication::applicationPid()).arg(++count);
+        QString error;
+        const QString address = testsupport::pg::createDatabase(testsupport::serverAddress(), name, &error);
+        if (address.isEmpty()) {
+            throw std::runtime_error("the test server cannot make a database: " + error.toStdString());
+        }
+        m_databases << name;
+        return address;
+    }
+    // The program started on `archive`, as avvio.ini names it.
+    static std::unique_ptr<MDIForm1> startOn(const QString& archive)
+    {
+        paths::writeStartupFile(archive);
+        auto main = std::make_unique<MDIForm1>();
+        main->show();
+        main->MDIForm_Load();
+        return main;
+    }
+    static QString shownTitle(const MDIForm1& main)
+    {
+        return main.booksWindow() ? main.booksWindow()->findChild<QLineEdit*>(QStringLiteral("TxtFields_0"))->text()
+                                  : QString();
+    }
+    // The server dialog filled in with the parts of `address`, and confirmed.
+    static void fillIn(QWidget* modal, const QString& address)
+    {
+        auto* dialog = qobject_cast<FrmServer*>(modal);
+        QVERIFY(dialog);
+        const store::server::Parts parts = store::server::partsOf(address);
+        dialog->TxtServer->setText(parts.host);
+        if (parts.port > 0) {
+            dialog->TxtPorta->setValue(parts.port);
+        }
+        dialog->TxtDatabase->setText(parts.database);
+        dialog->TxtUtente->setText(parts.user);
+        dialog->CmdOK->click();
+    }
+
   private slots:
     void initTestCase()
     {
@@ -116,6 +165,10 @@ class TestServer : public QObject {
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_folder.reset();
+        for (const QString& name : std::as_const(m_databases)) {
+            testsupport::pg::dropDatabase(testsupport::serverAddress(), name);
+        }
+        m_databases.clear();
     }
 
     // ------------------------------------------------------------ the dialogs
@@ -432,6 +485,213 @@ class TestServer : public QObject {
                                         pictures::ImportTarget::Photo, buffer));
         QCOMPARE(msg::shownTexts().size(), 1);
         QVERIFY(msg::shownTexts().constFirst().contains(QStringLiteral("CartellaImmagini")));
+    }
+
+    // ------------------------------------------------------------ on the test server
+
+    void aServerArchiveOpensAtTheStartUnderItsAddressAlone()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(
+            QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
+        // avvio.ini written by hand with a password in it (the test server takes any).
+        store::server::Parts parts = store::server::partsOf(address);
+        const QString withPassword =
+            QString(address).replace(QStringLiteral("postgresql://") + parts.user + QLatin1Char('@'),
+                                     QStringLiteral("postgresql://") + parts.user + QStringLiteral(":segreta@"));
+        QVERIFY(withPassword.contains(QStringLiteral(":segreta@")));
+        const auto main = startOn(withPassword);
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(text1(*main), store::server::shown(address));
+        QVERIFY(!text1(*main).contains(QStringLiteral("segreta")));
+        QVERIFY(!main->windowTitle().contains(QStringLiteral("segreta")));
+        QCOMPARE(shownTitle(*main), QStringLiteral("LA LUNA E I FALÒ"));
+        // Only an archive file goes to a server.
+        QVERIFY(!main->findChild<QAction*>(QStringLiteral("MnuOpzioniTrasferisci"))->isEnabled());
+    }
+
+    void theTransferToAServerGoesToTheEndAndOpensTheCopy()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const auto main = startOn(m_folder->defaultArchive());
+        QCOMPARE(shownTitle(*main), QStringLiteral("IL BARONE RAMPANTE"));
+        const QString target = emptyDatabase();
+        NextModal dialog([&](QWidget* modal) { fillIn(modal, target); });
+        msg::queueAnswer(msg::Answer::Yes); // into that database, which must be empty?
+        msg::queueAnswer(msg::Answer::Ok);  // the counts
+        msg::queueAnswer(msg::Answer::Yes); // open it now?
+        main->findChild<QAction*>(QStringLiteral("MnuOpzioniTrasferisci"))->trigger();
+        QVERIFY(dialog.answered());
+        QCOMPARE(msg::shownTexts().size(), 3);
+        QCOMPARE(msg::shownTexts().at(1),
+                 QStringLiteral("Trasferimento completato: 1 libri, 0 autori, 0 editori, 0 prestiti."));
+        QCOMPARE(msg::shownTexts().at(2), QStringLiteral("Aprire ora l'archivio sul server?"));
+        // The program now works on the server, and starts there next time.
+        QVERIFY(store::server::isAddress(Modulo1::PercorsoArchivio));
+        QCOMPARE(store::server::partsOf(Modulo1::PercorsoArchivio).database, store::server::partsOf(target).database);
+        QCOMPARE(text1(*main), store::server::shown(Modulo1::PercorsoArchivio));
+        QCOMPARE(readFile(paths::startupFilePath()), Modulo1::PercorsoArchivio.toUtf8() + "\r\n");
+        QCOMPARE(shownTitle(*main), QStringLiteral("IL BARONE RAMPANTE"));
+        QCOMPARE(testsupport::pg::scalar(target, QStringLiteral("SELECT titolo FROM biblio WHERE id = 42")).toString(),
+                 QStringLiteral("IL BARONE RAMPANTE"));
+    }
+
+    void aCopyOfAServerArchiveIsANewFile()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(
+            QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ'), (8, 'LA CASA IN COLLINA');"
+                           "INSERT INTO autore (ID_autore, nome) VALUES (3, 'CESARE PAVESE');"
+                           "INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (7, 3), (8, 3);"));
+        const auto main = startOn(address);
+        const QString copy = m_folder->filePath(QStringLiteral("a casa.mdb"));
+        dialogs::queueChoice(copy);
+        msg::queueAnswer(msg::Answer::Ok);
+        main->findChild<QAction*>(QStringLiteral("MnuOpzioniCopia"))->trigger();
+        QCOMPARE(msg::shownTexts(), QStringList{QStringLiteral("Operazione completata!")});
+        QCOMPARE(testsupport::rowCount(copy, QStringLiteral("biblio")), 2);
+        QCOMPARE(testsupport::scalar(
+                     copy, QStringLiteral("SELECT group_concat(ID_biblio) FROM autbiblio WHERE ID_autore = 3"))
+                     .toString(),
+                 QStringLiteral("7,8"));
+        // A copy never replaces a file that is there.
+        const QByteArray before = readFile(copy);
+        dialogs::queueChoice(copy);
+        msg::queueAnswer(msg::Answer::Ok);
+        main->findChild<QAction*>(QStringLiteral("MnuOpzioniCopia"))->trigger();
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QVERIFY2(msg::shownTexts().at(1).contains(QStringLiteral("esiste già")), qPrintable(msg::shownTexts().at(1)));
+        QCOMPARE(readFile(copy), before);
+    }
+
+    void repairOnAServerRunsItsMaintenanceAndSaysSo()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(
+            QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
+        const auto main = startOn(address);
+        QCOMPARE(shownTitle(*main), QStringLiteral("LA LUNA E I FALÒ"));
+        QAction* repair = main->findChild<QAction*>(QStringLiteral("MnuOpzioniRipara"));
+        QVERIFY(repair);
+
+        // Another desk has the archive open: nothing is done, and the user is told why.
+        {
+            auto otherDesk =
+                store::Archive::open(testsupport::pg::withDatabase(address, store::server::partsOf(address).database));
+            store::Statement hold = otherDesk->prepare(QStringLiteral("SELECT count(*) FROM biblio"));
+            QVERIFY(hold.step());
+            msg::queueAnswer(msg::Answer::Yes);
+            msg::queueAnswer(msg::Answer::Ok);
+            repair->trigger();
+            QCOMPARE(msg::shownTexts().size(), 2);
+            QCOMPARE(msg::shownTexts().at(0),
+                     QStringLiteral("Controllare e fare la manutenzione dell'archivio sul server %1?")
+                         .arg(store::server::serverName(address)));
+            QCOMPARE(msg::shownTexts().at(1), QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"));
+        }
+        // Nor while this program's own books window has it open, as with an archive file.
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        repair->trigger();
+        QCOMPARE(msg::shownTexts().value(1), QStringLiteral("Occorre chiudere tutte le finestre e riprovare!"));
+
+        // The windows closed: the server's checks and maintenance run, and the user is told what
+        // was done.
+        QVERIFY(childwindows::close(childwindows::Kind::Books));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!main->booksWindow());
+        msg::shownTexts().clear();
+        msg::queueAnswer(msg::Answer::Yes);
+        msg::queueAnswer(msg::Answer::Ok);
+        repair->trigger();
+        QCOMPARE(msg::shownTexts().size(), 2);
+        QVERIFY2(msg::shownTexts().at(1).startsWith(QStringLiteral("Controllo e manutenzione sul server completati:")),
+                 qPrintable(msg::shownTexts().at(1)));
+        QVERIFY2(msg::shownTexts().at(1).contains(QStringLiteral("1")), qPrintable(msg::shownTexts().at(1)));
+        QCOMPARE(testsupport::pg::scalar(address, QStringLiteral("SELECT count(*) FROM biblio")).toLongLong(), 1);
+    }
+
+    void aNewArchiveOnAServerIsMadeInAnEmptyDatabaseOnly()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const auto main = startOn(m_folder->defaultArchive());
+        QAction* create = main->findChild<QAction*>(QStringLiteral("MnuFileNew"));
+        QVERIFY(create);
+        const QString target = emptyDatabase();
+        dialogs::queueChoice(target);
+        create->trigger();
+        QCOMPARE(msg::shownTexts(), QStringList());
+        QCOMPARE(Modulo1::PercorsoArchivio, target);
+        QCOMPARE(text1(*main), store::server::shown(target));
+        QCOMPARE(testsupport::pg::scalar(target, QStringLiteral("SELECT count(*) FROM biblio")).toLongLong(), 0);
+        QCOMPARE(testsupport::pg::scalar(target, QStringLiteral("SELECT valore FROM carteo WHERE chiave = 'versione'"))
+                     .toString()
+                     .isEmpty(),
+                 false);
+
+        // A database that holds anything is never made over: the user is told, and it stays as it was.
+        const QString used = emptyDatabase();
+        QCOMPARE(testsupport::pg::run(
+                     used, QStringLiteral("CREATE TABLE registro (riga text); INSERT INTO registro VALUES ('mio')")),
+                 QString());
+        const QByteArray before = testsupport::pg::fingerprint(used);
+        dialogs::queueChoice(used);
+        msg::queueAnswer(msg::Answer::Ok);
+        create->trigger();
+        QCOMPARE(msg::shownTexts().size(), 1);
+        QCOMPARE(testsupport::pg::fingerprint(used), before);
+        QCOMPARE(Modulo1::PercorsoArchivio, target);
+    }
+
+    void commandLineTransferToAServerAndBack()
+    {
+        if (!testsupport::onServer()) {
+            QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
+        }
+        const auto carteo = [](const QStringList& arguments, QString* err) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            environment.remove(QStringLiteral("DISPLAY"));
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(CARTEO_PROGRAM), arguments);
+            if (!process.waitForFinished(120000)) {
+                process.kill();
+                return -1;
+            }
+            *err = QString::fromLocal8Bit(process.readAllStandardError());
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        const QString target = emptyDatabase();
+        QString err;
+        QCOMPARE(carteo({QStringLiteral("--trasferisci"), m_folder->defaultArchive(), target}, &err), 0);
+        QCOMPARE(testsupport::pg::scalar(target, QStringLiteral("SELECT titolo FROM biblio WHERE id = 42")).toString(),
+                 QStringLiteral("IL BARONE RAMPANTE"));
+        // Into the same database again: refused, as it is no longer empty.
+        QCOMPARE(carteo({QStringLiteral("--trasferisci"), m_folder->defaultArchive(), target}, &err), 1);
+        QVERIFY2(err.startsWith(QStringLiteral("carteo: ")), qPrintable(err));
+        // And home again, into a new file.
+        const QString home = m_folder->filePath(QStringLiteral("ritorno.mdb"));
+        QCOMPARE(carteo({QStringLiteral("--trasferisci"), target, home}, &err), 0);
+        QCOMPARE(testsupport::scalar(home, QStringLiteral("SELECT titolo FROM biblio WHERE id = 42")).toString(),
+                 QStringLiteral("IL BARONE RAMPANTE"));
     }
 
     // ------------------------------------------------------------ command line

@@ -82,19 +82,10 @@ class TestStoreEngine : public QObject {
         QVERIFY(!address.isEmpty());
         store::Archive::create(address);
         store::Archive::open(address)->exec(kSample);
-        const QString role = uniqueName("lettore");
-        QString error;
-        QVERIFY2(testsupport::pg::createRole(address, role, {}, &error), qPrintable(error));
-        struct Drop {
-            QString address, role;
-            ~Drop() { testsupport::pg::dropRole(address, role); }
-        } drop{address, role};
-        QCOMPARE(testsupport::pg::run(address, QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1").arg(role)),
-                 QString());
-
-        store::server::Parts parts = store::server::partsOf(address);
-        parts.user = role;
-        const QString asReader = store::server::addressOf(parts);
+        const testsupport::pg::ReaderRole reader(address);
+        QVERIFY2(reader.error().isEmpty(), qPrintable(reader.error()));
+        const QString role = reader.name();
+        const QString asReader = reader.address();
         auto archive = store::Archive::open(asReader);
         Recordset books(archive, sql::AllBooks);
         QCOMPARE(books.recordCount(), 3);
@@ -236,7 +227,8 @@ class TestStoreEngine : public QObject {
                              QStringLiteral("postgresql://") + parts.user + QStringLiteral(":segreta%40x@"));
         QVERIFY(withPassword.contains(QStringLiteral("segreta")));
         QVERIFY(!store::server::shown(withPassword).contains(QStringLiteral("segreta")));
-        QVERIFY(!store::server::shown(withPassword + QStringLiteral("?password=segreta")).contains(QStringLiteral("segreta")));
+        QVERIFY(!store::server::shown(withPassword + QStringLiteral("?password=segreta"))
+                     .contains(QStringLiteral("segreta")));
         QVERIFY(!store::server::serverName(withPassword).contains(QStringLiteral("segreta")));
         // An empty database is no archive; the error says so without the password.
         try {

@@ -3,6 +3,7 @@
 #include "store/Server.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <libpq-fe.h>
 
 namespace testsupport::pg {
@@ -203,6 +204,23 @@ bool dropRole(const QString& address, const QString& role)
     // stays, and the server says so.
     c.exec("DROP OWNED BY " + r);
     return c.exec("DROP ROLE IF EXISTS " + r).isEmpty();
+}
+
+ReaderRole::ReaderRole(const QString& address) : m_address(address)
+{
+    static int count = 0;
+    m_name = QStringLiteral("lettore_%1_%2").arg(QCoreApplication::applicationPid()).arg(++count);
+    if (createRole(address, m_name, {}, &m_error)) {
+        m_error = run(address, QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1").arg(m_name));
+    }
+    store::server::Parts parts = store::server::partsOf(address);
+    parts.user = m_name;
+    m_asReader = store::server::addressOf(parts);
+}
+
+ReaderRole::~ReaderRole()
+{
+    dropRole(m_address, m_name);
 }
 
 int terminateOtherConnections(const QString& address)

@@ -39,6 +39,25 @@ bool createRole(const QString& address, const QString& role, const QString& pass
 // Drops the role and everything it owns or was granted in the database at `address`.
 bool dropRole(const QString& address, const QString& role);
 
+// A role that may log in and only read the archive at `address` (every table, nothing else),
+// dropped with the object, as a library's volunteer at the catalogue desk would have.
+class ReaderRole {
+  public:
+    explicit ReaderRole(const QString& address);
+    ~ReaderRole();
+    ReaderRole(const ReaderRole&) = delete;
+    ReaderRole& operator=(const ReaderRole&) = delete;
+
+    // Empty when the role is ready, else the server's message.
+    const QString& error() const { return m_error; }
+    const QString& name() const { return m_name; }
+    // The archive's address, logging in as this role.
+    const QString& address() const { return m_asReader; }
+
+  private:
+    QString m_address, m_name, m_asReader, m_error;
+};
+
 // Ends every connection to the database at `address` but this helper's own, as a server restart or
 // a lost network would; the number ended, -1 when the server refused.
 int terminateOtherConnections(const QString& address);

@@ -25,7 +25,7 @@ int runEachTest(const std::function<std::unique_ptr<QObject>()>& make, int argc,
         QApplication app(argc, argv);                                                                                  \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return testsupport::runEachTest([] { return std::make_unique<TestObject>(); }, argc, argv);                   \
+        return testsupport::runEachTest([] { return std::make_unique<TestObject>(); }, argc, argv);                    \
     }
 
 // In place of QTEST_GUILESS_MAIN.
@@ -34,5 +34,5 @@ int runEachTest(const std::function<std::unique_ptr<QObject>()>& make, int argc,
     {                                                                                                                  \
         QCoreApplication app(argc, argv);                                                                              \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return testsupport::runEachTest([] { return std::make_unique<TestObject>(); }, argc, argv);                   \
+        return testsupport::runEachTest([] { return std::make_unique<TestObject>(); }, argc, argv);                    \
     }

@@ -3,11 +3,12 @@
 #include "app/FileDialogs.h"
 #include "app/Messages.h"
 #include "app/Modulo1.h"
-#include "printing/PrintRun.h"
 #include "app/Paths.h"
 #include "books/FrmBiblio.h"
 #include "controls/DBList.h"
+#include "pictures/Photos.h"
 #include "pictures/PictureLoader.h"
+#include "printing/PrintRun.h"
 #include "shell/MDIForm1.h"
 #include "store/Archive.h"
 
@@ -58,8 +59,11 @@ QString ProgramFolder::defaultArchive() const
     return paths::defaultArchivePath();
 }
 
-QString ProgramFolder::createArchive(const QString& relative, const QString& populateSql) const
+QString ProgramFolder::createArchive(const QString& relative, const QString& populateSql)
 {
+    if (onServer()) {
+        return m_databases.create({}, populateSql);
+    }
     const QString path = m_dir.filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
     store::Archive::create(path);
@@ -77,6 +81,11 @@ ProgramFrame::ProgramFrame(const QString& populateSql, std::function<void()> bef
         beforeStart();
     }
     path = folder.createArchive(QStringLiteral("archivio/prova.mdb"), populateSql);
+    // A server archive's photos are in the shared folder of the settings: the program folder here,
+    // so that foto/ holds them on either engine.
+    if (onServer()) {
+        paths::settings()->setValue(QLatin1String(pictures::kServerPictureFolderKey), folder.path());
+    }
     paths::writeStartupFile(path);
     main = std::make_unique<MDIForm1>();
     main->show();

@@ -31,7 +31,9 @@ namespace testsupport {
 
 // A temporary program folder with archivio/ (the empty template and the default archive,
 // both made by the program's own schema code) and foto/. The program looks here for avvio.ini
-// and its archives while the object lives.
+// and its archives while the object lives. On a server (CARTEO_TEST_SERVER), the archives that
+// createArchive() makes are databases of that server, dropped with the folder; the template and
+// the default archive stay files, as on a desk whose archive is on a server.
 class ProgramFolder {
   public:
     ProgramFolder();
@@ -45,16 +47,18 @@ class ProgramFolder {
     QString defaultArchive() const;
 
     // Creates an archive at `relative` (inside the program folder) and runs `populateSql` on
-    // it; returns its full path.
-    QString createArchive(const QString& relative, const QString& populateSql = {}) const;
+    // it; returns its full path, or on a server the address of a new database.
+    QString createArchive(const QString& relative, const QString& populateSql = {});
 
   private:
     QTemporaryDir m_dir;
+    ArchiveFolder m_databases;
     bool m_valid = false;
 };
 
 // The whole program in a temporary program folder, started on an archive of its own
-// ("archivio/prova.mdb" made with `populateSql`): avvio.ini names it, and the main window is shown
+// ("archivio/prova.mdb" made with `populateSql`, or on a server a database whose pictures are in
+// the program folder): avvio.ini names it, and the main window is shown
 // and loaded as at a start. `beforeStart` runs before the main window exists (a clock set for the
 // test), `afterEnd` once it is gone.
 class ProgramFrame {
