@@ -227,6 +227,74 @@ class TestStoreEngine : public QObject {
                  qint64(3));
     }
 
+    void aStatementIsPreparedOnceAndFollowsChangedTables()
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(kSample);
+        auto archive = store::Archive::open(address);
+        const QString publishers = QStringLiteral("SELECT * FROM editori ORDER BY id_editore");
+        // A window reads the same query at each click: it is prepared on the server once and then
+        // only run.
+        for (int i = 0; i < 6; ++i) {
+            store::Statement st = archive->prepare(publishers);
+            QVERIFY(st.step());
+            QCOMPARE(st.columnCount(), 6);
+        }
+        {
+            store::Statement prepared = archive->prepareExact(
+                QStringLiteral("SELECT count(*), sum(generic_plans + custom_plans) FROM pg_prepared_statements "
+                               "WHERE statement = 'SELECT * FROM editori ORDER BY id_editore'"));
+            QVERIFY(prepared.step());
+            QCOMPARE(prepared.int64(0), qint64(1));
+            QCOMPARE(prepared.int64(1), qint64(6));
+        }
+
+        // Another desk changes the table's columns (an upgrade): the kept statement is prepared
+        // anew, with the new columns.
+        QCOMPARE(testsupport::pg::run(address, QStringLiteral("ALTER TABLE editori ADD COLUMN sito text")), QString());
+        {
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QString description;
+            QCOMPARE(errorOf([&] { row = st.step(); }, &description), 0);
+            QVERIFY2(row, qPrintable(description));
+            QCOMPARE(st.columnCount(), 7);
+            QCOMPARE(st.columnName(6), QStringLiteral("sito"));
+        }
+        // This connection's own change, inside a transaction, and the same after its rollback.
+        {
+            store::Transaction t(*archive);
+            archive->exec(QStringLiteral("ALTER TABLE editori ADD COLUMN email text"));
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+            QVERIFY(row);
+            QCOMPARE(st.columnCount(), 8);
+        }
+        {
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+            QVERIFY(row);
+            QCOMPARE(st.columnCount(), 7);
+        }
+        // Changed by another desk while this one is inside a transaction: that run fails and
+        // undoes the transaction, the next one works.
+        QCOMPARE(testsupport::pg::run(address, QStringLiteral("ALTER TABLE editori DROP COLUMN sito")), QString());
+        {
+            store::Transaction t(*archive);
+            store::Statement st = archive->prepare(publishers);
+            QVERIFY(errorOf([&] { st.step(); }) != 0);
+        }
+        store::Statement st = archive->prepare(publishers);
+        bool row = false;
+        QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+        QVERIFY(row);
+        QCOMPARE(st.columnCount(), 6);
+        QCOMPARE(st.value(1).toString(), QStringLiteral("Città Nuova"));
+    }
+
     void aPasswordIsNeverShown()
     {
         const QString address = emptyDatabase();
