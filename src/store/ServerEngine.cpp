@@ -861,6 +861,13 @@ QString serverDialect(const QString& sqlText)
         text += QStringLiteral(" ON CONFLICT (%1) DO ").arg(columns.constFirst().trimmed()) +
                 (sets.isEmpty() ? QStringLiteral("NOTHING") : QStringLiteral("UPDATE SET ") + sets.join(QStringLiteral(", ")));
     }
+    // Books in the word index: the index's keys are read first and the books then looked up by
+    // key. As a join the planner, not knowing how few books hold a word, reads the whole table.
+    static const QRegularExpression inIndex(
+        QStringLiteral("([\\w.]+)\\s+in\\s*\\(\\s*select\\s+rowid\\s+from\\s+(\\w+)\\s+where\\s+\\2\\s+match\\s+(\\$\\d+)\\s*\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    text.replace(inIndex,
+                 QStringLiteral("\\1 = ANY (ARRAY(SELECT rowid FROM \\2 WHERE carteo_vettore(\\2.testo) @@ carteo_domanda(\\3)))"));
     // The word index: `biblio_parole match ?` asks the server's text search.
     static const QRegularExpression match(QStringLiteral("\\b(\\w+)\\s+match\\s+(\\$\\d+)"),
                                           QRegularExpression::CaseInsensitiveOption);
