@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <libpq-fe.h>
+
 using store::Recordset;
 using testsupport::errorOf;
 
@@ -26,6 +28,26 @@ const QString kSample = QStringLiteral(
     "(10, 'Zeta', 'ROMANZO', 1, '1990', 9.5, 'riga uno\r\nriga due'), "
     "(11, 'àncora', 'poesia', 2, 'S.D.', 8, NULL), (12, 'L''isola', NULL, NULL, NULL, NULL, '=SOMMA(A1)');"
     "INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (10, 2), (10, 1), (11, 1);");
+
+// The notices the server sends a client that asks for them while `sqlText` runs; -1 when the
+// database cannot be reached.
+int noticesOf(const QString& address, const char* sqlText)
+{
+    PGconn* conn = PQconnectdb(address.toUtf8().constData());
+    if (!conn || PQstatus(conn) != CONNECTION_OK) {
+        PQfinish(conn);
+        return -1;
+    }
+    int notices = 0;
+    PQsetNoticeReceiver(
+        conn, [](void* count, const PGresult*) { ++*static_cast<int*>(count); }, &notices);
+    PQclear(PQexec(conn, "SET client_min_messages = notice"));
+    PGresult* r = PQexec(conn, sqlText);
+    const bool ran = PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    PQfinish(conn);
+    return ran ? notices : -1;
+}
 
 QString uniqueName(const char* stem)
 {
@@ -293,6 +315,50 @@ class TestStoreEngine : public QObject {
         QVERIFY(row);
         QCOMPARE(st.columnCount(), 6);
         QCOMPARE(st.value(1).toString(), QStringLiteral("Città Nuova"));
+    }
+
+    void theQuickFindTellsNoNotices()
+    {
+        const char* words = "SELECT carteo_domanda(''), carteo_domanda('\"verdi\"*')";
+        // A new archive, by creation or by transfer.
+        const QString created = emptyDatabase();
+        store::Archive::create(created);
+        QCOMPARE(noticesOf(created, words), 0);
+        const QString transferred = emptyDatabase();
+        store::transferArchive(sampleFile(), transferred);
+        QCOMPARE(noticesOf(transferred, words), 0);
+        QCOMPARE(Recordset(store::Archive::open(transferred), sql::searchBooks({}, true, QStringLiteral("verdi")))
+                     .recordCount(),
+                 2);
+
+        // An archive made before: the first desk that opens it as its owner silences it; one that
+        // may only read opens it as it is.
+        QCOMPARE(testsupport::pg::run(transferred,
+                                      QStringLiteral("ALTER FUNCTION carteo_domanda(text) RESET client_min_messages")),
+                 QString());
+        QVERIFY(noticesOf(transferred, words) > 0);
+        const QString role = uniqueName("lettore");
+        QString error;
+        QVERIFY2(testsupport::pg::createRole(transferred, role, {}, &error), qPrintable(error));
+        struct Drop {
+            QString address, role;
+            ~Drop() { testsupport::pg::dropRole(address, role); }
+        } drop{transferred, role};
+        QCOMPARE(testsupport::pg::run(transferred,
+                                      QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1").arg(role)),
+                 QString());
+        store::server::Parts parts = store::server::partsOf(transferred);
+        parts.user = role;
+        {
+            auto reader = store::Archive::open(store::server::addressOf(parts));
+            QCOMPARE(Recordset(reader, sql::searchBooks({}, true, QStringLiteral("verdi"))).recordCount(), 2);
+        }
+        QVERIFY(noticesOf(transferred, words) > 0);
+        {
+            auto owner = store::Archive::open(transferred);
+            QCOMPARE(Recordset(owner, sql::searchBooks({}, true, QStringLiteral("ercole"))).recordCount(), 1);
+        }
+        QCOMPARE(noticesOf(transferred, words), 0);
     }
 
     void aPasswordIsNeverShown()
