@@ -150,7 +150,9 @@ Figures measure(const QString& archive, const Catalogue& c, int runs)
         const qint64 id = c.clicked[std::size_t(i)];
         list->setBoundText(QString::number(id));
         w->DBList1_Click();
-        const QString note = QStringLiteral("NOTA SERVER %1").arg(i);
+        // A note of this process's own: a server database kept from an earlier run already holds
+        // that run's notes, and a save of what is stored writes nothing.
+        const QString note = QStringLiteral("NOTA SERVER %1 %2").arg(QCoreApplication::applicationPid()).arg(i);
         QElapsedTimer t;
         t.start();
         w->Data1->edit();

@@ -11,6 +11,8 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+
 namespace store::server {
 // Server.cpp: the password of this run for an address, and forgetting a refused one.
 std::optional<QString> passwordFor(const QString& address, bool ask);
@@ -30,6 +32,10 @@ constexpr Oid kOid = 26;
 constexpr Oid kFloat4 = 700;
 constexpr Oid kFloat8 = 701;
 constexpr Oid kNumeric = 1700;
+
+// Statements kept prepared on a connection at most: a window's queries, its lists' pages and
+// finds, the edits of a few tables.
+constexpr int kKeptPrepared = 200;
 
 QString fromPg(const char* text)
 {
@@ -191,6 +197,7 @@ void ServerConnection::ensureOpen()
     }
     ++m_generation;
     m_pendingDrops.clear();
+    m_prepared.clear();
     m_writable.clear();
     configure();
 }
@@ -250,6 +257,12 @@ void ServerConnection::fail(PGresult* result, const QString& context)
 void ServerConnection::run(const QString& sqlText)
 {
     ensureOpen();
+    // A change of the tables may change what a kept statement returns: they are prepared anew.
+    static const QRegularExpression ddl(QStringLiteral("\\b(CREATE|DROP|ALTER)\\b"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (!m_prepared.isEmpty() && ddl.match(sqlText).hasMatch()) {
+        forgetAllPrepared();
+    }
     dropPending();
     PGresult* r = PQexec(m_conn, sqlText.toUtf8().constData());
     const ExecStatusType status = PQresultStatus(r);
@@ -308,6 +321,9 @@ void ServerConnection::noteCommand(PGresult* result)
         }
     } else if (s.startsWith("CREATE") || s.startsWith("DROP") || s.startsWith("ALTER") || s.startsWith("TRUNCATE")) {
         ++m_writes;
+        if (!s.startsWith("TRUNCATE")) {
+            forgetAllPrepared();
+        }
     }
 }
 
@@ -332,15 +348,25 @@ QString ServerConnection::columnName(unsigned int oid, int number)
         return {};
     }
     const quint64 key = (quint64(oid) << 16) | quint64(number);
-    if (const auto it = m_columns.constFind(key); it != m_columns.constEnd()) {
-        return *it;
+    if (!m_columns.contains(key)) {
+        readColumnNames(oid);
+        if (!m_columns.contains(key)) {
+            m_columns.insert(key, QString()); // not there: not asked again
+        }
     }
-    PGresult* r = query(QStringLiteral("SELECT attname FROM pg_attribute WHERE attrelid = $1 AND attnum = $2"),
-                        {qint64(oid), number});
-    const QString name = PQntuples(r) > 0 ? QString::fromUtf8(PQgetvalue(r, 0, 0)) : QString();
+    return m_columns.value(key);
+}
+
+void ServerConnection::readColumnNames(unsigned int oid)
+{
+    // Every column of the table in one round trip: a statement over a table names most of them.
+    PGresult* r = query(QStringLiteral("SELECT attnum, attname FROM pg_attribute WHERE attrelid = $1 AND attnum > 0"),
+                        {qint64(oid)});
+    for (int i = 0; i < PQntuples(r); ++i) {
+        const quint64 number = QByteArray(PQgetvalue(r, i, 0)).toULongLong();
+        m_columns.insert((quint64(oid) << 16) | number, QString::fromUtf8(PQgetvalue(r, i, 1)));
+    }
     PQclear(r);
-    m_columns.insert(key, name);
-    return name;
 }
 
 QString ServerConnection::integerKeyOf(const QString& table)
@@ -406,6 +432,121 @@ void ServerConnection::dropPending()
     PQclear(PQexec(m_conn, script.constData()));
 }
 
+std::shared_ptr<ServerConnection::Prepared> ServerConnection::prepared(const QString& sqlText)
+{
+    ensureOpen();
+    if (const auto it = m_prepared.constFind(sqlText); it != m_prepared.constEnd()) {
+        if ((*it)->generation == m_generation) {
+            (*it)->lastUse = ++m_uses;
+            return *it;
+        }
+        // Made on a connection that was lost: the server forgot it with the connection.
+        m_prepared.erase(it);
+    }
+    std::shared_ptr<Prepared> p = prepareNew(sqlText);
+    p->lastUse = ++m_uses;
+    m_prepared.insert(sqlText, p);
+    if (m_prepared.size() > kKeptPrepared) {
+        // The least used half of those no statement holds now makes room.
+        std::vector<std::pair<quint64, QString>> idle;
+        for (auto it = m_prepared.cbegin(); it != m_prepared.cend(); ++it) {
+            if (it.value().use_count() == 1) {
+                idle.emplace_back(it.value()->lastUse, it.key());
+            }
+        }
+        std::sort(idle.begin(), idle.end());
+        for (size_t i = 0; i < idle.size() / 2; ++i) {
+            const std::shared_ptr<Prepared> gone = m_prepared.take(idle[i].second);
+            dropLater(gone->name, gone->generation);
+        }
+    }
+    return p;
+}
+
+std::shared_ptr<ServerConnection::Prepared> ServerConnection::prepareNew(const QString& sqlText)
+{
+    auto p = std::make_shared<Prepared>();
+    p->text = sqlText;
+    p->name = nextStatementName();
+    p->generation = m_generation;
+    const QByteArray text = sqlText.toUtf8();
+    PGresult* r = PQprepare(m_conn, p->name.constData(), text.constData(), 0, nullptr);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        // A marker whose type the server cannot tell from the text (`? IS NULL`) is taken as text.
+        if (sqlState(r) == QLatin1String("42P18")) {
+            PQclear(r);
+            static const QRegularExpression markers(QStringLiteral("\\$(\\d+)"));
+            int count = 0;
+            for (auto it = markers.globalMatch(sqlText); it.hasNext();) {
+                count = std::max(count, it.next().captured(1).toInt());
+            }
+            std::vector<Oid> types(size_t(count), kText);
+            r = PQprepare(m_conn, p->name.constData(), text.constData(), count, types.data());
+            if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+                fail(r, sqlText);
+            }
+        } else {
+            fail(r, sqlText);
+        }
+    }
+    PQclear(r);
+    PGresult* d = PQdescribePrepared(m_conn, p->name.constData());
+    if (PQresultStatus(d) != PGRES_COMMAND_OK) {
+        dropLater(p->name, p->generation);
+        fail(d, sqlText);
+    }
+    p->parameters = PQnparams(d);
+    const int fields = PQnfields(d);
+    std::vector<std::pair<Oid, int>> origins;
+    for (int i = 0; i < fields; ++i) {
+        Column c;
+        c.name = QString::fromUtf8(PQfname(d, i));
+        c.type = PQftype(d, i);
+        p->columns.push_back(c);
+        origins.emplace_back(PQftable(d, i), PQftablecol(d, i));
+    }
+    PQclear(d);
+    for (int i = 0; i < fields; ++i) {
+        const Oid table = origins[size_t(i)].first;
+        if (table != InvalidOid) {
+            p->columns[size_t(i)].table = tableName(table);
+            p->columns[size_t(i)].origin = columnName(table, origins[size_t(i)].second);
+        }
+    }
+    return p;
+}
+
+void ServerConnection::release(std::shared_ptr<Prepared>& p)
+{
+    if (!p) {
+        return;
+    }
+    const auto it = m_prepared.constFind(p->text);
+    const bool kept = it != m_prepared.constEnd() && *it == p;
+    if (!kept && p.use_count() == 1) {
+        dropLater(p->name, p->generation);
+    }
+    p.reset();
+}
+
+void ServerConnection::forgetPrepared(const QString& sqlText)
+{
+    if (const std::shared_ptr<Prepared> p = m_prepared.take(sqlText); p && p.use_count() == 1) {
+        dropLater(p->name, p->generation);
+    }
+}
+
+void ServerConnection::forgetAllPrepared()
+{
+    // Those still held are dropped when their statements are done with them (release()).
+    for (auto it = m_prepared.cbegin(); it != m_prepared.cend(); ++it) {
+        if (it.value().use_count() == 1) {
+            dropLater(it.value()->name, it.value()->generation);
+        }
+    }
+    m_prepared.clear();
+}
+
 // ---------------------------------------------------------------- ServerStatement
 
 ServerStatement::ServerStatement(ServerConnection& connection, const QString& sqlText)
@@ -417,65 +558,23 @@ ServerStatement::ServerStatement(ServerConnection& connection, const QString& sq
 ServerStatement::~ServerStatement()
 {
     clearResult();
-    m_connection.dropLater(m_name, m_generation);
+    m_connection.release(m_prepared);
 }
 
 void ServerStatement::prepare()
 {
-    m_connection.ensureOpen();
-    m_connection.dropLater(m_name, m_generation);
-    m_name = m_connection.nextStatementName();
-    m_generation = m_connection.generation();
-    PGconn* conn = m_connection.handle();
-    const QByteArray text = m_text.toUtf8();
-    PGresult* r = PQprepare(conn, m_name.constData(), text.constData(), 0, nullptr);
-    if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-        // A marker whose type the server cannot tell from the text (`? IS NULL`) is taken as text.
-        if (sqlState(r) == QLatin1String("42P18")) {
-            PQclear(r);
-            static const QRegularExpression markers(QStringLiteral("\\$(\\d+)"));
-            int count = 0;
-            for (auto it = markers.globalMatch(m_text); it.hasNext();) {
-                count = std::max(count, it.next().captured(1).toInt());
-            }
-            std::vector<Oid> types(size_t(count), kText);
-            r = PQprepare(conn, m_name.constData(), text.constData(), count, types.data());
-            if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-                m_connection.fail(r, m_text);
-            }
-        } else {
-            m_connection.fail(r, m_text);
-        }
-    }
-    PQclear(r);
-    PGresult* d = PQdescribePrepared(conn, m_name.constData());
-    if (PQresultStatus(d) != PGRES_COMMAND_OK) {
-        m_connection.fail(d, m_text);
-    }
-    m_parameters = PQnparams(d);
-    m_values.resize(size_t(m_parameters));
-    m_binary.resize(size_t(m_parameters), false);
-    m_columns.clear();
-    const int fields = PQnfields(d);
-    for (int i = 0; i < fields; ++i) {
-        Column c;
-        c.name = QString::fromUtf8(PQfname(d, i));
-        c.type = PQftype(d, i);
-        const Oid table = PQftable(d, i);
-        if (table != InvalidOid) {
-            c.table = m_connection.tableName(table);
-            c.origin = m_connection.columnName(table, PQftablecol(d, i));
-        }
-        m_columns.push_back(c);
-    }
-    PQclear(d);
+    m_connection.release(m_prepared);
+    m_prepared = m_connection.prepared(m_text);
+    m_values.resize(size_t(m_prepared->parameters));
+    m_binary.resize(size_t(m_prepared->parameters), false);
 }
 
 void ServerStatement::bind(int index, const QVariant& value)
 {
-    if (index < 1 || index > m_parameters) {
+    const int parameters = m_prepared->parameters;
+    if (index < 1 || index > parameters) {
         throw DbError(ErrInvalidProcedure, DbError::describe(ErrInvalidProcedure),
-                      QStringLiteral("marker %1 of %2; SQL: %3").arg(index).arg(m_parameters).arg(m_text));
+                      QStringLiteral("marker %1 of %2; SQL: %3").arg(index).arg(parameters).arg(m_text));
     }
     const size_t i = size_t(index - 1);
     m_binary[i] = false;
@@ -513,23 +612,42 @@ void ServerStatement::bind(int index, const QVariant& value)
 void ServerStatement::execute()
 {
     clearResult();
-    if (m_generation != m_connection.generation() || PQstatus(m_connection.handle()) != CONNECTION_OK) {
+    if (m_prepared->stale || m_prepared->generation != m_connection.generation() ||
+        PQstatus(m_connection.handle()) != CONNECTION_OK) {
         m_connection.ensureOpen();
         prepare();
     }
-    std::vector<const char*> values(size_t(m_parameters), nullptr);
-    std::vector<int> lengths(size_t(m_parameters), 0);
-    std::vector<int> formats(size_t(m_parameters), 0);
-    for (size_t i = 0; i < size_t(m_parameters); ++i) {
+    const int parameters = m_prepared->parameters;
+    std::vector<const char*> values(size_t(parameters), nullptr);
+    std::vector<int> lengths(size_t(parameters), 0);
+    std::vector<int> formats(size_t(parameters), 0);
+    for (size_t i = 0; i < size_t(parameters); ++i) {
         if (m_values[i]) {
             values[i] = m_values[i]->constData();
             lengths[i] = int(m_values[i]->size());
             formats[i] = m_binary[i] ? 1 : 0;
         }
     }
-    PGresult* r = PQexecPrepared(m_connection.handle(), m_name.constData(), m_parameters, values.data(),
-                                 lengths.data(), formats.data(), 0);
-    const ExecStatusType status = PQresultStatus(r);
+    PGconn* conn = m_connection.handle();
+    PGresult* r = PQexecPrepared(conn, m_prepared->name.constData(), parameters, values.data(), lengths.data(),
+                                 formats.data(), 0);
+    ExecStatusType status = PQresultStatus(r);
+    // A statement kept prepared while another desk changed a table's columns (an upgrade, a
+    // repair) no longer fits it: outside a transaction, where nothing was lost, it is prepared
+    // anew and run again.
+    // Inside a transaction the error stands (the transaction is lost), and the next run prepares it
+    // anew.
+    if (status == PGRES_FATAL_ERROR && sqlState(r) == QLatin1String("0A000")) {
+        m_connection.forgetPrepared(m_text);
+        m_prepared->stale = true;
+        if (PQtransactionStatus(conn) == PQTRANS_IDLE) {
+            PQclear(r);
+            prepare();
+            r = PQexecPrepared(conn, m_prepared->name.constData(), parameters, values.data(), lengths.data(),
+                               formats.data(), 0);
+            status = PQresultStatus(r);
+        }
+    }
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
         m_connection.fail(r, m_text);
     }
@@ -570,13 +688,14 @@ void ServerStatement::clearResult()
 
 QVariant ServerStatement::value(int column) const
 {
-    if (!m_result || m_row < 0 || m_row >= m_rows || column < 0 || column >= int(m_columns.size()) ||
+    const auto& columns = m_prepared->columns;
+    if (!m_result || m_row < 0 || m_row >= m_rows || column < 0 || column >= int(columns.size()) ||
         PQgetisnull(m_result, m_row, column)) {
         return {};
     }
     const char* text = PQgetvalue(m_result, m_row, column);
     const int length = PQgetlength(m_result, m_row, column);
-    switch (m_columns[size_t(column)].type) {
+    switch (columns[size_t(column)].type) {
     case kInt2:
     case kInt4:
     case kInt8:
@@ -625,11 +744,12 @@ QVariant ServerStatement::value(int column) const
 
 qint64 ServerStatement::int64(int column) const
 {
-    if (!m_result || m_row < 0 || m_row >= m_rows || column < 0 || column >= int(m_columns.size()) ||
+    const auto& columns = m_prepared->columns;
+    if (!m_result || m_row < 0 || m_row >= m_rows || column < 0 || column >= int(columns.size()) ||
         PQgetisnull(m_result, m_row, column)) {
         return 0;
     }
-    const Oid type = m_columns[size_t(column)].type;
+    const Oid type = columns[size_t(column)].type;
     if (type == kInt2 || type == kInt4 || type == kInt8) {
         return QByteArray::fromRawData(PQgetvalue(m_result, m_row, column), PQgetlength(m_result, m_row, column))
             .toLongLong();
@@ -741,6 +861,13 @@ QString serverDialect(const QString& sqlText)
         text += QStringLiteral(" ON CONFLICT (%1) DO ").arg(columns.constFirst().trimmed()) +
                 (sets.isEmpty() ? QStringLiteral("NOTHING") : QStringLiteral("UPDATE SET ") + sets.join(QStringLiteral(", ")));
     }
+    // Books in the word index: the index's keys are read first and the books then looked up by
+    // key. As a join the planner, not knowing how few books hold a word, reads the whole table.
+    static const QRegularExpression inIndex(
+        QStringLiteral("([\\w.]+)\\s+in\\s*\\(\\s*select\\s+rowid\\s+from\\s+(\\w+)\\s+where\\s+\\2\\s+match\\s+(\\$\\d+)\\s*\\)"),
+        QRegularExpression::CaseInsensitiveOption);
+    text.replace(inIndex,
+                 QStringLiteral("\\1 = ANY (ARRAY(SELECT rowid FROM \\2 WHERE carteo_vettore(\\2.testo) @@ carteo_domanda(\\3)))"));
     // The word index: `biblio_parole match ?` asks the server's text search.
     static const QRegularExpression match(QStringLiteral("\\b(\\w+)\\s+match\\s+(\\$\\d+)"),
                                           QRegularExpression::CaseInsensitiveOption);

@@ -62,6 +62,32 @@ class ServerConnection {
     // Prepared statements to drop at the next chance.
     void dropLater(const QByteArray& name, int generation);
 
+    // A statement prepared on the server, shared by every ServerStatement of the same text: a
+    // window that reads the same query at each click sends it once and then only executes it.
+    struct Column {
+        QString name;
+        QString table;
+        QString origin;
+        unsigned int type = 0;
+    };
+    struct Prepared {
+        QString text;
+        QByteArray name;
+        int generation = -1;
+        int parameters = 0;
+        std::vector<Column> columns;
+        quint64 lastUse = 0;
+        bool stale = false; // no longer fits its tables: prepared anew at the next run
+    };
+    // The prepared statement of `sqlText` (prepared now when it is not yet).
+    std::shared_ptr<Prepared> prepared(const QString& sqlText);
+    // Called by a statement done with `p`: dropped when it is no longer kept for reuse.
+    void release(std::shared_ptr<Prepared>& p);
+    // Forgets the prepared statement of `sqlText` (its plan no longer fits the tables).
+    void forgetPrepared(const QString& sqlText);
+    // Statements kept prepared now (for the tests).
+    int preparedCount() const { return int(m_prepared.size()); }
+
     // Makes the connection anew when it was lost, outside a transaction; throws 3931 when the
     // server still cannot be reached.
     void ensureOpen();
@@ -75,6 +101,9 @@ class ServerConnection {
     void open();
     void configure();
     void dropPending();
+    void forgetAllPrepared();
+    std::shared_ptr<Prepared> prepareNew(const QString& sqlText);
+    void readColumnNames(unsigned int oid);
 
     QString m_address;
     pg_conn* m_conn = nullptr;
@@ -83,6 +112,8 @@ class ServerConnection {
     int m_generation = 0;
     quint64 m_serial = 0;
     std::vector<QByteArray> m_pendingDrops;
+    QHash<QString, std::shared_ptr<Prepared>> m_prepared;
+    quint64 m_uses = 0;
     QHash<unsigned int, QString> m_tables;
     QHash<quint64, QString> m_columns;
     QHash<QString, QString> m_keys;
@@ -100,32 +131,23 @@ class ServerStatement {
     void bind(int index, const QVariant& value); // 1-based
     bool step();
     void reset();
-    int columnCount() const { return int(m_columns.size()); }
     QVariant value(int column) const;
     qint64 int64(int column) const;
-    QString columnName(int column) const { return m_columns.at(size_t(column)).name; }
-    QString columnTable(int column) const { return m_columns.at(size_t(column)).table; }
-    QString columnOrigin(int column) const { return m_columns.at(size_t(column)).origin; }
+    int columnCount() const { return int(m_prepared->columns.size()); }
+    QString columnName(int column) const { return m_prepared->columns.at(size_t(column)).name; }
+    QString columnTable(int column) const { return m_prepared->columns.at(size_t(column)).table; }
+    QString columnOrigin(int column) const { return m_prepared->columns.at(size_t(column)).origin; }
 
   private:
-    struct Column {
-        QString name;
-        QString table;
-        QString origin;
-        unsigned int type = 0;
-    };
     void prepare();
     void execute();
     void clearResult();
 
     ServerConnection& m_connection;
     QString m_text;
-    QByteArray m_name;
-    int m_generation = -1;
-    int m_parameters = 0;
+    std::shared_ptr<ServerConnection::Prepared> m_prepared;
     std::vector<std::optional<QByteArray>> m_values;
     std::vector<bool> m_binary;
-    std::vector<Column> m_columns;
     pg_result* m_result = nullptr;
     int m_row = -1;
     int m_rows = 0;

@@ -237,13 +237,15 @@ END $f$;
 CREATE TRIGGER lettori_elimina_prestiti AFTER DELETE ON lettori FOR EACH ROW EXECUTE FUNCTION lettori_eliminato();
 
 -- The quick find: each book's words folded as the collation folds them (case and accents), found
--- through the server's text search by word starts.
+-- through the server's text search by word starts. The query's fallback for no words, an empty
+-- one, would have the server send a notice at each search: the function keeps quiet.
 CREATE TABLE biblio_parole (rowid bigint PRIMARY KEY, testo text);
 CREATE FUNCTION carteo_piega(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE
     AS $f$ SELECT lower(public.unaccent('public.unaccent'::regdictionary, t)) $f$;
 CREATE FUNCTION carteo_vettore(t text) RETURNS tsvector LANGUAGE sql IMMUTABLE PARALLEL SAFE
     AS $f$ SELECT to_tsvector('pg_catalog.simple'::regconfig, public.carteo_piega(t)) $f$;
-CREATE FUNCTION carteo_domanda(q text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $f$
+CREATE FUNCTION carteo_domanda(q text) RETURNS tsquery LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    SET client_min_messages = warning AS $f$
     SELECT coalesce(to_tsquery('pg_catalog.simple'::regconfig,
                                string_agg(quote_literal(public.carteo_piega(m[1])) || ':*', ' & ')), ''::tsquery)
     FROM regexp_matches(q, '"([^"]*)"', 'g') AS m
@@ -323,7 +325,11 @@ void check(ServerConnection& connection)
 {
     PGresult* r = nullptr;
     try {
-        r = connection.query(QStringLiteral("SELECT valore FROM carteo WHERE chiave = 'versione'"));
+        // With the version, whether the archive was made before the quick find's query was
+        // silenced (in the same round trip).
+        r = connection.query(QStringLiteral(
+            "SELECT valore, (SELECT p.proconfig IS NULL FROM pg_proc p WHERE p.oid = "
+            "to_regprocedure('carteo_domanda(text)')) FROM carteo WHERE chiave = 'versione'"));
     } catch (const DbError& e) {
         if (e.number() == ErrServerUnreachable || e.number() == ErrPermissionDenied) {
             throw;
@@ -334,12 +340,24 @@ void check(ServerConnection& connection)
                       e.detail());
     }
     const int version = PQntuples(r) > 0 ? QByteArray(PQgetvalue(r, 0, 0)).toInt() : 0;
+    const bool noisyQuery = PQntuples(r) > 0 && QByteArray(PQgetvalue(r, 0, 1)) == "t";
     PQclear(r);
     if (version <= 0) {
         throw DbError(ErrFileNotArchive);
     }
     if (version > kSchemaVersion) {
         throw DbError(ErrNewerArchive);
+    }
+    if (noisyQuery) {
+        try {
+            connection.run(QStringLiteral("ALTER FUNCTION carteo_domanda(text) SET client_min_messages = warning"));
+        } catch (const DbError& e) {
+            // Only the archive's owner may change it (another desk may be doing it right now): the
+            // quick find works the same, with the notice.
+            if (e.number() == ErrServerUnreachable) {
+                throw;
+            }
+        }
     }
 }
 

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <libpq-fe.h>
+
 using store::Recordset;
 using testsupport::errorOf;
 
@@ -26,6 +28,26 @@ const QString kSample = QStringLiteral(
     "(10, 'Zeta', 'ROMANZO', 1, '1990', 9.5, 'riga uno\r\nriga due'), "
     "(11, 'àncora', 'poesia', 2, 'S.D.', 8, NULL), (12, 'L''isola', NULL, NULL, NULL, NULL, '=SOMMA(A1)');"
     "INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (10, 2), (10, 1), (11, 1);");
+
+// The notices the server sends a client that asks for them while `sqlText` runs; -1 when the
+// database cannot be reached.
+int noticesOf(const QString& address, const char* sqlText)
+{
+    PGconn* conn = PQconnectdb(address.toUtf8().constData());
+    if (!conn || PQstatus(conn) != CONNECTION_OK) {
+        PQfinish(conn);
+        return -1;
+    }
+    int notices = 0;
+    PQsetNoticeReceiver(
+        conn, [](void* count, const PGresult*) { ++*static_cast<int*>(count); }, &notices);
+    PQclear(PQexec(conn, "SET client_min_messages = notice"));
+    PGresult* r = PQexec(conn, sqlText);
+    const bool ran = PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    PQfinish(conn);
+    return ran ? notices : -1;
+}
 
 QString uniqueName(const char* stem)
 {
@@ -216,6 +238,118 @@ class TestStoreEngine : public QObject {
         QVERIFY2(lines.join(QLatin1Char('\n')).contains(QStringLiteral("eliminati: 1")), qPrintable(lines.join('\n')));
         QCOMPARE(testsupport::pg::scalar(address, QStringLiteral("SELECT count(*) FROM autbiblio")).toLongLong(),
                  qint64(3));
+    }
+
+    void aStatementIsPreparedOnceAndFollowsChangedTables()
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(kSample);
+        auto archive = store::Archive::open(address);
+        const QString publishers = QStringLiteral("SELECT * FROM editori ORDER BY id_editore");
+        // A window reads the same query at each click: it is prepared on the server once and then
+        // only run.
+        for (int i = 0; i < 6; ++i) {
+            store::Statement st = archive->prepare(publishers);
+            QVERIFY(st.step());
+            QCOMPARE(st.columnCount(), 6);
+        }
+        {
+            store::Statement prepared = archive->prepareExact(
+                QStringLiteral("SELECT count(*), sum(generic_plans + custom_plans) FROM pg_prepared_statements "
+                               "WHERE statement = 'SELECT * FROM editori ORDER BY id_editore'"));
+            QVERIFY(prepared.step());
+            QCOMPARE(prepared.int64(0), qint64(1));
+            QCOMPARE(prepared.int64(1), qint64(6));
+        }
+
+        // Another desk changes the table's columns (an upgrade): the kept statement is prepared
+        // anew, with the new columns.
+        QCOMPARE(testsupport::pg::run(address, QStringLiteral("ALTER TABLE editori ADD COLUMN sito text")), QString());
+        {
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QString description;
+            QCOMPARE(errorOf([&] { row = st.step(); }, &description), 0);
+            QVERIFY2(row, qPrintable(description));
+            QCOMPARE(st.columnCount(), 7);
+            QCOMPARE(st.columnName(6), QStringLiteral("sito"));
+        }
+        // This connection's own change, inside a transaction, and the same after its rollback.
+        {
+            store::Transaction t(*archive);
+            archive->exec(QStringLiteral("ALTER TABLE editori ADD COLUMN email text"));
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+            QVERIFY(row);
+            QCOMPARE(st.columnCount(), 8);
+        }
+        {
+            store::Statement st = archive->prepare(publishers);
+            bool row = false;
+            QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+            QVERIFY(row);
+            QCOMPARE(st.columnCount(), 7);
+        }
+        // Changed by another desk while this one is inside a transaction: that run fails and
+        // undoes the transaction, the next one works.
+        QCOMPARE(testsupport::pg::run(address, QStringLiteral("ALTER TABLE editori DROP COLUMN sito")), QString());
+        {
+            store::Transaction t(*archive);
+            store::Statement st = archive->prepare(publishers);
+            QVERIFY(errorOf([&] { st.step(); }) != 0);
+        }
+        store::Statement st = archive->prepare(publishers);
+        bool row = false;
+        QCOMPARE(errorOf([&] { row = st.step(); }), 0);
+        QVERIFY(row);
+        QCOMPARE(st.columnCount(), 6);
+        QCOMPARE(st.value(1).toString(), QStringLiteral("Città Nuova"));
+    }
+
+    void theQuickFindTellsNoNotices()
+    {
+        const char* words = "SELECT carteo_domanda(''), carteo_domanda('\"verdi\"*')";
+        // A new archive, by creation or by transfer.
+        const QString created = emptyDatabase();
+        store::Archive::create(created);
+        QCOMPARE(noticesOf(created, words), 0);
+        const QString transferred = emptyDatabase();
+        store::transferArchive(sampleFile(), transferred);
+        QCOMPARE(noticesOf(transferred, words), 0);
+        QCOMPARE(Recordset(store::Archive::open(transferred), sql::searchBooks({}, true, QStringLiteral("verdi")))
+                     .recordCount(),
+                 2);
+
+        // An archive made before: the first desk that opens it as its owner silences it; one that
+        // may only read opens it as it is.
+        QCOMPARE(testsupport::pg::run(transferred,
+                                      QStringLiteral("ALTER FUNCTION carteo_domanda(text) RESET client_min_messages")),
+                 QString());
+        QVERIFY(noticesOf(transferred, words) > 0);
+        const QString role = uniqueName("lettore");
+        QString error;
+        QVERIFY2(testsupport::pg::createRole(transferred, role, {}, &error), qPrintable(error));
+        struct Drop {
+            QString address, role;
+            ~Drop() { testsupport::pg::dropRole(address, role); }
+        } drop{transferred, role};
+        QCOMPARE(testsupport::pg::run(transferred,
+                                      QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1").arg(role)),
+                 QString());
+        store::server::Parts parts = store::server::partsOf(transferred);
+        parts.user = role;
+        {
+            auto reader = store::Archive::open(store::server::addressOf(parts));
+            QCOMPARE(Recordset(reader, sql::searchBooks({}, true, QStringLiteral("verdi"))).recordCount(), 2);
+        }
+        QVERIFY(noticesOf(transferred, words) > 0);
+        {
+            auto owner = store::Archive::open(transferred);
+            QCOMPARE(Recordset(owner, sql::searchBooks({}, true, QStringLiteral("ercole"))).recordCount(), 1);
+        }
+        QCOMPARE(noticesOf(transferred, words), 0);
     }
 
     void aPasswordIsNeverShown()
