@@ -1016,6 +1016,22 @@ QString serverDialect(const QString& sqlText)
         text += QStringLiteral(" ON CONFLICT (%1) DO ").arg(columns.constFirst().trimmed()) +
                 (sets.isEmpty() ? QStringLiteral("NOTHING") : QStringLiteral("UPDATE SET ") + sets.join(QStringLiteral(", ")));
     }
+    // The genres of the books window's list: a few dozen values over every book. Read as they are
+    // written, the server compares all the genre index's entries in the archive's collation; here
+    // the index is asked for the first genre, then for the first one after it, and so on: one probe
+    // per genre. Each probe gives the first entry in the index of its value, as the whole read does,
+    // so values equal in the collation come as one, spelt as before, in the same order.
+    static const QRegularExpression genres(
+        QStringLiteral("^\\s*select\\s+distinct\\s+genere\\s+from\\s+biblio\\s+where\\s+carteo_isnull\\(genere\\)"
+                       "\\s*=\\s*false\\s+and\\s+genere\\s*<>\\s*''\\s+order\\s+by\\s+genere\\s*;?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (genres.match(text).hasMatch()) {
+        return QStringLiteral(
+            "WITH RECURSIVE carteo_generi (genere) AS ((SELECT genere FROM biblio WHERE genere > '' AND genere <> '' "
+            "ORDER BY genere LIMIT 1) UNION ALL SELECT (SELECT b.genere FROM biblio b WHERE b.genere > g.genere AND "
+            "b.genere <> '' ORDER BY b.genere LIMIT 1) FROM carteo_generi g WHERE g.genere IS NOT NULL) SELECT genere "
+            "FROM carteo_generi WHERE genere IS NOT NULL ORDER BY genere");
+    }
     // Books in the word index: the index's keys are read first and the books then looked up by
     // key. As a join the planner, not knowing how few books hold a word, reads the whole table.
     static const QRegularExpression inIndex(
