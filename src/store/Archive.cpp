@@ -310,9 +310,10 @@ std::shared_ptr<Archive> Archive::openServer(const QString& address)
 {
     std::shared_ptr<Archive> archive(new Archive());
     archive->m_path = server::shown(address);
-    archive->m_server = ServerConnection::connect(address);
+    archive->m_server = ServerConnection::take(address);
     ++g_connections;
     serverschema::check(*archive->m_server);
+    archive->m_keepConnection = true;
     return archive;
 }
 
@@ -450,6 +451,11 @@ Archive::~Archive()
 {
     m_presence.reset();
     if (m_server) {
+        // Kept idle for the next window on the same archive: a new connection is a new server
+        // process, whose caches and statements start cold.
+        if (m_keepConnection) {
+            ServerConnection::keepIdle(std::move(m_server));
+        }
         m_server.reset();
         --g_connections;
     }

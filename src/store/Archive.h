@@ -128,6 +128,7 @@ class Archive {
     std::unique_ptr<BusyWait> m_busy;
     std::unique_ptr<PresenceLock> m_presence;
     std::unique_ptr<ServerConnection> m_server;
+    bool m_keepConnection = false; // an archive opened for reading and writing, not a transfer's target
     QString m_memoKey;
     std::shared_ptr<const void> m_memo;
     std::pair<qint64, qint64> m_memoStamp{-1, -1};
@@ -152,6 +153,7 @@ class Transaction {
 };
 
 // How many engine connections the store holds open in this process (archives and presence locks).
+// A server's connection kept idle after its archive closed is not counted: no archive is open on it.
 int openConnectionCount();
 
 // Tells the user interface that the engine waits for another user's lock (true), and that the

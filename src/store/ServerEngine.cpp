@@ -12,6 +12,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace store::server {
 // Server.cpp: the password of this run for an address, and forgetting a refused one.
@@ -76,6 +77,25 @@ int numberFor(const QString& state)
         return ErrDiskOrNetwork;
     }
     return ErrDiskOrNetwork;
+}
+
+// Connections kept idle per server address: enough for the books window and a desk opened again.
+constexpr int kIdlePerAddress = 2;
+
+// What the server shows of a connection kept idle: no archive is open on it, so the maintenance of
+// another desk does not count it as a user.
+constexpr const char* kIdleApplication = "Carteo inattivo";
+
+struct IdleConnections {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<ServerConnection>> kept; // the oldest first
+};
+
+// Destroyed at the program's end, which closes every connection kept: nothing is left to the server.
+IdleConnections& idleConnections()
+{
+    static IdleConnections idle;
+    return idle;
 }
 
 QString unreachableText(const QString& address)
@@ -173,6 +193,141 @@ void ServerConnection::open()
         throw DbError(ErrServerUnreachable, unreachableText(m_address), detail);
     }
     throw DbError(ErrServerUnreachable, unreachableText(m_address));
+}
+
+std::unique_ptr<ServerConnection> ServerConnection::take(const QString& address)
+{
+    std::unique_ptr<ServerConnection> kept;
+    {
+        IdleConnections& idle = idleConnections();
+        const std::lock_guard<std::mutex> lock(idle.mutex);
+        for (auto it = idle.kept.end(); it != idle.kept.begin();) {
+            --it;
+            if ((*it)->m_address == address) {
+                kept = std::move(*it);
+                idle.kept.erase(it);
+                break;
+            }
+        }
+    }
+    if (kept) {
+        try {
+            kept->wake();
+            return kept;
+        } catch (const DbError&) {
+            // Lost while idle (the server restarted, the database was dropped): a new connection.
+            kept.reset();
+        }
+    }
+    return connect(address);
+}
+
+void ServerConnection::keepIdle(std::unique_ptr<ServerConnection> connection)
+{
+    if (!connection || !connection->m_conn || connection->m_idleReply ||
+        PQstatus(connection->m_conn) != CONNECTION_OK || PQtransactionStatus(connection->m_conn) != PQTRANS_IDLE) {
+        return;
+    }
+    // Marked idle, and the key of its last insert forgotten, as a new connection has none. Only
+    // sent: the reply is read when the connection is taken again, so closing never waits.
+    const QByteArray idleText = QByteArray("SELECT set_config('application_name', '") + kIdleApplication +
+                                "', false), set_config('carteo.ultima_chiave', '', false)";
+    if (PQsendQuery(connection->m_conn, idleText.constData()) != 1) {
+        return;
+    }
+    connection->m_idleReply = true;
+    std::unique_ptr<ServerConnection> surplus;
+    {
+        IdleConnections& idle = idleConnections();
+        const std::lock_guard<std::mutex> lock(idle.mutex);
+        const QString address = connection->m_address;
+        idle.kept.push_back(std::move(connection));
+        const auto same = [&address](const std::unique_ptr<ServerConnection>& c) { return c->m_address == address; };
+        if (std::count_if(idle.kept.begin(), idle.kept.end(), same) > kIdlePerAddress) {
+            const auto oldest = std::find_if(idle.kept.begin(), idle.kept.end(), same);
+            surplus = std::move(*oldest);
+            idle.kept.erase(oldest);
+        }
+    }
+    if (surplus) {
+        surplus->settle();
+    }
+}
+
+void ServerConnection::settle()
+{
+    // A connection closed from the idle ones is shown as idle until its server process has gone:
+    // its mark is waited for, as the process ends only a moment after the close.
+    if (m_idleReply) {
+        while (PGresult* r = PQgetResult(m_conn)) {
+            PQclear(r);
+        }
+        m_idleReply = false;
+    }
+}
+
+void ServerConnection::closeIdle(const QString& address)
+{
+    std::vector<std::unique_ptr<ServerConnection>> closing;
+    {
+        IdleConnections& idle = idleConnections();
+        const std::lock_guard<std::mutex> lock(idle.mutex);
+        for (auto it = idle.kept.begin(); it != idle.kept.end();) {
+            if (address.isEmpty() || (*it)->m_address == address) {
+                closing.push_back(std::move(*it));
+                it = idle.kept.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const std::unique_ptr<ServerConnection>& c : closing) {
+        c->settle();
+    }
+}
+
+int ServerConnection::idleCount(const QString& address)
+{
+    IdleConnections& idle = idleConnections();
+    const std::lock_guard<std::mutex> lock(idle.mutex);
+    return int(
+        std::count_if(idle.kept.begin(), idle.kept.end(), [&address](const std::unique_ptr<ServerConnection>& c) {
+            return address.isEmpty() || c->m_address == address;
+        }));
+}
+
+QList<int> ServerConnection::idleProcesses(const QString& address)
+{
+    QList<int> pids;
+    IdleConnections& idle = idleConnections();
+    const std::lock_guard<std::mutex> lock(idle.mutex);
+    for (const std::unique_ptr<ServerConnection>& c : idle.kept) {
+        if (c->m_address == address) {
+            pids << PQbackendPID(c->m_conn);
+        }
+    }
+    return pids;
+}
+
+void ServerConnection::wake()
+{
+    // The reply to what was sent when it was kept; an error or none means the connection is lost.
+    bool answered = false;
+    bool failed = false;
+    while (PGresult* r = PQgetResult(m_conn)) {
+        answered = true;
+        failed = failed || PQresultStatus(r) != PGRES_TUPLES_OK;
+        PQclear(r);
+    }
+    m_idleReply = false;
+    if (!answered || failed || PQstatus(m_conn) != CONNECTION_OK) {
+        failConnection({});
+    }
+    // Also tells whether the server still answers now.
+    run(QStringLiteral("SET application_name = 'Carteo'"));
+    m_changes = 0;
+    // Another user may have changed this role's rights meanwhile.
+    m_writable.clear();
 }
 
 void ServerConnection::configure()
@@ -860,6 +1015,22 @@ QString serverDialect(const QString& sqlText)
         }
         text += QStringLiteral(" ON CONFLICT (%1) DO ").arg(columns.constFirst().trimmed()) +
                 (sets.isEmpty() ? QStringLiteral("NOTHING") : QStringLiteral("UPDATE SET ") + sets.join(QStringLiteral(", ")));
+    }
+    // The genres of the books window's list: a few dozen values over every book. Read as they are
+    // written, the server compares all the genre index's entries in the archive's collation; here
+    // the index is asked for the first genre, then for the first one after it, and so on: one probe
+    // per genre. Each probe gives the first entry in the index of its value, as the whole read does,
+    // so values equal in the collation come as one, spelt as before, in the same order.
+    static const QRegularExpression genres(
+        QStringLiteral("^\\s*select\\s+distinct\\s+genere\\s+from\\s+biblio\\s+where\\s+carteo_isnull\\(genere\\)"
+                       "\\s*=\\s*false\\s+and\\s+genere\\s*<>\\s*''\\s+order\\s+by\\s+genere\\s*;?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (genres.match(text).hasMatch()) {
+        return QStringLiteral(
+            "WITH RECURSIVE carteo_generi (genere) AS ((SELECT genere FROM biblio WHERE genere > '' AND genere <> '' "
+            "ORDER BY genere LIMIT 1) UNION ALL SELECT (SELECT b.genere FROM biblio b WHERE b.genere > g.genere AND "
+            "b.genere <> '' ORDER BY b.genere LIMIT 1) FROM carteo_generi g WHERE g.genere IS NOT NULL) SELECT genere "
+            "FROM carteo_generi WHERE genere IS NOT NULL ORDER BY genere");
     }
     // Books in the word index: the index's keys are read first and the books then looked up by
     // key. As a join the planner, not knowing how few books hold a word, reads the whole table.

@@ -26,6 +26,20 @@ class ServerConnection {
     // Connects to the archive at `address`; throws 3931 (unreachable), 3932 (login refused),
     // 3024 (no such database). Asks for a password through the prompt when the server wants one.
     static std::unique_ptr<ServerConnection> connect(const QString& address);
+    // A connection to `address` for an archive being opened: one this process kept idle when its
+    // last archive there closed (its server process warm, its statements still prepared), once it
+    // answers; otherwise a new one, as connect().
+    static std::unique_ptr<ServerConnection> take(const QString& address);
+    // Keeps `connection` idle for the next take() of its address, at most two per address; one that
+    // is lost, inside a transaction, or beyond the two, is closed. Waits for the server only when it
+    // closes one kept before.
+    static void keepIdle(std::unique_ptr<ServerConnection> connection);
+    // Closes the idle connections this process keeps (of `address`, or all of them).
+    static void closeIdle(const QString& address = {});
+    // Idle connections kept now (of `address`, or all).
+    static int idleCount(const QString& address = {});
+    // The server's process numbers of the idle connections kept to `address`.
+    static QList<int> idleProcesses(const QString& address);
     ~ServerConnection();
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
@@ -100,6 +114,8 @@ class ServerConnection {
     ServerConnection() = default;
     void open();
     void configure();
+    void wake();
+    void settle();
     void dropPending();
     void forgetAllPrepared();
     std::shared_ptr<Prepared> prepareNew(const QString& sqlText);
@@ -109,6 +125,7 @@ class ServerConnection {
     pg_conn* m_conn = nullptr;
     int m_changes = 0;
     qint64 m_writes = 0;
+    bool m_idleReply = false; // the reply to the command sent when it was kept idle is still due
     int m_generation = 0;
     quint64 m_serial = 0;
     std::vector<QByteArray> m_pendingDrops;

@@ -269,9 +269,15 @@ QStringList maintain(const QString& address)
 {
     std::shared_ptr<Archive> archive = Archive::open(address, Archive::Presence::None);
     {
+        // This program's own connections kept idle hold no archive open: they are not other users.
+        QStringList idleHere;
+        for (const int pid : ServerConnection::idleProcesses(address)) {
+            idleHere << QString::number(pid);
+        }
         Statement others = archive->prepareExact(QStringLiteral(
             "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() AND pid <> pg_backend_pid() "
-            "AND application_name = 'Carteo'"));
+            "AND application_name = 'Carteo' AND pid <> ALL ('{%1}'::int[])")
+                                                      .arg(idleHere.join(QLatin1Char(','))));
         if (others.step() && others.int64(0) > 0) {
             throw DbError(ErrInUse,
                           QStringLiteral("L'archivio sul server %1 è aperto da altri %2 utenti: la manutenzione "

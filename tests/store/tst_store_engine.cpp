@@ -6,6 +6,7 @@
 #include "store/DbError.h"
 #include "store/Recordset.h"
 #include "store/Server.h"
+#include "store/ServerEngine.h"
 #include "store/Sql.h"
 #include "support/ServerSupport.h"
 #include "support/StoreSupport.h"
@@ -306,6 +307,133 @@ class TestStoreEngine : public QObject {
         QVERIFY(row);
         QCOMPARE(st.columnCount(), 6);
         QCOMPARE(st.value(1).toString(), QStringLiteral("Città Nuova"));
+    }
+
+    void aClosedArchivesConnectionServesTheNextOpen()
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        const auto pidOf = [](store::Archive& a) {
+            store::Statement st = a.prepareExact(QStringLiteral("SELECT pg_backend_pid()"));
+            return st.step() ? st.int64(0) : qint64(-1);
+        };
+        const int before = store::openConnectionCount();
+        qint64 first = 0;
+        {
+            auto archive = store::Archive::open(address);
+            archive->exec(kSample);
+            archive->exec(QStringLiteral("INSERT INTO biblio (titolo) VALUES ('Nuovo')"));
+            QVERIFY(archive->lastInsertRowId() > 12);
+            first = pidOf(*archive);
+        }
+        // Kept idle: no archive is open on it, and the server shows it as idle.
+        QCOMPARE(store::openConnectionCount(), before);
+        QCOMPARE(store::ServerConnection::idleCount(address), 1);
+        QTRY_COMPARE(testsupport::pg::scalar(address, QStringLiteral("SELECT application_name FROM pg_stat_activity "
+                                                                     "WHERE pid = %1")
+                                                          .arg(first))
+                         .toString(),
+                     QStringLiteral("Carteo inattivo"));
+        {
+            auto again = store::Archive::open(address);
+            QCOMPARE(pidOf(*again), first);
+            QCOMPARE(store::openConnectionCount(), before + 1);
+            QCOMPARE(store::ServerConnection::idleCount(address), 0);
+            // As a new connection: no key of an earlier insert, the program's name back.
+            QCOMPARE(again->lastInsertRowId(), qint64(0));
+            store::Statement name = again->prepareExact(QStringLiteral("SELECT current_setting('application_name')"));
+            QVERIFY(name.step());
+            QCOMPARE(name.value(0).toString(), QStringLiteral("Carteo"));
+            // Two archives open at once never share a connection.
+            auto other = store::Archive::open(address);
+            QVERIFY(pidOf(*other) != first);
+            auto third = store::Archive::open(address);
+            QCOMPARE(store::openConnectionCount(), before + 3);
+        }
+        // At most two are kept.
+        QCOMPARE(store::openConnectionCount(), before);
+        QCOMPARE(store::ServerConnection::idleCount(address), 2);
+
+        // The maintenance does not count this program's idle connections as other users.
+        QCOMPARE(errorOf([&] { store::server::maintain(address); }), 0);
+
+        // One lost while idle (the server restarted) gives way to a new one.
+        QVERIFY(testsupport::pg::terminateOtherConnections(address) >= 2);
+        {
+            std::shared_ptr<store::Archive> archive;
+            QCOMPARE(errorOf([&] { archive = store::Archive::open(address); }), 0);
+            Recordset books(archive, sql::AllBooks);
+            QCOMPARE(books.recordCount(), 4);
+            QCOMPARE(store::ServerConnection::idleCount(address), 1);
+        }
+        {
+            auto a = store::Archive::open(address);
+            std::shared_ptr<store::Archive> b;
+            QCOMPARE(errorOf([&] { b = store::Archive::open(address); }), 0);
+            QCOMPARE(Recordset(b, sql::AllBooks).recordCount(), 4);
+            QCOMPARE(store::ServerConnection::idleCount(address), 0);
+        }
+        store::ServerConnection::closeIdle(address);
+        QCOMPARE(store::ServerConnection::idleCount(address), 0);
+    }
+
+    void anIdleConnectionLetsItsDatabaseBeDroppedAndMadeAgain()
+    {
+        const QString name = uniqueName("di_nuovo");
+        QString error;
+        QString address = testsupport::pg::createDatabase(testsupport::serverAddress(), name, &error);
+        QVERIFY2(!address.isEmpty(), qPrintable(error));
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(kSample);
+        QCOMPARE(store::ServerConnection::idleCount(address), 1);
+        QVERIFY(testsupport::pg::dropDatabase(testsupport::serverAddress(), name));
+        address = testsupport::pg::createDatabase(testsupport::serverAddress(), name, &error);
+        QVERIFY2(!address.isEmpty(), qPrintable(error));
+        m_databases << name;
+        QCOMPARE(errorOf([&] { store::Archive::open(address); }), int(store::ErrFileNotArchive));
+        std::shared_ptr<store::Archive> archive;
+        QCOMPARE(errorOf([&] { store::Archive::create(address); }), 0);
+        QCOMPARE(errorOf([&] { archive = store::Archive::open(address); }), 0);
+        QCOMPARE(Recordset(archive, sql::AllBooks).recordCount(), 0);
+    }
+
+    void theGenresAreReadByJumpsThroughTheIndex()
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        auto archive = store::Archive::open(address);
+        // Equal genres in the collation, in several spellings and in an order that is not the
+        // index's; empty and missing genres.
+        const QStringList spelt{QStringLiteral("romanzo"),   QStringLiteral("Saggio"),
+                                QStringLiteral("ROMANZO"),   QString(),
+                                QStringLiteral("Attualità"), QStringLiteral("ATTUALITÀ"),
+                                QStringLiteral(""),          QStringLiteral("attualita"),
+                                QStringLiteral("Romanzo"),   QStringLiteral("SAGGIO"),
+                                QStringLiteral("poesia"),    QStringLiteral("Àncora")};
+        for (int round = 0; round < 3; ++round) {
+            for (const QString& g : spelt) {
+                store::Statement insert =
+                    archive->prepare(QStringLiteral("INSERT INTO biblio (titolo, genere) VALUES ('t', ?)"));
+                insert.bind(1, g.isNull() ? QVariant() : QVariant(g));
+                insert.step();
+            }
+        }
+        archive->exec(QStringLiteral("DELETE FROM biblio WHERE genere = 'romanzo' AND id < 5"));
+        QVERIFY(store::serverDialect(sql::renameFunctions(sql::DistinctGenres)).contains(QStringLiteral("RECURSIVE")));
+        // The same rows, spelt and ordered as the whole read through the index gives them (its plan
+        // on a catalogue of any size; this small one would be sorted, in no set order among equals).
+        QStringList whole;
+        store::Transaction t(*archive);
+        archive->exec(QStringLiteral("SET LOCAL enable_seqscan = off; SET LOCAL enable_bitmapscan = off"));
+        store::Statement st = archive->prepareExact(
+            QStringLiteral("SELECT DISTINCT genere FROM biblio WHERE (carteo_isnull(genere) = false) AND genere <> '' "
+                           "ORDER BY genere"));
+        while (st.step()) {
+            whole << st.value(0).toString();
+        }
+        QCOMPARE(whole.size(), 6); // accents tell genres apart, case does not
+        Recordset genres(archive, sql::DistinctGenres);
+        QCOMPARE(testsupport::columnOf(genres, QStringLiteral("genere")), whole);
     }
 
     void theQuickFindTellsNoNotices()
