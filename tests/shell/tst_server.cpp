@@ -115,6 +115,14 @@ class TestServer : public QObject {
         m_databases << name;
         return address;
     }
+    // An archive made in an empty database of the test server, holding `populateSql`.
+    QString archiveOnServer(const QString& populateSql)
+    {
+        const QString address = emptyDatabase();
+        store::Archive::create(address);
+        store::Archive::open(address)->exec(populateSql);
+        return address;
+    }
     // The program started on `archive`, as avvio.ini names it.
     static std::unique_ptr<MDIForm1> startOn(const QString& archive)
     {
@@ -494,10 +502,8 @@ class TestServer : public QObject {
         if (!testsupport::onServer()) {
             QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
         }
-        const QString address = emptyDatabase();
-        store::Archive::create(address);
-        store::Archive::open(address)->exec(
-            QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
+        const QString address =
+            archiveOnServer(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
         // avvio.ini written by hand with a password in it (the test server takes any).
         store::server::Parts parts = store::server::partsOf(address);
         const QString withPassword =
@@ -547,9 +553,7 @@ class TestServer : public QObject {
         if (!testsupport::onServer()) {
             QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
         }
-        const QString address = emptyDatabase();
-        store::Archive::create(address);
-        store::Archive::open(address)->exec(
+        const QString address = archiveOnServer(
             QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ'), (8, 'LA CASA IN COLLINA');"
                            "INSERT INTO autore (ID_autore, nome) VALUES (3, 'CESARE PAVESE');"
                            "INSERT INTO autbiblio (ID_biblio, ID_autore) VALUES (7, 3), (8, 3);"));
@@ -579,10 +583,8 @@ class TestServer : public QObject {
         if (!testsupport::onServer()) {
             QSKIP("nessun server di prova: CARTEO_TEST_SERVER non è impostato");
         }
-        const QString address = emptyDatabase();
-        store::Archive::create(address);
-        store::Archive::open(address)->exec(
-            QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
+        const QString address =
+            archiveOnServer(QStringLiteral("INSERT INTO biblio (id, titolo) VALUES (7, 'LA LUNA E I FALÒ')"));
         const auto main = startOn(address);
         QCOMPARE(shownTitle(*main), QStringLiteral("LA LUNA E I FALÒ"));
         QAction* repair = main->findChild<QAction*>(QStringLiteral("MnuOpzioniRipara"));
